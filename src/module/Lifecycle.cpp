@@ -1,0 +1,160 @@
+#include "module/Lifecycle.h"
+
+#include "config/Settings.h"
+#include "engine/Engine.h"
+#include "module/Hotkeys.h"
+#include "module/ModuleCore.h"
+#include "module/ObsCompat.h"
+#include "playback/Recap.h"
+#include "remote/Remote.h"
+#include "ui/LumarkDock.h"
+#include "ui/SettingsDialog.h"
+
+#include <QDockWidget>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <atomic>
+
+namespace {
+QPointer<LumarkDock> g_dock;
+bool g_settingsDialogOpen = false;
+std::atomic<bool> g_shuttingDown{false};
+} // namespace
+
+bool isShuttingDown()
+{
+	return g_shuttingDown.load();
+}
+
+LumarkDock *dockWidget()
+{
+	return g_dock.data();
+}
+
+bool moduleLoad()
+{
+	loadSettings();
+	Engine::instance();
+	openRemote();
+	registerAddMarkProc();
+	registerHotkeys();
+
+	g_dock = new LumarkDock(nullptr);
+	compatAddDock(kDockId, moduleText("Dock.Title"), g_dock.data());
+	obs_frontend_add_tools_menu_item(moduleText("Menu.Settings"), openSettingsDialog, nullptr);
+	obs_frontend_add_event_callback(onFrontendEvent, nullptr);
+
+	pluginLog(LOG_INFO, "plugin loaded successfully (version %s, build %s)", LUMARK_VERSION, LUMARK_BUILD);
+	return true;
+}
+
+void modulePostLoad()
+{
+	registerVendor();
+}
+
+void moduleUnload()
+{
+	obs_frontend_remove_event_callback(onFrontendEvent, nullptr);
+	moduleShutdown();
+	unregisterHotkeys();
+	releaseSettingsData();
+	pluginLog(LOG_INFO, "plugin unloaded");
+}
+
+void moduleShutdown()
+{
+	if (g_shuttingDown.exchange(true))
+		return;
+	closeRemote();
+	Engine::instance()->shutdown();
+	saveHotkeyBindings();
+	saveSettings();
+}
+
+void onFrontendEvent(enum obs_frontend_event event, void *)
+{
+	Engine *engine = Engine::instance();
+	switch (event) {
+	case OBS_FRONTEND_EVENT_STREAMING_STARTED:
+		engine->onStreamingStarted();
+		break;
+	case OBS_FRONTEND_EVENT_STREAMING_STOPPED:
+		engine->onStreamingStopped();
+		break;
+	case OBS_FRONTEND_EVENT_RECORDING_STARTED:
+		engine->onRecordingStarted();
+		break;
+	case OBS_FRONTEND_EVENT_RECORDING_STOPPED:
+		engine->onRecordingStopped();
+		break;
+	case OBS_FRONTEND_EVENT_RECORDING_PAUSED:
+		engine->onRecordingPaused();
+		break;
+	case OBS_FRONTEND_EVENT_RECORDING_UNPAUSED:
+		engine->onRecordingUnpaused();
+		break;
+	case OBS_FRONTEND_EVENT_SCENE_CHANGED:
+		engine->onSceneChanged();
+		break;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED:
+		engine->onBufferStarted();
+		break;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED:
+		engine->onBufferStopped();
+		break;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED:
+		engine->onReplayBufferSaved();
+		break;
+	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
+		if (!g_shuttingDown && engine->isReady())
+			engine->recapPlayer().start();
+		break;
+	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CLEANUP:
+	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING:
+		engine->stopPlayback();
+		break;
+	case OBS_FRONTEND_EVENT_EXIT:
+	case OBS_FRONTEND_EVENT_SCRIPTING_SHUTDOWN:
+		moduleShutdown();
+		break;
+	case OBS_FRONTEND_EVENT_FINISHED_LOADING:
+		engine->onFinishedLoading();
+		placeDockOnce();
+		if (LumarkDock *dock = g_dock.data())
+			QTimer::singleShot(0, dock, &LumarkDock::layoutOnce);
+		break;
+	default:
+		break;
+	}
+}
+
+void placeDockOnce()
+{
+	LumarkDock *dock = g_dock.data();
+	if (settings().dock_shown || !dock)
+		return;
+	auto *main = static_cast<QMainWindow *>(obs_frontend_get_main_window());
+	auto *wrapper = qobject_cast<QDockWidget *>(dock->parentWidget());
+	if (!main || !wrapper)
+		return;
+	wrapper->setFloating(false);
+	main->addDockWidget(Qt::RightDockWidgetArea, wrapper);
+	wrapper->setVisible(true);
+	settings().dock_shown = true;
+	saveSettings();
+}
+
+void openSettingsDialog(void *)
+{
+	if (g_settingsDialogOpen)
+		return;
+	g_settingsDialogOpen = true;
+	{
+		SettingsDialog dialog(static_cast<QWidget *>(obs_frontend_get_main_window()));
+		dialog.exec();
+	}
+	g_settingsDialogOpen = false;
+}

@@ -1,0 +1,106 @@
+#include "module/ModuleCore.h"
+
+#include <util/bmem.h>
+#include <util/text-lookup.h>
+#include <util/platform.h>
+#include <util/util.hpp>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstring>
+#include <vector>
+
+const char *const kModuleName = "Lumark Button";
+const char *const kModuleDescription = "Lumark Button: one press marks a timestamp, keeps the last minutes from the "
+				       "replay buffer and can play them back on stream";
+const char *const kDockId = "kelvaro_lumark_dock";
+
+namespace {
+obs_module_t *g_module = nullptr;
+lookup_t *g_lookup = nullptr;
+std::string g_configDirOverride;
+std::string g_dataDirOverride;
+} // namespace
+
+obs_module_t *moduleHandle()
+{
+	return g_module;
+}
+
+void setModuleHandle(obs_module_t *module)
+{
+	g_module = module;
+}
+
+lookup_t *moduleLookup()
+{
+	return g_lookup;
+}
+
+void setModuleLocale(const char *locale)
+{
+	if (g_lookup)
+		text_lookup_destroy(g_lookup);
+	g_lookup = nullptr;
+	if (!g_dataDirOverride.empty()) {
+		// Same fallback rule as obs_module_load_locale: en-US first, the wanted locale on top.
+		std::string base = g_dataDirOverride + "/locale/";
+		g_lookup = text_lookup_create((base + "en-US.ini").c_str());
+		if (g_lookup && locale && strcmp(locale, "en-US") != 0)
+			text_lookup_add(g_lookup, (base + locale + ".ini").c_str());
+		return;
+	}
+	if (g_module)
+		g_lookup = obs_module_load_locale(g_module, "en-US", locale);
+}
+
+void freeModuleLocale()
+{
+	if (g_lookup)
+		text_lookup_destroy(g_lookup);
+	g_lookup = nullptr;
+}
+
+const char *moduleText(const char *key)
+{
+	const char *out = key;
+	if (g_lookup && key)
+		text_lookup_getstr(g_lookup, key, &out);
+	return out ? out : "";
+}
+
+void pluginLog(int level, const char *format, ...)
+{
+	// Room for "[lumark] " in front of the caller's format.
+	size_t size = strlen(format) + 14;
+	std::vector<char> buffer(size);
+	snprintf(buffer.data(), size, "[%s] %s", "lumark", format);
+	va_list args;
+	va_start(args, format);
+	blogva(level, buffer.data(), args);
+	va_end(args);
+}
+
+std::string moduleConfigPath(const char *file)
+{
+	if (!g_configDirOverride.empty()) {
+		std::string path = g_configDirOverride;
+		if (file && *file)
+			path += "/" + std::string(file);
+		return path;
+	}
+	if (!g_module)
+		return {};
+	BPtr<char> path = obs_module_get_config_path(g_module, file ? file : "");
+	return path ? std::string(path.Get()) : std::string();
+}
+
+void setModuleConfigDirForTesting(const std::string &dir)
+{
+	g_configDirOverride = dir;
+}
+
+void setModuleDataDirForTesting(const std::string &dir)
+{
+	g_dataDirOverride = dir;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <obs-module.h>
+#include <string>
+
+// Module-wide helpers shared by every subsystem. The module handle and locale lookup are set by the
+// exported entry points; tests run without a module and may point the config folder elsewhere.
+
+#define LUMARK_VERSION "0.2.1"
+#define LUMARK_BUILD "2026-11-08b"
+
+extern const char *const kModuleName;
+extern const char *const kModuleDescription;
+extern const char *const kDockId;
+
+// Localised text for a key; the key itself when the locale lacks it. Never null.
+const char *moduleText(const char *key);
+
+// One log line through libobs with the "[lumark] " prefix.
+void pluginLog(int level, const char *format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+obs_module_t *moduleHandle();
+void setModuleHandle(obs_module_t *module);
+lookup_t *moduleLookup();
+void setModuleLocale(const char *locale);
+void freeModuleLocale();
+
+// Path of a file in the module's configuration folder; empty when libobs gives none.
+std::string moduleConfigPath(const char *file);
+// Tests keep their files in a temporary folder (empty string: back to libobs's answer).
+void setModuleConfigDirForTesting(const std::string &dir);
+// Tests load the shipped locale files without a module.
+void setModuleDataDirForTesting(const std::string &dir);
+
+bool isShuttingDown();

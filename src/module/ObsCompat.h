@@ -1,0 +1,21 @@
+#pragma once
+
+// The one place that knows which host APIs exist in which OBS version. Everything else calls these.
+
+#include <obs.h>
+#include <functional>
+
+class QWidget;
+
+// Adds the dock to the frontend: by id on OBS 30+, wrapped in a QDockWidget on older hosts (the
+// wrapper is then the widget's parent, as the newer API makes it).
+bool compatAddDock(const char *id, const char *title, QWidget *widget);
+
+// Adds a chapter marker to the running recording; false where the host has no such API.
+bool compatAddRecordingChapter(const char *name);
+
+// True when the host offers recording chapters at all.
+bool compatHasRecordingChapters();
+
+// Calls fn for every scene of every canvas (OBS 31.1+), or for the frontend's scenes on older hosts.
+void compatEnumScenes(const std::function<void(obs_source_t *scene)> &fn);
