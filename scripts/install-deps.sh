@@ -8,10 +8,12 @@ packages=(
 	libgtest-dev libgmock-dev googletest libbenchmark-dev
 	xvfb xauth x11-utils libgl1-mesa-dri
 	ffmpeg nginx-light libnginx-mod-rtmp
-	nodejs npm
 	clang-format
 )
 missing=()
+# The machine image may bring its own Node.js (with npm); only fall back to Debian's.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 for p in "${packages[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
