@@ -18,11 +18,11 @@ const char *sessionSourceText(SessionSource source);
 // The replay clip of one mark. Offsets count from the session's start; wall times are epoch ms.
 struct Clip {
 	ClipState state = ClipState::None;
-	std::string path;         // empty when the file belongs to another entry (shared_with)
+	std::string path; // empty when the file belongs to another entry (shared_with)
 	int64_t start_ms = 0;
 	int64_t end_ms = 0;
 	int64_t saved_wall_ms = 0;
-	int64_t shared_with = 0;  // id of the entry in the same session that owns the file, or 0
+	int64_t shared_with = 0; // id of the entry in the same session that owns the file, or 0
 	bool want_replay = false;
 };
 
@@ -45,7 +45,7 @@ struct Session {
 	int64_t start_wall_ms = 0;
 	int64_t end_wall_ms = 0; // 0 while running
 	int64_t length_ms = 0;
-	int64_t shift_ms = 0;    // session offset that is 0:00 of the archived video
+	int64_t shift_ms = 0; // session offset that is 0:00 of the archived video
 	std::string archive_url;
 	std::string export_dir;
 	int64_t next_id = 1;

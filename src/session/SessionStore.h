@@ -24,8 +24,9 @@ std::string sessionFilePath(const std::string &id);
 obs_data_t *sessionToData(const Session &session);
 Session sessionFromData(obs_data_t *data);
 
-// Member order of the session file and of its entries and clips.
-const std::vector<const char *> &sessionKeyOrder();
+// The JSON text of the session file: members in the documented order at every level, texts that
+// are not valid UTF-8 repaired so the file always reads back.
+std::string sessionToJson(const Session &session);
 
 bool saveSession(const Session &session);
 // Fills out only when a file (or its backup) was read.
