@@ -6,6 +6,7 @@
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
+#include <util/util.hpp>
 
 #include <QDateTime>
 #include <QDir>
