@@ -196,7 +196,7 @@ void InstantReplay::onTick()
 		return;
 	}
 	OBSSourceAutoRelease src = obs_weak_source_get_source(media);
-	if (!src) {
+	if (!src || obs_source_removed(src)) {
 		abort();
 		return;
 	}

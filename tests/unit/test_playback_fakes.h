@@ -44,6 +44,7 @@ struct Media {
 	std::vector<std::string> loads; // every non-empty local_file applied
 	int stops = 0;
 	std::string localFile;
+	size_t endOnSeek = 0; // this seek (1-based) lands at the end, as a seek past the last frame does
 
 	long long time()
 	{
@@ -67,6 +68,10 @@ struct Media {
 		seeks.push_back(ms);
 		posMs = ms;
 		since.restart();
+		if (endOnSeek && seeks.size() == endOnSeek) {
+			state = OBS_MEDIA_STATE_ENDED;
+			posMs = durationMs;
+		}
 	}
 	void update(obs_data_t *settings)
 	{
