@@ -30,6 +30,14 @@ private:
 };
 } // namespace
 
+bool refuseLongText(const std::string &text, const char *what)
+{
+	if (text.size() <= kMaxTextBytes)
+		return false;
+	blog(LOG_WARNING, "[lumark] %s refused: %zu bytes is too long", what, text.size());
+	return true;
+}
+
 QString engineMessage(const char *key, const std::string &first, const std::string &second)
 {
 	return fromUtf8(fillTemplate(moduleText(key), first, second));
