@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lists/TextFormat.h"
 #include "playback/InstantReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
@@ -16,8 +17,6 @@
 #include <memory>
 #include <set>
 #include <vector>
-
-struct ExportTexts;
 
 // Mode of Engine::press; the numbers match the hotkey actions.
 enum class PressMode { Default = 0, MarkOnly = 1, Replay = 2 };
@@ -66,6 +65,8 @@ class Engine : public QObject {
 
 public:
 	using Clock = std::function<long long()>;
+	using FileRenamer = std::function<bool(const QString &from, const QString &to)>;
+	using FileHeldCheck = std::function<bool(const QString &path)>;
 
 	explicit Engine(QObject *parent = nullptr);
 	~Engine() override;
@@ -117,7 +118,7 @@ public:
 	void flushSaves();
 	void flushExports();
 
-	const ExportTexts &exportTexts() const { return *texts; }
+	const ExportTexts &exportTexts() const { return texts; }
 
 	// Lists of the viewed session; status "Msg.Exported" or "Msg.ExportFailed".
 	QStringList exportLists();
@@ -144,6 +145,9 @@ public:
 	void scheduleRenames(const Session &session, long long delayMs);
 	void renameTick();
 	bool renameClip(RenameJob &job);
+	// File operations of the renames: QFile::rename, and the players' hold on a file. Tests add
+	// a renamer that refuses (a locked file) and a hold of their own.
+	void setFileOps(FileRenamer renamer, FileHeldCheck held);
 
 	// --- Replay-buffer status (EngineBuffer.cpp) ---
 	BufferStatus bufferStatus() const;
@@ -197,8 +201,10 @@ private:
 	void failBatch(const std::vector<EntryRef> &batch);
 	void recordObsSave(const QString &path, long long savedWallMs);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
+	bool renameFile(const QString &from, const QString &to);
+	bool fileHeldByPlayer(const QString &path);
 
-	std::shared_ptr<const ExportTexts> texts;
+	ExportTexts texts;
 	std::map<QString, std::unique_ptr<Session>> sessions;
 	QString currentId;
 	QString viewedId;
@@ -221,6 +227,7 @@ private:
 	QTimer saveDelay;
 	QTimer exportDelay;
 	InstantReplay replay;
+	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it
 	Recap recap;
 	int chaptersAdded = 0;
 	bool chapterWarned = false;
@@ -232,4 +239,6 @@ private:
 
 	Clock monotonicClock;
 	Clock wallClock;
+	FileRenamer fileRenamer;
+	FileHeldCheck fileHeldCheck;
 };
