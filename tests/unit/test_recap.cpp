@@ -31,11 +31,7 @@ public:
 	}
 	QString runningSessionId() override { return running; }
 	bool hasOwnLabel(const Entry &entry) override { return !entry.label.empty() && entry.label[0] != '#'; }
-	void watch(QObject *, std::function<void()> c, std::function<void()> l) override
-	{
-		changed = std::move(c);
-		listChanged = std::move(l);
-	}
+	QObject *signalSource() override { return nullptr; }
 
 	Session &add(const char *id, SessionSource source, long long startWall, bool ended = true)
 	{
@@ -49,7 +45,6 @@ public:
 
 	std::map<QString, Session> sessions;
 	QString running;
-	std::function<void()> changed, listChanged;
 };
 
 Entry &addPress(Session &s, long long t, const std::string &label, const QString &path, long long sharedWith = 0)
