@@ -80,6 +80,9 @@ protected:
 
 TEST_F(DockTest, ButtonsMakeTheirEntries)
 {
+	// A plain press saves a clip without playing it; only the replay button asks for the replay.
+	settings().press_replay = false;
+	FrontendDouble::state().replayBufferActive = true;
 	QTest::mouseClick(ui().press(), Qt::LeftButton);
 	QTest::mouseClick(ui().markOnly(), Qt::LeftButton);
 	QTest::mouseClick(ui().replay(), Qt::LeftButton);
@@ -95,8 +98,10 @@ TEST_F(DockTest, ButtonsMakeTheirEntries)
 	EXPECT_EQ(presses[0]->number, 1);
 	EXPECT_NE(presses[0]->clip.state, ClipState::None) << "a press asks for a clip";
 	EXPECT_EQ(presses[1]->clip.state, ClipState::None) << "mark only asks for none";
+	EXPECT_FALSE(presses[0]->clip.want_replay);
 	EXPECT_NE(presses[2]->clip.state, ClipState::None);
 	EXPECT_TRUE(presses[2]->clip.want_replay);
+	EXPECT_EQ(FrontendDouble::state().replayBufferSaveRequests, 1) << "the later press waits for the save";
 
 	// The running session is the viewed one: every press shows up as a row, in order.
 	ASSERT_EQ(ui().table()->rowCount(), 3);
@@ -321,20 +326,6 @@ TEST_F(DockTest, ClipCellTexts)
 	EXPECT_EQ(LumarkDock::clipCellText(waiting, s, *engine).first, text("Clip.Waiting"));
 	Entry none;
 	EXPECT_TRUE(LumarkDock::clipCellText(none, s, *engine).first.isEmpty());
-}
-
-TEST_F(DockTest, ReplayProblemAloneShowsWithoutLeadingBreak)
-{
-	// A replay of a saved clip with no replay scene placed anywhere fails with problem 3.
-	ASSERT_TRUE(engine->startFreeSession());
-	engine->setStatus(QString());
-	engine->replayPlayer().play(QStringLiteral("/nowhere/clip.mkv"), 1);
-	dock->refreshStatus();
-	const int problem = engine->replayPlayer().problem();
-	ASSERT_NE(problem, 0);
-	const QString shown = ui().message()->text();
-	EXPECT_FALSE(shown.startsWith('\n'));
-	EXPECT_TRUE(shown == text("Replay.NoMedia") || shown == text("Replay.NotPlaced")) << shown.toStdString();
 }
 
 TEST_F(DockTest, FreeSessionButtonStartsAndEndsAndHidesWhileStreaming)
