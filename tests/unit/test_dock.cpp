@@ -328,6 +328,46 @@ TEST_F(DockTest, ClipCellTexts)
 	EXPECT_TRUE(LumarkDock::clipCellText(none, s, *engine).first.isEmpty());
 }
 
+TEST_F(DockTest, TimesBeforeTheShiftAndTheChapterCheckLine)
+{
+	ASSERT_TRUE(engine->startFreeSession());
+	for (int i = 0; i < 3; ++i)
+		engine->press(PressMode::MarkOnly, QString());
+	Session *s = engine->currentSession();
+	s->entries[0].t_ms = 0;
+	s->entries[1].t_ms = 20000;
+	s->entries[2].t_ms = 40000;
+	emit engine->sessionChanged();
+	EXPECT_EQ(ui().check()->text(), text("Check.Ok"));
+	EXPECT_EQ(ui().check()->toolTip(), text("Check.LastLater")) << "the last chapter is measured at the end";
+	EXPECT_EQ(ui().check()->styleSheet(), QStringLiteral("color: #2e8b57;"));
+	EXPECT_TRUE(ui().dropShort()->isHidden());
+
+	engine->setShift(25000);
+	QTableWidget *t = ui().table();
+	EXPECT_EQ(t->item(1, 1)->text(), text("Time.BeforeCut"));
+	EXPECT_EQ(t->item(1, 1)->toolTip(), text("Time.StreamTip").arg(QStringLiteral("00:20")));
+	EXPECT_EQ(t->item(2, 1)->text(), QStringLiteral("00:15"));
+	// Only the last chapter before the cut survives, at 0:00: two chapters are too few.
+	EXPECT_EQ(ui().check()->text(), text("Check.One").arg(text("Check.TooFew").arg(2)));
+	EXPECT_EQ(ui().check()->styleSheet(), QStringLiteral("color: #c77700;"));
+
+	// A chapter five seconds after the first is too short; the repair button shows up.
+	engine->setShift(0);
+	engine->currentSession()->entries[1].t_ms = 5000;
+	emit engine->sessionChanged();
+	EXPECT_FALSE(ui().dropShort()->isHidden());
+	EXPECT_TRUE(ui().check()->toolTip().contains(
+	    text("Check.TooShort").arg(QStringLiteral("00:00"), QStringLiteral("Lumark01"), QStringLiteral("5"))))
+	    << ui().check()->toolTip().toStdString();
+	QTest::mouseClick(ui().dropShort(), Qt::LeftButton);
+	EXPECT_FALSE(engine->currentSession()->entries[1].chapter);
+
+	ASSERT_TRUE(engine->endFreeSession());
+	ASSERT_NE(engine->viewedSession(), nullptr);
+	EXPECT_TRUE(ui().removeSession()->isEnabled()) << "an ended session can be removed";
+}
+
 TEST_F(DockTest, FreeSessionButtonStartsAndEndsAndHidesWhileStreaming)
 {
 	dock->refreshStatus();
