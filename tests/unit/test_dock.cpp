@@ -368,6 +368,20 @@ TEST_F(DockTest, TimesBeforeTheShiftAndTheChapterCheckLine)
 	EXPECT_TRUE(ui().removeSession()->isEnabled()) << "an ended session can be removed";
 }
 
+TEST_F(DockTest, ReplayProblemAloneShowsWithoutLeadingBreak)
+{
+	// A replay of a saved clip with no replay scene placed anywhere fails with problem 3.
+	ASSERT_TRUE(engine->startFreeSession());
+	engine->setStatus(QString());
+	engine->replayPlayer().play(QStringLiteral("/nowhere/clip.mkv"), 1);
+	dock->refreshStatus();
+	const int problem = engine->replayPlayer().problem();
+	ASSERT_NE(problem, 0);
+	const QString shown = ui().message()->text();
+	EXPECT_FALSE(shown.startsWith('\n'));
+	EXPECT_TRUE(shown == text("Replay.NoMedia") || shown == text("Replay.NotPlaced")) << shown.toStdString();
+}
+
 TEST_F(DockTest, FreeSessionButtonStartsAndEndsAndHidesWhileStreaming)
 {
 	dock->refreshStatus();
