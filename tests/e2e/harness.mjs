@@ -397,7 +397,7 @@ export async function connectClient(port, { timeout = 10000 } = {}) {
 }
 
 // Starts OBS under xvfb-run with the given home; resolves once the websocket answers.
-export async function startObs(home, { timeout = 90000, extraArgs = [] } = {}, target = {}) {
+export async function startObs(home, { timeout = 90000, extraArgs = [], env: extraEnv = {} } = {}, target = {}) {
 	const args = ['--multi', '--disable-missing-files-check', '--profile', 'CI', '--collection', 'CI', '--verbose', '--websocket_ipv4_only', '--websocket_port', String(home.port)];
 	if (obsHelp().includes('--disable-shutdown-check')) args.push('--disable-shutdown-check');
 	if (obsHelp().includes('--minimize-to-tray')) args.push('--minimize-to-tray');
@@ -411,6 +411,7 @@ export async function startObs(home, { timeout = 90000, extraArgs = [] } = {}, t
 		LIBGL_ALWAYS_SOFTWARE: '1',
 		LANG: 'C.UTF-8',
 		LC_ALL: 'C.UTF-8',
+		...extraEnv,
 	};
 	delete env.DISPLAY;
 	delete env.WAYLAND_DISPLAY;
@@ -526,21 +527,26 @@ export async function vendorHas(obs, requestType, probe) {
 	}
 }
 
-// Starts the replay buffer and waits until OBS reports it running.
+// Starts the replay buffer and waits until OBS reports it running (it may already be starting with
+// the stream).
 export async function startBuffer(h) {
-	const st = await h.obs.call('GetReplayBufferStatus');
-	if (st.outputActive) return;
-	const from = h.events.mark();
-	await h.obs.call('StartReplayBuffer');
-	await h.events.waitObs('ReplayBufferStateChanged', { from, timeout: 20000 }, (d) => d.outputState === 'OBS_WEBSOCKET_OUTPUT_STARTED');
+	if ((await h.obs.call('GetReplayBufferStatus')).outputActive) return;
+	try {
+		await h.obs.call('StartReplayBuffer');
+	} catch (e) {
+		if (e.code !== 500) throw e; // already running
+	}
+	await waitFor(async () => (await h.obs.call('GetReplayBufferStatus')).outputActive, { timeout: 20000, what: 'the replay buffer to run' });
 }
 
 export async function stopBuffer(h) {
-	const st = await h.obs.call('GetReplayBufferStatus');
-	if (!st.outputActive) return;
-	const from = h.events.mark();
-	await h.obs.call('StopReplayBuffer');
-	await h.events.waitObs('ReplayBufferStateChanged', { from, timeout: 20000 }, (d) => d.outputState === 'OBS_WEBSOCKET_OUTPUT_STOPPED');
+	if (!(await h.obs.call('GetReplayBufferStatus')).outputActive) return;
+	try {
+		await h.obs.call('StopReplayBuffer');
+	} catch (e) {
+		if (e.code !== 501) throw e; // not running
+	}
+	await waitFor(async () => !(await h.obs.call('GetReplayBufferStatus')).outputActive, { timeout: 20000, what: 'the replay buffer to stop' });
 }
 
 export async function startRecord(h) {
