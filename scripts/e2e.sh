@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # End-to-end suite in Debian's real OBS (Qt 5 build of the plug-in, OBS headless under xvfb-run).
 # Needs: obs-studio xvfb xauth nginx-light libnginx-mod-rtmp ffmpeg nodejs npm qtbase5-dev libobs-dev.
-# Env: LUMARK_E2E_BUILD_DIR (default build-qt5), LUMARK_E2E_TIMEOUT (seconds, default 900),
-#      LUMARK_E2E_KEEP=1 keeps the temporary OBS homes for a post-mortem,
-#      extra arguments are passed to `node --test` (e.g. --test-name-pattern=load).
+# Usage: scripts/e2e.sh [build-dir] [node --test options, e.g. --test-name-pattern=recap]
+# Env: LUMARK_E2E_TIMEOUT (seconds, default 900), LUMARK_E2E_KEEP=1 keeps the temporary OBS homes.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${LUMARK_E2E_BUILD_DIR:-$root/build-qt5}
+if [[ $# -gt 0 && $1 != -* ]]; then
+	build=$(cd "$1" 2>/dev/null && pwd || echo "$root/$1")
+	shift
+fi
 limit=${LUMARK_E2E_TIMEOUT:-900}
 stage=$(mktemp -d "${TMPDIR:-/tmp}/lumark-e2e-stage-XXXXXX")
 runner=
@@ -26,7 +29,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
-cmake -S "$root" -B "$build" -DLUMARK_QT_VERSION=5 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+if ! grep -q '^LUMARK_QT_VERSION:STRING=5$' "$build/CMakeCache.txt" 2>/dev/null; then
+	cmake -S "$root" -B "$build" -DLUMARK_QT_VERSION=5 >/dev/null
+fi
 cmake --build "$build" -j2 --target lumark-button
 cmake --install "$build" --prefix "$stage/plugins" >/dev/null
 
