@@ -393,6 +393,8 @@ export async function connectClient(port, { timeout = 10000 } = {}) {
 	await obs.connect(`ws://127.0.0.1:${port}`, undefined, { rpcVersion: 1 });
 	const events = new EventLog(obs);
 	obs.on('error', () => {});
+	// obs-websocket-js leaves calls pending when the connection goes; make them fail instead.
+	obs.closed = new Promise((resolve) => obs.once('ConnectionClosed', resolve));
 	return { obs, events };
 }
 
@@ -460,6 +462,16 @@ export function tail(handle, lines = 40) {
 	return text.split('\n').slice(-lines).join('\n');
 }
 
+// Thread backtraces of a hung OBS, for the failure report (when gdb is installed).
+function hangTrace(pid) {
+	if (!pid) return '';
+	const r = spawnSync('gdb', ['-p', String(pid), '-batch', '-ex', 'thread apply all bt 25'], { encoding: 'utf8', timeout: 60000 });
+	if (r.error) return '';
+	const text = r.stdout ?? '';
+	process.stderr.write(`# OBS did not exit; thread backtraces:\n${text.split('\n').filter((l) => /^Thread|^#/.test(l)).slice(0, 400).join('\n')}\n`);
+	return text;
+}
+
 async function waitExit(handle, ms) {
 	if (handle.exited) return true;
 	return Promise.race([handle.exitPromise.then(() => true), sleep(ms).then(() => false)]);
@@ -483,6 +495,7 @@ export async function stopObs(handle, { timeout = 20000 } = {}) {
 		} else killGroupSync(handle.proc.pid, 'SIGINT');
 		clean = await waitExit(handle, timeout);
 		if (!clean) {
+			handle.hangTrace = hangTrace(handle.obsPid);
 			if (handle.obsPid) {
 				try {
 					process.kill(handle.obsPid, 'SIGKILL');
@@ -509,11 +522,23 @@ export async function killObs(handle) {
 // ---- requests --------------------------------------------------------------------------------
 
 // Calls a vendor request; obs-websocket refuses an empty requestData, so it is left out then.
-export async function vendor(obs, requestType, data) {
+// A request that takes longer than `timeout` fails the test instead of hanging it.
+export async function vendor(obs, requestType, data, { timeout = 60000 } = {}) {
 	const params = { vendorName: VENDOR, requestType };
 	if (data && Object.keys(data).length) params.requestData = data;
-	const res = await obs.call('CallVendorRequest', params);
-	return res.responseData ?? {};
+	let timer;
+	const guards = [
+		new Promise((_, reject) => {
+			timer = setTimeout(() => reject(new Error(`${requestType} not answered within ${timeout} ms`)), timeout);
+		}),
+	];
+	if (obs.closed) guards.push(obs.closed.then(() => Promise.reject(Object.assign(new Error(`connection closed during ${requestType}`), { closed: true }))));
+	try {
+		const res = await Promise.race([obs.call('CallVendorRequest', params), ...guards]);
+		return res.responseData ?? {};
+	} finally {
+		clearTimeout(timer);
+	}
 }
 
 // True when the vendor answers the request at all (unknown vendors and requests give status 600

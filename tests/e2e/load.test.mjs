@@ -62,6 +62,8 @@ describe('load and shutdown', { timeout: 180000 }, () => {
 		const stop = await h.stop({ timeout: 15000 });
 		deadline = 0;
 		const results = await Promise.all(clients);
+		const allMade = results.flatMap((r) => r.made);
+		t.diagnostic(`${allMade.length} marks from ${results.reduce((a, r) => a + r.turns, 0)} turns; exit took ${Math.round(stop.ms)} ms`);
 
 		assert.equal(stop.clean, true, `OBS exited by itself (${Math.round(stop.ms)} ms)`);
 		assert.ok(stop.ms < 15000, `exit took ${Math.round(stop.ms)} ms`);
@@ -69,7 +71,6 @@ describe('load and shutdown', { timeout: 180000 }, () => {
 		for (const r of results) assert.ok(r.turns > 5, `each client got through (${r.turns} turns)`);
 
 		// Every client saw the "Marked" events in order and none missing of what was answered.
-		const allMade = results.flatMap((r) => r.made);
 		const ids = new Set(allMade.map((m) => m.id));
 		assert.equal(ids.size, allMade.length, 'every mark got its own id');
 		for (const r of results) {
@@ -87,7 +88,6 @@ describe('load and shutdown', { timeout: 180000 }, () => {
 		assert.notEqual(file.end_wall_ms, 0, 'ended at shutdown');
 		const inFile = new Map(file.entries.map((e) => [e.id, e.label]));
 		for (const m of allMade) assert.equal(inFile.get(m.id), m.label, `mark ${m.id} in the file`);
-		t.diagnostic(`${allMade.length} marks from ${results.reduce((a, r) => a + r.turns, 0)} turns; exit took ${Math.round(stop.ms)} ms`);
 		const log = H.latestLogText(h.home);
 		assert.ok(log.includes(H.UNLOADED_LINE));
 	});
