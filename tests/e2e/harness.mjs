@@ -472,9 +472,15 @@ function hangTrace(pid) {
 	return text;
 }
 
+// Resolves true when `promise` settles within `ms`, false otherwise; leaves no timer behind.
+function within(promise, ms) {
+	let timer;
+	return Promise.race([promise.then(() => true), new Promise((r) => (timer = setTimeout(() => r(false), ms)))]).finally(() => clearTimeout(timer));
+}
+
 async function waitExit(handle, ms) {
 	if (handle.exited) return true;
-	return Promise.race([handle.exitPromise.then(() => true), sleep(ms).then(() => false)]);
+	return within(handle.exitPromise, ms);
 }
 
 // SIGINT first (OBS closes its window and runs its exit events), SIGKILL after the timeout.
@@ -641,7 +647,7 @@ export async function stopNginx(handle) {
 	if (!handle) return;
 	if (!handle.exited) {
 		killGroupSync(handle.proc.pid, 'SIGTERM');
-		if (!(await Promise.race([handle.exitPromise.then(() => true), sleep(5000).then(() => false)]))) killGroupSync(handle.proc.pid, 'SIGKILL');
+		if (!(await within(handle.exitPromise, 5000))) killGroupSync(handle.proc.pid, 'SIGKILL');
 	}
 	liveNginx.delete(handle);
 	removeTempDir(handle.dir);
