@@ -164,6 +164,8 @@ cleanup() {
 	local rc=$? i target
 	trap - EXIT INT TERM HUP
 	set +e
+	# OBS ignores SIGTERM; give it the SIGINT it shuts down on before ending the rest.
+	[ -n "$OBS_PID" ] || OBS_PID=$(find_obs_pid)
 	if [ -n "$OBS_PID" ] && kill -0 "$OBS_PID" 2>/dev/null; then
 		kill -INT "$OBS_PID" 2>/dev/null
 		for i in $(seq 100); do kill -0 "$OBS_PID" 2>/dev/null || break; sleep 0.1; done
@@ -265,8 +267,9 @@ build() {
 	log "building the Qt 6 variant against libobs $(in_chroot dpkg-query -W -f '${Version}' libobs-dev)"
 	in_chroot CCACHE_DIR=/var/cache/ccache CCACHE_BASEDIR=/src sh -c "
 		set -e
-		cmake -S /src -B $BUILD_DIR -DLUMARK_QT_VERSION=6 -DLUMARK_TESTS=OFF \
-			-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$INSTALL_DIR >/dev/null
+		[ -f $BUILD_DIR/CMakeCache.txt ] ||
+			cmake -S /src -B $BUILD_DIR -DLUMARK_QT_VERSION=6 -DLUMARK_TESTS=OFF \
+				-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$INSTALL_DIR >/dev/null
 		cmake --build $BUILD_DIR -j2
 		rm -rf $INSTALL_DIR
 		cmake --install $BUILD_DIR >/dev/null
@@ -382,16 +385,19 @@ free_display() {
 # --- OBS ---------------------------------------------------------------------------------------
 
 # start_obs HOME ARGS... : runs OBS in the background; sets OBS_JOB (the chroot's process).
+# OBS_OUTPUT, when set, receives OBS's own stdout and stderr (its log is in the home anyway).
 start_obs() {
 	local h=$1 display
 	shift
+	if [ -n "${OBS_OUTPUT:-}" ]; then exec 8>"$OBS_OUTPUT"; else exec 8>&1; fi
 	display=$(free_display)
 	in_chroot XDG_CONFIG_HOME="$h" QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 \
 		${TZ:+TZ="$TZ"} \
 		xvfb-run -n "$display" -s "-screen 0 1280x720x24 -nolisten tcp" \
 		obs --multi --disable-shutdown-check --disable-missing-files-check --verbose \
-		--websocket_ipv4_only "$@" &
+		--websocket_ipv4_only "$@" >&8 2>&8 &
 	OBS_JOB=$!
+	exec 8>&-
 }
 
 # The obs process of this run (started under xvfb-run inside the chroot).
@@ -467,9 +473,12 @@ run_session() {
 
 	t0=$(date +%s.%N)
 	log "starting OBS $OBS_EXPECTED (websocket port $port, home $h)"
-	start_obs "$h" --profile CI --collection CI --websocket_port "$port"
-	wait_websocket "$port" "${LUMARK_HOST2_TIMEOUT:-180}" || rc=1
-	log "OBS answered after $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f", b-a}') s"
+	OBS_OUTPUT=$h/obs-output.txt start_obs "$h" --profile CI --collection CI --websocket_port "$port"
+	if wait_websocket "$port" "${LUMARK_HOST2_TIMEOUT:-180}"; then
+		log "OBS answered after $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f", b-a}') s"
+	else
+		rc=1
+	fi
 	logf=$(obs_log_file "$h")
 	if [ "$rc" = 0 ]; then
 		check_log "$logf" "$LOAD_LINE" || rc=1
@@ -497,8 +506,8 @@ run_session() {
 	if [ -n "$logf" ]; then
 		check_log "$logf" "$UNLOAD_LINE" || rc=1
 		if [ "$rc" != 0 ]; then
-			log "last lines of $logf:"
-			tail -n 40 "$logf" >&2
+			log "last lines of $logf (profiler lines left out):"
+			grep -v '[┃┣┗]' "$logf" | tail -n 40 >&2
 		fi
 		cp "$logf" "$CACHE/last-obs.log"
 	else
