@@ -78,7 +78,7 @@ TEST_F(SettingsTest, MissingNameGetsDefaultButEmptyNameStaysEmpty)
 TEST_F(SettingsTest, SaveWritesEveryMemberInOrder)
 {
 	loadSettings();
-	settings().ignore_scenes = {"BRB", "ゲーム"};
+	settings().ignore_scenes = QStringList{QStringLiteral("BRB"), QString::fromUtf8("ゲーム")};
 	settings().export_dir = "/tmp/x";
 	saveSettings();
 	const QByteArray json = readFileBytes(configPath());
@@ -95,7 +95,7 @@ TEST_F(SettingsTest, SaveWritesEveryMemberInOrder)
 		last = at;
 	}
 	loadSettings();
-	EXPECT_EQ(settings().ignore_scenes, QStringList({"BRB", "ゲーム"}));
+	EXPECT_EQ(settings().ignore_scenes, (QStringList{QStringLiteral("BRB"), QString::fromUtf8("ゲーム")}));
 	EXPECT_EQ(settings().export_dir, "/tmp/x");
 }
 
