@@ -16,6 +16,8 @@
 #                   build into that home, derives obs-websocket's config.json from global.ini when
 #                   the caller wrote only the latter, and runs OBS in the foreground. SIGINT or
 #                   SIGTERM to this script reach OBS as SIGINT (OBS ignores SIGTERM).
+#   e2e [ARGS...]   the end-to-end suite (scripts/e2e.sh, tests/e2e) plus scripts/host2/*.test.mjs
+#                   against this host; ARGS go to node --test (e.g. --test-name-pattern=recap)
 #   run CMD...      run CMD inside the chroot (e.g. ffprobe) with the same mounts
 #   shell           an interactive shell inside the chroot
 #
@@ -72,6 +74,7 @@ OBS_EXPECTED=30.2.3
 PACKAGES="obs-studio libobs-dev qt6-base-dev cmake g++ make ccache xvfb xauth ffmpeg"
 BUILD_DIR=/var/lib/lumark-host2/build-qt6       # inside the chroot, kept between runs
 INSTALL_DIR=/var/lib/lumark-host2/plugins       # inside the chroot
+VANTOR_SO=/var/lib/lumark-host2/vantor-standin.so
 LOAD_LINE="[lumark] plugin loaded successfully (version 0.2.1, build 2026-11-08b)"
 UNLOAD_LINE="[lumark] plugin unloaded"
 
@@ -96,6 +99,7 @@ RUN_ID="$$.$(date +%s%N)"
 MARKER="LUMARK_HOST2_RUN=$RUN_ID"
 MOUNTS=()
 TEMP_DIRS=()
+PASS_ENV=()
 OBS_PID=""
 
 is_mounted() { mountpoint -q "$1" 2>/dev/null; }
@@ -274,6 +278,10 @@ build() {
 		rm -rf $INSTALL_DIR
 		cmake --install $BUILD_DIR >/dev/null
 		ldd $INSTALL_DIR/lumark-button/bin/64bit/lumark-button.so | grep -q libQt6Core
+		# The suite's stand-in for the companion camera plug-in, against this libobs.
+		if [ -f /src/tests/e2e/vantor-standin.c ]; then
+			cc -shared -fPIC -O1 -I/usr/include/obs -o $VANTOR_SO /src/tests/e2e/vantor-standin.c -lobs
+		fi
 	" >"$CACHE/build.log" 2>&1 || {
 		tail -n 40 "$CACHE/build.log" >&2
 		die "build failed, see $CACHE/build.log"
@@ -393,7 +401,7 @@ start_obs() {
 	display=$(free_display)
 	in_chroot XDG_CONFIG_HOME="$h" QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 \
 		${TZ:+TZ="$TZ"} \
-		xvfb-run -n "$display" -s "-screen 0 1280x720x24 -nolisten tcp" \
+		"${PASS_ENV[@]}" xvfb-run -a -n "$display" -s "-screen 0 1280x720x24 -nolisten tcp" \
 		obs --multi --disable-shutdown-check --disable-missing-files-check --verbose \
 		--websocket_ipv4_only "$@" >&8 2>&8 &
 	OBS_JOB=$!
@@ -520,11 +528,21 @@ run_session() {
 
 # obs ARGS...: foreground launcher for a home the caller prepared.
 launch() {
-	local h=${XDG_CONFIG_HOME:-} port
+	local h=${XDG_CONFIG_HOME:-} port name
 	[ -n "$h" ] && [ -d "$h" ] || die "set XDG_CONFIG_HOME to an existing OBS home"
 	h=$(readlink -f "$h")
-	prepare
-	build
+	if [ "${LUMARK_HOST2_NO_BUILD:-}" = 1 ] && [ -f "$ROOT$INSTALL_DIR/lumark-button/bin/64bit/lumark-button.so" ]; then
+		: # built once by the caller for a whole suite
+	else
+		prepare
+		build
+	fi
+	# The caller's locale, time zone and OBS/Qt settings reach OBS; nothing else of the host does.
+	for name in $(compgen -e); do
+		case "$name" in
+		LANG | LC_* | TZ | OBS_* | QT_* | LIBGL_*) PASS_ENV+=("$name=${!name}") ;;
+		esac
+	done
 	mount_base "$ROOT"
 	bind_same_path /tmp
 	bind_same_path "$h"
@@ -546,6 +564,53 @@ launch() {
 	return "$rc"
 }
 
+# The end-to-end suite of this tree against this host. The harness is unchanged: shims first in
+# PATH send its "xvfb-run ... obs" and "obs --help" into the chroot, and each OBS start is a
+# launcher of its own (own mount namespace), so this outer run holds no mounts meanwhile.
+run_e2e() {
+	local figures=$CACHE/e2e-figures.txt tests=() f rc=0
+	[ -f "$SRC/tests/e2e/harness.mjs" ] || die "no end-to-end suite in $SRC/tests/e2e"
+	prepare
+	build
+	for f in "${MOUNTS[@]}"; do umount "$f" 2>/dev/null || umount -l "$f"; done
+	MOUNTS=()
+	for f in "$SRC"/tests/e2e/*.test.mjs "$SRC"/scripts/host2/*.test.mjs; do [ -f "$f" ] && tests+=("$f"); done
+	(
+		cd "$SRC/tests/e2e"
+		if [ ! -d node_modules/obs-websocket-js ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
+			npm ci --no-audit --no-fund >&2
+		fi
+	)
+	rm -f "$figures"
+	local vantor=()
+	[ -f "$ROOT$VANTOR_SO" ] && vantor=(LUMARK_E2E_VANTOR_SO="$ROOT$VANTOR_SO")
+	set +e
+	env -u LUMARK_HOST2_NS PATH="$SRC/scripts/host2/shim:$PATH" LUMARK_HOST2_NO_BUILD=1 \
+		LUMARK_E2E_HOST=obs30-qt6 LUMARK_E2E_FFPROBE="$SELF run ffprobe" \
+		LUMARK_E2E_PLUGIN_DIR="$ROOT$INSTALL_DIR/lumark-button" LUMARK_E2E_REPORT="$figures" "${vantor[@]}" \
+		timeout --signal=TERM --kill-after=30 "${LUMARK_E2E_TIMEOUT:-1500}" \
+		node --test --test-concurrency=1 --test-reporter=spec "$@" "${tests[@]}"
+	rc=$?
+	set -e
+	[ "$rc" = 124 ] && log "the suite ran over ${LUMARK_E2E_TIMEOUT:-1500} s"
+	print_figures "$figures"
+	return "$rc"
+}
+
+# The suite's figures for this host, beside those of Debian 12's OBS 29 when a file with them
+# is given in LUMARK_E2E_FIGURES_HOST1 (the same lines scripts/e2e.sh prints).
+print_figures() {
+	local mine=$1 other=${LUMARK_E2E_FIGURES_HOST1:-}
+	[ -s "$mine" ] || return 0
+	echo
+	if [ -n "$other" ] && [ -s "$other" ]; then
+		node "$SRC/scripts/host2/figures.mjs" "$other" "$mine"
+	else
+		echo "OBS $OBS_EXPECTED (Qt 6, Debian 13 chroot):"
+		cat "$mine"
+	fi
+}
+
 cmd=${1:-check}
 [ $# -gt 0 ] && shift
 case "$cmd" in
@@ -556,6 +621,7 @@ build)
 	echo "$ROOT$INSTALL_DIR/lumark-button"
 	;;
 check) run_session ;;
+e2e) run_e2e "$@" ;;
 exec)
 	[ $# -gt 0 ] || die "exec needs a command"
 	run_session "$@"
@@ -569,5 +635,5 @@ run | shell)
 	for b in "${extra[@]}"; do [ -n "$b" ] && bind_same_path "$b"; done
 	if [ "$cmd" = shell ]; then in_chroot bash; else in_chroot "$@"; fi
 	;;
-*) die "unknown command: $cmd (check, prepare, build, exec, obs, run, shell)" ;;
+*) die "unknown command: $cmd (check, prepare, build, exec, e2e, obs, run, shell)" ;;
 esac
