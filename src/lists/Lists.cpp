@@ -75,10 +75,11 @@ size_t textBytes(const Session &session)
 // An archive time as a CSV field; only the before-cut word can need quoting.
 void appendCsvTime(std::string &out, const Session &session, int64_t offsetMs, const ExportTexts &texts)
 {
-	if (offsetMs - session.shift_ms < 0)
+	const int64_t a = archiveOffset(session, offsetMs);
+	if (a < 0)
 		appendCsvField(out, texts.notes_before_cut);
 	else
-		appendOffset(out, offsetMs - session.shift_ms);
+		appendOffset(out, a);
 }
 
 QString listFileName(const Session &session, const char *key, const char *ext)
@@ -103,7 +104,7 @@ template <typename Fn> void forEachChapter(const Session &session, Fn &&fn)
 	for (const Entry &e : session.entries) {
 		if (!e.chapter)
 			continue;
-		const int64_t a = e.t_ms - session.shift_ms;
+		const int64_t a = archiveOffset(session, e.t_ms);
 		if (a < 0) {
 			pending = &e;
 			continue;
@@ -219,7 +220,7 @@ std::string buildNotesText(const Session &session, const ExportTexts &texts)
 		if (!linker.isBlank()) {
 			const int64_t at = clip.saved ? clip.owner->clip.start_ms : e.t_ms;
 			out += "  ";
-			linker.append(out, (at - session.shift_ms) / 1000);
+			linker.append(out, archiveOffset(session, at) / 1000);
 			out += kCrLf;
 		}
 		out += "  ";

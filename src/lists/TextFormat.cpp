@@ -74,6 +74,16 @@ ExportTexts exportTextsFromLocale()
 	return t;
 }
 
+int64_t archiveOffset(const Session &session, int64_t offsetMs)
+{
+	const int64_t shift = session.shift_ms;
+	if (shift > 0 && offsetMs < INT64_MIN + shift)
+		return INT64_MIN;
+	if (shift < 0 && offsetMs > INT64_MAX + shift)
+		return INT64_MAX;
+	return offsetMs - shift;
+}
+
 void appendOffset(std::string &out, int64_t ms)
 {
 	const long long s = std::max<int64_t>(ms, 0) / 1000;
@@ -100,7 +110,7 @@ std::string formatOffsetForFile(int64_t ms)
 
 void appendArchiveTime(std::string &out, const Session &session, int64_t offsetMs, const ExportTexts &texts)
 {
-	const int64_t a = offsetMs - session.shift_ms;
+	const int64_t a = archiveOffset(session, offsetMs);
 	if (a < 0)
 		out += texts.notes_before_cut;
 	else
@@ -340,7 +350,7 @@ std::string clipBaseName(const Session &session, const Entry &entry, const Expor
 	const std::string def =
 	    entry.kind == EntryKind::Press ? pressLabel(texts, entry.number) : kindName(texts, entry.kind);
 	const std::string label = entry.label == def ? std::string() : entry.label;
-	std::string name = session.prefix + " " + def + " " + formatOffsetForFile(entry.t_ms - session.shift_ms);
+	std::string name = session.prefix + " " + def + " " + formatOffsetForFile(archiveOffset(session, entry.t_ms));
 	if (!isBlank(label))
 		name += " " + label;
 	return sanitizeFileName(name);

@@ -50,6 +50,9 @@ extern const char *const QuotesHeader;
 // Every field looked up through moduleText (the key itself when the locale lacks it).
 ExportTexts exportTextsFromLocale();
 
+// offset - shift_ms, held inside the 64-bit range (values from edited files may be anything).
+int64_t archiveOffset(const Session &session, int64_t offsetMs);
+
 // "MM:SS" below an hour, "H:MM:SS" from there; negative values read as 0, fractions cut off.
 std::string formatOffset(int64_t ms);
 // "H-MM-SS", for file names.
