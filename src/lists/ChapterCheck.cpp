@@ -9,7 +9,7 @@ const size_t kMinChapters = 3;
 
 int64_t archiveEndSec(const Session &session)
 {
-	return (session.length_ms - session.shift_ms) / 1000;
+	return archiveOffset(session, session.length_ms) / 1000;
 }
 } // namespace
 

@@ -15,7 +15,6 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <unordered_map>
 
 namespace {
 const char *const kCrLf = "\r\n";
@@ -27,40 +26,61 @@ struct ClipView {
 };
 
 // Session::clipOwner searches linearly; the lists ask for every entry, so index the ids once.
+// Ids are dense (1 up to next_id), so a flat table serves; the first entry of an id wins, as in
+// findEntry. Ids outside the table (edited files) fall back to the linear search.
 class ClipOwners {
 public:
-	explicit ClipOwners(const Session &session)
+	explicit ClipOwners(const Session &session) : session(session)
 	{
-		for (const Entry &e : session.entries) {
-			if (e.clip.shared_with != 0) {
-				needed = true;
-				break;
-			}
-		}
-		if (!needed)
-			return;
-		byId.reserve(session.entries.size());
+		bool shared = false;
 		for (const Entry &e : session.entries)
-			byId.emplace(e.id, &e); // the first entry of an id wins, as in findEntry
+			shared = shared || e.clip.shared_with != 0;
+		if (!shared)
+			return;
+		const size_t limit = session.entries.size() * 4 + 64;
+		byId.assign(std::min<size_t>(limit, size_t(std::max<int64_t>(session.next_id, 1))), nullptr);
+		for (const Entry &e : session.entries)
+			if (e.id > 0 && size_t(e.id) < byId.size() && !byId[size_t(e.id)])
+				byId[size_t(e.id)] = &e;
 	}
 
 	ClipView of(const Entry &entry) const
 	{
 		ClipView v;
-		if (entry.clip.shared_with == 0) {
+		const int64_t id = entry.clip.shared_with;
+		if (id == 0)
 			v.owner = &entry;
-		} else {
-			const auto it = byId.find(entry.clip.shared_with);
-			v.owner = it == byId.end() ? nullptr : it->second;
-		}
+		else if (id > 0 && size_t(id) < byId.size())
+			v.owner = byId[size_t(id)];
+		else
+			v.owner = session.findEntry(id);
 		v.saved = v.owner && v.owner->clip.state == ClipState::Saved;
 		return v;
 	}
 
 private:
-	bool needed = false;
-	std::unordered_map<int64_t, const Entry *> byId;
+	const Session &session;
+	std::vector<const Entry *> byId;
 };
+
+// Room for the labels and paths, so a long list is built without growing its buffer.
+size_t textBytes(const Session &session)
+{
+	size_t n = 0;
+	for (const Entry &e : session.entries)
+		n += e.label.size() + e.clip.path.size();
+	return n;
+}
+
+// An archive time as a CSV field; only the before-cut word can need quoting.
+void appendCsvTime(std::string &out, const Session &session, int64_t offsetMs, const ExportTexts &texts)
+{
+	const int64_t a = archiveOffset(session, offsetMs);
+	if (a < 0)
+		appendCsvField(out, texts.notes_before_cut);
+	else
+		appendOffset(out, a);
+}
 
 QString listFileName(const Session &session, const char *key, const char *ext)
 {
@@ -75,25 +95,34 @@ QByteArray bytesOf(const std::string &s)
 }
 } // namespace
 
-std::vector<Chapter> chapterList(const Session &session)
+namespace {
+// Calls fn(entry, archive offset) for every chapter row; chapterList and chapterText share it so
+// the text needs no copies of the titles.
+template <typename Fn> void forEachChapter(const Session &session, Fn &&fn)
 {
-	std::vector<Chapter> rows;
 	const Entry *pending = nullptr;
 	for (const Entry &e : session.entries) {
 		if (!e.chapter)
 			continue;
-		const int64_t a = e.t_ms - session.shift_ms;
+		const int64_t a = archiveOffset(session, e.t_ms);
 		if (a < 0) {
 			pending = &e;
 			continue;
 		}
 		if (pending && a / 1000 > 0)
-			rows.push_back({pending->id, 0, pending->label});
-		rows.push_back({e.id, a, e.label});
+			fn(*pending, int64_t(0));
+		fn(e, a);
 		pending = nullptr;
 	}
 	if (pending)
-		rows.push_back({pending->id, 0, pending->label});
+		fn(*pending, int64_t(0));
+}
+} // namespace
+
+std::vector<Chapter> chapterList(const Session &session)
+{
+	std::vector<Chapter> rows;
+	forEachChapter(session, [&](const Entry &e, int64_t offset) { rows.push_back({e.id, offset, e.label}); });
 	return rows;
 }
 
@@ -101,44 +130,45 @@ std::string chapterText(const Session &session, const std::string &separator)
 {
 	std::string out;
 	bool first = true;
-	for (const Chapter &c : chapterList(session)) {
+	forEachChapter(session, [&](const Entry &e, int64_t offset) {
 		if (!first)
 			out += separator;
 		first = false;
-		out += formatOffset(c.offset_ms);
+		appendOffset(out, offset);
 		out += ' ';
-		out += c.title;
-	}
+		out += e.label;
+	});
 	return out;
 }
 
 std::string buildCsvText(const Session &session, const ExportTexts &texts)
 {
 	std::string out;
-	out.reserve(texts.csv_header.size() + 2 + session.entries.size() * 96);
+	out.reserve(texts.csv_header.size() + 2 + textBytes(session) + session.entries.size() * 96);
 	out += texts.csv_header;
 	out += kCrLf;
 	const ClipOwners owners(session);
 	for (const Entry &e : session.entries) {
 		const ClipView clip = owners.of(e);
-		out += csvField(e.number > 0 ? std::to_string(e.number) : std::string());
+		if (e.number > 0)
+			out += std::to_string(e.number);
 		out += ',';
-		out += csvField(kindName(texts, e.kind));
+		appendCsvField(out, kindName(texts, e.kind));
 		out += ',';
-		out += csvField(archiveTimeText(session, e.t_ms, texts));
-		out += ',';
-		if (clip.saved)
-			out += csvField(archiveTimeText(session, clip.owner->clip.start_ms, texts));
+		appendCsvTime(out, session, e.t_ms, texts);
 		out += ',';
 		if (clip.saved)
-			out += csvField(archiveTimeText(session, clip.owner->clip.end_ms, texts));
-		out += ',';
-		out += csvField(e.label);
+			appendCsvTime(out, session, clip.owner->clip.start_ms, texts);
 		out += ',';
 		if (clip.saved)
-			out += csvField(fileNameOf(clip.owner->clip.path));
+			appendCsvTime(out, session, clip.owner->clip.end_ms, texts);
 		out += ',';
-		out += csvField(e.chapter ? texts.csv_yes : texts.csv_no);
+		appendCsvField(out, e.label);
+		out += ',';
+		if (clip.saved)
+			appendCsvField(out, fileNameOf(clip.owner->clip.path));
+		out += ',';
+		appendCsvField(out, e.chapter ? texts.csv_yes : texts.csv_no);
 		out += kCrLf;
 	}
 	return out;
@@ -147,53 +177,57 @@ std::string buildCsvText(const Session &session, const ExportTexts &texts)
 std::string buildNotesText(const Session &session, const ExportTexts &texts)
 {
 	std::string out;
-	out.reserve(256 + session.entries.size() * 160);
-	const bool hasArchive = !isBlank(session.archive_url);
-	out += fillTemplate(texts.notes_title, session.prefix, std::string());
+	out.reserve(256 + textBytes(session) + session.entries.size() * 160);
+	const ArchiveLinker linker(session.archive_url);
+	appendTemplate(out, texts.notes_title, session.prefix);
 	out += kCrLf;
-	if (hasArchive) {
-		out += fillTemplate(texts.notes_archive, session.archive_url, std::string());
+	if (!linker.isBlank()) {
+		appendTemplate(out, texts.notes_archive, session.archive_url);
 		out += kCrLf;
 	}
 	if (session.shift_ms > 0) {
-		out += fillTemplate(texts.notes_shift, formatOffset(session.shift_ms), std::string());
+		appendTemplate(out, texts.notes_shift, formatOffset(session.shift_ms));
 		out += kCrLf;
 	}
 	out += kCrLf;
 
 	bool anyBlock = false;
 	const ClipOwners owners(session);
+	std::string name, start, end;
 	for (const Entry &e : session.entries) {
 		if (e.kind != EntryKind::Press && e.kind != EntryKind::Save && e.clip.state == ClipState::None)
 			continue;
 		anyBlock = true;
 		const ClipView clip = owners.of(e);
-		const std::string name =
-		    e.kind == EntryKind::Press ? pressLabel(texts, e.number) : kindName(texts, e.kind);
+		name = e.kind == EntryKind::Press ? pressLabel(texts, e.number) : kindName(texts, e.kind);
 		out += name;
 		if (!isBlank(e.label) && e.label != name) {
 			out += ' ';
 			out += e.label;
 		}
 		out += "  ";
-		out += archiveTimeText(session, e.t_ms, texts);
+		appendArchiveTime(out, session, e.t_ms, texts);
 		if (clip.saved) {
+			start.clear();
+			end.clear();
+			appendArchiveTime(start, session, clip.owner->clip.start_ms, texts);
+			appendArchiveTime(end, session, clip.owner->clip.end_ms, texts);
 			out += "（";
-			out +=
-			    fillTemplate(texts.notes_range, archiveTimeText(session, clip.owner->clip.start_ms, texts),
-					 archiveTimeText(session, clip.owner->clip.end_ms, texts));
+			appendTemplate(out, texts.notes_range, start, end);
 			out += "）";
 		}
 		out += kCrLf;
-		if (hasArchive) {
+		if (!linker.isBlank()) {
 			const int64_t at = clip.saved ? clip.owner->clip.start_ms : e.t_ms;
 			out += "  ";
-			out += archiveLink(session.archive_url, (at - session.shift_ms) / 1000);
+			linker.append(out, archiveOffset(session, at) / 1000);
 			out += kCrLf;
 		}
 		out += "  ";
-		out += clip.saved ? fillTemplate(texts.notes_file, fileNameOf(clip.owner->clip.path), std::string())
-				  : texts.notes_no_file;
+		if (clip.saved)
+			appendTemplate(out, texts.notes_file, fileNameOf(clip.owner->clip.path));
+		else
+			out += texts.notes_no_file;
 		out += kCrLf;
 		out += kCrLf;
 	}

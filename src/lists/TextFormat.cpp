@@ -74,15 +74,30 @@ ExportTexts exportTextsFromLocale()
 	return t;
 }
 
-std::string formatOffset(int64_t ms)
+int64_t archiveOffset(const Session &session, int64_t offsetMs)
+{
+	const int64_t shift = session.shift_ms;
+	if (shift > 0 && offsetMs < INT64_MIN + shift)
+		return INT64_MIN;
+	if (shift < 0 && offsetMs > INT64_MAX + shift)
+		return INT64_MAX;
+	return offsetMs - shift;
+}
+
+void appendOffset(std::string &out, int64_t ms)
 {
 	const long long s = std::max<int64_t>(ms, 0) / 1000;
 	char buf[32];
-	if (s < 3600)
-		snprintf(buf, sizeof(buf), "%02lld:%02lld", s / 60, s % 60);
-	else
-		snprintf(buf, sizeof(buf), "%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
-	return buf;
+	const int n = s < 3600 ? snprintf(buf, sizeof(buf), "%02lld:%02lld", s / 60, s % 60)
+			       : snprintf(buf, sizeof(buf), "%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+	out.append(buf, size_t(std::clamp(n, 0, int(sizeof(buf)) - 1)));
+}
+
+std::string formatOffset(int64_t ms)
+{
+	std::string out;
+	appendOffset(out, ms);
+	return out;
 }
 
 std::string formatOffsetForFile(int64_t ms)
@@ -93,10 +108,20 @@ std::string formatOffsetForFile(int64_t ms)
 	return buf;
 }
 
+void appendArchiveTime(std::string &out, const Session &session, int64_t offsetMs, const ExportTexts &texts)
+{
+	const int64_t a = archiveOffset(session, offsetMs);
+	if (a < 0)
+		out += texts.notes_before_cut;
+	else
+		appendOffset(out, a);
+}
+
 std::string archiveTimeText(const Session &session, int64_t offsetMs, const ExportTexts &texts)
 {
-	const int64_t a = offsetMs - session.shift_ms;
-	return a < 0 ? texts.notes_before_cut : formatOffset(a);
+	std::string out;
+	appendArchiveTime(out, session, offsetMs, texts);
+	return out;
 }
 
 bool parseTimeText(const std::string &text, int64_t &outMs)
@@ -166,10 +191,8 @@ bool parseTimeText(const std::string &text, int64_t &outMs)
 	return true;
 }
 
-std::string fillTemplate(const std::string &tmpl, const std::string &first, const std::string &second)
+void appendTemplate(std::string &out, const std::string &tmpl, const std::string &first, const std::string &second)
 {
-	std::string out;
-	out.reserve(tmpl.size() + first.size() + second.size());
 	for (size_t i = 0; i < tmpl.size(); ++i) {
 		if (tmpl[i] == '%' && i + 1 < tmpl.size() && (tmpl[i + 1] == '1' || tmpl[i + 1] == '2')) {
 			out += tmpl[i + 1] == '1' ? first : second;
@@ -178,6 +201,13 @@ std::string fillTemplate(const std::string &tmpl, const std::string &first, cons
 			out += tmpl[i];
 		}
 	}
+}
+
+std::string fillTemplate(const std::string &tmpl, const std::string &first, const std::string &second)
+{
+	std::string out;
+	out.reserve(tmpl.size() + first.size() + second.size());
+	appendTemplate(out, tmpl, first, second);
 	return out;
 }
 
@@ -225,12 +255,12 @@ bool hasOwnLabel(const Entry &entry, const ExportTexts &texts)
 	return true;
 }
 
-std::string csvField(const std::string &text)
+void appendCsvField(std::string &out, const std::string &text)
 {
-	if (text.find_first_of(",\"\r\n") == std::string::npos)
-		return text;
-	std::string out;
-	out.reserve(text.size() + 8);
+	if (text.find_first_of(",\"\r\n") == std::string::npos) {
+		out += text;
+		return;
+	}
 	out += '"';
 	for (char c : text) {
 		if (c == '"')
@@ -238,6 +268,12 @@ std::string csvField(const std::string &text)
 		out += c;
 	}
 	out += '"';
+}
+
+std::string csvField(const std::string &text)
+{
+	std::string out;
+	appendCsvField(out, text);
 	return out;
 }
 
@@ -314,7 +350,7 @@ std::string clipBaseName(const Session &session, const Entry &entry, const Expor
 	const std::string def =
 	    entry.kind == EntryKind::Press ? pressLabel(texts, entry.number) : kindName(texts, entry.kind);
 	const std::string label = entry.label == def ? std::string() : entry.label;
-	std::string name = session.prefix + " " + def + " " + formatOffsetForFile(entry.t_ms - session.shift_ms);
+	std::string name = session.prefix + " " + def + " " + formatOffsetForFile(archiveOffset(session, entry.t_ms));
 	if (!isBlank(label))
 		name += " " + label;
 	return sanitizeFileName(name);
@@ -343,18 +379,38 @@ std::string videoIdOf(const std::string &url)
 	return url.substr(start, end - start);
 }
 
+ArchiveLinker::ArchiveLinker(const std::string &url) : blank(::isBlank(url))
+{
+	if (blank)
+		return;
+	const std::string id = videoIdOf(url);
+	if (!id.empty()) {
+		head = std::string("https://") + kShortLinkHost + id + "?t=";
+		return;
+	}
+	const size_t hash = url.find('#');
+	head = url.substr(0, hash);
+	head += head.find('?') == std::string::npos ? "?t=" : "&t=";
+	if (hash != std::string::npos)
+		tail = url.substr(hash);
+}
+
+void ArchiveLinker::append(std::string &out, int64_t seconds) const
+{
+	if (blank)
+		return;
+	char buf[24];
+	const int n = snprintf(buf, sizeof(buf), "%lld", static_cast<long long>(std::max<int64_t>(seconds, 0)));
+	out += head;
+	out.append(buf, size_t(std::max(n, 0)));
+	out += tail;
+}
+
 std::string archiveLink(const std::string &url, int64_t seconds)
 {
-	if (isBlank(url))
-		return {};
-	const std::string secs = std::to_string(std::max<int64_t>(seconds, 0));
-	const std::string id = videoIdOf(url);
-	if (!id.empty())
-		return std::string("https://") + kShortLinkHost + id + "?t=" + secs;
-	const size_t hash = url.find('#');
-	const std::string base = url.substr(0, hash);
-	const std::string fragment = hash == std::string::npos ? std::string() : url.substr(hash);
-	return base + (base.find('?') == std::string::npos ? "?t=" : "&t=") + secs + fragment;
+	std::string out;
+	ArchiveLinker(url).append(out, seconds);
+	return out;
 }
 
 int64_t backdatedOffset(int64_t offsetMs, int64_t lookBackMs)

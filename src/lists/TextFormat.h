@@ -50,10 +50,20 @@ extern const char *const QuotesHeader;
 // Every field looked up through moduleText (the key itself when the locale lacks it).
 ExportTexts exportTextsFromLocale();
 
+// offset - shift_ms, held inside the 64-bit range (values from edited files may be anything).
+int64_t archiveOffset(const Session &session, int64_t offsetMs);
+
 // "MM:SS" below an hour, "H:MM:SS" from there; negative values read as 0, fractions cut off.
 std::string formatOffset(int64_t ms);
 // "H-MM-SS", for file names.
 std::string formatOffsetForFile(int64_t ms);
+// The same texts appended to out, for builders of long lists.
+void appendOffset(std::string &out, int64_t ms);
+void appendArchiveTime(std::string &out, const Session &session, int64_t offsetMs, const ExportTexts &texts);
+void appendTemplate(std::string &out, const std::string &tmpl, const std::string &first,
+		    const std::string &second = {});
+void appendCsvField(std::string &out, const std::string &text);
+
 // formatOffset of offset - shift_ms, or notes_before_cut when that is negative.
 std::string archiveTimeText(const Session &session, int64_t offsetMs, const ExportTexts &texts);
 
@@ -89,5 +99,18 @@ std::string clipBaseName(const Session &session, const Entry &entry, const Expor
 std::string videoIdOf(const std::string &url);
 // A link that opens the archive at the given second; empty for a blank address.
 std::string archiveLink(const std::string &url, int64_t seconds);
+// archiveLink for many seconds of one address; the address is looked at once.
+class ArchiveLinker {
+public:
+	explicit ArchiveLinker(const std::string &url);
+	bool isBlank() const { return blank; }
+	void append(std::string &out, int64_t seconds) const;
+
+private:
+	bool blank = true;
+	std::string head; // everything before the seconds
+	std::string tail; // the fragment, when the address itself is used
+};
+
 // offset - lookBack (look-back held to 0..60 s), never below 0.
 int64_t backdatedOffset(int64_t offsetMs, int64_t lookBackMs);

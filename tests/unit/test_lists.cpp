@@ -156,6 +156,19 @@ TEST(ListsGolden, SharedClipWhoseOwnerWasRemovedShowsNoFile)
 	const std::string csv = buildCsvText(s, ExportTexts());
 	EXPECT_NE(csv.find("2,ルマーク,01:10,,,\"big, \"\"win\"\"\",,入れる\r\n"), std::string::npos) << csv;
 	EXPECT_EQ(csv.find("Replay 2026.mkv"), std::string::npos);
+
+	// Ids far apart (an edited file) still find their owner.
+	Session sparse;
+	sparse.next_id = 9000000;
+	Entry owner = entry(EntryKind::Press, 0, "", false);
+	const int64_t ownerId = sparse.addEntry(savedClip(owner, "/c/far.mkv", 0, 1000)).id;
+	Entry sharer = entry(EntryKind::Press, 500, "", false);
+	sharer.clip.state = ClipState::Saved;
+	sharer.clip.shared_with = ownerId;
+	sparse.addEntry(sharer);
+	EXPECT_EQ(buildCsvText(sparse, ExportTexts()), ExportTexts().csv_header +
+							   "\r\n1,ルマーク,00:00,00:00,00:01,,far.mkv,入れない\r\n"
+							   "2,ルマーク,00:00,00:00,00:01,,far.mkv,入れない\r\n");
 }
 
 std::vector<std::pair<int64_t, int64_t>> rows(const Session &s)

@@ -32,6 +32,11 @@ TEST(TextFormatTime, ArchiveTimeSubtractsTheShift)
 	EXPECT_EQ(archiveTimeText(s, 9999, t), "カットした所");
 	s.shift_ms = -5000;
 	EXPECT_EQ(archiveTimeText(s, 0, t), "00:05");
+	// Values from an edited file stay in range instead of wrapping around.
+	EXPECT_EQ(archiveOffset(s, INT64_MAX), INT64_MAX);
+	s.shift_ms = INT64_MAX;
+	EXPECT_EQ(archiveOffset(s, -10), INT64_MIN);
+	EXPECT_EQ(archiveTimeText(s, -10, t), "カットした所");
 }
 
 TEST(TextFormatTime, ParseAcceptsTheDocumentedForms)
