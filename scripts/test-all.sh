@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, then runs every test:
+#  1. Qt 6 build with AddressSanitizer + UndefinedBehaviorSanitizer: unit tests.
+#  2. Qt 5 build (the one Debian 12's OBS 29 loads): unit tests, then the load/unload check and the
+#     end-to-end suite in real headless OBS.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=${JOBS:-2}
+
+scripts/install-deps.sh
+export CCACHE_BASEDIR=$root
+
+section() { printf '\n==== %s ====\n' "$*"; }
+
+section "Qt 6 build with ASan/UBSan: unit tests"
+cmake -S . -B build-qt6-asan -DLUMARK_QT_VERSION=6 -DLUMARK_TESTS=ON -DLUMARK_SANITIZE=ON >/dev/null
+cmake --build build-qt6-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	ctest --test-dir build-qt6-asan --output-on-failure -j"$jobs"
+
+section "Qt 5 build: unit tests"
+cmake -S . -B build-qt5 -DLUMARK_QT_VERSION=5 -DLUMARK_TESTS=ON >/dev/null
+cmake --build build-qt5 -j"$jobs"
+ctest --test-dir build-qt5 --output-on-failure -j"$jobs"
+
+section "Real OBS 29 (Qt 5): load and unload"
+scripts/obs-smoke.sh build-qt5
+
+if [ -x scripts/e2e.sh ]; then
+	section "Real OBS 29 (Qt 5): end-to-end suite"
+	scripts/e2e.sh build-qt5
+fi
