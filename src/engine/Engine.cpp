@@ -1,12 +1,63 @@
 #include "engine/Engine.h"
 
+#include "engine/EngineInternal.h"
+#include "lists/TextFormat.h"
+#include "module/ModuleCore.h"
+
 #include <util/platform.h>
 
 #include <QDateTime>
 
 #include <mutex>
 
-Engine::Engine(QObject *parent) : QObject(parent) {}
+namespace {
+std::shared_ptr<const ExportTexts> buildExportTexts()
+{
+	auto texts = std::make_shared<ExportTexts>();
+	texts->word = moduleText("Word.Lumark");
+	static const char *const kindKeys[] = {"Kind.Start",    "Kind.Scene", "Kind.Press", "Kind.External",
+					       "Kind.Save",     "Kind.Song",  "Kind.Topic"};
+	for (int i = 0; i < 7; ++i)
+		texts->kind_names[i] = moduleText(kindKeys[i]);
+	texts->csv_header = moduleText("Csv.Header");
+	texts->csv_yes = moduleText("Csv.Yes");
+	texts->csv_no = moduleText("Csv.No");
+	texts->notes_title = moduleText("Notes.Title");
+	texts->notes_archive = moduleText("Notes.Archive");
+	texts->notes_shift = moduleText("Notes.Shift");
+	texts->notes_range = moduleText("Notes.Range");
+	texts->notes_file = moduleText("Notes.File");
+	texts->notes_no_file = moduleText("Notes.NoFile");
+	texts->notes_before_cut = moduleText("Notes.BeforeCut");
+	texts->notes_empty = moduleText("Notes.Empty");
+	return texts;
+}
+} // namespace
+
+QString engineMessage(const char *key, const std::string &first, const std::string &second)
+{
+	return fromUtf8(fillTemplate(moduleText(key), first, second));
+}
+
+Engine::Engine(QObject *parent) : QObject(parent), texts(buildExportTexts())
+{
+	saveTimeout.setSingleShot(true);
+	renameTimer.setInterval(EngineTiming::RenameTickMs);
+	saveDelay.setSingleShot(true);
+	saveDelay.setInterval(EngineTiming::SaveDelayMs);
+	exportDelay.setSingleShot(true);
+	exportDelay.setInterval(EngineTiming::ExportDelayMs);
+	connect(&saveTimeout, &QTimer::timeout, this, &Engine::onSaveTimeout);
+	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
+	connect(&saveDelay, &QTimer::timeout, this, &Engine::flushSaves);
+	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
+
+	connect(&replay, &InstantReplay::stateChanged, this, &Engine::statusChanged);
+	connect(&recap, &Recap::stateChanged, this, &Engine::statusChanged);
+	connect(&replay, &InstantReplay::started, this, &Engine::onReplayStarted);
+	connect(&replay, &InstantReplay::finished, this, &Engine::onReplayFinished);
+	connect(&recap, &Recap::clipStarted, this, &Engine::onRecapClipStarted);
+}
 
 Engine::~Engine() = default;
 
@@ -34,139 +85,10 @@ long long Engine::wallMs() const
 	return wallClock ? wallClock() : QDateTime::currentMSecsSinceEpoch();
 }
 
-Session *Engine::currentSession()
+Entry *Engine::lookupEntry(const EntryRef &ref, Session **sessionOut)
 {
-	return nullptr;
-}
-Session *Engine::findSession(const QString &)
-{
-	return nullptr;
-}
-Session *Engine::viewedSession()
-{
-	return nullptr;
-}
-QStringList Engine::sessionIds()
-{
-	return {};
-}
-QStringList Engine::loadedSessionIds() const
-{
-	return {};
-}
-void Engine::viewSession(const QString &) {}
-bool Engine::removeSession(const QString &)
-{
-	return false;
-}
-long long Engine::offsetNow() const
-{
-	return 0;
-}
-long long Engine::offsetAt(long long) const
-{
-	return 0;
-}
-long long Engine::recordingStartTime(obs_output_t *) const
-{
-	return monotonicNs();
-}
-void Engine::startSession(SessionSource, long long) {}
-void Engine::endSession() {}
-bool Engine::startFreeSession()
-{
-	return false;
-}
-bool Engine::endFreeSession()
-{
-	return false;
-}
-void Engine::onStreamingStarted() {}
-void Engine::onStreamingStopped() {}
-void Engine::onRecordingStarted() {}
-void Engine::onRecordingStopped() {}
-void Engine::onRecordingPaused() {}
-void Engine::onRecordingUnpaused() {}
-void Engine::onFinishedLoading()
-{
-	ready = true;
-}
-void Engine::stopPlayback() {}
-void Engine::shutdown()
-{
-	stopped = true;
-}
-void Engine::touchSession(Session &) {}
-void Engine::markSessionDirty(const QString &) {}
-void Engine::flushSaves() {}
-void Engine::flushExports() {}
-QStringList Engine::exportLists()
-{
-	return {};
-}
-QString Engine::exportQuotes()
-{
-	return {};
-}
-long long Engine::press(PressMode, const QString &)
-{
-	return 0;
-}
-long long Engine::addMark(EntryKind, const QString &, long long, long long)
-{
-	return 0;
-}
-void Engine::onSceneChanged() {}
-QString Engine::currentSceneName() const
-{
-	return {};
-}
-void Engine::addRecordingChapter(const Entry &) {}
-void Engine::pumpSaves() {}
-void Engine::onSaveTimeout() {}
-void Engine::onBufferStopped() {}
-void Engine::onReplayBufferSaved() {}
-void Engine::clipRange(Entry &, long long) {}
-bool Engine::replayEntry(long long)
-{
-	return false;
-}
-void Engine::stopReplay() {}
-void Engine::scheduleRename(const EntryRef &, long long) {}
-void Engine::scheduleRenames(const Session &, long long) {}
-void Engine::renameTick() {}
-bool Engine::renameClip(RenameJob &)
-{
-	return true;
-}
-BufferStatus Engine::bufferStatus() const
-{
-	return {};
-}
-void Engine::onBufferStarted() {}
-void Engine::setStatus(const QString &text)
-{
-	status = text;
-	emit statusChanged();
-}
-void Engine::emitEntryEvent(const QString &, const Session &, const Entry &) {}
-void Engine::setLabel(long long, const QString &, const QString &) {}
-void Engine::setChapter(long long, bool) {}
-void Engine::removeEntry(long long) {}
-void Engine::setShift(long long) {}
-void Engine::setShiftToEntry(long long) {}
-void Engine::setArchiveUrl(const QString &) {}
-int Engine::dropShortChapters()
-{
-	return 0;
-}
-void Engine::onReplayStarted(const QString &, long long) {}
-void Engine::onReplayFinished(const QString &, long long) {}
-void Engine::onRecapClipStarted(const QString &, const QString &, int, int) {}
-void Engine::autoStartBuffer() {}
-void Engine::failBatch(const std::vector<EntryRef> &) {}
-void Engine::recordObsSave(const QString &, long long) {}
-Entry *Engine::lookupEntry(const EntryRef &, Session **)
-{
-	return nullptr;
+	Session *session = findSession(ref.sessionId);
+	if (sessionOut)
+		*sessionOut = session;
+	return session ? session->findEntry(ref.entryId) : nullptr;
 }

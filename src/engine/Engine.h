@@ -66,6 +66,8 @@ class Engine : public QObject {
 
 public:
 	using Clock = std::function<long long()>;
+	using FileRenamer = std::function<bool(const QString &from, const QString &to)>;
+	using FileHeldCheck = std::function<bool(const QString &path)>;
 
 	explicit Engine(QObject *parent = nullptr);
 	~Engine() override;
@@ -144,6 +146,9 @@ public:
 	void scheduleRenames(const Session &session, long long delayMs);
 	void renameTick();
 	bool renameClip(RenameJob &job);
+	// File operations of the renames: QFile::rename, and the players' hold on a file. Tests add
+	// a renamer that refuses (a locked file) and a hold of their own.
+	void setFileOps(FileRenamer renamer, FileHeldCheck held);
 
 	// --- Replay-buffer status (EngineBuffer.cpp) ---
 	BufferStatus bufferStatus() const;
@@ -197,6 +202,8 @@ private:
 	void failBatch(const std::vector<EntryRef> &batch);
 	void recordObsSave(const QString &path, long long savedWallMs);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
+	bool renameFile(const QString &from, const QString &to);
+	bool fileHeldByPlayer(const QString &path);
 
 	std::shared_ptr<const ExportTexts> texts;
 	std::map<QString, std::unique_ptr<Session>> sessions;
@@ -232,4 +239,6 @@ private:
 
 	Clock monotonicClock;
 	Clock wallClock;
+	FileRenamer fileRenamer;
+	FileHeldCheck fileHeldCheck;
 };

@@ -5,6 +5,7 @@
 #include "module/Hotkeys.h"
 #include "module/Lifecycle.h"
 #include "ui/LumarkDock.h"
+#include "ui/SettingsDialog.h"
 #include "module/ModuleCore.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,9 @@
 
 #include <QDockWidget>
 #include <QFileInfo>
+#include <QApplication>
 #include <QMainWindow>
+#include <QTimer>
 
 namespace {
 
@@ -97,6 +100,57 @@ TEST(HotkeyBindings, SurviveSaveAndLoad)
 	EXPECT_EQ(obs_data_array_count(other), 0u);
 	unregisterHotkeys();
 	releaseSettingsData();
+}
+
+} // namespace
+
+namespace {
+
+TEST(SettingsMenu, SecondClickWhileDialogIsOpenOpensNothing)
+{
+	FrontendDouble::reset();
+	obs_frontend_add_tools_menu_item("Settings", openSettingsDialog, nullptr);
+	int dialogsSeen = 0;
+	bool secondClickReturned = false;
+	QTimer::singleShot(50, [&] {
+		for (QWidget *w : QApplication::topLevelWidgets())
+			if (qobject_cast<SettingsDialog *>(w) && w->isVisible())
+				++dialogsSeen;
+		// Runs inside the first dialog's event loop: must return at once, not block in a second exec.
+		FrontendDouble::clickToolsMenuItem("Settings");
+		secondClickReturned = true;
+		for (QWidget *w : QApplication::topLevelWidgets())
+			if (auto *d = qobject_cast<SettingsDialog *>(w))
+				d->reject();
+	});
+	// Should a second dialog open, this frees the test instead of hanging it.
+	bool secondDialogOpened = false;
+	QTimer guard;
+	guard.setSingleShot(true);
+	QObject::connect(&guard, &QTimer::timeout, [&] {
+		for (QWidget *w : QApplication::topLevelWidgets())
+			if (auto *d = qobject_cast<SettingsDialog *>(w); d && d->isVisible()) {
+				secondDialogOpened = true;
+				d->reject();
+			}
+	});
+	guard.start(1500);
+	FrontendDouble::clickToolsMenuItem("Settings");
+	EXPECT_FALSE(secondDialogOpened);
+	EXPECT_EQ(dialogsSeen, 1);
+	EXPECT_TRUE(secondClickReturned);
+	// Closed again: the next click opens a dialog once more.
+	bool opened = false;
+	QTimer::singleShot(50, [&] {
+		for (QWidget *w : QApplication::topLevelWidgets())
+			if (auto *d = qobject_cast<SettingsDialog *>(w)) {
+				opened = opened || d->isVisible();
+				d->reject();
+			}
+	});
+	FrontendDouble::clickToolsMenuItem("Settings");
+	EXPECT_TRUE(opened);
+	FrontendDouble::reset();
 }
 
 } // namespace
