@@ -11,27 +11,18 @@
 #include <mutex>
 
 namespace {
-std::shared_ptr<const ExportTexts> buildExportTexts()
-{
-	auto texts = std::make_shared<ExportTexts>();
-	texts->word = moduleText("Word.Lumark");
-	static const char *const kindKeys[] = {"Kind.Start",    "Kind.Scene", "Kind.Press", "Kind.External",
-					       "Kind.Save",     "Kind.Song",  "Kind.Topic"};
-	for (int i = 0; i < 7; ++i)
-		texts->kind_names[i] = moduleText(kindKeys[i]);
-	texts->csv_header = moduleText("Csv.Header");
-	texts->csv_yes = moduleText("Csv.Yes");
-	texts->csv_no = moduleText("Csv.No");
-	texts->notes_title = moduleText("Notes.Title");
-	texts->notes_archive = moduleText("Notes.Archive");
-	texts->notes_shift = moduleText("Notes.Shift");
-	texts->notes_range = moduleText("Notes.Range");
-	texts->notes_file = moduleText("Notes.File");
-	texts->notes_no_file = moduleText("Notes.NoFile");
-	texts->notes_before_cut = moduleText("Notes.BeforeCut");
-	texts->notes_empty = moduleText("Notes.Empty");
-	return texts;
-}
+// The recap reads the sessions of the Engine that owns it.
+class EngineRecapSessions : public RecapSessions {
+public:
+	explicit EngineRecapSessions(Engine &engine) : engine(engine) {}
+	QStringList sessionIds() override { return engine.sessionIds(); }
+	Session *findSession(const QString &id) override { return engine.findSession(id); }
+	QString runningSessionId() override { return engine.currentSessionId(); }
+	QObject *signalSource() override { return &engine; }
+
+private:
+	Engine &engine;
+};
 } // namespace
 
 QString engineMessage(const char *key, const std::string &first, const std::string &second)
@@ -39,8 +30,10 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 	return fromUtf8(fillTemplate(moduleText(key), first, second));
 }
 
-Engine::Engine(QObject *parent) : QObject(parent), texts(buildExportTexts())
+Engine::Engine(QObject *parent)
+    : QObject(parent), texts(exportTextsFromLocale()), recapSessions(std::make_unique<EngineRecapSessions>(*this))
 {
+	recap.setSessions(recapSessions.get());
 	saveTimeout.setSingleShot(true);
 	renameTimer.setInterval(EngineTiming::RenameTickMs);
 	saveDelay.setSingleShot(true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lists/TextFormat.h"
 #include "playback/InstantReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
@@ -16,8 +17,6 @@
 #include <memory>
 #include <set>
 #include <vector>
-
-struct ExportTexts;
 
 // Mode of Engine::press; the numbers match the hotkey actions.
 enum class PressMode { Default = 0, MarkOnly = 1, Replay = 2 };
@@ -119,7 +118,7 @@ public:
 	void flushSaves();
 	void flushExports();
 
-	const ExportTexts &exportTexts() const { return *texts; }
+	const ExportTexts &exportTexts() const { return texts; }
 
 	// Lists of the viewed session; status "Msg.Exported" or "Msg.ExportFailed".
 	QStringList exportLists();
@@ -205,7 +204,7 @@ private:
 	bool renameFile(const QString &from, const QString &to);
 	bool fileHeldByPlayer(const QString &path);
 
-	std::shared_ptr<const ExportTexts> texts;
+	ExportTexts texts;
 	std::map<QString, std::unique_ptr<Session>> sessions;
 	QString currentId;
 	QString viewedId;
@@ -228,6 +227,7 @@ private:
 	QTimer saveDelay;
 	QTimer exportDelay;
 	InstantReplay replay;
+	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it
 	Recap recap;
 	int chaptersAdded = 0;
 	bool chapterWarned = false;

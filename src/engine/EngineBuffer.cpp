@@ -68,7 +68,7 @@ BufferStatus Engine::bufferStatus() const
 
 	if (status.video_kbps > 0 && status.seconds > 0)
 		status.estimate_mb =
-			status.seconds * (status.video_kbps + (status.audio_kbps > 0 ? status.audio_kbps : 0)) / 8000;
+		    status.seconds * (status.video_kbps + (status.audio_kbps > 0 ? status.audio_kbps : 0)) / 8000;
 	if (status.size_limit_mb > 0 && status.estimate_mb > status.size_limit_mb) {
 		status.capped_by_size = true;
 		status.estimate_mb = status.size_limit_mb;

@@ -53,7 +53,10 @@ void Engine::onReplayStarted(const QString &path, long long entryId)
 	obs_data_set_int(data, "seconds", settings().replay_seconds);
 	obs_data_set_int(data, "speed", settings().replay_speed);
 	obs_data_set_int(data, "latency_ms", replayLatencyMs);
-	obs_data_set_int(data, "repeat", replay.plannedRepeats());
+	// The player plans replay_repeat passes, held to 1..3, when the clip starts.
+	obs_data_set_int(
+	    data, "repeat",
+	    std::clamp(settings().replay_repeat, SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax));
 	emit notify(QStringLiteral("ReplayStarted"), jsonOf(data));
 }
 

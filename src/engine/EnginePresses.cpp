@@ -58,7 +58,7 @@ long long Engine::press(PressMode mode, const QString &label)
 	fresh.chapter = true;
 	Entry &entry = session->addEntry(std::move(fresh));
 
-	const std::string defaultLabel = pressLabel(*texts, entry.number);
+	const std::string defaultLabel = pressLabel(texts, entry.number);
 	const std::string given = toUtf8(label.trimmed());
 	entry.label = given.empty() ? defaultLabel : given;
 

@@ -32,7 +32,8 @@ bool Engine::fileHeldByPlayer(const QString &path)
 void Engine::scheduleRename(const EntryRef &ref, long long delayMs)
 {
 	const long long due = wallMs() + delayMs;
-	auto it = std::find_if(renameJobs.begin(), renameJobs.end(), [&ref](const RenameJob &job) { return job.ref == ref; });
+	auto it =
+	    std::find_if(renameJobs.begin(), renameJobs.end(), [&ref](const RenameJob &job) { return job.ref == ref; });
 	if (it != renameJobs.end())
 		it->dueMs = due;
 	else
@@ -119,7 +120,7 @@ bool Engine::renameClip(RenameJob &job)
 		return true;
 	}
 
-	const QString base = fromUtf8(clipBaseName(*session, *entry, *texts));
+	const QString base = fromUtf8(clipBaseName(*session, *entry, texts));
 	const QString suffix = info.suffix();
 	const QDir dir = info.dir();
 	const QString dotSuffix = suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix;
@@ -138,8 +139,8 @@ bool Engine::renameClip(RenameJob &job)
 	QString copy;
 	if (suffix.compare(QStringLiteral("mp4"), Qt::CaseInsensitive) != 0) {
 		const QFileInfo remuxed(dir.filePath(info.completeBaseName() + QStringLiteral(".mp4")));
-		if (remuxed.exists() &&
-		    remuxed.lastModified().toMSecsSinceEpoch() >= entry->clip.saved_wall_ms - EngineTiming::RemuxCopyAgeMs)
+		if (remuxed.exists() && remuxed.lastModified().toMSecsSinceEpoch() >=
+					    entry->clip.saved_wall_ms - EngineTiming::RemuxCopyAgeMs)
 			copy = remuxed.filePath();
 	}
 

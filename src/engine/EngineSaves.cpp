@@ -139,7 +139,7 @@ void Engine::onReplayBufferSaved()
 		anyReplay = anyReplay || entry->clip.want_replay;
 		if (!names.empty())
 			names += "・";
-		names += pressLabel(*texts, entry->number);
+		names += pressLabel(texts, entry->number);
 		emitEntryEvent(QStringLiteral("ClipSaved"), *session, *entry);
 		touchSession(*session);
 	}
@@ -162,8 +162,8 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 {
 	long long avg = EngineTiming::DefaultSaveLatencyMs;
 	if (!saveLatencies.empty())
-		avg = std::accumulate(saveLatencies.begin(), saveLatencies.end(), 0LL) /
-		      (long long)saveLatencies.size();
+		avg =
+		    std::accumulate(saveLatencies.begin(), saveLatencies.end(), 0LL) / (long long)saveLatencies.size();
 	const long long askedNs = monotonicNs() - avg * 1000000;
 
 	if (!currentSession())
@@ -182,11 +182,10 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	fresh.clip.saved_wall_ms = savedWallMs;
 	clipRange(fresh, savedWallMs - avg);
 	Entry &entry = session->addEntry(std::move(fresh));
-	entry.label = pressLabel(*texts, entry.number);
+	entry.label = pressLabel(texts, entry.number);
 
 	addRecordingChapter(entry);
-	setStatus(engineMessage(EngineText::ObsSavedMarked, entry.label,
-				formatOffset(entry.t_ms - session->shift_ms)));
+	setStatus(engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(entry.t_ms - session->shift_ms)));
 	blog(LOG_INFO, "[lumark] OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number), avg);
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	emitEntryEvent(QStringLiteral("ClipSaved"), *session, entry);

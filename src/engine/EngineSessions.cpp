@@ -183,9 +183,9 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 
 	const QString minute = start.toString(QStringLiteral("yyyy-MM-dd_HH-mm"));
 	const bool minuteTaken =
-		std::any_of(taken.begin(), taken.end(), [&minute](const QString &t) { return t.startsWith(minute); });
-	QString prefix = start.toString(minuteTaken ? QStringLiteral("yyyy-MM-dd HH-mm-ss")
-						    : QStringLiteral("yyyy-MM-dd HH-mm"));
+	    std::any_of(taken.begin(), taken.end(), [&minute](const QString &t) { return t.startsWith(minute); });
+	QString prefix =
+	    start.toString(minuteTaken ? QStringLiteral("yyyy-MM-dd HH-mm-ss") : QStringLiteral("yyyy-MM-dd HH-mm"));
 	if (suffix > 0)
 		prefix += QStringLiteral(" (%1)").arg(suffix);
 
@@ -259,8 +259,7 @@ void Engine::endSession()
 
 bool Engine::startFreeSession()
 {
-	if (stopped || !ready || currentSession() || obs_frontend_streaming_active() ||
-	    obs_frontend_recording_active())
+	if (stopped || !ready || currentSession() || obs_frontend_streaming_active() || obs_frontend_recording_active())
 		return false;
 	startSession(SessionSource::Free, monotonicNs());
 	return true;

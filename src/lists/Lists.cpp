@@ -6,6 +6,7 @@
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
+#include <util/util.hpp>
 
 #include <QDateTime>
 #include <QDir>
@@ -197,6 +198,29 @@ std::string buildQuotesText(const Session &session, const ExportTexts &texts)
 	return out;
 }
 
+std::string buildQuotesFileText(std::vector<const Session *> sessions, const ExportTexts &texts)
+{
+	std::sort(sessions.begin(), sessions.end(), [](const Session *a, const Session *b) {
+		if (a->start_wall_ms != b->start_wall_ms)
+			return a->start_wall_ms > b->start_wall_ms;
+		return a->id > b->id;
+	});
+	const QString headerTemplate = QString::fromUtf8(moduleText(ListKeys::QuotesHeader));
+	std::string content;
+	for (const Session *s : sessions) {
+		const std::string quotes = buildQuotesText(*s, texts);
+		if (quotes.empty())
+			continue;
+		const QString start =
+		    QDateTime::fromMSecsSinceEpoch(s->start_wall_ms).toString(QStringLiteral("yyyy-MM-dd HH-mm"));
+		content += headerTemplate.arg(start).toUtf8().toStdString();
+		content += kCrLf;
+		content += quotes;
+		content += kCrLf;
+	}
+	return content;
+}
+
 QString exportFolder(const Session &session)
 {
 	if (!session.export_dir.empty())
@@ -297,26 +321,7 @@ QString writeQuotesFile(Engine &engine)
 		if (const Session *s = engine.findSession(id))
 			sessions.push_back(s);
 	}
-	std::sort(sessions.begin(), sessions.end(), [](const Session *a, const Session *b) {
-		if (a->start_wall_ms != b->start_wall_ms)
-			return a->start_wall_ms > b->start_wall_ms;
-		return a->id > b->id;
-	});
-
-	const ExportTexts &texts = engine.exportTexts();
-	const QString headerTemplate = QString::fromUtf8(moduleText(ListKeys::QuotesHeader));
-	std::string content;
-	for (const Session *s : sessions) {
-		const std::string quotes = buildQuotesText(*s, texts);
-		if (quotes.empty())
-			continue;
-		const QString start =
-		    QDateTime::fromMSecsSinceEpoch(s->start_wall_ms).toString(QStringLiteral("yyyy-MM-dd HH-mm"));
-		content += headerTemplate.arg(start).toUtf8().toStdString();
-		content += kCrLf;
-		content += quotes;
-		content += kCrLf;
-	}
+	const std::string content = buildQuotesFileText(std::move(sessions), engine.exportTexts());
 
 	const QString path = QDir(folder).filePath(quotesFileName());
 	if (!writeFileAtomically(path, bytesOf(content))) {

@@ -29,6 +29,9 @@ std::string buildCsvText(const Session &session, const ExportTexts &texts);
 std::string buildNotesText(const Session &session, const ExportTexts &texts);
 // The session's quote lines (CR LF each), empty when it has none.
 std::string buildQuotesText(const Session &session, const ExportTexts &texts);
+// The quotes file: a header and the quote lines of every session that has quotes, newest session
+// first (equal start times: greater id first), each block followed by an empty line.
+std::string buildQuotesFileText(std::vector<const Session *> sessions, const ExportTexts &texts);
 
 // Where the lists go: the session's export_dir, the export_dir setting, the frontend's recording
 // folder, the user's video folder; the first that is not empty.

@@ -31,3 +31,7 @@ bool addReplaySceneToCurrent(QString &message);
 
 // Private setting that remembers the last path written into a media source.
 extern const char *const kPreviousLocalFileKey;
+
+// Base (canvas) size from libobs; false without video. Tests may set a size since they run without video.
+bool videoBaseSize(uint32_t &width, uint32_t &height);
+void setVideoBaseSizeForTesting(uint32_t width, uint32_t height);
