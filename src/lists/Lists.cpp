@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 const char *const kCrLf = "\r\n";
@@ -25,13 +26,41 @@ struct ClipView {
 	bool saved = false;
 };
 
-ClipView clipOf(const Session &session, const Entry &entry)
-{
-	ClipView v;
-	v.owner = session.clipOwner(entry);
-	v.saved = v.owner && v.owner->clip.state == ClipState::Saved;
-	return v;
-}
+// Session::clipOwner searches linearly; the lists ask for every entry, so index the ids once.
+class ClipOwners {
+public:
+	explicit ClipOwners(const Session &session)
+	{
+		for (const Entry &e : session.entries) {
+			if (e.clip.shared_with != 0) {
+				needed = true;
+				break;
+			}
+		}
+		if (!needed)
+			return;
+		byId.reserve(session.entries.size());
+		for (const Entry &e : session.entries)
+			byId.emplace(e.id, &e); // the first entry of an id wins, as in findEntry
+	}
+
+	ClipView of(const Entry &entry) const
+	{
+		ClipView v;
+		if (entry.clip.shared_with == 0) {
+			v.owner = &entry;
+		} else {
+			const auto it = byId.find(entry.clip.shared_with);
+			v.owner = it == byId.end() ? nullptr : it->second;
+		}
+		v.saved = v.owner && v.owner->clip.state == ClipState::Saved;
+		return v;
+	}
+
+private:
+	bool needed = false;
+	std::unordered_map<int64_t, const Entry *> byId;
+};
 
 QString listFileName(const Session &session, const char *key, const char *ext)
 {
@@ -89,8 +118,9 @@ std::string buildCsvText(const Session &session, const ExportTexts &texts)
 	out.reserve(texts.csv_header.size() + 2 + session.entries.size() * 96);
 	out += texts.csv_header;
 	out += kCrLf;
+	const ClipOwners owners(session);
 	for (const Entry &e : session.entries) {
-		const ClipView clip = clipOf(session, e);
+		const ClipView clip = owners.of(e);
 		out += csvField(e.number > 0 ? std::to_string(e.number) : std::string());
 		out += ',';
 		out += csvField(kindName(texts, e.kind));
@@ -132,11 +162,12 @@ std::string buildNotesText(const Session &session, const ExportTexts &texts)
 	out += kCrLf;
 
 	bool anyBlock = false;
+	const ClipOwners owners(session);
 	for (const Entry &e : session.entries) {
 		if (e.kind != EntryKind::Press && e.kind != EntryKind::Save && e.clip.state == ClipState::None)
 			continue;
 		anyBlock = true;
-		const ClipView clip = clipOf(session, e);
+		const ClipView clip = owners.of(e);
 		const std::string name =
 		    e.kind == EntryKind::Press ? pressLabel(texts, e.number) : kindName(texts, e.kind);
 		out += name;
