@@ -33,7 +33,7 @@ void procAddMark(void *, calldata_t *cd)
 	const char *kindText = calldata_string(cd, "kind");
 	const EntryKind kind = kindFromText(kindText ? kindText : "");
 
-	if (!remote::openFlag().load()) {
+	if (!remote::openFlag().load() || remote::tooLong(label)) {
 		calldata_set_int(cd, "entry_id", 0);
 		return;
 	}

@@ -29,7 +29,13 @@ constexpr const char *NoFreeSession = "配信していないときの記録は�
 constexpr const char *NoSession = "no session";
 constexpr const char *NoEndedSession = "no such ended session (a running one cannot be removed)";
 constexpr const char *NoQuotes = "名言集を書き出せませんでした";
+constexpr const char *TooLong = "text too long (at most 4096 bytes)";
 } // namespace errors
+
+// Longest label, address or name taken from outside, in UTF-8 bytes. A memo or a song title is far
+// shorter; anything longer is a runaway client and would bloat every session file and list.
+constexpr size_t kMaxTextBytes = 4096;
+bool tooLong(const QString &text);
 
 // True from module load until closeRemote; read on every thread.
 std::atomic<bool> &openFlag();

@@ -69,6 +69,7 @@ struct ConfigChange {
 	};
 	bool hasIgnoreScenes = false;
 	QStringList ignoreScenes;
+	bool refused = false; // a text over the limit: nothing is applied
 
 	void read(obs_data_t *request)
 	{
@@ -84,9 +85,12 @@ struct ConfigChange {
 				n.value = static_cast<int>(std::clamp<long long>(v, n.low, n.high));
 			}
 		}
-		for (Text &t : texts)
-			if ((t.present = obs_data_has_user_value(request, t.key)))
+		for (Text &t : texts) {
+			if ((t.present = obs_data_has_user_value(request, t.key))) {
 				t.value = QString::fromUtf8(obs_data_get_string(request, t.key));
+				refused = refused || tooLong(t.value);
+			}
+		}
 		if ((hasIgnoreScenes = obs_data_has_user_value(request, "ignore_scenes"))) {
 			OBSDataArrayAutoRelease array = obs_data_get_array(request, "ignore_scenes");
 			const size_t count = array ? obs_data_array_count(array) : 0;
@@ -96,6 +100,7 @@ struct ConfigChange {
 				// Empty names never match a scene; the settings file drops them on load as well.
 				if (!name.isEmpty())
 					ignoreScenes.append(name);
+				refused = refused || tooLong(name);
 			}
 		}
 	}
@@ -154,6 +159,10 @@ void requestSetConfig(obs_data_t *request, obs_data_t *reply, void *)
 {
 	ConfigChange change;
 	change.read(request);
+	if (change.refused) {
+		writeFailure(reply, errors::TooLong);
+		return;
+	}
 	runOnUiThread(reply, [&]() {
 		change.apply(settings());
 		saveSettings();

@@ -28,7 +28,10 @@ void requestPress(obs_data_t *request, obs_data_t *reply, void *)
 	const PressMode mode = pressModeFromText(stringField(request, "mode"));
 	const QString label = stringField(request, "label");
 	long long entryId = 0;
-	runOnUiThread(reply, [&]() { entryId = engine().press(mode, label); });
+	if (tooLong(label))
+		writeFailure(reply, errors::TooLong);
+	else
+		runOnUiThread(reply, [&]() { entryId = engine().press(mode, label); });
 	writeOk(reply, entryId != 0);
 	obs_data_set_int(reply, "entry_id", entryId);
 }
@@ -38,6 +41,11 @@ void requestAddMark(obs_data_t *request, obs_data_t *reply, void *)
 	const QString label = stringField(request, "label");
 	const EntryKind kind = kindFromText(stringField(request, "kind").toStdString());
 	const long long agoMs = intField(request, "ago_ms");
+	if (tooLong(label)) {
+		writeFailure(reply, errors::TooLong);
+		obs_data_set_int(reply, "entry_id", 0);
+		return;
+	}
 	long long entryId = 0;
 	runOnUiThread(reply, [&]() { entryId = engine().addMark(kind, label, 0, agoMs); });
 	writeOk(reply, entryId != 0);
@@ -51,6 +59,10 @@ void requestSetLabel(obs_data_t *request, obs_data_t *reply, void *)
 	const SessionField session = sessionField(request);
 	const long long entryId = intField(request, "entry_id");
 	const QString label = stringField(request, "label");
+	if (tooLong(label)) {
+		writeFailure(reply, errors::TooLong);
+		return;
+	}
 	runOnUiThread(reply, [&]() {
 		selectSession(session);
 		engine().setLabel(entryId, label);
@@ -100,6 +112,10 @@ void requestSetArchiveUrl(obs_data_t *request, obs_data_t *reply, void *)
 {
 	const SessionField session = sessionField(request);
 	const QString url = stringField(request, "url");
+	if (tooLong(url)) {
+		writeFailure(reply, errors::TooLong);
+		return;
+	}
 	runOnUiThread(reply, [&]() {
 		selectSession(session);
 		engine().setArchiveUrl(url);

@@ -145,6 +145,17 @@ bool runOnUiThread(obs_data_t *reply, const std::function<void()> &body)
 	return ran;
 }
 
+bool tooLong(const QString &text)
+{
+	// A UTF-16 unit takes one to three UTF-8 bytes, so most texts need no conversion.
+	const size_t units = size_t(text.size());
+	if (units > kMaxTextBytes)
+		return true;
+	if (units * 3 <= kMaxTextBytes)
+		return false;
+	return size_t(text.toUtf8().size()) > kMaxTextBytes;
+}
+
 QString stringField(obs_data_t *request, const char *key)
 {
 	return QString::fromUtf8(request ? obs_data_get_string(request, key) : "");

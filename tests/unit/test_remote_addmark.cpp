@@ -95,6 +95,8 @@ TEST_F(RemoteAddMark, RefusalsAnswerZero)
 	EXPECT_EQ(OffThreadCall("later", "topic").join(), 0);
 	EXPECT_EQ(OffThreadCall("later", "Topic").join(), 0);
 
+	EXPECT_EQ(OffThreadCall(std::string(4097, 'x').c_str(), "song").join(), 0);
+
 	const long long other = OffThreadCall("raid", nullptr).join();
 	ASSERT_GT(other, 0);
 	EXPECT_EQ(engine->currentSession()->findEntry(other)->kind, EntryKind::External);

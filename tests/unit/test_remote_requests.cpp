@@ -107,6 +107,43 @@ TEST_F(RemoteRequests, AddMarkBackdatesByAgoMs)
 	EXPECT_EQ(entry(obs_data_get_int(far, "entry_id"))->t_ms, 0);
 }
 
+TEST_F(RemoteRequests, OverlongTextsAreRefusedAndChangeNothing)
+{
+	startStream();
+	const std::string atLimit(4096, 'x');
+	std::string overByBytes;
+	for (int i = 0; i < 1366; ++i)
+		overByBytes += "あ"; // 1366 characters, 4098 bytes
+	auto field = [](const char *key, const std::string &text) {
+		return "{\"" + std::string(key) + "\":\"" + text + "\"}";
+	};
+
+	OBSData press = call("Press", field("label", overByBytes));
+	EXPECT_FALSE(ok(press));
+	EXPECT_EQ(error(press), "text too long (at most 4096 bytes)");
+	EXPECT_EQ(obs_data_get_int(press, "entry_id"), 0);
+	const size_t marks = engine->currentSession()->entries.size();
+
+	OBSData mark = call("AddMark", "{\"kind\":\"song\",\"label\":\"" + overByBytes + "\"}");
+	EXPECT_FALSE(ok(mark));
+	EXPECT_EQ(obs_data_get_int(mark, "entry_id"), 0);
+	EXPECT_EQ(engine->currentSession()->entries.size(), marks);
+
+	OBSData fits = call("AddMark", "{\"kind\":\"song\",\"label\":\"" + atLimit + "\"}");
+	ASSERT_TRUE(ok(fits));
+	const long long id = obs_data_get_int(fits, "entry_id");
+	EXPECT_FALSE(ok(call("SetLabel", "{\"entry_id\":" + std::to_string(id) + ",\"label\":\"" + atLimit + "y\"}")));
+	EXPECT_EQ(entry(id)->label, atLimit);
+	EXPECT_FALSE(ok(call("SetArchiveUrl", field("url", "https://" + atLimit))));
+	EXPECT_EQ(engine->currentSession()->archive_url, "");
+
+	const int seconds = settings().replay_seconds;
+	OBSData config = call("SetConfig", "{\"replay_seconds\":" + std::to_string(seconds == 7 ? 8 : 7) +
+					       ",\"ignore_scenes\":[{\"name\":\"" + overByBytes + "\"}]}");
+	EXPECT_FALSE(ok(config));
+	EXPECT_EQ(settings().replay_seconds, seconds);
+}
+
 TEST_F(RemoteRequests, FreeSessionStartAndEnd)
 {
 	ASSERT_TRUE(ok(call("StartFreeSession")));
