@@ -81,8 +81,10 @@ void Engine::renameTick()
 			++i;
 			continue;
 		}
-		if (!QFile::exists(item.from) || renameFile(item.from, item.to)) {
-			if (item.attempts > 0 && QFile::exists(item.to))
+		// Every queued copy already failed once in renameClip, so a rename here is a late one.
+		const bool gone = !QFile::exists(item.from);
+		if (gone || renameFile(item.from, item.to)) {
+			if ((!gone || item.attempts > 0) && QFile::exists(item.to))
 				blog(LOG_INFO, "[lumark] remuxed copy renamed to %s",
 				     fileNameOf(toUtf8(item.to)).c_str());
 			remuxRenames.erase(remuxRenames.begin() + long(i));

@@ -82,24 +82,23 @@ void compatEnumCanvasScenes(const std::function<void(obs_source_t *scene)> &fn)
 	std::vector<OBSCanvasAutoRelease> canvases;
 	canvases.emplace_back(obs_get_main_canvas());
 	obs_enum_canvases(
-		[](void *param, obs_canvas_t *canvas) {
-			static_cast<std::vector<OBSCanvasAutoRelease> *>(param)->emplace_back(
-				obs_canvas_get_ref(canvas));
-			return true;
-		},
-		&canvases);
+	    [](void *param, obs_canvas_t *canvas) {
+		    static_cast<std::vector<OBSCanvasAutoRelease> *>(param)->emplace_back(obs_canvas_get_ref(canvas));
+		    return true;
+	    },
+	    &canvases);
 	std::vector<obs_canvas_t *> seen;
 	for (const OBSCanvasAutoRelease &canvas : canvases) {
 		if (!canvas || std::find(seen.begin(), seen.end(), canvas.Get()) != seen.end())
 			continue;
 		seen.push_back(canvas.Get());
 		obs_canvas_enum_scenes(
-			canvas,
-			[](void *p, obs_source_t *scene) {
-				(*static_cast<const std::function<void(obs_source_t *)> *>(p))(scene);
-				return true;
-			},
-			const_cast<std::function<void(obs_source_t *)> *>(&fn));
+		    canvas,
+		    [](void *p, obs_source_t *scene) {
+			    (*static_cast<const std::function<void(obs_source_t *)> *>(p))(scene);
+			    return true;
+		    },
+		    const_cast<std::function<void(obs_source_t *)> *>(&fn));
 	}
 #else
 	compatEnumScenes(fn);

@@ -196,7 +196,7 @@ void InstantReplay::onTick()
 		return;
 	}
 	OBSSourceAutoRelease src = obs_weak_source_get_source(media);
-	if (!src) {
+	if (!src || obs_source_removed(src)) {
 		abort();
 		return;
 	}
@@ -244,7 +244,8 @@ void InstantReplay::tickLoading(obs_source_t *src, long long o)
 		seekOriginMs = obs_source_media_get_time(src);
 		if (startMs > 0)
 			obs_source_media_set_time(src, startMs);
-		pluginLog(LOG_INFO, "replay: length %lld ms, from %lld ms, %d%%", dur, startMs, settings().replay_speed);
+		pluginLog(LOG_INFO, "replay: length %lld ms, from %lld ms, %d%%", dur, startMs,
+			  settings().replay_speed);
 		landedAtPhaseMs = -1;
 		phaseClock.restart();
 		setState(Seeking);
@@ -372,7 +373,8 @@ InstantReplay::StepResult InstantReplay::repeatStepRun(obs_source_t *src)
 	case 4:
 		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
 			return StepResult::Failed;
-		if ((f >= 120 && (startMs == 0 || t >= startMs - 3000 || t > seekOriginMs + 500 + f * speedPercent / 100)) ||
+		if ((f >= 120 &&
+		     (startMs == 0 || t >= startMs - 3000 || t > seekOriginMs + 500 + f * speedPercent / 100)) ||
 		    f >= 1000) {
 			landedMediaMs = t;
 			repeatStep = 5;

@@ -17,7 +17,10 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+
 struct Session;
+struct Entry;
 
 // Where the recap finds its sessions. The plug-in uses the Engine; tests hand in their own.
 class RecapSessions {
@@ -26,9 +29,14 @@ public:
 	virtual QStringList sessionIds() = 0;
 	virtual Session *findSession(const QString &id) = 0;
 	virtual QString runningSessionId() = 0;
-	// Object emitting sessionChanged() and sessionListChanged(); may be null.
-	virtual QObject *signalSource() = 0;
+	// True when the entry's label is its own and not the default press label.
+	virtual bool hasOwnLabel(const Entry &entry) = 0;
+	// Calls changed on every session change and listChanged when the set of sessions changes.
+	virtual void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) = 0;
 };
+
+// The Engine's sessions, as the plug-in uses them.
+std::unique_ptr<RecapSessions> makeEngineRecapSessions();
 
 struct RecapStatus {
 	bool running = false;
@@ -72,6 +80,9 @@ public:
 	// Canonical, normalised key used for the duration cache, the skip set and the leads.
 	static QString fileKey(const QString &path);
 
+	// Learned prefetch lead for a clip (700 ms until a prefetch came too late).
+	long long leadFor(const QString &path) const;
+
 signals:
 	void stateChanged();
 	void clipStarted(const QString &file, const QString &memo, int index, int count);
@@ -86,13 +97,14 @@ private:
 	struct Hook;
 
 	void onTick();
-	void tickState(obs_source_t *m, obs_source_t *t, long long g, int st);
+	void tickState(obs_source_t *m, long long g, int st);
+	void goLanding(long long t);
+	void setItemsVisible(obs_source_t *media, bool visible);
 	void loadNext(bool inPlace);
 	void skipClip();
 	void showClip(long long dur, long long t);
 	void unload();
 	void rebuildPlaylist();
-	void setText(obs_source_t *text, const QString &value);
 	void setInterval(int ms);
 	void setState(int s);
 	void armHook(obs_source_t *src, const QString &file, long long target);
@@ -100,7 +112,6 @@ private:
 	void restoreHiddenItems();
 	ProbeResult durationOf(const QString &file);
 	void recordPlayed(const QString &file, long long ms);
-	long long leadFor(const QString &key) const;
 	RecapSessions &sessionSource();
 	bool copyNamesChanged() const;
 	void copyNames();

@@ -19,13 +19,28 @@ void setMessage(QString &message, const char *key)
 	message = QString::fromUtf8(moduleText(key));
 }
 
+bool inputTypeRegistered(const char *unversionedId)
+{
+	const char *id = nullptr, *unversioned = nullptr;
+	for (size_t i = 0; obs_enum_input_types2(i, &id, &unversioned); ++i)
+		if (unversioned && std::strcmp(unversioned, unversionedId) == 0)
+			return true;
+	return false;
+}
+
+// Latest versioned id of an input type; libobs asserts when asked about a type nobody registered.
+const char *latestInputTypeId(const char *unversionedId)
+{
+	return inputTypeRegistered(unversionedId) ? obs_get_latest_input_type_id(unversionedId) : nullptr;
+}
+
 // GDI+ text exists only in OBS on Windows; elsewhere FreeType 2 text takes its place.
 bool usesGdiplus()
 {
 #ifdef _WIN32
 	return true;
 #else
-	return obs_get_latest_input_type_id("text_gdiplus") != nullptr;
+	return inputTypeRegistered("text_gdiplus");
 #endif
 }
 
@@ -153,7 +168,7 @@ bool makeRecapScene(QString &message)
 	}
 	if (!text) {
 		const char *type = recapTextSourceType();
-		const char *latest = obs_get_latest_input_type_id(type);
+		const char *latest = latestInputTypeId(type);
 		OBSDataAutoRelease data = recapTextSettings(w, h);
 		text = obs_source_create(latest ? latest : type, s.recap_text.toUtf8().constData(), data, nullptr);
 		if (!text) {
@@ -200,8 +215,8 @@ bool addRecapSceneToCurrent(QString &message)
 		return false;
 	}
 	OBSSourceAutoRelease current = obs_frontend_preview_program_mode_active()
-					       ? obs_frontend_get_current_preview_scene()
-					       : obs_frontend_get_current_scene();
+					   ? obs_frontend_get_current_preview_scene()
+					   : obs_frontend_get_current_scene();
 	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
 	if (!scene || current.Get() == recap.Get()) {
 		setMessage(message, PlaybackKeys::RecapPickOtherScene);

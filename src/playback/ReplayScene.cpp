@@ -65,11 +65,17 @@ void assignLocalFile(obs_source_t *source, obs_data_t *data, const QString &path
 
 	QString spelled = path;
 	if (!spelled.isEmpty() && !current.isEmpty() && normalizedPathKey(spelled) == normalizedPathKey(current)) {
+#ifdef _WIN32
 		spelled.replace(QLatin1Char('\\'), QLatin1Char('/'));
 		if (spelled == current)
 			spelled.replace(QLatin1Char('/'), QLatin1Char('\\'));
 		if (spelled == current)
 			spelled.prepend(QStringLiteral("./"));
+#else
+		// A backslash is an ordinary file-name character here; a "./" segment keeps the same file.
+		if (spelled == current)
+			spelled.insert(spelled.lastIndexOf(QLatin1Char('/')) + 1, QStringLiteral("./"));
+#endif
 	}
 
 	if (privateSettings) {
@@ -245,8 +251,8 @@ bool addReplaySceneToCurrent(QString &message)
 		return false;
 	}
 	OBSSourceAutoRelease current = obs_frontend_preview_program_mode_active()
-					       ? obs_frontend_get_current_preview_scene()
-					       : obs_frontend_get_current_scene();
+					   ? obs_frontend_get_current_preview_scene()
+					   : obs_frontend_get_current_scene();
 	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
 	if (!scene || current.Get() == replay.Get()) {
 		setMessage(message, PlaybackKeys::SetupPickOtherScene);

@@ -27,13 +27,13 @@ void fireVantorTrigger(const char *name)
 		if (hasId(source, "vantor_source"))
 			list->emplace_back(obs_source_get_ref(source));
 		obs_source_enum_filters(
-			source,
-			[](obs_source_t *, obs_source_t *filter, void *p) {
-				if (hasId(filter, "vantor_filter"))
-					static_cast<std::vector<OBSSourceAutoRelease> *>(p)->emplace_back(
-						obs_source_get_ref(filter));
-			},
-			param);
+		    source,
+		    [](obs_source_t *, obs_source_t *filter, void *p) {
+			    if (hasId(filter, "vantor_filter"))
+				    static_cast<std::vector<OBSSourceAutoRelease> *>(p)->emplace_back(
+					obs_source_get_ref(filter));
+		    },
+		    param);
 		return true;
 	};
 	obs_enum_all_sources(collect, &targets);
