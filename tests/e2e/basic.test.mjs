@@ -115,7 +115,7 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		assert.equal(path.dirname(lists.csv), after.export_folder);
 		assert.ok(fs.readFileSync(lists.csv, 'utf8').includes(path.basename(want)));
 		assert.equal(fs.readFileSync(lists.timestamps, 'utf8'), `${L.formatOffset(e.t_ms)} first goal\r\n`);
-		const file = JSON.parse(fs.readFileSync(H.sessionFile(h.home, sid), 'utf8'));
+		const file = H.readJson(H.sessionFile(h.home, sid));
 		assert.equal(file.id, sid);
 		assert.equal(file.entries.find((x) => x.id === id).clip.path, want);
 	});

@@ -655,8 +655,17 @@ export async function stopNginx(handle) {
 
 // ---- files -----------------------------------------------------------------------------------
 
+// Reads a JSON file that OBS may be replacing right now (libobs renames the old file away before the
+// new one takes its name, so for a moment there is none).
 export function readJson(file) {
-	return JSON.parse(fs.readFileSync(file, 'utf8'));
+	for (let i = 0; ; i++) {
+		try {
+			return JSON.parse(fs.readFileSync(file, 'utf8'));
+		} catch (e) {
+			if (i >= 20 || (e.code !== 'ENOENT' && !(e instanceof SyntaxError))) throw e;
+			Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 10);
+		}
+	}
 }
 
 export function sessionFile(home, id) {
@@ -665,10 +674,16 @@ export function sessionFile(home, id) {
 
 export async function waitFor(cond, { timeout = 10000, interval = 100, what = 'condition' } = {}) {
 	const deadline = Date.now() + timeout;
+	let lastError;
 	for (;;) {
-		const v = await cond();
-		if (v) return v;
-		if (Date.now() > deadline) throw new Error(`timed out after ${timeout} ms waiting for ${what}`);
+		// A file read may land between the two renames of a safe replace; try again then.
+		try {
+			const v = await cond();
+			if (v) return v;
+		} catch (e) {
+			lastError = e;
+		}
+		if (Date.now() > deadline) throw new Error(`timed out after ${timeout} ms waiting for ${what}${lastError ? ` (last error: ${lastError.message})` : ''}`);
 		await sleep(interval);
 	}
 }
