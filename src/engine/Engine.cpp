@@ -1,25 +1,56 @@
 #include "engine/Engine.h"
 
-#include "playback/InstantReplay.h"
-#include "playback/Recap.h"
+#include "engine/EngineInternal.h"
+#include "lists/TextFormat.h"
+#include "module/ModuleCore.h"
 
-#include <memory>
+#include <util/platform.h>
+
+#include <QDateTime>
+
 #include <mutex>
 
 namespace {
-InstantReplay &sharedReplay()
-{
-	static InstantReplay replay;
-	return replay;
-}
-Recap &sharedRecap()
-{
-	static Recap recap;
-	return recap;
-}
+// The recap reads the sessions of the Engine that owns it.
+class EngineRecapSessions : public RecapSessions {
+public:
+	explicit EngineRecapSessions(Engine &engine) : engine(engine) {}
+	QStringList sessionIds() override { return engine.sessionIds(); }
+	Session *findSession(const QString &id) override { return engine.findSession(id); }
+	QString runningSessionId() override { return engine.currentSessionId(); }
+	QObject *signalSource() override { return &engine; }
+
+private:
+	Engine &engine;
+};
 } // namespace
 
-Engine::Engine(QObject *parent) : QObject(parent) {}
+QString engineMessage(const char *key, const std::string &first, const std::string &second)
+{
+	return fromUtf8(fillTemplate(moduleText(key), first, second));
+}
+
+Engine::Engine(QObject *parent)
+    : QObject(parent), texts(exportTextsFromLocale()), recapSessions(std::make_unique<EngineRecapSessions>(*this))
+{
+	recap.setSessions(recapSessions.get());
+	saveTimeout.setSingleShot(true);
+	renameTimer.setInterval(EngineTiming::RenameTickMs);
+	saveDelay.setSingleShot(true);
+	saveDelay.setInterval(EngineTiming::SaveDelayMs);
+	exportDelay.setSingleShot(true);
+	exportDelay.setInterval(EngineTiming::ExportDelayMs);
+	connect(&saveTimeout, &QTimer::timeout, this, &Engine::onSaveTimeout);
+	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
+	connect(&saveDelay, &QTimer::timeout, this, &Engine::flushSaves);
+	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
+
+	connect(&replay, &InstantReplay::stateChanged, this, &Engine::statusChanged);
+	connect(&recap, &Recap::stateChanged, this, &Engine::statusChanged);
+	connect(&replay, &InstantReplay::started, this, &Engine::onReplayStarted);
+	connect(&replay, &InstantReplay::finished, this, &Engine::onReplayFinished);
+	connect(&recap, &Recap::clipStarted, this, &Engine::onRecapClipStarted);
+}
 
 Engine::~Engine() = default;
 
@@ -31,41 +62,26 @@ Engine *Engine::instance()
 	return engine;
 }
 
-long long Engine::press(PressMode, const QString &)
+void Engine::setClocks(Clock monotonic, Clock wall)
 {
-	return 0;
+	monotonicClock = std::move(monotonic);
+	wallClock = std::move(wall);
 }
 
-void Engine::stopReplay() {}
-void Engine::onStreamingStarted() {}
-void Engine::onStreamingStopped() {}
-void Engine::onRecordingStarted() {}
-void Engine::onRecordingStopped() {}
-void Engine::onRecordingPaused() {}
-void Engine::onRecordingUnpaused() {}
-void Engine::onSceneChanged() {}
-void Engine::onBufferStarted() {}
-void Engine::onBufferStopped() {}
-void Engine::onReplayBufferSaved() {}
-
-void Engine::onFinishedLoading()
+long long Engine::monotonicNs() const
 {
-	ready = true;
+	return monotonicClock ? monotonicClock() : (long long)os_gettime_ns();
 }
 
-void Engine::stopPlayback() {}
-
-void Engine::shutdown()
+long long Engine::wallMs() const
 {
-	stopped = true;
+	return wallClock ? wallClock() : QDateTime::currentMSecsSinceEpoch();
 }
 
-Recap &Engine::recapPlayer()
+Entry *Engine::lookupEntry(const EntryRef &ref, Session **sessionOut)
 {
-	return sharedRecap();
-}
-
-InstantReplay &Engine::replayPlayer()
-{
-	return sharedReplay();
+	Session *session = findSession(ref.sessionId);
+	if (sessionOut)
+		*sessionOut = session;
+	return session ? session->findEntry(ref.entryId) : nullptr;
 }

@@ -1,19 +1,73 @@
 #pragma once
 
+#include "lists/TextFormat.h"
+#include "playback/InstantReplay.h"
+#include "playback/Recap.h"
+#include "session/Session.h"
+
+#include <obs.h>
+
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
 
 // Mode of Engine::press; the numbers match the hotkey actions.
 enum class PressMode { Default = 0, MarkOnly = 1, Replay = 2 };
 
-class InstantReplay;
-class Recap;
+// Names an entry across sessions; looked up again at every use, so removed entries are skipped.
+struct EntryRef {
+	QString sessionId;
+	long long entryId = 0;
 
-// The one object that runs sessions, presses, marks and replay-buffer saves. Lives on the UI thread.
+	bool operator==(const EntryRef &o) const { return entryId == o.entryId && sessionId == o.sessionId; }
+	bool operator!=(const EntryRef &o) const { return !(*this == o); }
+};
+
+// What the replay buffer is configured to do and what it would cost; field names are the keys
+// of the "buffer" object that remote clients see.
+struct BufferStatus {
+	bool enabled = false;
+	bool active = false;
+	long long seconds = 0;
+	long long size_limit_mb = 0;
+	long long video_kbps = 0;
+	long long audio_kbps = 0;
+	long long estimate_mb = 0;
+	bool capped_by_size = false;
+};
+
+// A clip file waiting for its final name.
+struct RenameJob {
+	EntryRef ref;
+	long long dueMs = 0; // wall ms
+	int attempts = 0;
+};
+
+// A remuxed ".mp4" copy whose rename failed the first time.
+struct RemuxRename {
+	QString from;
+	QString to;
+	long long dueMs = 0; // wall ms
+	int attempts = 0;
+};
+
+// The one object that runs sessions, presses, marks, replay-buffer saves and clip renames.
+// Lives on the UI thread; other threads post to it.
 class Engine : public QObject {
 	Q_OBJECT
 
 public:
+	using Clock = std::function<long long()>;
+	using FileRenamer = std::function<bool(const QString &from, const QString &to)>;
+	using FileHeldCheck = std::function<bool(const QString &path)>;
+
 	explicit Engine(QObject *parent = nullptr);
 	~Engine() override;
 
@@ -23,8 +77,30 @@ public:
 	bool isReady() const { return ready; }
 	bool isStopped() const { return stopped; }
 
-	long long press(PressMode mode, const QString &label);
-	void stopReplay();
+	// Time sources: monotonic ns (os_gettime_ns) and wall ms since the epoch. Tests replace them.
+	void setClocks(Clock monotonicNs, Clock wallMs);
+	long long monotonicNs() const;
+	long long wallMs() const;
+
+	// --- Sessions (EngineSessions.cpp) ---
+	Session *currentSession();
+	Session *findSession(const QString &id);
+	Session *viewedSession();
+	QString currentSessionId() const { return currentId; }
+	QString viewedSessionId() const { return viewedId; }
+	QStringList sessionIds();
+	QStringList loadedSessionIds() const;
+	void viewSession(const QString &id);
+	bool removeSession(const QString &id);
+	long long offsetNow() const;
+	long long offsetAt(long long ns) const;
+	// Monotonic ns of an output's first frame (now when unknown).
+	long long recordingStartTime(obs_output_t *output) const;
+
+	void startSession(SessionSource source, long long startNs);
+	void endSession();
+	bool startFreeSession();
+	bool endFreeSession();
 
 	void onStreamingStarted();
 	void onStreamingStopped();
@@ -32,16 +108,84 @@ public:
 	void onRecordingStopped();
 	void onRecordingPaused();
 	void onRecordingUnpaused();
-	void onSceneChanged();
-	void onBufferStarted();
-	void onBufferStopped();
-	void onReplayBufferSaved();
 	void onFinishedLoading();
 	void stopPlayback();
 	void shutdown();
 
-	Recap &recapPlayer();
-	InstantReplay &replayPlayer();
+	void touchSession(Session &session);
+	// Marks a session changed (delayed save) without scheduling a re-export.
+	void markSessionDirty(const QString &id);
+	void flushSaves();
+	void flushExports();
+
+	const ExportTexts &exportTexts() const { return texts; }
+
+	// Lists of the viewed session; status "Msg.Exported" or "Msg.ExportFailed".
+	QStringList exportLists();
+	QString exportQuotes();
+
+	// --- Marks and presses (EnginePresses.cpp) ---
+	long long press(PressMode mode, const QString &label);
+	long long addMark(EntryKind kind, const QString &label, long long atNs = 0, long long agoMs = 0);
+	void onSceneChanged();
+	QString currentSceneName() const;
+	void addRecordingChapter(const Entry &entry);
+
+	// --- Replay-buffer saves (EngineSaves.cpp) ---
+	void pumpSaves();
+	void onSaveTimeout();
+	void onBufferStopped();
+	void onReplayBufferSaved();
+	void clipRange(Entry &entry, long long requestWallMs);
+	bool replayEntry(long long entryId);
+	void stopReplay();
+
+	// --- Clip renaming (EngineRenames.cpp) ---
+	void scheduleRename(const EntryRef &ref, long long delayMs);
+	void scheduleRenames(const Session &session, long long delayMs);
+	void renameTick();
+	bool renameClip(RenameJob &job);
+	// File operations of the renames: QFile::rename, and the players' hold on a file. Tests add
+	// a renamer that refuses (a locked file) and a hold of their own.
+	void setFileOps(FileRenamer renamer, FileHeldCheck held);
+
+	// --- Replay-buffer status (EngineBuffer.cpp) ---
+	BufferStatus bufferStatus() const;
+	void onBufferStarted();
+
+	// --- Notifications (EngineNotify.cpp) ---
+	void setStatus(const QString &text);
+	QString statusText() const { return status; }
+	void emitEntryEvent(const QString &type, const Session &session, const Entry &entry);
+
+	// --- Session editing (EngineEdit.cpp) ---
+	void setLabel(long long entryId, const QString &label, const QString &sessionId = QString());
+	void setChapter(long long entryId, bool chapter);
+	void removeEntry(long long entryId);
+	void setShift(long long shiftMs);
+	void setShiftToEntry(long long entryId);
+	void setArchiveUrl(const QString &url);
+	int dropShortChapters();
+
+	// --- Players ---
+	Recap &recapPlayer() { return recap; }
+	InstantReplay &replayPlayer() { return replay; }
+
+	// Read-only views of the queues, for the dock and tests.
+	const std::vector<EntryRef> &waitingPressRefs() const { return waitingPresses; }
+	const std::vector<EntryRef> &pendingPressRefs() const { return pendingPresses; }
+	const std::vector<RenameJob> &renameQueue() const { return renameJobs; }
+	const std::vector<RemuxRename> &remuxQueue() const { return remuxRenames; }
+	const std::vector<long long> &saveLatencyHistory() const { return saveLatencies; }
+	long long bufferStartedAtWallMs() const { return bufferStartedWallMs; }
+	long long lastReplayLatencyMs() const { return replayLatencyMs; }
+	int recordingChaptersAdded() const { return chaptersAdded; }
+	const QTimer &saveTimeoutTimer() const { return saveTimeout; }
+	const QTimer &renameTimerRef() const { return renameTimer; }
+	const QTimer &saveDelayTimer() const { return saveDelay; }
+	const QTimer &exportDelayTimer() const { return exportDelay; }
+	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
+	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
 signals:
 	void sessionChanged();
@@ -50,6 +194,51 @@ signals:
 	void notify(const QString &type, const QString &json);
 
 private:
-	bool ready = false;
+	void onReplayStarted(const QString &path, long long entryId);
+	void onReplayFinished(const QString &path, long long entryId);
+	void onRecapClipStarted(const QString &file, const QString &memo, int index, int count);
+	void autoStartBuffer();
+	void failBatch(const std::vector<EntryRef> &batch);
+	void recordObsSave(const QString &path, long long savedWallMs);
+	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
+	bool renameFile(const QString &from, const QString &to);
+	bool fileHeldByPlayer(const QString &path);
+
+	ExportTexts texts;
+	std::map<QString, std::unique_ptr<Session>> sessions;
+	QString currentId;
+	QString viewedId;
+	long long startNs = 0;
+	long long pausedTotalNs = 0;
+	long long pausedSinceNs = 0;
+	QString lastScene;
+	long long bufferStartedWallMs = 0;
+	std::vector<EntryRef> waitingPresses;
+	std::vector<EntryRef> pendingPresses;
+	long long saveRequestWallMs = 0;
+	long long saveRequestNs = 0;
+	std::vector<long long> saveLatencies;
+	QTimer saveTimeout;
+	std::vector<RenameJob> renameJobs;
+	std::vector<RemuxRename> remuxRenames;
+	QTimer renameTimer;
+	std::set<QString> dirtySessions;
+	std::set<QString> dirtyExports;
+	QTimer saveDelay;
+	QTimer exportDelay;
+	InstantReplay replay;
+	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it
+	Recap recap;
+	int chaptersAdded = 0;
+	bool chapterWarned = false;
+	long long replayRequestWallMs = 0;
+	long long replayLatencyMs = 0;
+	QString status;
 	bool stopped = false;
+	bool ready = false;
+
+	Clock monotonicClock;
+	Clock wallClock;
+	FileRenamer fileRenamer;
+	FileHeldCheck fileHeldCheck;
 };

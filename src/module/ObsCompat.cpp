@@ -7,6 +7,9 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <algorithm>
+#include <vector>
+
 #define LUMARK_OBS_AT_LEAST(major, minor) (LIBOBS_API_VER >= MAKE_SEMANTIC_VERSION(major, minor, 0))
 
 bool compatAddDock(const char *id, const char *title, QWidget *widget)
@@ -70,5 +73,34 @@ void compatEnumScenes(const std::function<void(obs_source_t *scene)> &fn)
 	for (size_t i = 0; i < scenes.sources.num; ++i)
 		fn(scenes.sources.array[i]);
 	obs_frontend_source_list_free(&scenes);
+#endif
+}
+
+void compatEnumCanvasScenes(const std::function<void(obs_source_t *scene)> &fn)
+{
+#if LUMARK_OBS_AT_LEAST(31, 1)
+	std::vector<OBSCanvasAutoRelease> canvases;
+	canvases.emplace_back(obs_get_main_canvas());
+	obs_enum_canvases(
+	    [](void *param, obs_canvas_t *canvas) {
+		    static_cast<std::vector<OBSCanvasAutoRelease> *>(param)->emplace_back(obs_canvas_get_ref(canvas));
+		    return true;
+	    },
+	    &canvases);
+	std::vector<obs_canvas_t *> seen;
+	for (const OBSCanvasAutoRelease &canvas : canvases) {
+		if (!canvas || std::find(seen.begin(), seen.end(), canvas.Get()) != seen.end())
+			continue;
+		seen.push_back(canvas.Get());
+		obs_canvas_enum_scenes(
+		    canvas,
+		    [](void *p, obs_source_t *scene) {
+			    (*static_cast<const std::function<void(obs_source_t *)> *>(p))(scene);
+			    return true;
+		    },
+		    const_cast<std::function<void(obs_source_t *)> *>(&fn));
+	}
+#else
+	compatEnumScenes(fn);
 #endif
 }

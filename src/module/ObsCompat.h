@@ -19,3 +19,7 @@ bool compatHasRecordingChapters();
 
 // Calls fn for every scene of every canvas (OBS 31.1+), or for the frontend's scenes on older hosts.
 void compatEnumScenes(const std::function<void(obs_source_t *scene)> &fn);
+
+// Calls fn for every scene of the main canvas and then of every other canvas (each canvas once; OBS
+// 31.1+), or for the frontend's scenes on older hosts. A scene may be reported more than once.
+void compatEnumCanvasScenes(const std::function<void(obs_source_t *scene)> &fn);

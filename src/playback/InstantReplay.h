@@ -1,12 +1,93 @@
 #pragma once
 
-#include <QObject>
+#include <obs.hpp>
 
-// Plays a saved clip back on stream inside the replay scene.
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <map>
+#include <string>
+
+// Plays one saved clip back on stream inside the replay scene: load, seek to the last seconds, show
+// once playback moves, optionally repeat, hide with the scene's transition, unload.
 class InstantReplay : public QObject {
 	Q_OBJECT
 
 public:
-	explicit InstantReplay(QObject *parent = nullptr) : QObject(parent) {}
-	void stop() {}
+	enum State { Idle = 0, Loading = 1, Seeking = 2, Showing = 3, Hiding = 4 };
+	enum Problem {
+		NoProblem = 0,
+		MediaNotFound = 1,
+		NotMediaSource = 2,
+		SceneNotPlaced = 3,
+		OpenFailed = 4,
+		TooShort = 5,
+	};
+
+	explicit InstantReplay(QObject *parent = nullptr);
+	~InstantReplay() override;
+
+	// False (nothing started) for an empty path or a failed precondition; true once the file was
+	// handed to the media source.
+	bool play(const QString &path, long long entryId);
+	void stop();
+	// Ends everything without waiting for transitions and forgets the learned leads.
+	void abort();
+	bool isLoaded(const QString &path) const;
+
+	int state() const { return state_; }
+	int problem() const { return problem_; }
+	void clearProblem();
+
+	// Learned seek-back lead for a clip (700 ms until a repeat overshot).
+	long long leadFor(const QString &path) const;
+
+signals:
+	void started(const QString &path, long long entryId);
+	void finished(const QString &path, long long entryId);
+	void stateChanged();
+
+private:
+	enum class StepResult { Busy, Failed };
+
+	void onTick();
+	void tickLoading(obs_source_t *src, long long o);
+	void tickSeeking(obs_source_t *src, long long o);
+	void tickShowing(obs_source_t *src, long long o);
+	StepResult repeatStepRun(obs_source_t *src);
+	void startRecovery(obs_source_t *src, bool reachedEnded);
+	void countRepeat(obs_source_t *src, long long t);
+	void setState(int s);
+	void unload();
+	void endNow();
+	void startHiding();
+	void fillPlaySettings(obs_source_t *src, obs_data_t *data, const QString &file);
+
+	QTimer tick;
+	int state_ = Idle;
+	int problem_ = NoProblem;
+	OBSWeakSourceAutoRelease media;
+	QString path;
+	long long entryId = 0;
+	QElapsedTimer phaseClock;
+	bool seenPlaying = false;
+	long long startMs = 0;
+	long long seekOriginMs = 0;
+	long long landedAtPhaseMs = -1;
+	long long landedMediaMs = 0;
+	long long plannedMs = 0;
+	long long hideWaitMs = 0;
+	int repeatsTotal = 1;
+	int repeatsLeft = 1;
+	int repeatStep = 0;
+	QElapsedTimer repeatStepClock;
+	QElapsedTimer repeatRecoveryClock;
+	long long lastRepeatMediaMs = -1;
+	int speedPercent = 100;
+	std::map<QString, long long> leadByFile;
+	std::string vantorStartName;
+	std::string vantorEndName;
+	bool startTriggerFired = false;
 };

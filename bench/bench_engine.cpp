@@ -1,0 +1,211 @@
+// The press path, outside marks and one rename tick on sessions of realistic size.
+#include "FrontendDouble.h"
+#include "config/Settings.h"
+#include "engine/Engine.h"
+#include "module/ModuleCore.h"
+
+#include <benchmark/benchmark.h>
+#include <obs.h>
+#include <util/base.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdarg>
+#include <memory>
+
+namespace {
+
+void quietLog(int, const char *, va_list, void *) {}
+
+// libobs, Qt and a config folder once for the whole run; log lines are dropped.
+struct World {
+	int argc = 1;
+	char name[16] = "lumark-bench";
+	char *argv[2] = {name, nullptr};
+	std::unique_ptr<QCoreApplication> app;
+	QTemporaryDir dir;
+
+	World()
+	{
+		app = std::make_unique<QCoreApplication>(argc, argv);
+		obs_startup("en-US", nullptr, nullptr);
+		base_set_log_handler(quietLog, nullptr);
+		setModuleConfigDirForTesting(dir.path().toStdString());
+		settings().export_dir = dir.path() + "/lists";
+		settings().press_replay = false;
+	}
+};
+
+World &world()
+{
+	static World w;
+	return w;
+}
+
+struct FakeClock {
+	long long mono = 100000LL * 1000000000LL;
+	long long wall = 1777777777000LL;
+	void advance(long long ms)
+	{
+		mono += ms * 1000000LL;
+		wall += ms;
+	}
+};
+
+// An engine with a running session that already holds n entries, one per second.
+std::unique_ptr<Engine> engineWithSession(FakeClock &clock, SessionSource source, int n)
+{
+	world();
+	FrontendDouble::reset();
+	auto engine = std::make_unique<Engine>();
+	engine->setClocks([&clock] { return clock.mono; }, [&clock] { return clock.wall; });
+	engine->onFinishedLoading();
+	engine->startSession(source, clock.mono);
+	Session *s = engine->currentSession();
+	for (int i = 0; i < n; ++i) {
+		Entry e;
+		e.kind = EntryKind::Press;
+		e.t_ms = (long long)i * 1000;
+		e.wall_ms = clock.wall + e.t_ms;
+		e.label = "Lumark " + std::to_string(i);
+		s->addEntry(std::move(e));
+	}
+	clock.advance((long long)n * 1000);
+	return engine;
+}
+
+void trimTo(benchmark::State &state, Session &s, size_t n)
+{
+	if (s.entries.size() < n + 1000)
+		return;
+	state.PauseTiming();
+	s.entries.resize(n);
+	state.ResumeTiming();
+}
+
+void BM_PressMarkOnly(benchmark::State &state)
+{
+	FakeClock clock;
+	auto engine = engineWithSession(clock, SessionSource::Free, 5000);
+	Session &s = *engine->currentSession();
+	for (auto _ : state) {
+		clock.advance(700);
+		benchmark::DoNotOptimize(engine->press(PressMode::MarkOnly, QString()));
+		trimTo(state, s, 5000);
+	}
+}
+BENCHMARK(BM_PressMarkOnly);
+
+// A press that asks for a clip while a save is in flight: it joins the waiting presses.
+void BM_PressWithClip(benchmark::State &state)
+{
+	FakeClock clock;
+	auto engine = engineWithSession(clock, SessionSource::Free, 5000);
+	FrontendDouble::state().replayBufferActive = true;
+	Session &s = *engine->currentSession();
+	for (auto _ : state) {
+		clock.advance(700);
+		benchmark::DoNotOptimize(engine->press(PressMode::Default, QStringLiteral("label")));
+		trimTo(state, s, 5000);
+	}
+}
+BENCHMARK(BM_PressWithClip);
+
+void BM_AddMark(benchmark::State &state)
+{
+	FakeClock clock;
+	auto engine = engineWithSession(clock, SessionSource::Stream, 5000);
+	Session &s = *engine->currentSession();
+	long long i = 0;
+	for (auto _ : state) {
+		clock.advance(2500);
+		benchmark::DoNotOptimize(engine->addMark(EntryKind::Song, QStringLiteral("song %1").arg(++i), 0, 0));
+		trimTo(state, s, 5000);
+	}
+}
+BENCHMARK(BM_AddMark);
+
+// The same mark sent again at once: found as a duplicate, nothing added.
+void BM_AddMarkDuplicate(benchmark::State &state)
+{
+	FakeClock clock;
+	auto engine = engineWithSession(clock, SessionSource::Stream, 5000);
+	engine->addMark(EntryKind::Song, QStringLiteral("same"), 0, 0);
+	for (auto _ : state)
+		benchmark::DoNotOptimize(engine->addMark(EntryKind::Song, QStringLiteral("same"), 0, 0));
+}
+BENCHMARK(BM_AddMarkDuplicate);
+
+// 500 saved clips in a session of 5000 entries, every job due.
+struct RenameSetup {
+	FakeClock clock;
+	std::unique_ptr<Engine> engine;
+	QTemporaryDir clips;
+	std::vector<long long> owners;
+
+	RenameSetup()
+	{
+		engine = engineWithSession(clock, SessionSource::Stream, 4500);
+		Session *s = engine->currentSession();
+		for (int i = 0; i < 500; ++i) {
+			Entry e;
+			e.t_ms = 4500000 + (long long)i * 1000;
+			e.clip.state = ClipState::Saved;
+			owners.push_back(s->addEntry(std::move(e)).id);
+		}
+	}
+
+	void placeFiles()
+	{
+		Session *s = engine->currentSession();
+		QDir(clips.path()).removeRecursively();
+		QDir().mkpath(clips.path());
+		for (size_t i = 0; i < owners.size(); ++i) {
+			const QString path = clips.path() + QStringLiteral("/Replay %1.mkv").arg(i);
+			QFile f(path);
+			f.open(QIODevice::WriteOnly);
+			s->findEntry(owners[i])->clip.path = path.toStdString();
+		}
+	}
+
+	void queueAll()
+	{
+		for (long long id : owners)
+			engine->scheduleRename(EntryRef{engine->currentSessionId(), id}, 0);
+	}
+};
+
+// Every clip is held by a player: 500 lookups and retries.
+void BM_RenameTick500Held(benchmark::State &state)
+{
+	RenameSetup setup;
+	setup.placeFiles();
+	setup.engine->setFileOps(nullptr, [](const QString &) { return true; });
+	setup.queueAll();
+	for (auto _ : state) {
+		setup.clock.advance(5000);
+		setup.engine->renameTick();
+	}
+	state.counters["queued"] = double(setup.engine->renameQueue().size());
+}
+BENCHMARK(BM_RenameTick500Held)->Iterations(100);
+
+// Every clip gets its name: 500 real renames in one tick.
+void BM_RenameTick500Renamed(benchmark::State &state)
+{
+	RenameSetup setup;
+	for (auto _ : state) {
+		state.PauseTiming();
+		setup.placeFiles();
+		setup.queueAll();
+		state.ResumeTiming();
+		setup.engine->renameTick();
+	}
+	state.counters["left"] = double(setup.engine->renameQueue().size());
+}
+BENCHMARK(BM_RenameTick500Renamed)->Iterations(20)->Unit(benchmark::kMillisecond);
+
+} // namespace

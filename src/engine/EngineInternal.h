@@ -1,0 +1,62 @@
+#pragma once
+
+// Helpers shared by the Engine's source files only.
+
+#include <QByteArray>
+#include <QString>
+
+#include <string>
+
+namespace EngineText {
+// Status messages.
+constexpr const char *Marked = "Msg.Marked";
+constexpr const char *Saving = "Msg.Saving";
+constexpr const char *NoBuffer = "Msg.NoBuffer";
+constexpr const char *Saved = "Msg.Saved";
+constexpr const char *SavedNoReplay = "Msg.SavedNoReplay";
+constexpr const char *ObsSavedMarked = "Msg.ObsSavedMarked";
+constexpr const char *SaveFailed = "Msg.SaveFailed";
+constexpr const char *BufferStopped = "Msg.BufferStopped";
+constexpr const char *ReplayLatency = "Msg.ReplayLatency";
+constexpr const char *SessionRemoved = "Msg.SessionRemoved";
+constexpr const char *Exported = "Msg.Exported";
+constexpr const char *ExportFailed = "Msg.ExportFailed";
+// Label of a session's start mark.
+constexpr const char *StartLabel = "Label.Start";
+} // namespace EngineText
+
+namespace EngineTiming {
+constexpr int SaveDelayMs = 400;
+constexpr int ExportDelayMs = 1500;
+constexpr int RenameTickMs = 1000;
+constexpr int SaveLimitMs = 30000;
+constexpr int SaveLimitAfterStopMs = 3000;
+constexpr long long DefaultSaveLatencyMs = 1300;
+constexpr size_t LatencyHistory = 5;
+constexpr long long ReplayWindowMs = 20000;
+constexpr long long RenameAfterSaveMs = 15000;
+constexpr long long RenameAfterEditMs = 2500;
+constexpr long long RenameRetryMs = 5000;
+constexpr int RenameMaxAttempts = 120;
+constexpr long long RenameAfterReplayMs = 300;
+constexpr long long DuplicateWindowMs = 2000;
+constexpr long long RemuxCopyAgeMs = 60000;
+} // namespace EngineTiming
+
+inline std::string toUtf8(const QString &text)
+{
+	const QByteArray bytes = text.toUtf8();
+	return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+inline QString fromUtf8(const std::string &text)
+{
+	return QString::fromUtf8(text.data(), int(text.size()));
+}
+
+// The localised message of key with %1 and %2 filled in.
+QString engineMessage(const char *key, const std::string &first = std::string(),
+		      const std::string &second = std::string());
+
+// nowNs moved back by the time that frames of video at fpsNum/fpsDen take; nowNs when unknown.
+long long backdateByFrames(long long nowNs, long long frames, unsigned fpsNum, unsigned fpsDen);

@@ -1,0 +1,192 @@
+// Presses, marks from outside, scene marks and recording chapters.
+
+#include "engine/Engine.h"
+
+#include "config/Settings.h"
+#include "engine/EngineInternal.h"
+#include "lists/TextFormat.h"
+#include "module/ObsCompat.h"
+
+#include <obs-frontend-api.h>
+#include <obs.hpp>
+
+namespace {
+bool kindAllowed(EntryKind kind)
+{
+	switch (kind) {
+	case EntryKind::External:
+		return settings().marks_external;
+	case EntryKind::Song:
+		return settings().marks_song;
+	case EntryKind::Topic:
+		return settings().marks_topic;
+	default:
+		return true;
+	}
+}
+} // namespace
+
+long long Engine::press(PressMode mode, const QString &label)
+{
+	if (stopped || !ready)
+		return 0;
+
+	bool wantClip = false;
+	bool wantReplay = false;
+	switch (mode) {
+	case PressMode::Default:
+		wantClip = settings().press_clip || settings().press_replay;
+		wantReplay = settings().press_replay;
+		break;
+	case PressMode::MarkOnly:
+		break;
+	case PressMode::Replay:
+		wantClip = wantReplay = true;
+		break;
+	}
+
+	if (!currentSession())
+		startSession(SessionSource::Free, monotonicNs());
+	Session *session = currentSession();
+	if (!session)
+		return 0;
+
+	Entry fresh;
+	fresh.kind = EntryKind::Press;
+	fresh.t_ms = offsetNow();
+	fresh.wall_ms = wallMs();
+	fresh.chapter = true;
+	Entry &entry = session->addEntry(std::move(fresh));
+
+	const std::string defaultLabel = pressLabel(texts, entry.number);
+	const std::string given = toUtf8(label.trimmed());
+	entry.label = given.empty() ? defaultLabel : given;
+
+	addRecordingChapter(entry);
+
+	const std::string timeText = formatOffset(entry.t_ms - session->shift_ms);
+	if (!wantClip) {
+		setStatus(engineMessage(EngineText::Marked, defaultLabel, timeText));
+	} else if (obs_frontend_replay_buffer_active()) {
+		entry.clip.state = ClipState::Waiting;
+		entry.clip.want_replay = wantReplay;
+		waitingPresses.push_back(EntryRef{currentId, entry.id});
+		setStatus(engineMessage(EngineText::Saving, defaultLabel, timeText));
+	} else {
+		entry.clip.state = ClipState::NoBuffer;
+		setStatus(engineMessage(EngineText::NoBuffer, defaultLabel, timeText));
+	}
+
+	blog(LOG_INFO, "[lumark] press %d at %lld ms (clip %d, replay %d)", int(entry.number), (long long)entry.t_ms,
+	     wantClip ? 1 : 0, wantReplay ? 1 : 0);
+	const long long id = entry.id;
+	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
+	touchSession(*session);
+	pumpSaves();
+	return id;
+}
+
+long long Engine::addMark(EntryKind kind, const QString &label, long long atNs, long long agoMs)
+{
+	Session *session = currentSession();
+	const std::string text = toUtf8(label.trimmed());
+	if (stopped || !ready || !session || session->source == SessionSource::Free || text.empty())
+		return 0;
+	if (!kindAllowed(kind))
+		return 0;
+
+	long long c = 0;
+	if (atNs < 1) {
+		c = offsetNow();
+	} else if (atNs < startNs) {
+		blog(LOG_INFO, "[lumark] mark (kind %d) asked for before this session started, dropped", int(kind));
+		return 0;
+	} else {
+		c = offsetAt(atNs);
+	}
+	const long long t = backdatedOffset(c, agoMs);
+
+	// The same mark sent twice (two scripts, a retry) within two seconds is one mark.
+	for (auto it = session->entries.rbegin(); it != session->entries.rend(); ++it) {
+		const long long diff = t - it->t_ms;
+		if (diff > EngineTiming::DuplicateWindowMs)
+			break;
+		if (diff >= -EngineTiming::DuplicateWindowMs && it->kind == kind && it->label == text)
+			return it->id;
+	}
+
+	const long long now = monotonicNs();
+	long long late = 0;
+	if (atNs >= 1)
+		late = std::max(0LL, (now - atNs) / 1000000);
+
+	Entry fresh;
+	fresh.kind = kind;
+	fresh.t_ms = t;
+	fresh.label = text;
+	fresh.chapter = true;
+	fresh.wall_ms = wallMs() - late - (c - t);
+	Entry &entry = session->addEntry(std::move(fresh));
+
+	addRecordingChapter(entry);
+	const bool addedLate = atNs > 0 && now - atNs > 100000000LL;
+	blog(LOG_INFO, "[lumark] mark (kind %d) at %lld ms%s", int(kind), t,
+	     addedLate ? " (added late, at the time it was asked for)" : "");
+	const long long id = entry.id;
+	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
+	touchSession(*session);
+	return id;
+}
+
+QString Engine::currentSceneName() const
+{
+	OBSSourceAutoRelease scene = obs_frontend_get_current_scene();
+	if (!scene)
+		return QString();
+	const char *name = obs_source_get_name(scene);
+	return name ? QString::fromUtf8(name) : QString();
+}
+
+void Engine::onSceneChanged()
+{
+	if (!ready)
+		return;
+	const QString name = currentSceneName();
+	if (name.isEmpty() || name == lastScene)
+		return;
+	lastScene = name;
+
+	Session *session = currentSession();
+	if (stopped || !session || session->source == SessionSource::Free || !settings().scene_marks)
+		return;
+	const Settings &s = settings();
+	if (name == s.replay_scene || s.ignore_scenes.contains(name, Qt::CaseSensitive))
+		return;
+
+	Entry fresh;
+	fresh.kind = EntryKind::Scene;
+	fresh.t_ms = offsetNow();
+	fresh.wall_ms = wallMs();
+	fresh.label = toUtf8(name);
+	fresh.chapter = true;
+	Entry &entry = session->addEntry(std::move(fresh));
+	addRecordingChapter(entry);
+	blog(LOG_INFO, "[lumark] scene mark at %lld ms", (long long)entry.t_ms);
+	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
+	touchSession(*session);
+}
+
+void Engine::addRecordingChapter(const Entry &entry)
+{
+	if (!settings().record_chapters || entry.kind == EntryKind::Start || !obs_frontend_recording_active())
+		return;
+	if (compatAddRecordingChapter(entry.label.c_str())) {
+		++chaptersAdded;
+		return;
+	}
+	if (!chapterWarned) {
+		chapterWarned = true;
+		blog(LOG_WARNING, "[lumark] 録画にチャプターを入れられませんでした"
+				  "（録画の形式がハイブリッド MP4 ではない・一時停止中など）");
+	}
+}

@@ -1,0 +1,168 @@
+// Clip renaming: final names after the session and the mark, retried while the file is in use.
+
+#include "engine/Engine.h"
+
+#include "config/Settings.h"
+#include "engine/EngineInternal.h"
+#include "lists/TextFormat.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+void Engine::setFileOps(FileRenamer renamer, FileHeldCheck held)
+{
+	fileRenamer = std::move(renamer);
+	fileHeldCheck = std::move(held);
+}
+
+bool Engine::renameFile(const QString &from, const QString &to)
+{
+	return fileRenamer ? fileRenamer(from, to) : QFile::rename(from, to);
+}
+
+bool Engine::fileHeldByPlayer(const QString &path)
+{
+	if (fileHeldCheck && fileHeldCheck(path))
+		return true;
+	return replay.isLoaded(path) || recap.isLoaded(path);
+}
+
+void Engine::scheduleRename(const EntryRef &ref, long long delayMs)
+{
+	const long long due = wallMs() + delayMs;
+	auto it =
+	    std::find_if(renameJobs.begin(), renameJobs.end(), [&ref](const RenameJob &job) { return job.ref == ref; });
+	if (it != renameJobs.end())
+		it->dueMs = due;
+	else
+		renameJobs.push_back(RenameJob{ref, due, 0});
+	if (!renameTimer.isActive())
+		renameTimer.start();
+}
+
+void Engine::scheduleRenames(const Session &session, long long delayMs)
+{
+	const QString id = fromUtf8(session.id);
+	for (const Entry &entry : session.entries) {
+		if (entry.clip.state == ClipState::Saved && entry.clip.shared_with == 0 && !entry.clip.path.empty())
+			scheduleRename(EntryRef{id, entry.id}, delayMs);
+	}
+}
+
+void Engine::renameTick()
+{
+	const long long now = wallMs();
+	for (size_t i = 0; i < renameJobs.size();) {
+		if (now < renameJobs[i].dueMs) {
+			++i;
+			continue;
+		}
+		// renameClip may touch sessions but never the queue, so the index stays valid.
+		if (renameClip(renameJobs[i])) {
+			renameJobs.erase(renameJobs.begin() + long(i));
+			continue;
+		}
+		RenameJob &job = renameJobs[i];
+		job.attempts += 1;
+		job.dueMs = now + EngineTiming::RenameRetryMs;
+		if (job.attempts > EngineTiming::RenameMaxAttempts) {
+			blog(LOG_WARNING, "[lumark] gave up renaming a clip (still in use after 10 minutes)");
+			renameJobs.erase(renameJobs.begin() + long(i));
+			continue;
+		}
+		++i;
+	}
+
+	for (size_t i = 0; i < remuxRenames.size();) {
+		RemuxRename &item = remuxRenames[i];
+		if (now < item.dueMs) {
+			++i;
+			continue;
+		}
+		// Every queued copy already failed once in renameClip, so a rename here is a late one.
+		const bool gone = !QFile::exists(item.from);
+		if (gone || renameFile(item.from, item.to)) {
+			if ((!gone || item.attempts > 0) && QFile::exists(item.to))
+				blog(LOG_INFO, "[lumark] remuxed copy renamed to %s",
+				     fileNameOf(toUtf8(item.to)).c_str());
+			remuxRenames.erase(remuxRenames.begin() + long(i));
+			continue;
+		}
+		item.attempts += 1;
+		item.dueMs = now + EngineTiming::RenameRetryMs;
+		if (item.attempts > EngineTiming::RenameMaxAttempts) {
+			blog(LOG_WARNING, "[lumark] gave up renaming a remuxed copy (still in use after 10 minutes)");
+			remuxRenames.erase(remuxRenames.begin() + long(i));
+			continue;
+		}
+		++i;
+	}
+
+	if (renameJobs.empty() && remuxRenames.empty())
+		renameTimer.stop();
+}
+
+bool Engine::renameClip(RenameJob &job)
+{
+	if (!settings().rename_files)
+		return true;
+	Session *session = nullptr;
+	Entry *entry = lookupEntry(job.ref, &session);
+	if (!entry || entry->clip.state != ClipState::Saved || entry->clip.shared_with != 0 || entry->clip.path.empty())
+		return true;
+
+	const QString path = fromUtf8(entry->clip.path);
+	if (fileHeldByPlayer(path))
+		return false;
+	const QFileInfo info(path);
+	if (!info.exists()) {
+		blog(LOG_WARNING, "[lumark] clip file is gone, not renamed (%s)", fileNameOf(entry->clip.path).c_str());
+		return true;
+	}
+
+	const QString base = fromUtf8(clipBaseName(*session, *entry, texts));
+	const QString suffix = info.suffix();
+	const QDir dir = info.dir();
+	const QString dotSuffix = suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix;
+	QString target = dir.filePath(base + dotSuffix);
+	if (target.compare(path, Qt::CaseInsensitive) == 0)
+		return true;
+	if (QFile::exists(target)) {
+		for (int n = 2; n <= 999; ++n) {
+			target = dir.filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(dotSuffix));
+			if (!QFile::exists(target))
+				break;
+		}
+	}
+
+	// OBS's automatic remux leaves an ".mp4" beside clips of other containers.
+	QString copy;
+	if (suffix.compare(QStringLiteral("mp4"), Qt::CaseInsensitive) != 0) {
+		const QFileInfo remuxed(dir.filePath(info.completeBaseName() + QStringLiteral(".mp4")));
+		if (remuxed.exists() && remuxed.lastModified().toMSecsSinceEpoch() >=
+					    entry->clip.saved_wall_ms - EngineTiming::RemuxCopyAgeMs)
+			copy = remuxed.filePath();
+	}
+
+	if (!renameFile(path, target))
+		return false;
+	entry->clip.path = toUtf8(target);
+
+	const QString oldCopy = dir.filePath(info.completeBaseName() + QStringLiteral(".mp4"));
+	const QString newCopy = dir.filePath(QFileInfo(target).completeBaseName() + QStringLiteral(".mp4"));
+	for (RemuxRename &item : remuxRenames) {
+		if (item.to.compare(oldCopy, Qt::CaseInsensitive) == 0)
+			item.to = newCopy;
+	}
+	if (!copy.isEmpty() && !QFile::exists(newCopy) && !renameFile(copy, newCopy)) {
+		remuxRenames.push_back(RemuxRename{copy, newCopy, wallMs() + EngineTiming::RenameRetryMs, 0});
+		if (!renameTimer.isActive())
+			renameTimer.start();
+	}
+
+	blog(LOG_INFO, "[lumark] clip renamed to %s", fileNameOf(toUtf8(target)).c_str());
+	touchSession(*session);
+	return true;
+}

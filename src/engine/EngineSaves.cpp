@@ -1,0 +1,226 @@
+// Replay-buffer saves: one request in flight, later presses share the next save, clip ranges.
+
+#include "engine/Engine.h"
+
+#include "engine/EngineInternal.h"
+#include "lists/TextFormat.h"
+
+#include <obs-frontend-api.h>
+#include <util/bmem.h>
+
+#include <algorithm>
+#include <numeric>
+
+void Engine::pumpSaves()
+{
+	if (!pendingPresses.empty() || waitingPresses.empty() || stopped)
+		return;
+
+	if (obs_frontend_replay_buffer_active()) {
+		const QString sessionId = waitingPresses.front().sessionId;
+		std::vector<EntryRef> rest;
+		for (const EntryRef &ref : waitingPresses) {
+			if (ref.sessionId == sessionId)
+				pendingPresses.push_back(ref);
+			else
+				rest.push_back(ref);
+		}
+		waitingPresses.swap(rest);
+		saveRequestWallMs = wallMs();
+		saveRequestNs = monotonicNs();
+		obs_frontend_replay_buffer_save();
+		saveTimeout.start(EngineTiming::SaveLimitMs);
+		blog(LOG_INFO, "[lumark] asked OBS to save the replay buffer (%zu presses)", pendingPresses.size());
+		return;
+	}
+
+	std::vector<EntryRef> waiting;
+	waiting.swap(waitingPresses);
+	for (const EntryRef &ref : waiting) {
+		Session *session = nullptr;
+		if (Entry *entry = lookupEntry(ref, &session)) {
+			entry->clip.state = ClipState::NoBuffer;
+			touchSession(*session);
+		}
+	}
+	setStatus(engineMessage(EngineText::BufferStopped));
+}
+
+void Engine::failBatch(const std::vector<EntryRef> &batch)
+{
+	for (const EntryRef &ref : batch) {
+		Session *session = nullptr;
+		if (Entry *entry = lookupEntry(ref, &session)) {
+			entry->clip.state = ClipState::Failed;
+			touchSession(*session);
+		}
+	}
+}
+
+void Engine::onSaveTimeout()
+{
+	if (pendingPresses.empty())
+		return;
+	blog(LOG_WARNING, "[lumark] the replay buffer was not saved within 30 seconds");
+	std::vector<EntryRef> batch;
+	batch.swap(pendingPresses);
+	failBatch(batch);
+	setStatus(engineMessage(EngineText::SaveFailed));
+	pumpSaves();
+}
+
+void Engine::onBufferStopped()
+{
+	bufferStartedWallMs = 0;
+	// OBS may still deliver the file it was writing; give it a short while.
+	if (!pendingPresses.empty())
+		saveTimeout.start(EngineTiming::SaveLimitAfterStopMs);
+	pumpSaves();
+	emit statusChanged();
+}
+
+void Engine::onReplayBufferSaved()
+{
+	QString path;
+	if (char *last = obs_frontend_get_last_replay()) {
+		path = QString::fromUtf8(last);
+		bfree(last);
+	}
+	const long long savedWallMs = wallMs();
+
+	if (pendingPresses.empty()) {
+		if (!path.isEmpty() && !stopped)
+			recordObsSave(path, savedWallMs);
+		return;
+	}
+
+	saveTimeout.stop();
+	std::vector<EntryRef> batch;
+	batch.swap(pendingPresses);
+
+	if (path.isEmpty()) {
+		failBatch(batch);
+		setStatus(engineMessage(EngineText::SaveFailed));
+		pumpSaves();
+		return;
+	}
+
+	const long long latency = std::max(1LL, (monotonicNs() - saveRequestNs) / 1000000);
+	saveLatencies.push_back(latency);
+	while (saveLatencies.size() > EngineTiming::LatencyHistory)
+		saveLatencies.erase(saveLatencies.begin());
+
+	const std::string filePath = toUtf8(path);
+	bool haveOwner = false;
+	EntryRef owner;
+	long long ownerWallMs = 0;
+	std::string timeText;
+	std::string names;
+	bool anyReplay = false;
+	for (const EntryRef &ref : batch) {
+		Session *session = nullptr;
+		Entry *entry = lookupEntry(ref, &session);
+		if (!entry)
+			continue;
+		entry->clip.state = ClipState::Saved;
+		entry->clip.saved_wall_ms = savedWallMs;
+		clipRange(*entry, saveRequestWallMs);
+		if (!haveOwner) {
+			haveOwner = true;
+			owner = ref;
+			ownerWallMs = entry->wall_ms;
+			timeText = formatOffset(entry->t_ms - session->shift_ms);
+			entry->clip.path = filePath;
+			entry->clip.shared_with = 0;
+		} else {
+			entry->clip.path.clear();
+			entry->clip.shared_with = owner.entryId;
+		}
+		anyReplay = anyReplay || entry->clip.want_replay;
+		if (!names.empty())
+			names += "・";
+		names += pressLabel(texts, entry->number);
+		emitEntryEvent(QStringLiteral("ClipSaved"), *session, *entry);
+		touchSession(*session);
+	}
+
+	blog(LOG_INFO, "[lumark] replay saved for %zu presses (%s)", batch.size(), fileNameOf(filePath).c_str());
+
+	if (haveOwner) {
+		scheduleRename(owner, EngineTiming::RenameAfterSaveMs);
+		setStatus(engineMessage(EngineText::Saved, names, timeText));
+		if (anyReplay && savedWallMs - ownerWallMs < EngineTiming::ReplayWindowMs) {
+			replayRequestWallMs = ownerWallMs;
+			if (!replay.play(path, owner.entryId))
+				setStatus(engineMessage(EngineText::SavedNoReplay, names, timeText));
+		}
+	}
+	pumpSaves();
+}
+
+void Engine::recordObsSave(const QString &path, long long savedWallMs)
+{
+	long long avg = EngineTiming::DefaultSaveLatencyMs;
+	if (!saveLatencies.empty())
+		avg =
+		    std::accumulate(saveLatencies.begin(), saveLatencies.end(), 0LL) / (long long)saveLatencies.size();
+	const long long askedNs = monotonicNs() - avg * 1000000;
+
+	if (!currentSession())
+		startSession(SessionSource::Free, askedNs);
+	Session *session = currentSession();
+	if (!session)
+		return;
+
+	Entry fresh;
+	fresh.kind = EntryKind::Press;
+	fresh.t_ms = offsetAt(askedNs);
+	fresh.wall_ms = savedWallMs - avg;
+	fresh.chapter = true;
+	fresh.clip.state = ClipState::Saved;
+	fresh.clip.path = toUtf8(path);
+	fresh.clip.saved_wall_ms = savedWallMs;
+	clipRange(fresh, savedWallMs - avg);
+	Entry &entry = session->addEntry(std::move(fresh));
+	entry.label = pressLabel(texts, entry.number);
+
+	addRecordingChapter(entry);
+	setStatus(engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(entry.t_ms - session->shift_ms)));
+	blog(LOG_INFO, "[lumark] OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number), avg);
+	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
+	emitEntryEvent(QStringLiteral("ClipSaved"), *session, entry);
+	scheduleRename(EntryRef{fromUtf8(session->id), entry.id}, EngineTiming::RenameAfterSaveMs);
+	touchSession(*session);
+}
+
+void Engine::clipRange(Entry &entry, long long requestWallMs)
+{
+	const long long seconds = bufferStatus().seconds;
+	const long long waited = requestWallMs - entry.wall_ms;
+	const long long end = entry.t_ms + (waited > 0 ? waited : 0);
+	long long start = end - seconds * 1000;
+	if (bufferStartedWallMs > 0)
+		start = std::max(start, bufferStartedWallMs + (entry.t_ms - entry.wall_ms));
+	entry.clip.end_ms = end;
+	entry.clip.start_ms = start > end ? end : std::max(0LL, start);
+}
+
+bool Engine::replayEntry(long long entryId)
+{
+	Session *session = viewedSession();
+	if (!session)
+		return false;
+	Entry *entry = session->findEntry(entryId);
+	if (!entry)
+		return false;
+	Entry *owner = session->clipOwner(*entry);
+	if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
+		return false;
+	replayRequestWallMs = wallMs();
+	return replay.play(fromUtf8(owner->clip.path), owner->id);
+}
+
+void Engine::stopReplay()
+{
+	replay.stop();
+}

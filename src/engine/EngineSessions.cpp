@@ -1,0 +1,437 @@
+// Session lifecycle: starting, ending, finding, repairing, viewing, removing and delayed saving.
+
+#include "engine/Engine.h"
+
+#include "config/Settings.h"
+#include "engine/EngineInternal.h"
+#include "lists/Lists.h"
+#include "module/ModuleCore.h"
+#include "playback/ReplayScene.h"
+#include "session/SessionStore.h"
+
+#include <obs-frontend-api.h>
+#include <obs.hpp>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+Session *Engine::currentSession()
+{
+	if (currentId.isEmpty())
+		return nullptr;
+	auto it = sessions.find(currentId);
+	return it == sessions.end() ? nullptr : it->second.get();
+}
+
+Session *Engine::findSession(const QString &id)
+{
+	if (id.isEmpty())
+		return nullptr;
+	auto it = sessions.find(id);
+	if (it != sessions.end())
+		return it->second.get();
+	const std::string plain = toUtf8(id);
+	if (!isPlainSessionId(plain))
+		return nullptr;
+	auto session = std::make_unique<Session>();
+	if (!loadSession(plain, *session))
+		return nullptr;
+	// A stored session that never got its end (OBS quit first) is closed at its last mark.
+	if (!session->isEnded() && id != currentId) {
+		int64_t last = 0;
+		for (const Entry &e : session->entries)
+			last = std::max(last, e.t_ms);
+		session->length_ms = last;
+		session->end_wall_ms = session->start_wall_ms + last + 1;
+		saveSession(*session);
+	}
+	Session *raw = session.get();
+	sessions[id] = std::move(session);
+	return raw;
+}
+
+Session *Engine::viewedSession()
+{
+	return findSession(viewedId);
+}
+
+QStringList Engine::sessionIds()
+{
+	QStringList ids;
+	for (const std::string &id : listSessionIds())
+		ids.append(fromUtf8(id));
+	if (!currentId.isEmpty() && !ids.contains(currentId))
+		ids.prepend(currentId);
+	return ids;
+}
+
+QStringList Engine::loadedSessionIds() const
+{
+	QStringList ids;
+	for (const auto &item : sessions)
+		ids.append(item.first);
+	return ids;
+}
+
+void Engine::viewSession(const QString &id)
+{
+	if (id == viewedId || !findSession(id))
+		return;
+	viewedId = id;
+	emit sessionChanged();
+}
+
+bool Engine::removeSession(const QString &id)
+{
+	if (id.isEmpty() || id == currentId || !findSession(id))
+		return false;
+
+	auto ofSession = [&id](const EntryRef &ref) { return ref.sessionId == id; };
+	waitingPresses.erase(std::remove_if(waitingPresses.begin(), waitingPresses.end(), ofSession),
+			     waitingPresses.end());
+	renameJobs.erase(std::remove_if(renameJobs.begin(), renameJobs.end(),
+					[&id](const RenameJob &job) { return job.ref.sessionId == id; }),
+			 renameJobs.end());
+	dirtySessions.erase(id);
+	dirtyExports.erase(id);
+	sessions.erase(id);
+
+	const bool deleted = removeSessionFiles(toUtf8(id));
+	blog(LOG_INFO, "[lumark] session %s removed (file %s)", id.toUtf8().constData(),
+	     deleted ? "deleted" : "not deleted");
+
+	if (viewedId == id) {
+		viewedId = currentId;
+		if (viewedId.isEmpty()) {
+			for (const std::string &other : listSessionIds()) {
+				if (findSession(fromUtf8(other))) {
+					viewedId = fromUtf8(other);
+					break;
+				}
+			}
+		}
+	}
+	setStatus(engineMessage(EngineText::SessionRemoved));
+	emit sessionListChanged();
+	emit sessionChanged();
+	return true;
+}
+
+long long Engine::offsetAt(long long t) const
+{
+	if (currentId.isEmpty())
+		return 0;
+	long long paused = pausedTotalNs;
+	if (pausedSinceNs != 0 && pausedSinceNs < t)
+		paused += t - pausedSinceNs;
+	const long long ms = (t - startNs - paused) / 1000000;
+	return ms > 0 ? ms : 0;
+}
+
+long long Engine::offsetNow() const
+{
+	return offsetAt(monotonicNs());
+}
+
+long long backdateByFrames(long long nowNs, long long frames, unsigned fpsNum, unsigned fpsDen)
+{
+	if (fpsNum == 0 || frames <= 0)
+		return nowNs;
+	// frames * den * 1e9 / num, split so that long streams cannot overflow.
+	const long long ticks = frames * (long long)fpsDen;
+	const long long whole = ticks / fpsNum;
+	const long long rest = ticks % fpsNum;
+	const long long d = whole * 1000000000LL + rest * 1000000000LL / fpsNum;
+	return d > 0 ? nowNs - d : nowNs;
+}
+
+long long Engine::recordingStartTime(obs_output_t *output) const
+{
+	const long long now = monotonicNs();
+	obs_video_info ovi = {};
+	if (!output || !obs_get_video_info(&ovi) || ovi.fps_num == 0)
+		return now;
+	return backdateByFrames(now, obs_output_get_total_frames(output), ovi.fps_num, ovi.fps_den);
+}
+
+void Engine::startSession(SessionSource source, long long sessionStartNs)
+{
+	if (stopped)
+		return;
+	if (currentSession())
+		endSession();
+
+	const long long startWallMs = wallMs() - (monotonicNs() - sessionStartNs) / 1000000;
+	const QDateTime start = QDateTime::fromMSecsSinceEpoch(startWallMs);
+	const QString baseId = start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+
+	QStringList taken;
+	for (const std::string &id : listSessionIds())
+		taken.append(fromUtf8(id));
+	for (const auto &item : sessions)
+		taken.append(item.first);
+
+	QString id = baseId;
+	int suffix = 0;
+	for (int n = 2; taken.contains(id); ++n) {
+		id = baseId + QLatin1Char('_') + QString::number(n);
+		suffix = n;
+	}
+
+	const QString minute = start.toString(QStringLiteral("yyyy-MM-dd_HH-mm"));
+	const bool minuteTaken =
+	    std::any_of(taken.begin(), taken.end(), [&minute](const QString &t) { return t.startsWith(minute); });
+	QString prefix =
+	    start.toString(minuteTaken ? QStringLiteral("yyyy-MM-dd HH-mm-ss") : QStringLiteral("yyyy-MM-dd HH-mm"));
+	if (suffix > 0)
+		prefix += QStringLiteral(" (%1)").arg(suffix);
+
+	auto session = std::make_unique<Session>();
+	session->id = toUtf8(id);
+	session->prefix = toUtf8(prefix);
+	session->source = source;
+	session->start_wall_ms = startWallMs;
+
+	startNs = sessionStartNs;
+	pausedTotalNs = 0;
+	pausedSinceNs = 0;
+	lastScene = currentSceneName();
+
+	if (source != SessionSource::Free && settings().marks_start) {
+		Entry mark;
+		mark.kind = EntryKind::Start;
+		mark.t_ms = 0;
+		mark.wall_ms = startWallMs;
+		mark.label = moduleText(EngineText::StartLabel);
+		mark.chapter = true;
+		session->addEntry(std::move(mark));
+	}
+
+	currentId = viewedId = id;
+	Session &stored = *session;
+	sessions[id] = std::move(session);
+	saveSession(stored);
+
+	if (source != SessionSource::Free && replay.state() == 0) {
+		resetReplayScene();
+		replay.clearProblem();
+	}
+
+	blog(LOG_INFO, "[lumark] session %s started (%s)", stored.id.c_str(), sessionSourceText(source));
+	emit sessionListChanged();
+	emit sessionChanged();
+	emit statusChanged();
+}
+
+void Engine::endSession()
+{
+	Session *session = currentSession();
+	if (!session)
+		return;
+	session->length_ms = offsetNow();
+	session->end_wall_ms = wallMs();
+	currentId.clear();
+	pausedSinceNs = 0;
+
+	scheduleRenames(*session, 0);
+	const QStringList written = writeLists(*this, *session);
+	saveSession(*session);
+	const QString id = fromUtf8(session->id);
+	dirtySessions.erase(id);
+
+	blog(LOG_INFO, "[lumark] session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
+	     (long long)session->length_ms, session->entries.size(), int(written.size()));
+	if (!written.isEmpty())
+		setStatus(engineMessage(EngineText::Exported, toUtf8(QDir(exportFolder(*session)).dirName())));
+
+	OBSDataAutoRelease data = obs_data_create();
+	obs_data_set_string(data, "session_id", session->id.c_str());
+	obs_data_set_int(data, "length_ms", session->length_ms);
+	emit notify(QStringLiteral("SessionEnded"), QString::fromUtf8(obs_data_get_json(data)));
+
+	emit sessionListChanged();
+	emit sessionChanged();
+	emit statusChanged();
+}
+
+bool Engine::startFreeSession()
+{
+	if (stopped || !ready || currentSession() || obs_frontend_streaming_active() || obs_frontend_recording_active())
+		return false;
+	startSession(SessionSource::Free, monotonicNs());
+	return true;
+}
+
+bool Engine::endFreeSession()
+{
+	Session *session = currentSession();
+	if (stopped || !ready || !session || session->source != SessionSource::Free ||
+	    obs_frontend_streaming_active() || obs_frontend_recording_active())
+		return false;
+	endSession();
+	return true;
+}
+
+void Engine::onStreamingStarted()
+{
+	if (stopped)
+		return;
+	Session *session = currentSession();
+	if (session && session->source == SessionSource::Stream)
+		return;
+	OBSOutputAutoRelease output = obs_frontend_get_streaming_output();
+	startSession(SessionSource::Stream, recordingStartTime(output));
+	autoStartBuffer();
+}
+
+void Engine::onStreamingStopped()
+{
+	Session *session = currentSession();
+	if (session && session->source == SessionSource::Stream)
+		endSession();
+}
+
+void Engine::onRecordingStarted()
+{
+	if (stopped)
+		return;
+	chaptersAdded = 0;
+	chapterWarned = false;
+	Session *session = currentSession();
+	if (session && session->source != SessionSource::Free)
+		return;
+	OBSOutputAutoRelease output = obs_frontend_get_recording_output();
+	startSession(SessionSource::Recording, recordingStartTime(output));
+}
+
+void Engine::onRecordingStopped()
+{
+	Session *session = currentSession();
+	if (session && session->source == SessionSource::Recording)
+		endSession();
+	chaptersAdded = 0;
+	chapterWarned = false;
+}
+
+void Engine::onRecordingPaused()
+{
+	Session *session = currentSession();
+	if (session && session->source == SessionSource::Recording && pausedSinceNs == 0)
+		pausedSinceNs = monotonicNs();
+}
+
+void Engine::onRecordingUnpaused()
+{
+	Session *session = currentSession();
+	if (session && session->source == SessionSource::Recording && pausedSinceNs != 0) {
+		pausedTotalNs += monotonicNs() - pausedSinceNs;
+		pausedSinceNs = 0;
+	}
+}
+
+void Engine::onFinishedLoading()
+{
+	ready = true;
+	if (obs_frontend_replay_buffer_active() && bufferStartedWallMs == 0)
+		bufferStartedWallMs = wallMs();
+	lastScene = currentSceneName();
+	recap.start();
+	if (replay.state() == 0)
+		resetReplayScene();
+	if (viewedId.isEmpty()) {
+		const std::vector<std::string> ids = listSessionIds();
+		if (!ids.empty() && findSession(fromUtf8(ids.front())))
+			viewedId = fromUtf8(ids.front());
+	}
+	emit sessionListChanged();
+	emit sessionChanged();
+	emit statusChanged();
+}
+
+void Engine::stopPlayback()
+{
+	replay.abort();
+	recap.reset();
+}
+
+void Engine::shutdown()
+{
+	if (stopped)
+		return;
+	replay.abort();
+	recap.reset();
+	if (currentSession())
+		endSession();
+	renameTick();
+	stopped = true;
+	flushSaves();
+	flushExports();
+	saveTimeout.stop();
+	renameTimer.stop();
+	saveDelay.stop();
+	exportDelay.stop();
+}
+
+void Engine::markSessionDirty(const QString &id)
+{
+	if (id.isEmpty())
+		return;
+	dirtySessions.insert(id);
+	saveDelay.start();
+}
+
+void Engine::touchSession(Session &session)
+{
+	const QString id = fromUtf8(session.id);
+	markSessionDirty(id);
+	if (session.isEnded() && !session.export_dir.empty()) {
+		dirtyExports.insert(id);
+		exportDelay.start();
+	}
+	if (id == viewedId)
+		emit sessionChanged();
+}
+
+void Engine::flushSaves()
+{
+	// Swap first: a save must not see ids added while it runs twice.
+	std::set<QString> ids;
+	ids.swap(dirtySessions);
+	for (const QString &id : ids) {
+		auto it = sessions.find(id);
+		if (it != sessions.end())
+			saveSession(*it->second);
+	}
+}
+
+void Engine::flushExports()
+{
+	std::set<QString> ids;
+	ids.swap(dirtyExports);
+	for (const QString &id : ids) {
+		Session *session = findSession(id);
+		if (session && session->isEnded())
+			writeLists(*this, *session);
+	}
+}
+
+QStringList Engine::exportLists()
+{
+	Session *session = viewedSession();
+	if (!session)
+		return {};
+	const QStringList written = writeLists(*this, *session);
+	if (!written.isEmpty())
+		setStatus(engineMessage(EngineText::Exported, toUtf8(QDir(exportFolder(*session)).dirName())));
+	else
+		setStatus(engineMessage(EngineText::ExportFailed));
+	return written;
+}
+
+QString Engine::exportQuotes()
+{
+	return writeQuotesFile(*this);
+}

@@ -1,0 +1,363 @@
+#include "lists/Lists.h"
+
+#include "config/Settings.h"
+#include "engine/Engine.h"
+#include "module/ModuleCore.h"
+
+#include <obs-frontend-api.h>
+#include <obs.hpp>
+#include <util/util.hpp>
+
+#include <QDateTime>
+#include <QDir>
+#include <QSaveFile>
+#include <QSet>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace {
+const char *const kCrLf = "\r\n";
+const char kBom[] = "\xEF\xBB\xBF";
+
+struct ClipView {
+	const Entry *owner = nullptr;
+	bool saved = false;
+};
+
+// Session::clipOwner searches linearly; the lists ask for every entry, so index the ids once.
+class ClipOwners {
+public:
+	explicit ClipOwners(const Session &session)
+	{
+		for (const Entry &e : session.entries) {
+			if (e.clip.shared_with != 0) {
+				needed = true;
+				break;
+			}
+		}
+		if (!needed)
+			return;
+		byId.reserve(session.entries.size());
+		for (const Entry &e : session.entries)
+			byId.emplace(e.id, &e); // the first entry of an id wins, as in findEntry
+	}
+
+	ClipView of(const Entry &entry) const
+	{
+		ClipView v;
+		if (entry.clip.shared_with == 0) {
+			v.owner = &entry;
+		} else {
+			const auto it = byId.find(entry.clip.shared_with);
+			v.owner = it == byId.end() ? nullptr : it->second;
+		}
+		v.saved = v.owner && v.owner->clip.state == ClipState::Saved;
+		return v;
+	}
+
+private:
+	bool needed = false;
+	std::unordered_map<int64_t, const Entry *> byId;
+};
+
+QString listFileName(const Session &session, const char *key, const char *ext)
+{
+	// A prefix read from an edited file must not lead the lists out of the folder.
+	const std::string base = sanitizeFileName(session.prefix + " " + moduleText(key));
+	return QString::fromUtf8((base + ext).c_str());
+}
+
+QByteArray bytesOf(const std::string &s)
+{
+	return QByteArray(s.data(), static_cast<int>(s.size()));
+}
+} // namespace
+
+std::vector<Chapter> chapterList(const Session &session)
+{
+	std::vector<Chapter> rows;
+	const Entry *pending = nullptr;
+	for (const Entry &e : session.entries) {
+		if (!e.chapter)
+			continue;
+		const int64_t a = e.t_ms - session.shift_ms;
+		if (a < 0) {
+			pending = &e;
+			continue;
+		}
+		if (pending && a / 1000 > 0)
+			rows.push_back({pending->id, 0, pending->label});
+		rows.push_back({e.id, a, e.label});
+		pending = nullptr;
+	}
+	if (pending)
+		rows.push_back({pending->id, 0, pending->label});
+	return rows;
+}
+
+std::string chapterText(const Session &session, const std::string &separator)
+{
+	std::string out;
+	bool first = true;
+	for (const Chapter &c : chapterList(session)) {
+		if (!first)
+			out += separator;
+		first = false;
+		out += formatOffset(c.offset_ms);
+		out += ' ';
+		out += c.title;
+	}
+	return out;
+}
+
+std::string buildCsvText(const Session &session, const ExportTexts &texts)
+{
+	std::string out;
+	out.reserve(texts.csv_header.size() + 2 + session.entries.size() * 96);
+	out += texts.csv_header;
+	out += kCrLf;
+	const ClipOwners owners(session);
+	for (const Entry &e : session.entries) {
+		const ClipView clip = owners.of(e);
+		out += csvField(e.number > 0 ? std::to_string(e.number) : std::string());
+		out += ',';
+		out += csvField(kindName(texts, e.kind));
+		out += ',';
+		out += csvField(archiveTimeText(session, e.t_ms, texts));
+		out += ',';
+		if (clip.saved)
+			out += csvField(archiveTimeText(session, clip.owner->clip.start_ms, texts));
+		out += ',';
+		if (clip.saved)
+			out += csvField(archiveTimeText(session, clip.owner->clip.end_ms, texts));
+		out += ',';
+		out += csvField(e.label);
+		out += ',';
+		if (clip.saved)
+			out += csvField(fileNameOf(clip.owner->clip.path));
+		out += ',';
+		out += csvField(e.chapter ? texts.csv_yes : texts.csv_no);
+		out += kCrLf;
+	}
+	return out;
+}
+
+std::string buildNotesText(const Session &session, const ExportTexts &texts)
+{
+	std::string out;
+	out.reserve(256 + session.entries.size() * 160);
+	const bool hasArchive = !isBlank(session.archive_url);
+	out += fillTemplate(texts.notes_title, session.prefix, std::string());
+	out += kCrLf;
+	if (hasArchive) {
+		out += fillTemplate(texts.notes_archive, session.archive_url, std::string());
+		out += kCrLf;
+	}
+	if (session.shift_ms > 0) {
+		out += fillTemplate(texts.notes_shift, formatOffset(session.shift_ms), std::string());
+		out += kCrLf;
+	}
+	out += kCrLf;
+
+	bool anyBlock = false;
+	const ClipOwners owners(session);
+	for (const Entry &e : session.entries) {
+		if (e.kind != EntryKind::Press && e.kind != EntryKind::Save && e.clip.state == ClipState::None)
+			continue;
+		anyBlock = true;
+		const ClipView clip = owners.of(e);
+		const std::string name =
+		    e.kind == EntryKind::Press ? pressLabel(texts, e.number) : kindName(texts, e.kind);
+		out += name;
+		if (!isBlank(e.label) && e.label != name) {
+			out += ' ';
+			out += e.label;
+		}
+		out += "  ";
+		out += archiveTimeText(session, e.t_ms, texts);
+		if (clip.saved) {
+			out += "（";
+			out +=
+			    fillTemplate(texts.notes_range, archiveTimeText(session, clip.owner->clip.start_ms, texts),
+					 archiveTimeText(session, clip.owner->clip.end_ms, texts));
+			out += "）";
+		}
+		out += kCrLf;
+		if (hasArchive) {
+			const int64_t at = clip.saved ? clip.owner->clip.start_ms : e.t_ms;
+			out += "  ";
+			out += archiveLink(session.archive_url, (at - session.shift_ms) / 1000);
+			out += kCrLf;
+		}
+		out += "  ";
+		out += clip.saved ? fillTemplate(texts.notes_file, fileNameOf(clip.owner->clip.path), std::string())
+				  : texts.notes_no_file;
+		out += kCrLf;
+		out += kCrLf;
+	}
+	if (!anyBlock) {
+		out += texts.notes_empty;
+		out += kCrLf;
+	}
+	return out;
+}
+
+std::string buildQuotesText(const Session &session, const ExportTexts &texts)
+{
+	std::string out;
+	for (const Entry &e : session.entries) {
+		if (!hasOwnLabel(e, texts))
+			continue;
+		std::string flat;
+		flat.reserve(e.label.size());
+		for (size_t i = 0; i < e.label.size(); ++i) {
+			const char c = e.label[i];
+			if (c == '\r' && i + 1 < e.label.size() && e.label[i + 1] == '\n') {
+				flat += ' ';
+				++i;
+			} else {
+				flat += (c == '\r' || c == '\n' || c == '\t') ? ' ' : c;
+			}
+		}
+		out += archiveTimeText(session, e.t_ms, texts);
+		out += ' ';
+		out += flat;
+		out += kCrLf;
+	}
+	return out;
+}
+
+std::string buildQuotesFileText(std::vector<const Session *> sessions, const ExportTexts &texts)
+{
+	std::sort(sessions.begin(), sessions.end(), [](const Session *a, const Session *b) {
+		if (a->start_wall_ms != b->start_wall_ms)
+			return a->start_wall_ms > b->start_wall_ms;
+		return a->id > b->id;
+	});
+	const QString headerTemplate = QString::fromUtf8(moduleText(ListKeys::QuotesHeader));
+	std::string content;
+	for (const Session *s : sessions) {
+		const std::string quotes = buildQuotesText(*s, texts);
+		if (quotes.empty())
+			continue;
+		const QString start =
+		    QDateTime::fromMSecsSinceEpoch(s->start_wall_ms).toString(QStringLiteral("yyyy-MM-dd HH-mm"));
+		content += headerTemplate.arg(start).toUtf8().toStdString();
+		content += kCrLf;
+		content += quotes;
+		content += kCrLf;
+	}
+	return content;
+}
+
+QString exportFolder(const Session &session)
+{
+	if (!session.export_dir.empty())
+		return QString::fromUtf8(session.export_dir.c_str());
+	if (!settings().export_dir.isEmpty())
+		return settings().export_dir;
+	BPtr<char> recordPath = obs_frontend_get_current_record_output_path();
+	if (recordPath && *recordPath)
+		return QString::fromUtf8(recordPath.Get());
+	return QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+}
+
+QString timestampsFileName(const Session &session)
+{
+	return listFileName(session, ListKeys::FileTimestamps, ".txt");
+}
+
+QString csvFileName(const Session &session)
+{
+	return listFileName(session, ListKeys::FileList, ".csv");
+}
+
+QString notesFileName(const Session &session)
+{
+	return listFileName(session, ListKeys::FileNotes, ".txt");
+}
+
+QString quotesFileName()
+{
+	return QString::fromUtf8(moduleText(ListKeys::FileQuotes)) + QStringLiteral(".txt");
+}
+
+bool writeFileAtomically(const QString &path, const QByteArray &bytes)
+{
+	QSaveFile file(path);
+	if (!file.open(QIODevice::WriteOnly))
+		return false;
+	if (file.write(bytes) != bytes.size()) {
+		file.cancelWriting();
+		return false;
+	}
+	return file.commit();
+}
+
+QStringList writeLists(Engine &engine, Session &session)
+{
+	QStringList written;
+	const QString folder = exportFolder(session);
+	if (folder.isEmpty() || !QDir().mkpath(folder)) {
+		pluginLog(LOG_WARNING, "could not make the folder for the lists");
+		writeQuotesFile(engine);
+		return written;
+	}
+	const ExportTexts &texts = engine.exportTexts();
+	const QDir dir(folder);
+	const struct {
+		QString name;
+		QByteArray bytes;
+	} files[] = {
+	    {timestampsFileName(session), bytesOf(chapterText(session, kCrLf) + kCrLf)},
+	    {csvFileName(session), QByteArray(kBom) + bytesOf(buildCsvText(session, texts))},
+	    {notesFileName(session), bytesOf(buildNotesText(session, texts))},
+	};
+	for (const auto &f : files) {
+		const QString path = dir.filePath(f.name);
+		if (writeFileAtomically(path, f.bytes))
+			written << path;
+	}
+	if (written.size() == 3) {
+		const std::string folderUtf8 = folder.toUtf8().toStdString();
+		if (session.export_dir != folderUtf8) {
+			session.export_dir = folderUtf8;
+			engine.markSessionDirty(QString::fromUtf8(session.id.c_str()));
+		}
+	} else {
+		pluginLog(LOG_WARNING, "could not write all the lists (%d of 3)", int(written.size()));
+	}
+	writeQuotesFile(engine);
+	return written;
+}
+
+QString writeQuotesFile(Engine &engine)
+{
+	const QString folder = exportFolder(Session());
+	if (folder.isEmpty() || !QDir().mkpath(folder)) {
+		pluginLog(LOG_WARNING, "名言集のフォルダーを作れませんでした");
+		return QString();
+	}
+
+	QStringList ids = engine.sessionIds();
+	ids += engine.loadedSessionIds();
+	QSet<QString> seen;
+	std::vector<const Session *> sessions;
+	for (const QString &id : ids) {
+		if (seen.contains(id))
+			continue;
+		seen.insert(id);
+		if (const Session *s = engine.findSession(id))
+			sessions.push_back(s);
+	}
+	const std::string content = buildQuotesFileText(std::move(sessions), engine.exportTexts());
+
+	const QString path = QDir(folder).filePath(quotesFileName());
+	if (!writeFileAtomically(path, bytesOf(content))) {
+		pluginLog(LOG_WARNING, "名言集を書き出せませんでした");
+		return QString();
+	}
+	return path;
+}

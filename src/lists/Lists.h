@@ -1,0 +1,53 @@
+#pragma once
+
+#include "lists/TextFormat.h"
+#include "session/Session.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+class Engine;
+
+// One row of the chapter list, in archive time.
+struct Chapter {
+	int64_t id = 0;
+	int64_t offset_ms = 0; // never negative
+	std::string title;
+};
+
+// Chapter entries in archive time. Of the chapters before the archive's 0:00 only the last one
+// stays, moved to 0:00, and only when no chapter lies within the archive's first second.
+std::vector<Chapter> chapterList(const Session &session);
+// "MM:SS title" lines joined by the separator, none after the last.
+std::string chapterText(const Session &session, const std::string &separator);
+// The CSV list without its byte order mark; every line ends in CR LF.
+std::string buildCsvText(const Session &session, const ExportTexts &texts);
+std::string buildNotesText(const Session &session, const ExportTexts &texts);
+// The session's quote lines (CR LF each), empty when it has none.
+std::string buildQuotesText(const Session &session, const ExportTexts &texts);
+// The quotes file: a header and the quote lines of every session that has quotes, newest session
+// first (equal start times: greater id first), each block followed by an empty line.
+std::string buildQuotesFileText(std::vector<const Session *> sessions, const ExportTexts &texts);
+
+// Where the lists go: the session's export_dir, the export_dir setting, the frontend's recording
+// folder, the user's video folder; the first that is not empty.
+QString exportFolder(const Session &session);
+
+// File names of the three lists inside the export folder.
+QString timestampsFileName(const Session &session);
+QString csvFileName(const Session &session);
+QString notesFileName(const Session &session);
+QString quotesFileName();
+
+// All or nothing: the previous file stays when the content could not be written whole.
+bool writeFileAtomically(const QString &path, const QByteArray &bytes);
+
+// Writes the timestamps, CSV and notes files of the session (and then the quotes file); returns the
+// paths written, in that order. A complete export records its folder in the session's export_dir.
+QStringList writeLists(Engine &engine, Session &session);
+// Gathers the own labels of every known session into the quotes file; its path, or empty.
+QString writeQuotesFile(Engine &engine);

@@ -1,0 +1,364 @@
+#include "lists/TextFormat.h"
+
+#include "module/ModuleCore.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace ListKeys {
+const char *const Word = "Word.Lumark";
+const char *const KindNames[7] = {"Kind.Start", "Kind.Scene", "Kind.Press", "Kind.External",
+				  "Kind.Save",  "Kind.Song",  "Kind.Topic"};
+const char *const CsvHeader = "Csv.Header";
+const char *const CsvYes = "Csv.Yes";
+const char *const CsvNo = "Csv.No";
+const char *const NotesTitle = "Notes.Title";
+const char *const NotesArchive = "Notes.Archive";
+const char *const NotesShift = "Notes.Shift";
+const char *const NotesRange = "Notes.Range";
+const char *const NotesFile = "Notes.File";
+const char *const NotesNoFile = "Notes.NoFile";
+const char *const NotesBeforeCut = "Notes.BeforeCut";
+const char *const NotesEmpty = "Notes.Empty";
+const char *const FileTimestamps = "File.Timestamps";
+const char *const FileList = "File.List";
+const char *const FileNotes = "File.Notes";
+const char *const FileQuotes = "File.Quotes";
+const char *const QuotesHeader = "Quotes.Header";
+} // namespace ListKeys
+
+namespace {
+const char *const kShortLinkHost = "youtu.be/";
+const char *const kWatchHost = "youtube.com/";
+const char *const kShippedWords[] = {"ルマーク", "Lumark"};
+const int64_t kFieldLimit = 100000000;
+
+std::string twoDigits(int32_t number)
+{
+	char buf[16];
+	snprintf(buf, sizeof(buf), "%02d", number);
+	return buf;
+}
+
+bool startsAt(const std::string &s, size_t i, const char *bytes)
+{
+	const size_t n = std::strlen(bytes);
+	return i + n <= s.size() && s.compare(i, n, bytes) == 0;
+}
+
+bool isIdChar(char c)
+{
+	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+} // namespace
+
+ExportTexts exportTextsFromLocale()
+{
+	ExportTexts t;
+	t.word = moduleText(ListKeys::Word);
+	for (size_t i = 0; i < t.kind_names.size(); ++i)
+		t.kind_names[i] = moduleText(ListKeys::KindNames[i]);
+	t.csv_header = moduleText(ListKeys::CsvHeader);
+	t.csv_yes = moduleText(ListKeys::CsvYes);
+	t.csv_no = moduleText(ListKeys::CsvNo);
+	t.notes_title = moduleText(ListKeys::NotesTitle);
+	t.notes_archive = moduleText(ListKeys::NotesArchive);
+	t.notes_shift = moduleText(ListKeys::NotesShift);
+	t.notes_range = moduleText(ListKeys::NotesRange);
+	t.notes_file = moduleText(ListKeys::NotesFile);
+	t.notes_no_file = moduleText(ListKeys::NotesNoFile);
+	t.notes_before_cut = moduleText(ListKeys::NotesBeforeCut);
+	t.notes_empty = moduleText(ListKeys::NotesEmpty);
+	return t;
+}
+
+std::string formatOffset(int64_t ms)
+{
+	const long long s = std::max<int64_t>(ms, 0) / 1000;
+	char buf[32];
+	if (s < 3600)
+		snprintf(buf, sizeof(buf), "%02lld:%02lld", s / 60, s % 60);
+	else
+		snprintf(buf, sizeof(buf), "%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+	return buf;
+}
+
+std::string formatOffsetForFile(int64_t ms)
+{
+	const long long s = std::max<int64_t>(ms, 0) / 1000;
+	char buf[32];
+	snprintf(buf, sizeof(buf), "%lld-%02lld-%02lld", s / 3600, (s / 60) % 60, s % 60);
+	return buf;
+}
+
+std::string archiveTimeText(const Session &session, int64_t offsetMs, const ExportTexts &texts)
+{
+	const int64_t a = offsetMs - session.shift_ms;
+	return a < 0 ? texts.notes_before_cut : formatOffset(a);
+}
+
+bool parseTimeText(const std::string &text, int64_t &outMs)
+{
+	std::string norm;
+	norm.reserve(text.size());
+	for (size_t i = 0; i < text.size();) {
+		const char c = text[i];
+		if (c == ' ' || c == '\t') {
+			++i;
+		} else if (startsAt(text, i, "\xE2\x88\x92") || startsAt(text, i, "\xEF\xBC\x8D")) {
+			norm += '-';
+			i += 3;
+		} else if (startsAt(text, i, "\xEF\xBC\x9A")) {
+			norm += ':';
+			i += 3;
+		} else if (i + 3 <= text.size() && startsAt(text, i, "\xEF\xBC") &&
+			   static_cast<unsigned char>(text[i + 2]) >= 0x90 &&
+			   static_cast<unsigned char>(text[i + 2]) <= 0x99) {
+			norm += char('0' + (static_cast<unsigned char>(text[i + 2]) - 0x90));
+			i += 3;
+		} else {
+			norm += c;
+			++i;
+		}
+	}
+
+	size_t pos = 0;
+	bool negative = false;
+	if (pos < norm.size() && (norm[pos] == '-' || norm[pos] == '+')) {
+		negative = norm[pos] == '-';
+		++pos;
+	}
+	if (pos >= norm.size())
+		return false;
+
+	int64_t fields[3];
+	int count = 0;
+	while (true) {
+		if (count == 3)
+			return false;
+		int64_t value = 0;
+		size_t digits = 0;
+		while (pos < norm.size() && norm[pos] >= '0' && norm[pos] <= '9') {
+			value = value * 10 + (norm[pos] - '0');
+			if (value > kFieldLimit)
+				return false;
+			++pos;
+			++digits;
+		}
+		if (digits == 0)
+			return false;
+		fields[count++] = value;
+		if (pos == norm.size())
+			break;
+		if (norm[pos] != ':')
+			return false;
+		++pos;
+	}
+	int64_t total = fields[0];
+	for (int i = 1; i < count; ++i) {
+		if (fields[i] >= 60)
+			return false;
+		total = total * 60 + fields[i];
+	}
+	outMs = (negative ? -total : total) * 1000;
+	return true;
+}
+
+std::string fillTemplate(const std::string &tmpl, const std::string &first, const std::string &second)
+{
+	std::string out;
+	out.reserve(tmpl.size() + first.size() + second.size());
+	for (size_t i = 0; i < tmpl.size(); ++i) {
+		if (tmpl[i] == '%' && i + 1 < tmpl.size() && (tmpl[i + 1] == '1' || tmpl[i + 1] == '2')) {
+			out += tmpl[i + 1] == '1' ? first : second;
+			++i;
+		} else {
+			out += tmpl[i];
+		}
+	}
+	return out;
+}
+
+std::string pressLabel(const ExportTexts &texts, int32_t number)
+{
+	return texts.word + twoDigits(number);
+}
+
+std::string kindName(const ExportTexts &texts, EntryKind kind)
+{
+	const int32_t k = static_cast<int32_t>(kind);
+	return k >= 0 && k < static_cast<int32_t>(texts.kind_names.size()) ? texts.kind_names[size_t(k)]
+									   : std::string();
+}
+
+EntryKind kindFromText(const std::string &text)
+{
+	std::string lower = text;
+	for (char &c : lower)
+		if (c >= 'A' && c <= 'Z')
+			c = char(c - 'A' + 'a');
+	if (lower == "song")
+		return EntryKind::Song;
+	if (lower == "topic")
+		return EntryKind::Topic;
+	return EntryKind::External;
+}
+
+bool isBlank(const std::string &text)
+{
+	return std::all_of(text.begin(), text.end(),
+			   [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+}
+
+bool hasOwnLabel(const Entry &entry, const ExportTexts &texts)
+{
+	if (entry.kind != EntryKind::Press || isBlank(entry.label))
+		return false;
+	const std::string digits = twoDigits(entry.number);
+	if (entry.label == texts.word + digits)
+		return false;
+	for (const char *word : kShippedWords)
+		if (entry.label == word + digits)
+			return false;
+	return true;
+}
+
+std::string csvField(const std::string &text)
+{
+	if (text.find_first_of(",\"\r\n") == std::string::npos)
+		return text;
+	std::string out;
+	out.reserve(text.size() + 8);
+	out += '"';
+	for (char c : text) {
+		if (c == '"')
+			out += '"';
+		out += c;
+	}
+	out += '"';
+	return out;
+}
+
+std::string fileNameOf(const std::string &path)
+{
+	const size_t at = path.find_last_of("/\\");
+	return at == std::string::npos ? path : path.substr(at + 1);
+}
+
+std::string sanitizeFileName(const std::string &text)
+{
+	static const size_t kLimit = 150;
+	std::string out;
+	out.reserve(std::min(text.size(), kLimit));
+	for (size_t i = 0; i < text.size();) {
+		const unsigned char lead = static_cast<unsigned char>(text[i]);
+		size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+		len = std::min(len, text.size() - i);
+		const char *piece;
+		size_t pieceLen;
+		char single[2] = {0, 0};
+		if (len > 1) {
+			piece = text.data() + i;
+			pieceLen = len;
+		} else {
+			switch (lead) {
+			case '\\':
+				piece = "＼";
+				break;
+			case '/':
+				piece = "／";
+				break;
+			case ':':
+				piece = "：";
+				break;
+			case '*':
+				piece = "＊";
+				break;
+			case '?':
+				piece = "？";
+				break;
+			case '"':
+				piece = "＂";
+				break;
+			case '<':
+				piece = "＜";
+				break;
+			case '>':
+				piece = "＞";
+				break;
+			case '|':
+				piece = "｜";
+				break;
+			default:
+				single[0] = (lead < 32 || lead == 127) ? ' ' : char(lead);
+				piece = single;
+			}
+			pieceLen = std::strlen(piece);
+		}
+		i += len;
+		if (out.size() + pieceLen > kLimit)
+			break;
+		if (pieceLen == 1 && piece[0] == ' ' && (out.empty() || out.back() == ' '))
+			continue;
+		out.append(piece, pieceLen);
+	}
+	while (!out.empty() && (out.back() == ' ' || out.back() == '.'))
+		out.pop_back();
+	return out;
+}
+
+std::string clipBaseName(const Session &session, const Entry &entry, const ExportTexts &texts)
+{
+	const std::string def =
+	    entry.kind == EntryKind::Press ? pressLabel(texts, entry.number) : kindName(texts, entry.kind);
+	const std::string label = entry.label == def ? std::string() : entry.label;
+	std::string name = session.prefix + " " + def + " " + formatOffsetForFile(entry.t_ms - session.shift_ms);
+	if (!isBlank(label))
+		name += " " + label;
+	return sanitizeFileName(name);
+}
+
+std::string videoIdOf(const std::string &url)
+{
+	size_t start = std::string::npos;
+	size_t at = url.find(kShortLinkHost);
+	if (at != std::string::npos) {
+		start = at + std::strlen(kShortLinkHost);
+	} else if (url.find(kWatchHost) != std::string::npos) {
+		for (const char *marker : {"/live/", "/shorts/", "/embed/", "?v=", "&v="}) {
+			at = url.find(marker);
+			if (at != std::string::npos) {
+				start = at + std::strlen(marker);
+				break;
+			}
+		}
+	}
+	if (start == std::string::npos)
+		return {};
+	size_t end = start;
+	while (end < url.size() && isIdChar(url[end]))
+		++end;
+	return url.substr(start, end - start);
+}
+
+std::string archiveLink(const std::string &url, int64_t seconds)
+{
+	if (isBlank(url))
+		return {};
+	const std::string secs = std::to_string(std::max<int64_t>(seconds, 0));
+	const std::string id = videoIdOf(url);
+	if (!id.empty())
+		return std::string("https://") + kShortLinkHost + id + "?t=" + secs;
+	const size_t hash = url.find('#');
+	const std::string base = url.substr(0, hash);
+	const std::string fragment = hash == std::string::npos ? std::string() : url.substr(hash);
+	return base + (base.find('?') == std::string::npos ? "?t=" : "&t=") + secs + fragment;
+}
+
+int64_t backdatedOffset(int64_t offsetMs, int64_t lookBackMs)
+{
+	const int64_t lookBack = std::clamp<int64_t>(lookBackMs, 0, 60000);
+	return std::max<int64_t>(std::max<int64_t>(offsetMs, 0) - lookBack, 0);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "session/Session.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// The localised words and templates of the lists. The built-in texts say what each field holds;
+// exportTextsFromLocale() replaces every one with the locale's text.
+struct ExportTexts {
+	std::string word = "ルマーク";
+	std::array<std::string, 7> kind_names{"配信開始", "シーン", "ルマーク", "外から", "OBS で保存", "曲", "話題"};
+	std::string csv_header =
+	    "番号,種類,アーカイブの時間,切り抜きの始め,切り抜きの終わり,名前・メモ,ファイル,チャプター";
+	std::string csv_yes = "入れる";
+	std::string csv_no = "入れない";
+	std::string notes_title = "ルマークの一覧（%1 の配信）";
+	std::string notes_archive = "アーカイブ: %1";
+	std::string notes_shift = "アーカイブの 0:00 は、配信開始から %1 の所です。";
+	std::string notes_range = "切り抜き %1〜%2";
+	std::string notes_file = "ファイル: %1";
+	std::string notes_no_file = "ファイル: なし";
+	std::string notes_before_cut = "カットした所";
+	std::string notes_empty = "ルマークはありません。";
+};
+
+// Locale keys of the list texts and file names.
+namespace ListKeys {
+extern const char *const Word;
+extern const char *const KindNames[7];
+extern const char *const CsvHeader;
+extern const char *const CsvYes;
+extern const char *const CsvNo;
+extern const char *const NotesTitle;
+extern const char *const NotesArchive;
+extern const char *const NotesShift;
+extern const char *const NotesRange;
+extern const char *const NotesFile;
+extern const char *const NotesNoFile;
+extern const char *const NotesBeforeCut;
+extern const char *const NotesEmpty;
+extern const char *const FileTimestamps;
+extern const char *const FileList;
+extern const char *const FileNotes;
+extern const char *const FileQuotes;
+extern const char *const QuotesHeader;
+} // namespace ListKeys
+
+// Every field looked up through moduleText (the key itself when the locale lacks it).
+ExportTexts exportTextsFromLocale();
+
+// "MM:SS" below an hour, "H:MM:SS" from there; negative values read as 0, fractions cut off.
+std::string formatOffset(int64_t ms);
+// "H-MM-SS", for file names.
+std::string formatOffsetForFile(int64_t ms);
+// formatOffset of offset - shift_ms, or notes_before_cut when that is negative.
+std::string archiveTimeText(const Session &session, int64_t offsetMs, const ExportTexts &texts);
+
+// "S", "M:SS" or "H:MM:SS" with an optional sign; blanks anywhere and full-width digits, colon and
+// minus are accepted. False (out untouched) for anything else.
+bool parseTimeText(const std::string &text, int64_t &outMs);
+
+// Replaces every "%1" and "%2"; any other '%' stays.
+std::string fillTemplate(const std::string &tmpl, const std::string &first, const std::string &second = {});
+
+std::string pressLabel(const ExportTexts &texts, int32_t number);
+// Empty for a kind outside the known ones.
+std::string kindName(const ExportTexts &texts, EntryKind kind);
+// "song" and "topic" (ASCII case ignored); everything else is External.
+EntryKind kindFromText(const std::string &text);
+// Empty or only spaces, tabs, CR and LF.
+bool isBlank(const std::string &text);
+// A press whose label the user wrote: not blank and not a default label in the current word or in
+// either shipped word.
+bool hasOwnLabel(const Entry &entry, const ExportTexts &texts);
+
+// One CSV field, quoted when it holds a comma, quote, CR or LF.
+std::string csvField(const std::string &text);
+// The part after the last '/' or '\'.
+std::string fileNameOf(const std::string &path);
+// Safe as a Windows file name: control characters become spaces, forbidden characters their
+// full-width forms, at most 150 bytes and never cut inside a character.
+std::string sanitizeFileName(const std::string &text);
+// "<prefix> <default name> <H-MM-SS>[ <label>]", sanitised; no extension.
+std::string clipBaseName(const Session &session, const Entry &entry, const ExportTexts &texts);
+
+// The video id of a YouTube address, or empty.
+std::string videoIdOf(const std::string &url);
+// A link that opens the archive at the given second; empty for a blank address.
+std::string archiveLink(const std::string &url, int64_t seconds);
+// offset - lookBack (look-back held to 0..60 s), never below 0.
+int64_t backdatedOffset(int64_t offsetMs, int64_t lookBackMs);

@@ -1,0 +1,420 @@
+#include "playback/InstantReplay.h"
+
+#include "config/Settings.h"
+#include "module/ModuleCore.h"
+#include "playback/ReplayScene.h"
+#include "playback/VantorTrigger.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr long long kDefaultLeadMs = 700;
+
+bool stoppedLike(int st)
+{
+	return st == OBS_MEDIA_STATE_NONE || st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ERROR;
+}
+
+QByteArray fileNameOf(const QString &path)
+{
+	const int cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+	return path.mid(cut + 1).toUtf8();
+}
+} // namespace
+
+InstantReplay::InstantReplay(QObject *parent) : QObject(parent)
+{
+	tick.setInterval(40);
+	connect(&tick, &QTimer::timeout, this, &InstantReplay::onTick);
+}
+
+InstantReplay::~InstantReplay() = default;
+
+void InstantReplay::setState(int s)
+{
+	if (state_ == s)
+		return;
+	state_ = s;
+	emit stateChanged();
+}
+
+void InstantReplay::fillPlaySettings(obs_source_t *src, obs_data_t *data, const QString &file)
+{
+	obs_data_set_bool(data, "is_local_file", true);
+	assignLocalFile(src, data, file);
+	obs_data_set_bool(data, "looping", false);
+	obs_data_set_bool(data, "restart_on_activate", false);
+	obs_data_set_bool(data, "close_when_inactive", false);
+	obs_data_set_bool(data, "clear_on_media_end", false);
+	obs_data_set_int(data, "speed_percent", speedPercent);
+}
+
+bool InstantReplay::play(const QString &file, long long id)
+{
+	if (file.isEmpty())
+		return false;
+
+	if (state_ != Idle) {
+		const QString oldPath = path;
+		const long long oldId = entryId;
+		setReplayVisible(false);
+		unload();
+		tick.stop();
+		setState(Idle);
+		emit finished(oldPath, oldId);
+	}
+
+	problem_ = NoProblem;
+	const Settings &s = settings();
+	OBSSourceAutoRelease src = sourceByName(s.replay_media.toUtf8().constData());
+	if (!src) {
+		problem_ = MediaNotFound;
+		pluginLog(LOG_WARNING, "replay: media source not found");
+		emit stateChanged();
+		return false;
+	}
+	const char *id_ = obs_source_get_unversioned_id(src);
+	if (!id_ || std::strcmp(id_, "ffmpeg_source") != 0) {
+		problem_ = NotMediaSource;
+		pluginLog(LOG_WARNING, "replay: the replay source is not a media source");
+		emit stateChanged();
+		return false;
+	}
+	if (replayPlacementCount() == 0) {
+		problem_ = SceneNotPlaced;
+		pluginLog(LOG_WARNING, "replay: the replay scene is not in any scene");
+		emit stateChanged();
+		return false;
+	}
+
+	speedPercent = std::clamp(s.replay_speed, 10, 200);
+	OBSDataAutoRelease data = obs_data_create();
+	fillPlaySettings(src, data, file);
+	obs_source_update(src, data);
+
+	media = obs_source_get_weak_source(src);
+	path = file;
+	entryId = id;
+	repeatsTotal = repeatsLeft = std::clamp(s.replay_repeat, 1, 3);
+	repeatStep = 0;
+	vantorStartName = s.vantor_start.toUtf8().toStdString();
+	vantorEndName = s.vantor_end.toUtf8().toStdString();
+	startTriggerFired = false;
+	seenPlaying = false;
+
+	phaseClock.restart();
+	setState(Loading);
+	tick.start();
+	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(file).constData());
+	return true;
+}
+
+void InstantReplay::unload()
+{
+	OBSSourceAutoRelease src = obs_weak_source_get_source(media);
+	if (src) {
+		obs_source_media_stop(src);
+		OBSDataAutoRelease data = obs_data_create();
+		assignLocalFile(src, data, QString());
+		obs_source_update(src, data);
+	}
+	media = nullptr;
+	path.clear();
+	entryId = 0;
+	repeatStep = 0;
+	landedAtPhaseMs = -1;
+	if (startTriggerFired) {
+		startTriggerFired = false;
+		fireVantorTrigger(vantorEndName.c_str());
+	}
+}
+
+void InstantReplay::endNow()
+{
+	const QString oldPath = path;
+	const long long oldId = entryId;
+	unload();
+	tick.stop();
+	setState(Idle);
+	emit finished(oldPath, oldId);
+}
+
+void InstantReplay::startHiding()
+{
+	hideWaitMs = static_cast<long long>(setReplayVisible(false)) + 150;
+	phaseClock.restart();
+	setState(Hiding);
+}
+
+void InstantReplay::stop()
+{
+	if (state_ == Loading || state_ == Seeking)
+		endNow();
+	else if (state_ == Showing)
+		startHiding();
+}
+
+void InstantReplay::abort()
+{
+	tick.stop();
+	leadByFile.clear();
+	if (state_ == Idle) {
+		media = nullptr;
+		return;
+	}
+	const QString oldPath = path;
+	const long long oldId = entryId;
+	if (state_ == Showing)
+		setReplayVisible(false);
+	unload();
+	setState(Idle);
+	emit finished(oldPath, oldId);
+}
+
+bool InstantReplay::isLoaded(const QString &file) const
+{
+	return state_ != Idle && !file.isEmpty() && normalizedPathKey(file) == normalizedPathKey(path);
+}
+
+void InstantReplay::clearProblem()
+{
+	problem_ = NoProblem;
+	emit stateChanged();
+}
+
+long long InstantReplay::leadFor(const QString &file) const
+{
+	auto it = leadByFile.find(normalizedPathKey(file));
+	return it == leadByFile.end() ? kDefaultLeadMs : it->second;
+}
+
+void InstantReplay::onTick()
+{
+	if (state_ == Idle) {
+		tick.stop();
+		return;
+	}
+	OBSSourceAutoRelease src = obs_weak_source_get_source(media);
+	if (!src || obs_source_removed(src)) {
+		abort();
+		return;
+	}
+	const long long o = phaseClock.elapsed();
+	switch (state_) {
+	case Loading:
+		tickLoading(src, o);
+		break;
+	case Seeking:
+		tickSeeking(src, o);
+		break;
+	case Showing:
+		tickShowing(src, o);
+		break;
+	case Hiding:
+		if (o >= hideWaitMs) {
+			const QString oldPath = path;
+			const long long oldId = entryId;
+			unload();
+			tick.stop();
+			setState(Idle);
+			pluginLog(LOG_INFO, "replay: done");
+			emit finished(oldPath, oldId);
+		}
+		break;
+	default:
+		break;
+	}
+}
+
+void InstantReplay::tickLoading(obs_source_t *src, long long o)
+{
+	const int st = obs_source_media_get_state(src);
+	const long long dur = obs_source_media_get_duration(src);
+	if (st == OBS_MEDIA_STATE_PLAYING)
+		seenPlaying = true;
+	const bool ready = seenPlaying || o >= 500;
+
+	if ((dur >= 1 && dur <= 999) || (ready && (st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ENDED))) {
+		problem_ = TooShort;
+		pluginLog(LOG_INFO, "replay: too short (%lld ms, state %d)", dur, st);
+		endNow();
+	} else if (st == OBS_MEDIA_STATE_PLAYING && dur > 0) {
+		startMs = std::max(0LL, dur - static_cast<long long>(settings().replay_seconds) * 1000);
+		seekOriginMs = obs_source_media_get_time(src);
+		if (startMs > 0)
+			obs_source_media_set_time(src, startMs);
+		pluginLog(LOG_INFO, "replay: length %lld ms, from %lld ms, %d%%", dur, startMs,
+			  settings().replay_speed);
+		landedAtPhaseMs = -1;
+		phaseClock.restart();
+		setState(Seeking);
+	} else if (st == OBS_MEDIA_STATE_ERROR || o > 8000) {
+		problem_ = OpenFailed;
+		pluginLog(LOG_WARNING, "replay: could not open the clip (state %d)", st);
+		endNow();
+	}
+}
+
+void InstantReplay::tickSeeking(obs_source_t *src, long long o)
+{
+	const long long t = obs_source_media_get_time(src);
+	if (landedAtPhaseMs < 0) {
+		const bool landed = (o >= 120 && (t >= startMs - 3000 || t > seekOriginMs + 500 + o)) || o >= 1000;
+		if (!landed)
+			return;
+		landedAtPhaseMs = o;
+		landedMediaMs = t;
+	}
+	if (t - landedMediaMs < 100 && o - landedAtPhaseMs < 300)
+		return;
+
+	const long long dur = obs_source_media_get_duration(src);
+	plannedMs = (std::max(0LL, dur - t) * 100 / speedPercent) * repeatsLeft;
+	setReplayVisible(true);
+	phaseClock.restart();
+	setState(Showing);
+	pluginLog(LOG_INFO, "replay: showing (at %lld ms)", t);
+	startTriggerFired = true;
+	fireVantorTrigger(vantorStartName.c_str());
+	emit started(path, entryId);
+}
+
+void InstantReplay::tickShowing(obs_source_t *src, long long o)
+{
+	const int st = obs_source_media_get_state(src);
+	const long long deadline = plannedMs + repeatsLeft * 3000LL;
+	bool repeatFailed = false;
+
+	if (o <= deadline && repeatStep != 0) {
+		if (repeatStepRun(src) == StepResult::Busy)
+			return;
+		repeatFailed = true;
+	} else if (o <= deadline && repeatsLeft > 1) {
+		if (st == OBS_MEDIA_STATE_ENDED) {
+			startRecovery(src, true);
+			return;
+		}
+		const long long dur = obs_source_media_get_duration(src);
+		const long long t = obs_source_media_get_time(src);
+		const long long remaining = std::max(0LL, dur - t);
+		if (st == OBS_MEDIA_STATE_PLAYING && dur >= 1000 && remaining <= leadFor(path)) {
+			seekOriginMs = t;
+			lastRepeatMediaMs = -1;
+			repeatStep = 1;
+			repeatStepClock.restart();
+			obs_source_media_set_time(src, startMs);
+			return;
+		}
+	}
+
+	const char *reason = nullptr;
+	if (repeatFailed)
+		reason = "repeat failed";
+	else if (st == OBS_MEDIA_STATE_ENDED || stoppedLike(st))
+		reason = "ended";
+	else if (o > deadline)
+		reason = "timeout";
+	if (!reason)
+		return;
+	startHiding();
+	pluginLog(LOG_INFO, "replay: hiding after %lld ms (%s)", o, reason);
+}
+
+InstantReplay::StepResult InstantReplay::repeatStepRun(obs_source_t *src)
+{
+	const int st = obs_source_media_get_state(src);
+	const long long f = repeatStepClock.elapsed();
+	const long long t = obs_source_media_get_time(src);
+
+	if (repeatStep != 1 && repeatRecoveryClock.isValid() && repeatRecoveryClock.elapsed() >= 2000) {
+		pluginLog(LOG_WARNING, "replay: repeat recovery timed out while hidden");
+		return StepResult::Failed;
+	}
+
+	switch (repeatStep) {
+	case 1:
+		if (stoppedLike(st))
+			return StepResult::Failed;
+		if (st == OBS_MEDIA_STATE_ENDED || f >= 1000) {
+			startRecovery(src, st == OBS_MEDIA_STATE_ENDED);
+		} else if (st != OBS_MEDIA_STATE_PLAYING || t < 0 || t >= seekOriginMs - 100) {
+			lastRepeatMediaMs = -1;
+		} else if (lastRepeatMediaMs >= 0 && t > lastRepeatMediaMs) {
+			countRepeat(src, t);
+		} else {
+			lastRepeatMediaMs = t;
+		}
+		return StepResult::Busy;
+	case 2:
+		if (st == OBS_MEDIA_STATE_ERROR || st == OBS_MEDIA_STATE_NONE)
+			return StepResult::Failed;
+		if (st == OBS_MEDIA_STATE_STOPPED) {
+			OBSDataAutoRelease data = obs_data_create();
+			fillPlaySettings(src, data, path);
+			obs_source_update(src, data);
+			repeatStep = 3;
+			repeatStepClock.restart();
+		}
+		return StepResult::Busy;
+	case 3:
+		if (st == OBS_MEDIA_STATE_ERROR)
+			return StepResult::Failed;
+		if (f >= 500 && (st == OBS_MEDIA_STATE_ENDED || stoppedLike(st)))
+			return StepResult::Failed;
+		if (st == OBS_MEDIA_STATE_PLAYING && obs_source_media_get_duration(src) > 0) {
+			seekOriginMs = t;
+			if (startMs > 0)
+				obs_source_media_set_time(src, startMs);
+			repeatStep = 4;
+			repeatStepClock.restart();
+		}
+		return StepResult::Busy;
+	case 4:
+		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
+			return StepResult::Failed;
+		if ((f >= 120 &&
+		     (startMs == 0 || t >= startMs - 3000 || t > seekOriginMs + 500 + f * speedPercent / 100)) ||
+		    f >= 1000) {
+			landedMediaMs = t;
+			repeatStep = 5;
+			repeatStepClock.restart();
+		}
+		return StepResult::Busy;
+	case 5:
+		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
+			return StepResult::Failed;
+		if (t - landedMediaMs >= 100 || f >= 300) {
+			setReplayVisible(true);
+			countRepeat(src, t);
+		}
+		return StepResult::Busy;
+	default:
+		return StepResult::Failed;
+	}
+}
+
+void InstantReplay::startRecovery(obs_source_t *src, bool reachedEnded)
+{
+	if (reachedEnded) {
+		const long long lead = std::min(leadFor(path) + 300, 2000LL);
+		leadByFile[normalizedPathKey(path)] = lead;
+		pluginLog(LOG_INFO, "replay: repeat seek reached ENDED; next lead %lld ms", lead);
+	} else {
+		pluginLog(LOG_INFO, "replay: repeat seek did not arrive within 1000 ms");
+	}
+	setReplayVisible(false);
+	obs_source_media_stop(src);
+	repeatStep = 2;
+	repeatStepClock.restart();
+	repeatRecoveryClock.restart();
+}
+
+void InstantReplay::countRepeat(obs_source_t *src, long long t)
+{
+	repeatsLeft -= 1;
+	repeatStep = 0;
+	const long long dur = obs_source_media_get_duration(src);
+	plannedMs = phaseClock.elapsed() + (std::max(0LL, dur - t) * 100 / speedPercent) * repeatsLeft;
+	pluginLog(LOG_INFO, "replay: repeating (%d/%d)", repeatsTotal - repeatsLeft + 1, repeatsTotal);
+}

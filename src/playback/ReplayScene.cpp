@@ -1,0 +1,296 @@
+#include "playback/ReplayScene.h"
+
+#include "config/Settings.h"
+#include "module/ModuleCore.h"
+#include "module/ObsCompat.h"
+#include "playback/PlaybackKeys.h"
+
+#include <obs-frontend-api.h>
+
+#include <QDir>
+
+#include <algorithm>
+
+#include <cstring>
+#include <set>
+
+const char *const kPreviousLocalFileKey = "kelvaro_lumark_previous_local_file";
+
+namespace {
+void setMessage(QString &message, const char *key)
+{
+	message = QString::fromUtf8(moduleText(key));
+}
+
+struct ItemSearch {
+	obs_source_t *target = nullptr;
+	std::vector<OBSSceneItemAutoRelease> *result = nullptr;
+	std::vector<OBSSceneItemAutoRelease> groups;
+};
+
+bool collectItem(obs_scene_t *, obs_sceneitem_t *item, void *param)
+{
+	auto *search = static_cast<ItemSearch *>(param);
+	if (obs_sceneitem_get_source(item) == search->target) {
+		obs_sceneitem_addref(item);
+		search->result->emplace_back(item);
+	} else if (obs_sceneitem_is_group(item)) {
+		obs_sceneitem_addref(item);
+		search->groups.emplace_back(item);
+	}
+	return true;
+}
+} // namespace
+
+QString normalizedPathKey(const QString &path)
+{
+	if (path.isEmpty())
+		return {};
+	QString p = path;
+	p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+	return QDir::cleanPath(p).toCaseFolded();
+}
+
+void assignLocalFile(obs_source_t *source, obs_data_t *data, const QString &path)
+{
+	QString current;
+	OBSDataAutoRelease privateSettings;
+	if (source) {
+		OBSDataAutoRelease settings = obs_source_get_settings(source);
+		current = QString::fromUtf8(obs_data_get_string(settings, "local_file"));
+		privateSettings = obs_source_get_private_settings(source);
+		if (current.isEmpty())
+			current = QString::fromUtf8(obs_data_get_string(privateSettings, kPreviousLocalFileKey));
+	}
+
+	QString spelled = path;
+	if (!spelled.isEmpty() && !current.isEmpty() && normalizedPathKey(spelled) == normalizedPathKey(current)) {
+#ifdef _WIN32
+		spelled.replace(QLatin1Char('\\'), QLatin1Char('/'));
+		if (spelled == current)
+			spelled.replace(QLatin1Char('/'), QLatin1Char('\\'));
+		if (spelled == current)
+			spelled.prepend(QStringLiteral("./"));
+#else
+		// A backslash is an ordinary file-name character here; a "./" segment keeps the same file.
+		if (spelled == current)
+			spelled.insert(spelled.lastIndexOf(QLatin1Char('/')) + 1, QStringLiteral("./"));
+#endif
+	}
+
+	if (privateSettings) {
+		const QString remember = !path.isEmpty() ? path : current;
+		if (!remember.isEmpty())
+			obs_data_set_string(privateSettings, kPreviousLocalFileKey, remember.toUtf8().constData());
+	}
+	obs_data_set_string(data, "local_file", spelled.toUtf8().constData());
+}
+
+OBSSourceAutoRelease sourceByName(const char *name)
+{
+	if (!name || !*name)
+		return nullptr;
+	return obs_get_source_by_name(name);
+}
+
+OBSSourceAutoRelease findReplayScene()
+{
+	OBSSourceAutoRelease source = sourceByName(settings().replay_scene.toUtf8().constData());
+	if (!source || obs_source_get_type(source) != OBS_SOURCE_TYPE_SCENE)
+		return nullptr;
+	return source;
+}
+
+OBSSourceAutoRelease findReplayMedia()
+{
+	OBSSourceAutoRelease source = sourceByName(settings().replay_media.toUtf8().constData());
+	if (!source)
+		return nullptr;
+	const char *id = obs_source_get_unversioned_id(source);
+	if (!id || std::strcmp(id, "ffmpeg_source") != 0)
+		return nullptr;
+	return source;
+}
+
+std::vector<OBSSceneItemAutoRelease> findSceneItems(obs_source_t *target)
+{
+	std::vector<OBSSceneItemAutoRelease> result;
+	if (!target)
+		return result;
+	ItemSearch search;
+	search.target = target;
+	search.result = &result;
+	std::set<obs_source_t *> seenScenes;
+	compatEnumCanvasScenes([&](obs_source_t *sceneSource) {
+		if (!seenScenes.insert(sceneSource).second)
+			return;
+		if (obs_scene_t *scene = obs_scene_from_source(sceneSource))
+			obs_scene_enum_items(scene, collectItem, &search);
+	});
+	while (!search.groups.empty()) {
+		OBSSceneItemAutoRelease group = std::move(search.groups.back());
+		search.groups.pop_back();
+		obs_sceneitem_group_enum_items(group, collectItem, &search);
+	}
+	return result;
+}
+
+uint32_t setReplayVisible(bool visible)
+{
+	OBSSourceAutoRelease scene = findReplayScene();
+	uint32_t longest = 0;
+	for (const OBSSceneItemAutoRelease &item : findSceneItems(scene)) {
+		longest = std::max(longest, obs_sceneitem_get_transition_duration(item, visible));
+		obs_sceneitem_set_visible(item, visible);
+	}
+	return longest;
+}
+
+int replayPlacementCount()
+{
+	OBSSourceAutoRelease scene = findReplayScene();
+	return scene ? static_cast<int>(findSceneItems(scene).size()) : 0;
+}
+
+int replayVisibleCount()
+{
+	OBSSourceAutoRelease scene = findReplayScene();
+	int visible = 0;
+	for (const OBSSceneItemAutoRelease &item : findSceneItems(scene))
+		visible += obs_sceneitem_visible(item) ? 1 : 0;
+	return visible;
+}
+
+void resetReplayScene()
+{
+	setReplayVisible(false);
+	OBSSourceAutoRelease media = findReplayMedia();
+	if (!media)
+		return;
+	OBSDataAutoRelease current = obs_source_get_settings(media);
+	if (!*obs_data_get_string(current, "local_file"))
+		return;
+	OBSDataAutoRelease update = obs_data_create();
+	assignLocalFile(media, update, QString());
+	obs_source_update(media, update);
+}
+
+bool makeReplayScene(QString &message)
+{
+	const QByteArray sceneName = settings().replay_scene.toUtf8();
+	const QByteArray mediaName = settings().replay_media.toUtf8();
+	if (sceneName.isEmpty() || mediaName.isEmpty()) {
+		setMessage(message, PlaybackKeys::SetupNoName);
+		return false;
+	}
+
+	OBSSourceAutoRelease sceneSource = obs_get_source_by_name(sceneName.constData());
+	OBSSceneAutoRelease createdScene;
+	obs_scene_t *scene = nullptr;
+	if (sceneSource) {
+		scene = obs_scene_from_source(sceneSource);
+		if (!scene) {
+			setMessage(message, PlaybackKeys::SetupSceneNameTaken);
+			return false;
+		}
+	} else {
+		createdScene = obs_scene_create(sceneName.constData());
+		scene = createdScene;
+		if (!scene) {
+			setMessage(message, PlaybackKeys::SetupFailed);
+			return false;
+		}
+	}
+
+	OBSSourceAutoRelease media = obs_get_source_by_name(mediaName.constData());
+	if (media) {
+		const char *id = obs_source_get_unversioned_id(media);
+		if (!id || std::strcmp(id, "ffmpeg_source") != 0) {
+			setMessage(message, PlaybackKeys::SetupMediaNameTaken);
+			return false;
+		}
+	} else {
+		OBSDataAutoRelease data = obs_data_create();
+		obs_data_set_bool(data, "is_local_file", true);
+		obs_data_set_bool(data, "looping", false);
+		obs_data_set_bool(data, "restart_on_activate", false);
+		obs_data_set_bool(data, "close_when_inactive", false);
+		obs_data_set_bool(data, "clear_on_media_end", false);
+		media = obs_source_create("ffmpeg_source", mediaName.constData(), data, nullptr);
+		if (!media) {
+			setMessage(message, PlaybackKeys::SetupFailed);
+			return false;
+		}
+	}
+
+	if (!obs_scene_find_source(scene, mediaName.constData())) {
+		obs_sceneitem_t *item = obs_scene_add(scene, media);
+		if (!item) {
+			setMessage(message, PlaybackKeys::SetupFailed);
+			return false;
+		}
+		vec2 pos = {};
+		obs_sceneitem_set_pos(item, &pos);
+		obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_SCALE_INNER);
+		obs_video_info ovi = {};
+		if (videoBaseSize(ovi.base_width, ovi.base_height)) {
+			vec2 bounds;
+			vec2_set(&bounds, float(ovi.base_width), float(ovi.base_height));
+			obs_sceneitem_set_bounds(item, &bounds);
+		}
+	}
+	pluginLog(LOG_INFO, "setup: replay scene ready");
+	return true;
+}
+
+bool addReplaySceneToCurrent(QString &message)
+{
+	OBSSourceAutoRelease replay = findReplayScene();
+	if (!replay) {
+		setMessage(message, PlaybackKeys::SetupNoScene);
+		return false;
+	}
+	OBSSourceAutoRelease current = obs_frontend_preview_program_mode_active()
+					   ? obs_frontend_get_current_preview_scene()
+					   : obs_frontend_get_current_scene();
+	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
+	if (!scene || current.Get() == replay.Get()) {
+		setMessage(message, PlaybackKeys::SetupPickOtherScene);
+		return false;
+	}
+	if (obs_scene_find_source_recursive(scene, obs_source_get_name(replay))) {
+		setMessage(message, PlaybackKeys::SetupAlreadyThere);
+		return false;
+	}
+	obs_sceneitem_t *item = obs_scene_add(scene, replay);
+	if (!item) {
+		setMessage(message, PlaybackKeys::SetupFailed);
+		return false;
+	}
+	obs_sceneitem_set_visible(item, false);
+	pluginLog(LOG_INFO, "setup: replay scene added to the current scene (hidden)");
+	return true;
+}
+
+static uint32_t g_testWidth = 0, g_testHeight = 0;
+
+void setVideoBaseSizeForTesting(uint32_t width, uint32_t height)
+{
+	g_testWidth = width;
+	g_testHeight = height;
+}
+
+bool videoBaseSize(uint32_t &width, uint32_t &height)
+{
+	if (g_testWidth || g_testHeight) {
+		width = g_testWidth;
+		height = g_testHeight;
+		return width && height;
+	}
+	obs_video_info ovi = {};
+	if (!obs_get_video_info(&ovi) || !ovi.base_width || !ovi.base_height)
+		return false;
+	width = ovi.base_width;
+	height = ovi.base_height;
+	return true;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <obs.hpp>
+
+#include <QString>
+
+#include <vector>
+
+// Two paths name the same file when their keys are equal.
+QString normalizedPathKey(const QString &path);
+
+// Writes path into settings' "local_file", respelled when it names the file the source holds (or held
+// last) so that the media source reloads it; remembers the path in the source's private settings.
+void assignLocalFile(obs_source_t *source, obs_data_t *settings, const QString &path);
+
+OBSSourceAutoRelease sourceByName(const char *name);
+OBSSourceAutoRelease findReplayScene();
+OBSSourceAutoRelease findReplayMedia();
+
+// Every scene item, in every scene of every canvas and in every group, that shows target.
+std::vector<OBSSceneItemAutoRelease> findSceneItems(obs_source_t *target);
+
+// Shows or hides every placement of the replay scene; returns the longest transition for that direction.
+uint32_t setReplayVisible(bool visible);
+int replayPlacementCount();
+int replayVisibleCount();
+
+void resetReplayScene();
+bool makeReplayScene(QString &message);
+bool addReplaySceneToCurrent(QString &message);
+
+// Private setting that remembers the last path written into a media source.
+extern const char *const kPreviousLocalFileKey;
+
+// Base (canvas) size from libobs; false without video. Tests may set a size since they run without video.
+bool videoBaseSize(uint32_t &width, uint32_t &height);
+void setVideoBaseSizeForTesting(uint32_t width, uint32_t height);

@@ -1,0 +1,215 @@
+#include "test_engine_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+class RenamesTest : public EngineTest {
+protected:
+	QString clips;
+
+	void SetUp() override
+	{
+		EngineTest::SetUp();
+		clips = work.path() + "/clips";
+		QDir().mkpath(clips);
+		settings().press_replay = false;
+		ready();
+		FrontendDouble::state().replayBufferActive = true;
+		FrontendDouble::state().streaming = true;
+		engine->onStreamingStarted();
+		advance(5000);
+	}
+
+	QString makeFile(const QString &name)
+	{
+		const QString path = clips + "/" + name;
+		EXPECT_TRUE(writeFileBytes(path, QByteArray("clip")));
+		return path;
+	}
+
+	// A press whose clip OBS saved as this file; the rename is queued for 15 s later.
+	long long savedPress(const QString &path, const QString &label = QString())
+	{
+		const long long id = engine->press(PressMode::Default, label);
+		obsSaved(path);
+		return id;
+	}
+
+	QString clipPath(long long id) { return QString::fromStdString(entry(id).clip.path); }
+	QString base() const { return clips + "/2026-05-01 20-00 Lumark01 0-00-05"; }
+};
+
+TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
+{
+	const QString mkv = makeFile("Replay 2026-05-01 20-00-05.mkv");
+	const QString mp4 = makeFile("Replay 2026-05-01 20-00-05.mp4");
+	const long long id = savedPress(mkv);
+	ASSERT_EQ(engine->renameQueue().size(), 1u);
+	EXPECT_TRUE(engine->renameTimerRef().isActive());
+
+	advance(14999);
+	engine->renameTick();
+	EXPECT_TRUE(QFile::exists(mkv)) << "not before its time";
+
+	advance(1);
+	LogCapture log;
+	engine->renameTick();
+	EXPECT_EQ(clipPath(id), base() + ".mkv");
+	EXPECT_TRUE(QFile::exists(base() + ".mkv"));
+	EXPECT_TRUE(QFile::exists(base() + ".mp4")) << "the remuxed copy follows";
+	EXPECT_FALSE(QFile::exists(mkv));
+	EXPECT_FALSE(QFile::exists(mp4));
+	EXPECT_EQ(log.count("[lumark] clip renamed to 2026-05-01 20-00 Lumark01 0-00-05.mkv"), 1);
+	EXPECT_TRUE(engine->renameQueue().empty());
+	EXPECT_FALSE(engine->renameTimerRef().isActive());
+	EXPECT_EQ(engine->dirtySessionIds().size(), 1u) << "the new path is saved";
+
+	// Asked again, the file already has its name.
+	engine->scheduleRename(EntryRef{engine->currentSessionId(), id}, 0);
+	engine->renameTick();
+	EXPECT_EQ(clipPath(id), base() + ".mkv");
+	EXPECT_TRUE(engine->renameQueue().empty());
+}
+
+TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
+{
+	const QString mkv = makeFile("a.mkv");
+	const QString mp4 = makeFile("a.mp4");
+	int refusals = 1;
+	engine->setFileOps(
+	    [&](const QString &from, const QString &to) {
+		    if (from == mp4 && refusals-- > 0)
+			    return false;
+		    return QFile::rename(from, to);
+	    },
+	    nullptr);
+	savedPress(mkv);
+	advance(15000);
+	engine->renameTick();
+	EXPECT_TRUE(QFile::exists(base() + ".mkv"));
+	EXPECT_TRUE(QFile::exists(mp4)) << "the copy was locked";
+	ASSERT_EQ(engine->remuxQueue().size(), 1u);
+	EXPECT_EQ(engine->remuxQueue()[0].to, base() + ".mp4");
+	EXPECT_TRUE(engine->renameTimerRef().isActive());
+
+	LogCapture log;
+	advance(4999);
+	engine->renameTick();
+	EXPECT_TRUE(QFile::exists(mp4));
+	advance(1);
+	engine->renameTick();
+	EXPECT_TRUE(QFile::exists(base() + ".mp4"));
+	EXPECT_FALSE(QFile::exists(mp4));
+	EXPECT_EQ(log.count("[lumark] remuxed copy renamed to 2026-05-01 20-00 Lumark01 0-00-05.mp4"), 1);
+	EXPECT_TRUE(engine->remuxQueue().empty());
+	EXPECT_FALSE(engine->renameTimerRef().isActive());
+}
+
+TEST_F(RenamesTest, AClipHeldByAPlayerWaitsAndGoesRightAfterTheReplay)
+{
+	const QString mkv = makeFile("held.mkv");
+	bool held = true;
+	engine->setFileOps(nullptr, [&](const QString &path) { return held && path == mkv; });
+	const long long id = savedPress(mkv);
+	advance(15000);
+	engine->renameTick();
+	EXPECT_TRUE(QFile::exists(mkv));
+	ASSERT_EQ(engine->renameQueue().size(), 1u);
+	EXPECT_EQ(engine->renameQueue()[0].attempts, 1);
+	EXPECT_EQ(engine->renameQueue()[0].dueMs, wall + 5000);
+
+	held = false;
+	advance(1000);
+	emit engine->replayPlayer().finished(mkv, id);
+	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
+	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("held.mkv"));
+	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), id);
+	EXPECT_EQ(engine->renameQueue()[0].dueMs, wall + 300);
+	advance(300);
+	engine->renameTick();
+	EXPECT_EQ(clipPath(id), base() + ".mkv");
+}
+
+TEST_F(RenamesTest, TakenNamesGetANumberAndMp4ClipsTakeNoCopy)
+{
+	makeFile("2026-05-01 20-00 Lumark01 0-00-05.mp4");
+	const QString older = makeFile("Replay.mp4");
+	const long long id = savedPress(older);
+	advance(15000);
+	engine->renameTick();
+	EXPECT_EQ(clipPath(id), base() + " (2).mp4");
+	EXPECT_TRUE(QFile::exists(base() + ".mp4")) << "the other file is left alone";
+}
+
+TEST_F(RenamesTest, RenamingSwitchedOffTouchesNoFile)
+{
+	settings().rename_files = false;
+	const QString mkv = makeFile("keep.mkv");
+	const long long id = savedPress(mkv);
+	advance(15000);
+	engine->renameTick();
+	EXPECT_TRUE(QFile::exists(mkv));
+	EXPECT_EQ(clipPath(id), mkv);
+	EXPECT_TRUE(engine->renameQueue().empty());
+	EXPECT_FALSE(engine->renameTimerRef().isActive());
+}
+
+TEST_F(RenamesTest, GivesUpAfterOneHundredTwentyRefusals)
+{
+	const QString mkv = makeFile("stuck.mkv");
+	engine->setFileOps([](const QString &, const QString &) { return false; }, nullptr);
+	const long long id = savedPress(mkv);
+	advance(15000);
+	LogCapture log;
+	for (int i = 0; i < 120; ++i) {
+		engine->renameTick();
+		advance(5000);
+	}
+	EXPECT_EQ(engine->renameQueue().size(), 1u);
+	EXPECT_EQ(log.count("gave up"), 0);
+	engine->renameTick();
+	EXPECT_TRUE(engine->renameQueue().empty());
+	EXPECT_EQ(log.count("[lumark] gave up renaming a clip (still in use after 10 minutes)"), 1);
+	EXPECT_EQ(clipPath(id), mkv) << "the path stays valid";
+}
+
+TEST_F(RenamesTest, SessionEndRenamesAtTheNextTickAndAGoneFileIsReported)
+{
+	const QString mkv = makeFile("end.mkv");
+	const QString gone = makeFile("gone.mkv");
+	const long long id = savedPress(mkv);
+	advance(100);
+	const long long other = savedPress(gone);
+	QFile::remove(gone);
+	advance(1000);
+	FrontendDouble::state().streaming = false;
+	engine->onStreamingStopped();
+	LogCapture log;
+	engine->renameTick();
+	EXPECT_EQ(clipPath(id), base() + ".mkv");
+	EXPECT_EQ(log.count("[lumark] clip file is gone, not renamed (gone.mkv)"), 1);
+	EXPECT_EQ(clipPath(other), gone);
+	EXPECT_TRUE(engine->renameQueue().empty());
+}
+
+TEST_F(RenamesTest, TwoLabelEditsGiveOneRenameAfterTheSecond)
+{
+	const QString mkv = makeFile("label.mkv");
+	const long long id = savedPress(mkv);
+	engine->setLabel(id, QStringLiteral("first"));
+	advance(1000);
+	engine->setLabel(id, QStringLiteral("Big moment"));
+	ASSERT_EQ(engine->renameQueue().size(), 1u);
+	EXPECT_EQ(engine->renameQueue()[0].dueMs, wall + 2500);
+	advance(2499);
+	engine->renameTick();
+	EXPECT_EQ(clipPath(id), mkv);
+	advance(1);
+	engine->renameTick();
+	EXPECT_EQ(clipPath(id), base() + " Big moment.mkv");
+}
+
+} // namespace

@@ -1,0 +1,235 @@
+#include "test_engine_fixture.h"
+
+namespace {
+
+class SavesTest : public EngineTest {
+protected:
+	void SetUp() override
+	{
+		EngineTest::SetUp();
+		ready();
+		FrontendDouble::state().replayBufferActive = true;
+		FrontendDouble::state().streaming = true;
+		engine->onStreamingStarted();
+	}
+	int requests() const { return FrontendDouble::state().replayBufferSaveRequests; }
+};
+
+TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
+{
+	settings().press_replay = false;
+	const long long p1 = engine->press(PressMode::Default, QString());
+	EXPECT_EQ(requests(), 1) << "the first press asks at once";
+	EXPECT_TRUE(engine->saveTimeoutTimer().isActive());
+	advance(300);
+	const long long p2 = engine->press(PressMode::Default, QString());
+	advance(300);
+	const long long p3 = engine->press(PressMode::Default, QStringLiteral("mine"));
+	EXPECT_EQ(requests(), 1) << "one request in flight at a time";
+	EXPECT_EQ(engine->waitingPressRefs().size(), 2u);
+
+	advance(1400); // OBS took two seconds
+	obsSaved(QStringLiteral("/clips/one.mkv"));
+	EXPECT_EQ(entry(p1).clip.state, ClipState::Saved);
+	EXPECT_EQ(entry(p1).clip.path, "/clips/one.mkv");
+	EXPECT_EQ(requests(), 2) << "the waiting presses go out together";
+	EXPECT_EQ(engine->pendingPressRefs().size(), 2u);
+	EXPECT_EQ(engine->saveLatencyHistory(), std::vector<long long>{2000});
+	EXPECT_EQ(engine->statusText(), msg("Msg.Saved", QStringLiteral("Lumark01"), QStringLiteral("00:00")));
+
+	advance(2000);
+	obsSaved(QStringLiteral("/clips/two.mkv"));
+	EXPECT_EQ(entry(p2).clip.path, "/clips/two.mkv");
+	EXPECT_EQ(entry(p2).clip.shared_with, 0);
+	EXPECT_EQ(entry(p3).clip.state, ClipState::Saved);
+	EXPECT_EQ(entry(p3).clip.path, "");
+	EXPECT_EQ(entry(p3).clip.shared_with, p2);
+	// Both end their clip at their batch's request, 2 s after the first press.
+	EXPECT_EQ(entry(p2).clip.end_ms, 2000);
+	EXPECT_EQ(entry(p3).clip.end_ms, 2000);
+	EXPECT_EQ(engine->statusText(),
+		  msg("Msg.Saved", QString::fromUtf8("Lumark02・Lumark03"), QStringLiteral("00:00")));
+	EXPECT_FALSE(engine->saveTimeoutTimer().isActive());
+	EXPECT_EQ(requests(), 2);
+
+	ASSERT_EQ(eventCount("ClipSaved"), 3);
+	const NotifyRecord *last = lastEvent("ClipSaved");
+	EXPECT_EQ(last->data["entry_id"].toInt(), p3);
+	EXPECT_EQ(last->data["file"].toString(), QStringLiteral("two.mkv")) << "a shared clip names the owner's file";
+	EXPECT_EQ(last->data["label"].toString(), QStringLiteral("mine"));
+
+	ASSERT_EQ(engine->renameQueue().size(), 2u) << "owners only";
+	EXPECT_EQ(engine->renameQueue()[1].ref.entryId, p2);
+	EXPECT_EQ(engine->renameQueue()[1].dueMs, wall + 15000);
+}
+
+TEST_F(SavesTest, ClipRanges)
+{
+	Entry e;
+	e.t_ms = 100000;
+	e.wall_ms = wall;
+	engine->clipRange(e, wall + 50);
+	EXPECT_EQ(e.clip.start_ms, 80050);
+	EXPECT_EQ(e.clip.end_ms, 100050);
+
+	// The buffer started 5 s before a press: the clip reaches back only to the buffer's start.
+	setBuffer(30);
+	advance(20000);
+	engine->onBufferStarted();
+	advance(5000);
+	Entry late;
+	late.t_ms = engine->offsetNow();
+	late.wall_ms = wall;
+	engine->clipRange(late, wall);
+	EXPECT_EQ(late.clip.start_ms, late.t_ms - 5000);
+	EXPECT_EQ(late.clip.end_ms, late.t_ms);
+
+	// A buffer running since before the session: never before 0.
+	Entry early;
+	early.t_ms = 10000;
+	early.wall_ms = wall;
+	engine->onBufferStopped();
+	engine->clipRange(early, wall - 10);
+	EXPECT_EQ(early.clip.start_ms, 0);
+	EXPECT_EQ(early.clip.end_ms, 10000);
+}
+
+TEST_F(SavesTest, ReplayOnlyWithinTwentySecondsOfThePress)
+{
+	// The player cannot start here (no media source), which shows as "saved, no replay".
+	const long long quick = engine->press(PressMode::Replay, QString());
+	advance(19900);
+	obsSaved(QStringLiteral("/clips/quick.mkv"));
+	EXPECT_EQ(engine->statusText(), msg("Msg.SavedNoReplay", QStringLiteral("Lumark01"), QStringLiteral("00:00")));
+	EXPECT_EQ(entry(quick).clip.state, ClipState::Saved);
+
+	const long long slow = engine->press(PressMode::Replay, QString());
+	advance(25000);
+	obsSaved(QStringLiteral("/clips/slow.mkv"));
+	EXPECT_EQ(entry(slow).clip.state, ClipState::Saved);
+	EXPECT_EQ(engine->statusText(), msg("Msg.Saved", QStringLiteral("Lumark02"), QStringLiteral("00:19")))
+	    << "too late for a replay, and no message about it";
+}
+
+TEST_F(SavesTest, ASaveAfterTheLimitIsRecordedAsObsOwnSave)
+{
+	const long long p = engine->press(PressMode::Default, QString());
+	EXPECT_EQ(engine->saveTimeoutTimer().interval(), 30000);
+	advance(30000);
+	LogCapture log;
+	engine->onSaveTimeout();
+	EXPECT_EQ(entry(p).clip.state, ClipState::Failed);
+	EXPECT_EQ(engine->statusText(), msg("Msg.SaveFailed"));
+	EXPECT_EQ(log.count("the replay buffer was not saved within 30 seconds"), 1);
+
+	advance(1000);
+	events.clear();
+	obsSaved(QStringLiteral("/clips/late.mkv"));
+	Session &s = current();
+	const Entry &made = s.entries.back();
+	EXPECT_EQ(made.number, 2);
+	EXPECT_EQ(made.label, "Lumark02");
+	EXPECT_EQ(made.clip.state, ClipState::Saved);
+	EXPECT_EQ(made.clip.path, "/clips/late.mkv");
+	EXPECT_EQ(made.t_ms, 31000 - 1300) << "dated back by the default latency";
+	EXPECT_EQ(made.wall_ms, wall - 1300);
+	EXPECT_EQ(made.clip.end_ms, made.t_ms);
+	EXPECT_EQ(entry(p).clip.state, ClipState::Failed) << "the failed press stays failed";
+	ASSERT_EQ(events.size(), 2u);
+	EXPECT_EQ(events[0].type, QStringLiteral("Marked"));
+	EXPECT_EQ(events[1].type, QStringLiteral("ClipSaved"));
+	EXPECT_EQ(engine->statusText(), msg("Msg.ObsSavedMarked", QStringLiteral("Lumark02"), QStringLiteral("00:29")));
+}
+
+TEST_F(SavesTest, ObsOwnSaveWithoutSessionStartsAFreeOneDatedByMeasuredLatency)
+{
+	// Measure one latency of 2 s, then end the stream.
+	engine->press(PressMode::Default, QString());
+	advance(2000);
+	obsSaved(QStringLiteral("/clips/a.mkv"));
+	FrontendDouble::state().streaming = false;
+	engine->onStreamingStopped();
+	ASSERT_EQ(engine->currentSession(), nullptr);
+
+	advance(10000);
+	obsSaved(QStringLiteral("/clips/b.mkv"));
+	Session &s = current();
+	EXPECT_EQ(s.source, SessionSource::Free);
+	EXPECT_EQ(s.start_wall_ms, wall - 2000);
+	ASSERT_EQ(s.entries.size(), 1u);
+	EXPECT_EQ(s.entries[0].t_ms, 0);
+	EXPECT_EQ(s.entries[0].number, 1);
+
+	// Empty path: nothing recorded.
+	obsSaved(QString());
+	EXPECT_EQ(s.entries.size(), 1u);
+}
+
+TEST_F(SavesTest, BufferStopDuringARequest)
+{
+	const long long p1 = engine->press(PressMode::Default, QString());
+	const long long p2 = engine->press(PressMode::Default, QString());
+	FrontendDouble::state().replayBufferActive = false;
+	engine->onBufferStopped();
+	EXPECT_EQ(engine->bufferStartedAtWallMs(), 0);
+	EXPECT_TRUE(engine->saveTimeoutTimer().isActive());
+	EXPECT_EQ(engine->saveTimeoutTimer().interval(), 3000) << "the limit is cut to 3 s";
+	EXPECT_EQ(entry(p2).clip.state, ClipState::Waiting) << "still hoping for the batch in flight";
+
+	engine->onSaveTimeout();
+	EXPECT_EQ(entry(p1).clip.state, ClipState::Failed);
+	EXPECT_EQ(entry(p2).clip.state, ClipState::NoBuffer) << "never asked: the buffer was off";
+	EXPECT_EQ(engine->statusText(), msg("Msg.BufferStopped"));
+	EXPECT_TRUE(engine->waitingPressRefs().empty());
+	EXPECT_EQ(requests(), 1);
+}
+
+TEST_F(SavesTest, FileArrivingAfterTheBufferStoppedStillCounts)
+{
+	const long long p = engine->press(PressMode::Default, QString());
+	FrontendDouble::state().replayBufferActive = false;
+	engine->onBufferStopped();
+	advance(1000);
+	obsSaved(QStringLiteral("/clips/x.mkv"));
+	EXPECT_EQ(entry(p).clip.state, ClipState::Saved);
+	EXPECT_FALSE(engine->saveTimeoutTimer().isActive());
+}
+
+TEST_F(SavesTest, SavedEventWithoutFileFailsTheBatch)
+{
+	const long long p = engine->press(PressMode::Default, QString());
+	obsSaved(QString());
+	EXPECT_EQ(entry(p).clip.state, ClipState::Failed);
+	EXPECT_EQ(engine->statusText(), msg("Msg.SaveFailed"));
+	EXPECT_TRUE(engine->pendingPressRefs().empty());
+}
+
+TEST_F(SavesTest, RemovedPressIsSkippedAndTheOthersShareTheFile)
+{
+	engine->press(PressMode::Default, QString());
+	const long long p2 = engine->press(PressMode::Default, QString());
+	const long long p3 = engine->press(PressMode::Default, QString());
+	obsSaved(QStringLiteral("/clips/1.mkv")); // batch 2 and 3 goes out
+	engine->removeEntry(p2);                  // removed while in flight
+	obsSaved(QStringLiteral("/clips/2.mkv"));
+	EXPECT_EQ(entry(p3).clip.path, "/clips/2.mkv");
+	EXPECT_EQ(entry(p3).clip.shared_with, 0) << "the first press still there owns the file";
+
+	// A press removed while still waiting never reaches a request.
+	engine->press(PressMode::Default, QString());
+	const long long waiting = engine->press(PressMode::Default, QString());
+	ASSERT_EQ(engine->waitingPressRefs().size(), 1u);
+	engine->removeEntry(waiting);
+	EXPECT_TRUE(engine->waitingPressRefs().empty());
+}
+
+TEST_F(SavesTest, ReplayEntryRefusals)
+{
+	const long long mark = engine->press(PressMode::MarkOnly, QString());
+	EXPECT_FALSE(engine->replayEntry(mark)) << "no clip";
+	EXPECT_FALSE(engine->replayEntry(9999));
+	const long long waiting = engine->press(PressMode::Default, QString());
+	EXPECT_FALSE(engine->replayEntry(waiting)) << "not saved yet";
+}
+
+} // namespace

@@ -1,0 +1,244 @@
+#include "test_engine_fixture.h"
+
+#include "engine/EngineInternal.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+using SessionsTest = EngineTest;
+
+TEST_F(SessionsTest, NothingBeforeLoadingFinishedThenAPressStartsAFreeSession)
+{
+	EXPECT_EQ(engine->press(PressMode::Default, QString()), 0);
+	EXPECT_EQ(engine->currentSession(), nullptr);
+	EXPECT_FALSE(engine->startFreeSession());
+
+	ready();
+	advance(250);
+	const long long id = engine->press(PressMode::MarkOnly, QString());
+	ASSERT_NE(id, 0);
+	Session &s = current();
+	EXPECT_EQ(s.source, SessionSource::Free);
+	EXPECT_TRUE(s.entries.size() == 1) << "free sessions get no start mark";
+	EXPECT_EQ(entry(id).number, 1);
+	EXPECT_EQ(entry(id).t_ms, 0);
+	EXPECT_EQ(s.id, "2026-05-01_20-00-00");
+	EXPECT_EQ(s.prefix, "2026-05-01 20-00");
+	EXPECT_TRUE(QFile::exists(sessionFile(s.id))) << "a new session is written at once";
+	EXPECT_EQ(engine->viewedSessionId(), QString::fromStdString(s.id));
+	EXPECT_FALSE(engine->startFreeSession()) << "one is already running";
+}
+
+TEST_F(SessionsTest, IdsAndPrefixesOfSessionsInTheSameSecondAndMinute)
+{
+	ready();
+	ASSERT_TRUE(engine->startFreeSession());
+	const std::string first = current().id;
+	ASSERT_TRUE(engine->endFreeSession());
+	ASSERT_TRUE(engine->startFreeSession());
+	EXPECT_EQ(current().id, first + "_2");
+	EXPECT_EQ(current().prefix, "2026-05-01 20-00-00 (2)");
+	ASSERT_TRUE(engine->endFreeSession());
+
+	advance(30000); // 20:00:30, same minute as the stored ones
+	ASSERT_TRUE(engine->startFreeSession());
+	EXPECT_EQ(current().id, "2026-05-01_20-00-30");
+	EXPECT_EQ(current().prefix, "2026-05-01 20-00-30");
+	ASSERT_TRUE(engine->endFreeSession());
+
+	advance(60000); // a minute of its own
+	ASSERT_TRUE(engine->startFreeSession());
+	EXPECT_EQ(current().prefix, "2026-05-01 20-01");
+	EXPECT_EQ(engine->sessionIds().front(), QStringLiteral("2026-05-01_20-01-30"));
+}
+
+TEST_F(SessionsTest, StreamReplacesRecordingButRecordingNeverReplacesStream)
+{
+	ready();
+	FrontendDouble::state().recording = true;
+	engine->onRecordingStarted();
+	ASSERT_EQ(current().source, SessionSource::Recording);
+	ASSERT_EQ(current().entries.size(), 1u);
+	EXPECT_EQ(current().entries[0].kind, EntryKind::Start);
+	EXPECT_EQ(current().entries[0].label, moduleText("Label.Start"));
+	const std::string recordingId = current().id;
+
+	advance(2000);
+	FrontendDouble::state().streaming = true;
+	engine->onStreamingStarted();
+	ASSERT_EQ(current().source, SessionSource::Stream);
+	const std::string streamId = current().id;
+	EXPECT_NE(streamId, recordingId);
+	Session *ended = engine->findSession(QString::fromStdString(recordingId));
+	ASSERT_NE(ended, nullptr);
+	EXPECT_TRUE(ended->isEnded());
+	EXPECT_EQ(ended->length_ms, 2000);
+
+	// The recording stopping and starting again belongs to the stream.
+	engine->onRecordingStopped();
+	engine->onRecordingStarted();
+	engine->onStreamingStarted();
+	EXPECT_EQ(current().id, streamId);
+
+	FrontendDouble::state().streaming = false;
+	engine->onStreamingStopped();
+	EXPECT_EQ(engine->currentSession(), nullptr) << "no new session for the recording that goes on";
+	ASSERT_NE(lastEvent("SessionEnded"), nullptr);
+	EXPECT_EQ(lastEvent("SessionEnded")->data["session_id"].toString().toStdString(), streamId);
+}
+
+TEST_F(SessionsTest, PausedRecordingTimeIsNotCounted)
+{
+	ready();
+	engine->onRecordingStarted();
+	advance(10000);
+	engine->onRecordingPaused();
+	advance(60000);
+	EXPECT_EQ(engine->offsetNow(), 10000) << "the clock stands still while paused";
+	engine->onRecordingPaused(); // a second pause event does not restart the pause
+	advance(1000);
+	engine->onRecordingUnpaused();
+	advance(5000);
+	EXPECT_EQ(engine->offsetNow(), 15000);
+	const long long id = engine->press(PressMode::MarkOnly, QString());
+	EXPECT_EQ(entry(id).t_ms, 15000);
+
+	// A stream session ignores pauses.
+	engine->onStreamingStarted();
+	advance(1000);
+	engine->onRecordingPaused();
+	advance(4000);
+	EXPECT_EQ(engine->offsetNow(), 5000);
+}
+
+TEST_F(SessionsTest, OutputStartIsDatedBackByItsFrames)
+{
+	// 180 frames at 60 fps: three seconds.
+	EXPECT_EQ(backdateByFrames(10'000'000'000LL, 180, 60, 1), 7'000'000'000LL);
+	// 59.94 fps for 48 hours must not overflow.
+	const long long frames = 48LL * 3600 * 60000 / 1001;
+	EXPECT_NEAR(double(100'000'000'000'000LL - backdateByFrames(100'000'000'000'000LL, frames, 60000, 1001)),
+		    48.0 * 3600 * 1e9, 1e8);
+	EXPECT_EQ(backdateByFrames(5, 0, 60, 1), 5);
+	EXPECT_EQ(backdateByFrames(5, 100, 0, 1), 5);
+}
+
+TEST_F(SessionsTest, UnfinishedSessionIsClosedOnFirstLoad)
+{
+	Session left;
+	left.id = "2026-04-30_18-00-00";
+	left.start_wall_ms = 1777000000000LL;
+	Entry a;
+	a.t_ms = 5000;
+	left.addEntry(a);
+	Entry b;
+	b.t_ms = 12000;
+	left.addEntry(b);
+	ASSERT_TRUE(saveSession(left));
+
+	ready();
+	EXPECT_EQ(engine->viewedSessionId(), QString::fromStdString(left.id)) << "the newest stored session is shown";
+	Session *loaded = engine->findSession(QString::fromStdString(left.id));
+	ASSERT_NE(loaded, nullptr);
+	EXPECT_EQ(loaded->length_ms, 12000);
+	EXPECT_EQ(loaded->end_wall_ms, left.start_wall_ms + 12001);
+	Session onDisk;
+	ASSERT_TRUE(loadSession(left.id, onDisk));
+	EXPECT_EQ(onDisk.end_wall_ms, left.start_wall_ms + 12001) << "the repair is saved at once";
+
+	EXPECT_EQ(engine->findSession(QStringLiteral("../escape")), nullptr);
+	EXPECT_EQ(engine->findSession(QStringLiteral("missing")), nullptr);
+	EXPECT_EQ(engine->loadedSessionIds(), QStringList{QString::fromStdString(left.id)});
+}
+
+TEST_F(SessionsTest, RemovingSessions)
+{
+	ready();
+	ASSERT_TRUE(engine->startFreeSession());
+	const QString older = engine->currentSessionId();
+	ASSERT_TRUE(engine->endFreeSession());
+	advance(60000);
+	FrontendDouble::state().replayBufferActive = true;
+	ASSERT_TRUE(engine->startFreeSession());
+	const QString running = engine->currentSessionId();
+	EXPECT_FALSE(engine->removeSession(running)) << "the running session stays";
+	EXPECT_FALSE(engine->removeSession(QString()));
+	EXPECT_FALSE(engine->removeSession(QStringLiteral("nope")));
+
+	engine->viewSession(older);
+	EXPECT_EQ(engine->viewedSessionId(), older);
+	ASSERT_TRUE(engine->removeSession(older));
+	EXPECT_FALSE(QFile::exists(sessionFile(older.toStdString())));
+	EXPECT_EQ(engine->viewedSessionId(), running) << "the view falls back to the running session";
+	EXPECT_EQ(engine->statusText(), msg("Msg.SessionRemoved"));
+	EXPECT_EQ(engine->sessionIds(), QStringList{running});
+}
+
+TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
+{
+	ready();
+	const long long id = engine->press(PressMode::MarkOnly, QString());
+	Session &s = current();
+	engine->flushSaves();
+	const QByteArray before = readFileBytes(sessionFile(s.id));
+
+	for (int i = 0; i < 10; ++i)
+		engine->setLabel(id, QStringLiteral("label %1").arg(i));
+	EXPECT_TRUE(engine->saveDelayTimer().isActive());
+	EXPECT_EQ(engine->saveDelayTimer().interval(), 400);
+	EXPECT_EQ(readFileBytes(sessionFile(s.id)), before) << "nothing is written before the delay";
+	EXPECT_TRUE(engine->dirtyExportIds().empty()) << "a running session is not re-exported";
+
+	engine->flushSaves();
+	Session onDisk;
+	ASSERT_TRUE(loadSession(s.id, onDisk));
+	EXPECT_EQ(onDisk.entries.back().label, "label 9");
+	EXPECT_TRUE(engine->dirtySessionIds().empty());
+
+	// The same values again change nothing and write nothing.
+	engine->setLabel(id, QStringLiteral("  label 9 "));
+	engine->setChapter(id, true);
+	engine->setShift(0);
+	engine->setArchiveUrl(QString());
+	EXPECT_TRUE(engine->dirtySessionIds().empty());
+}
+
+TEST_F(SessionsTest, EditsOfAnExportedSessionRewriteItsListsLater)
+{
+	ready();
+	const long long id = engine->press(PressMode::MarkOnly, QString());
+	ASSERT_TRUE(engine->endFreeSession());
+	Session *s = engine->viewedSession();
+	ASSERT_NE(s, nullptr);
+	s->export_dir = (work.path() + "/lists").toStdString(); // as after a complete export
+
+	engine->setLabel(id, QStringLiteral("new"));
+	EXPECT_EQ(engine->dirtyExportIds().count(QString::fromStdString(s->id)), 1u);
+	EXPECT_TRUE(engine->exportDelayTimer().isActive());
+	EXPECT_EQ(engine->exportDelayTimer().interval(), 1500);
+	engine->flushExports();
+	EXPECT_TRUE(engine->dirtyExportIds().empty());
+}
+
+TEST_F(SessionsTest, ShutdownEndsTheSessionAndRefusesEverythingAfter)
+{
+	ready();
+	const long long id = engine->press(PressMode::MarkOnly, QStringLiteral("x"));
+	ASSERT_NE(id, 0);
+	const std::string sid = current().id;
+	engine->shutdown();
+	EXPECT_TRUE(engine->isStopped());
+	EXPECT_EQ(engine->currentSession(), nullptr);
+	Session onDisk;
+	ASSERT_TRUE(loadSession(sid, onDisk));
+	EXPECT_TRUE(onDisk.isEnded());
+	EXPECT_EQ(engine->press(PressMode::Default, QString()), 0);
+	engine->onStreamingStarted();
+	EXPECT_EQ(engine->currentSession(), nullptr);
+	EXPECT_FALSE(engine->renameTimerRef().isActive());
+	EXPECT_EQ(engine->bufferStatus().seconds, 0);
+}
+
+} // namespace

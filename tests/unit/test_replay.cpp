@@ -1,0 +1,346 @@
+// Instant replay and camera triggers, driven through libobs's media calls on a scripted media source.
+#include "test_playback_fakes.h"
+
+#include "FrontendDouble.h"
+#include "TestSupport.h"
+#include "playback/InstantReplay.h"
+#include "playback/VantorTrigger.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <deque>
+#include <string>
+
+namespace {
+
+// Records the player's signals.
+struct Spy {
+	QObject context; // disconnects with the spy
+	explicit Spy(InstantReplay &p)
+	{
+		QObject::connect(&p, &InstantReplay::started, &context, [this](const QString &f, long long id) {
+			started.push_back({f, id});
+		});
+		QObject::connect(&p, &InstantReplay::finished, &context, [this](const QString &f, long long id) {
+			finished.push_back({f, id});
+		});
+		QObject::connect(&p, &InstantReplay::stateChanged, &context, [this] { ++changed; });
+	}
+	std::vector<std::pair<QString, long long>> started, finished;
+	int changed = 0;
+};
+
+bool loadVantorStandIn()
+{
+	static int loaded = -1;
+	if (loaded < 0) {
+		obs_module_t *module = nullptr;
+		loaded = obs_open_module(&module, LUMARK_VANTOR_MODULE, nullptr) == MODULE_SUCCESS &&
+			 obs_init_module(module);
+	}
+	return loaded == 1;
+}
+
+long long triggerCalls(obs_source_t *source, std::string *lastKey = nullptr)
+{
+	OBSDataAutoRelease s = obs_source_get_settings(source);
+	if (lastKey)
+		*lastKey = obs_data_get_string(s, "last_key");
+	return obs_data_get_int(s, "trigger_calls");
+}
+
+class Replay : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		fake::registerSources();
+		FrontendDouble::reset();
+		const int serial = ++counter;
+		sceneName = "Replay Scene #" + std::to_string(serial);
+		mediaName = "Replay Media #" + std::to_string(serial);
+		settings().replay_scene = QString::fromStdString(sceneName);
+		settings().replay_media = QString::fromStdString(mediaName);
+		settings().replay_seconds = 1;
+		settings().replay_speed = 100;
+		settings().replay_repeat = 1;
+		settings().vantor_start.clear();
+		settings().vantor_end.clear();
+		replayScene = objects.scene(sceneName.c_str());
+		media = objects.source("ffmpeg_source", mediaName.c_str());
+		obs_scene_add(replayScene, media);
+		const std::string mainName = "Main #" + std::to_string(serial);
+		obs_scene_t *main = objects.scene(mainName.c_str());
+		FrontendDouble::state().sceneNames.push_back(mainName);
+		placement = obs_scene_add(main, obs_scene_get_source(replayScene));
+		obs_sceneitem_set_visible(placement, false);
+	}
+	void TearDown() override
+	{
+		player.abort();
+		fake::clips().clear();
+		FrontendDouble::reset();
+	}
+	QString clip(const char *name, long long durationMs, bool openError = false)
+	{
+		const QString path = QStringLiteral("/clips/%1").arg(QString::fromUtf8(name));
+		fake::clips()[normalizedPathKey(path)] = {durationMs, openError, true};
+		return path;
+	}
+	bool waitState(int state, int limitMs = 3000)
+	{
+		return waitUntil([&] { return player.state() == state; }, limitMs);
+	}
+	fake::Media *fm() { return fake::media(media); }
+
+	fake::SettingsGuard guard;
+	fake::Objects objects;
+	InstantReplay player;
+	std::string sceneName, mediaName;
+	obs_scene_t *replayScene = nullptr;
+	obs_source_t *media = nullptr;
+	obs_sceneitem_t *placement = nullptr;
+	static inline int counter = 0;
+};
+
+} // namespace
+
+TEST_F(Replay, RefusesWhenSourcesAreMissingOrNotPlaced)
+{
+	Spy spy(player);
+	EXPECT_FALSE(player.play(QString(), 1));
+	EXPECT_EQ(spy.changed, 0);
+
+	settings().replay_media = "no such source";
+	EXPECT_FALSE(player.play(clip("a.mp4", 3000), 1));
+	EXPECT_EQ(player.problem(), InstantReplay::MediaNotFound);
+
+	settings().replay_media = QString::fromStdString(sceneName);
+	EXPECT_FALSE(player.play(clip("a.mp4", 3000), 1));
+	EXPECT_EQ(player.problem(), InstantReplay::NotMediaSource);
+
+	settings().replay_media = QString::fromStdString(mediaName);
+	obs_sceneitem_remove(placement);
+	EXPECT_FALSE(player.play(clip("a.mp4", 3000), 1));
+	EXPECT_EQ(player.problem(), InstantReplay::SceneNotPlaced);
+	EXPECT_EQ(spy.changed, 3);
+	EXPECT_EQ(int(spy.finished.size()), 0);
+	EXPECT_EQ(player.state(), InstantReplay::Idle);
+	EXPECT_TRUE(fm()->loads.empty());
+
+	player.clearProblem();
+	EXPECT_EQ(player.problem(), 0);
+}
+
+TEST_F(Replay, PlaysTheLastSecondsAndUnloads)
+{
+	Spy spy(player);
+	const QString path = clip("b.mp4", 2200);
+	ASSERT_TRUE(player.play(path, 7));
+	EXPECT_EQ(player.state(), InstantReplay::Loading);
+	EXPECT_TRUE(player.isLoaded("/clips/x/../B.MP4"));
+	OBSDataAutoRelease loaded = obs_source_get_settings(media);
+	EXPECT_EQ(obs_data_get_int(loaded, "speed_percent"), 100);
+	EXPECT_FALSE(obs_data_get_bool(loaded, "looping"));
+
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	ASSERT_EQ(fm()->seeks.size(), 1u);
+	EXPECT_EQ(fm()->seeks[0], 1200);
+	EXPECT_TRUE(obs_sceneitem_visible(placement));
+	ASSERT_EQ(int(spy.started.size()), 1);
+	EXPECT_EQ(spy.started[0].second, 7);
+
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_FALSE(obs_sceneitem_visible(placement));
+	ASSERT_EQ(int(spy.finished.size()), 1);
+	EXPECT_EQ(spy.finished[0].first, path);
+	EXPECT_EQ(spy.finished[0].second, 7);
+	OBSDataAutoRelease after = obs_source_get_settings(media);
+	EXPECT_STREQ(obs_data_get_string(after, "local_file"), "");
+	EXPECT_GE(fm()->stops, 1);
+	EXPECT_FALSE(player.isLoaded(path));
+	EXPECT_EQ(player.problem(), 0);
+}
+
+TEST_F(Replay, ClipShorterThanTheSecondsIsShownWhole)
+{
+	settings().replay_seconds = 30;
+	Spy spy(player);
+	ASSERT_TRUE(player.play(clip("c.mp4", 1000), 1));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	EXPECT_TRUE(fm()->seeks.empty());
+	EXPECT_EQ(int(spy.started.size()), 1);
+}
+
+TEST_F(Replay, TooShortAndUnopenableClipsEndWithAProblem)
+{
+	Spy spy(player);
+	ASSERT_TRUE(player.play(clip("short.mp4", 999), 1));
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_EQ(player.problem(), InstantReplay::TooShort);
+	EXPECT_EQ(int(spy.finished.size()), 1);
+
+	ASSERT_TRUE(player.play(clip("broken.mp4", 5000, true), 2));
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_EQ(player.problem(), InstantReplay::OpenFailed);
+	EXPECT_EQ(int(spy.finished.size()), 2);
+	EXPECT_EQ(int(spy.started.size()), 0);
+	EXPECT_FALSE(obs_sceneitem_visible(placement));
+}
+
+TEST_F(Replay, StopWhileShowingWaitsForTheHideTransition)
+{
+	obs_sceneitem_set_transition_duration(placement, false, 300);
+	Spy spy(player);
+	ASSERT_TRUE(player.play(clip("long.mp4", 20000), 1));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	QElapsedTimer clock;
+	clock.start();
+	player.stop();
+	EXPECT_EQ(player.state(), InstantReplay::Hiding);
+	EXPECT_FALSE(obs_sceneitem_visible(placement));
+	EXPECT_EQ(int(spy.finished.size()), 0);
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_GE(clock.elapsed(), 440);
+	EXPECT_EQ(int(spy.finished.size()), 1);
+
+	// Stop while loading ends at once.
+	ASSERT_TRUE(player.play(clip("long.mp4", 20000), 2));
+	player.stop();
+	EXPECT_EQ(player.state(), InstantReplay::Idle);
+	EXPECT_EQ(int(spy.finished.size()), 2);
+}
+
+TEST_F(Replay, SecondPlayEndsTheFirstAtOnce)
+{
+	obs_sceneitem_set_transition_duration(placement, false, 5000);
+	Spy spy(player);
+	const QString first = clip("first.mp4", 20000);
+	const QString second = clip("second.mp4", 20000);
+	ASSERT_TRUE(player.play(first, 1));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	ASSERT_TRUE(player.play(second, 2));
+	ASSERT_EQ(int(spy.finished.size()), 1);
+	EXPECT_EQ(spy.finished[0].first, first);
+	EXPECT_EQ(player.state(), InstantReplay::Loading);
+	EXPECT_FALSE(obs_sceneitem_visible(placement));
+	EXPECT_TRUE(player.isLoaded(second));
+	EXPECT_FALSE(player.isLoaded(first));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+
+	// Aborting ends without any wait and without the media source.
+	player.abort();
+	EXPECT_EQ(player.state(), InstantReplay::Idle);
+	EXPECT_EQ(int(spy.finished.size()), 2);
+}
+
+TEST_F(Replay, ReplayingTheSameFileReloadsIt)
+{
+	const QString path = clip("same.mp4", 1200);
+	ASSERT_TRUE(player.play(path, 1));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	ASSERT_TRUE(player.play(path, 1));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	ASSERT_EQ(fm()->loads.size(), 2u);
+	EXPECT_NE(fm()->loads[0], fm()->loads[1]);
+	EXPECT_EQ(normalizedPathKey(QString::fromStdString(fm()->loads[1])), normalizedPathKey(path));
+}
+
+TEST_F(Replay, RepeatsSeekBackNearTheEnd)
+{
+	settings().replay_repeat = 2;
+	Spy spy(player);
+	const QString path = clip("rep.mp4", 2000);
+	ASSERT_TRUE(player.play(path, 1));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	ASSERT_TRUE(waitState(InstantReplay::Idle, 6000));
+	ASSERT_EQ(fm()->seeks.size(), 2u);
+	EXPECT_EQ(fm()->seeks[0], 1000);
+	EXPECT_EQ(fm()->seeks[1], 1000);
+	EXPECT_EQ(fm()->loads.size(), 1u);
+	EXPECT_EQ(player.leadFor(path), 700);
+	EXPECT_EQ(int(spy.finished.size()), 1);
+}
+
+TEST_F(Replay, RepeatSeekThatReachesTheEndLearnsALongerLead)
+{
+	settings().replay_repeat = 2;
+	const QString path = clip("overshoot.mp4", 2000);
+	ASSERT_TRUE(player.play(path, 1));
+	fm()->endOnSeek = 2; // the seek back overshoots to the end
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	ASSERT_TRUE(waitUntil([&] { return player.leadFor(path) == 1000; }, 3000));
+	// Recovery reloads the file while hidden, seeks again and shows the second pass.
+	ASSERT_TRUE(waitUntil([&] { return fm()->loads.size() == 2 && obs_sceneitem_visible(placement); }, 3000));
+	ASSERT_TRUE(waitState(InstantReplay::Idle, 5000));
+	EXPECT_EQ(fm()->seeks.size(), 3u);
+	// The lead is kept for the next replay of that file and forgotten on abort.
+	EXPECT_EQ(player.leadFor("/clips/OVERSHOOT.mp4"), 1000);
+	player.abort();
+	EXPECT_EQ(player.leadFor(path), 700);
+}
+
+TEST_F(Replay, MediaSourceRemovedWhilePlayingAborts)
+{
+	Spy spy(player);
+	ASSERT_TRUE(player.play(clip("gone.mp4", 20000), 1));
+	obs_source_remove(media);
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_EQ(int(spy.finished.size()), 1);
+}
+
+TEST_F(Replay, FiresCompanionTriggersAroundTheVisiblePart)
+{
+	ASSERT_TRUE(loadVantorStandIn());
+	obs_source_t *camera = objects.source("vantor_source", "Vantor Cam");
+	ASSERT_TRUE(camera);
+	settings().vantor_start = "cam on";
+	settings().vantor_end = "cam off";
+
+	ASSERT_TRUE(player.play(clip("short2.mp4", 500), 1));
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_EQ(triggerCalls(camera), 0); // never visible: neither trigger
+
+	ASSERT_TRUE(player.play(clip("cam.mp4", 1100), 1));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	std::string key;
+	EXPECT_EQ(triggerCalls(camera, &key), 1);
+	EXPECT_EQ(key, "cam on");
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_EQ(triggerCalls(camera, &key), 2);
+	EXPECT_EQ(key, "cam off");
+
+	settings().vantor_end.clear();
+	ASSERT_TRUE(player.play(clip("cam.mp4", 1100), 1));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_EQ(triggerCalls(camera, &key), 3);
+	EXPECT_EQ(key, "cam on");
+}
+
+TEST(VantorTrigger, CallsEverySourceAndFilterOnce)
+{
+	ASSERT_TRUE(loadVantorStandIn());
+	fake::registerSources();
+	fake::Objects objects;
+	obs_source_t *camera = objects.source("vantor_source", "Vantor A");
+	OBSSourceAutoRelease onCamera = obs_source_create("vantor_filter", "Vantor Filter A", nullptr, nullptr);
+	obs_source_filter_add(camera, onCamera);
+	obs_source_t *plain = obs_scene_get_source(objects.scene("Plain Scene With Filter"));
+	OBSSourceAutoRelease onPlain = obs_source_create("vantor_filter", "Vantor Filter B", nullptr, nullptr);
+	obs_source_filter_add(plain, onPlain);
+
+	fireVantorTrigger("");
+	EXPECT_EQ(triggerCalls(camera), 0);
+
+	fireVantorTrigger("wide");
+	std::string key;
+	EXPECT_EQ(triggerCalls(camera, &key), 1);
+	EXPECT_EQ(key, "wide");
+	EXPECT_EQ(triggerCalls(onCamera), 1);
+	EXPECT_EQ(triggerCalls(onPlain), 1);
+	OBSDataAutoRelease s = obs_source_get_settings(onPlain);
+	EXPECT_STREQ(obs_data_get_string(s, "last_kind"), "external");
+	EXPECT_EQ(triggerCalls(plain), 0);
+}
