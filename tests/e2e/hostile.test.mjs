@@ -77,9 +77,12 @@ describe('hostile input', { timeout: 180000 }, () => {
 		// SetLabel with the same texts on one entry.
 		const target = sent[sent.length - 1].id;
 		for (const label of labels) {
+			const before = entryById(await getSession(h, sid), target).label;
 			assert.equal((await H.vendor(h.obs, 'SetLabel', { session_id: sid, entry_id: target, label })).ok, true);
 			const got = entryById(await getSession(h, sid), target).label;
-			assert.ok(got === label || got === label.trim(), `SetLabel ${JSON.stringify(label.slice(0, 20))} gave ${JSON.stringify(got.slice(0, 20))}`);
+			// The huge label may be refused: then the entry keeps its label whole.
+			const refused = label.length > 4096 && got === before;
+			assert.ok(refused || got === label || got === label.trim(), `SetLabel ${JSON.stringify(label.slice(0, 20))} gave ${JSON.stringify(got.slice(0, 20))}`);
 		}
 		assert.equal((await H.vendor(h.obs, 'EndFreeSession')).ok, true);
 		await H.sleep(600);
