@@ -462,6 +462,30 @@ export function tail(handle, lines = 40) {
 	return text.split('\n').slice(-lines).join('\n');
 }
 
+// Closes OBS's main window through the X server, as a window manager would; false when that could not
+// be asked (then SIGINT is the way).
+function askWindowToClose(pid) {
+	if (!pid) return false;
+	let env;
+	try {
+		env = Object.fromEntries(
+			fs
+				.readFileSync(`/proc/${pid}/environ`, 'utf8')
+				.split('\0')
+				.filter(Boolean)
+				.map((kv) => [kv.slice(0, kv.indexOf('=')), kv.slice(kv.indexOf('=') + 1)]),
+		);
+	} catch {
+		return false;
+	}
+	if (!env.DISPLAY) return false;
+	const r = spawnSync('python3', [path.join(here, 'close-window.py')], {
+		env: { PATH: process.env.PATH, DISPLAY: env.DISPLAY, ...(env.XAUTHORITY ? { XAUTHORITY: env.XAUTHORITY } : {}) },
+		timeout: 10000,
+	});
+	return r.status === 0;
+}
+
 // Thread backtraces of a hung OBS, for the failure report (when gdb is installed).
 function hangTrace(pid) {
 	if (!pid) return '';
@@ -483,7 +507,8 @@ async function waitExit(handle, ms) {
 	return within(handle.exitPromise, ms);
 }
 
-// SIGINT first (OBS closes its window and runs its exit events), SIGKILL after the timeout.
+// The main window is asked to close (OBS runs its exit events), SIGINT when that cannot be asked or
+// goes unheard, SIGKILL after the timeout.
 // Resolves with {clean, ms}: whether OBS went by itself, and how long it took.
 export async function stopObs(handle, { timeout = 20000 } = {}) {
 	if (!handle) return { clean: true, ms: 0 };
@@ -494,12 +519,15 @@ export async function stopObs(handle, { timeout = 20000 } = {}) {
 	let clean = true;
 	if (!handle.exited) {
 		if (!handle.obsPid) handle.obsPid = findObsPid(handle.proc.pid);
-		if (handle.obsPid) {
-			try {
-				process.kill(handle.obsPid, 'SIGINT');
-			} catch {}
-		} else killGroupSync(handle.proc.pid, 'SIGINT');
-		clean = await waitExit(handle, timeout);
+		clean = askWindowToClose(handle.obsPid) && (await waitExit(handle, timeout));
+		if (!clean && !handle.exited) {
+			if (handle.obsPid) {
+				try {
+					process.kill(handle.obsPid, 'SIGINT');
+				} catch {}
+			} else killGroupSync(handle.proc.pid, 'SIGINT');
+			clean = await waitExit(handle, timeout);
+		}
 		if (!clean) {
 			handle.hangTrace = hangTrace(handle.obsPid);
 			if (handle.obsPid) {
