@@ -197,7 +197,7 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		assert.equal(end.ok, true, end.error);
 	});
 
-	it('stops cleanly on SIGINT and logs the unload', async () => {
+	it('stops cleanly and logs the unload', async () => {
 		await H.stopBuffer(h);
 		const r = await h.stop();
 		assert.equal(r.clean, true, 'OBS exited by itself');
