@@ -71,6 +71,7 @@ public:
 	void start();
 	void reset();
 	RecapStatus status() const;
+	const std::vector<Item> &playlistItems() const { return playlist; }
 	bool isLoaded(const QString &path) const;
 	void markDirty() { dirty = true; }
 	int state() const { return state_; }
