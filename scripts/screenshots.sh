@@ -33,7 +33,7 @@ cleanup() {
 	if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
 		kill "$xvfb_pid" 2>/dev/null || true
 	fi
-	[ -n "$home" ] && rm -rf "$home"
+	[ -n "$home" ] && [ -z "${KEEP:-}" ] && rm -rf "$home"
 	home="" obs_pid="" xvfb_pid=""
 }
 trap cleanup EXIT
