@@ -1,15 +1,22 @@
-// Session files: a long session written and read back, and the listing of a crowded folder.
+// Session files: a long session written and read back, the listing of a crowded folder, and the
+// quotes file over many stored sessions.
+#include "config/Settings.h"
+#include "engine/Engine.h"
+#include "lists/Lists.h"
 #include "module/ModuleCore.h"
 #include "session/SessionStore.h"
 
 #include <benchmark/benchmark.h>
+#include <obs.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -109,3 +116,82 @@ BENCHMARK(BM_SaveAndLoadSession)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveSession)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSession)->Arg(2000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ListSessionIds)->Arg(5000)->Unit(benchmark::kMillisecond);
+
+// The quotes file reads every stored session once (cold) and then works from memory (warm).
+namespace {
+
+void ensureHost()
+{
+	static int argc = 1;
+	static char name[] = "lumark-bench";
+	static char *argv[] = {name, nullptr};
+	static QCoreApplication *app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+	(void)app;
+	if (!obs_initialized())
+		obs_startup("en-US", nullptr, nullptr);
+}
+
+void storeQuotedSessions(int count)
+{
+	for (int i = 0; i < count; ++i) {
+		Session s;
+		char id[64];
+		snprintf(id, sizeof(id), "%04d-%02d-%02d_20-00-00", 2000 + i / 336, 1 + (i / 28) % 12, 1 + i % 28);
+		s.id = id;
+		s.prefix = id;
+		s.start_wall_ms = 946728000000LL + int64_t(i) * 86400000LL;
+		s.end_wall_ms = s.start_wall_ms + 3600000;
+		s.length_ms = 3600000;
+		for (int k = 0; k < 10; ++k) {
+			Entry e;
+			e.kind = k % 3 ? EntryKind::Press : EntryKind::Scene;
+			e.t_ms = int64_t(k) * 60000;
+			e.label = k % 2 ? "quote\tnumber " + std::to_string(k) : std::string();
+			s.addEntry(e);
+		}
+		saveSession(s);
+	}
+}
+
+void BM_WriteQuotesFileCold(benchmark::State &state)
+{
+	ensureHost();
+	BenchConfigDir config;
+	settings().export_dir = config.dir.path() + "/out";
+	storeQuotedSessions(int(state.range(0)));
+	for (auto _ : state) {
+		state.PauseTiming();
+		auto engine = std::make_unique<Engine>();
+		state.ResumeTiming();
+		if (writeQuotesFile(*engine).isEmpty()) {
+			state.SkipWithError("quotes file not written");
+			break;
+		}
+		state.PauseTiming();
+		engine.reset();
+		state.ResumeTiming();
+	}
+	settings().export_dir.clear();
+}
+
+void BM_WriteQuotesFileWarm(benchmark::State &state)
+{
+	ensureHost();
+	BenchConfigDir config;
+	settings().export_dir = config.dir.path() + "/out";
+	storeQuotedSessions(int(state.range(0)));
+	Engine engine;
+	writeQuotesFile(engine);
+	for (auto _ : state) {
+		if (writeQuotesFile(engine).isEmpty()) {
+			state.SkipWithError("quotes file not written");
+			break;
+		}
+	}
+	settings().export_dir.clear();
+}
+
+} // namespace
+
+BENCHMARK(BM_WriteQuotesFileCold)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteQuotesFileWarm)->Arg(1000)->Unit(benchmark::kMillisecond);

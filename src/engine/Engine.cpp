@@ -18,12 +18,25 @@ public:
 	QStringList sessionIds() override { return engine.sessionIds(); }
 	Session *findSession(const QString &id) override { return engine.findSession(id); }
 	QString runningSessionId() override { return engine.currentSessionId(); }
-	QObject *signalSource() override { return &engine; }
+	bool hasOwnLabel(const Entry &entry) override { return ::hasOwnLabel(entry, engine.exportTexts()); }
+	void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) override
+	{
+		QObject::connect(&engine, &Engine::sessionChanged, receiver, std::move(changed));
+		QObject::connect(&engine, &Engine::sessionListChanged, receiver, std::move(listChanged));
+	}
 
 private:
 	Engine &engine;
 };
 } // namespace
+
+bool refuseLongText(const std::string &text, const char *what)
+{
+	if (text.size() <= kMaxTextBytes)
+		return false;
+	blog(LOG_WARNING, "[lumark] %s refused: %zu bytes is too long", what, text.size());
+	return true;
+}
 
 QString engineMessage(const char *key, const std::string &first, const std::string &second)
 {

@@ -14,7 +14,7 @@ void Engine::setLabel(long long entryId, const QString &label, const QString &se
 	if (!entry)
 		return;
 	const std::string fresh = toUtf8(label.trimmed());
-	if (fresh == entry->label)
+	if (fresh == entry->label || refuseLongText(fresh, "label"))
 		return;
 	entry->label = fresh;
 	// The clip's file name carries the label.
@@ -93,7 +93,7 @@ void Engine::setArchiveUrl(const QString &url)
 	if (!session)
 		return;
 	const std::string fresh = toUtf8(url.trimmed());
-	if (fresh == session->archive_url)
+	if (fresh == session->archive_url || refuseLongText(fresh, "archive address"))
 		return;
 	session->archive_url = fresh;
 	touchSession(*session);

@@ -43,6 +43,13 @@ constexpr long long DuplicateWindowMs = 2000;
 constexpr long long RemuxCopyAgeMs = 60000;
 } // namespace EngineTiming
 
+// Labels and addresses longer than this (UTF-8 bytes, after trimming) are refused: they would bloat
+// every session file, list and dock row, and no memo or archive address comes near it.
+constexpr size_t kMaxTextBytes = 4096;
+
+// True (and a warning logged) when text is too long to take.
+bool refuseLongText(const std::string &text, const char *what);
+
 inline std::string toUtf8(const QString &text)
 {
 	const QByteArray bytes = text.toUtf8();

@@ -30,6 +30,9 @@ long long Engine::press(PressMode mode, const QString &label)
 {
 	if (stopped || !ready)
 		return 0;
+	const std::string given = toUtf8(label.trimmed());
+	if (refuseLongText(given, "press label"))
+		return 0;
 
 	bool wantClip = false;
 	bool wantReplay = false;
@@ -59,7 +62,6 @@ long long Engine::press(PressMode mode, const QString &label)
 	Entry &entry = session->addEntry(std::move(fresh));
 
 	const std::string defaultLabel = pressLabel(texts, entry.number);
-	const std::string given = toUtf8(label.trimmed());
 	entry.label = given.empty() ? defaultLabel : given;
 
 	addRecordingChapter(entry);
@@ -92,7 +94,7 @@ long long Engine::addMark(EntryKind kind, const QString &label, long long atNs, 
 	const std::string text = toUtf8(label.trimmed());
 	if (stopped || !ready || !session || session->source == SessionSource::Free || text.empty())
 		return 0;
-	if (!kindAllowed(kind))
+	if (!kindAllowed(kind) || refuseLongText(text, "mark label"))
 		return 0;
 
 	long long c = 0;

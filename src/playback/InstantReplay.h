@@ -40,6 +40,8 @@ public:
 	int state() const { return state_; }
 	int problem() const { return problem_; }
 	void clearProblem();
+	// Passes planned for the clip being played (replay_repeat held to 1..3 at play).
+	int repeatsPlanned() const { return repeatsTotal; }
 
 	// Learned seek-back lead for a clip (700 ms until a repeat overshot).
 	long long leadFor(const QString &path) const;

@@ -195,12 +195,10 @@ void Recap::start()
 		return;
 	if (!connected) {
 		connected = true;
-		sessionSource().watch(
-		    this, [this] { dirty = true; },
-		    [this] {
-			    dirty = true;
-			    QTimer::singleShot(750, this, [this] { dirty = true; });
-		    });
+		if (QObject *source = sessionSource().signalSource()) {
+			connect(source, SIGNAL(sessionChanged()), this, SLOT(onSessionChanged()));
+			connect(source, SIGNAL(sessionListChanged()), this, SLOT(onSessionListChanged()));
+		}
 	}
 	copyNames();
 	if (validateRecapNames()) {
@@ -213,6 +211,17 @@ void Recap::start()
 	live = false;
 	dirty = true;
 	tick.start();
+}
+
+void Recap::onSessionChanged()
+{
+	dirty = true;
+}
+
+void Recap::onSessionListChanged()
+{
+	dirty = true;
+	QTimer::singleShot(750, this, [this] { dirty = true; });
 }
 
 void Recap::reset()

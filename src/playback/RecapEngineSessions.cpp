@@ -2,26 +2,24 @@
 #include "lists/TextFormat.h"
 #include "playback/Recap.h"
 
+bool RecapSessions::hasOwnLabel(const Entry &entry)
+{
+	// The locale is fixed once the module is loaded, so the words can be read once.
+	static const ExportTexts texts = exportTextsFromLocale();
+	return ::hasOwnLabel(entry, texts);
+}
+
 namespace {
-class EngineRecapSessions : public RecapSessions {
+class EngineSessionsForRecap : public RecapSessions {
 public:
 	QStringList sessionIds() override { return Engine::instance()->sessionIds(); }
 	Session *findSession(const QString &id) override { return Engine::instance()->findSession(id); }
 	QString runningSessionId() override { return Engine::instance()->currentSessionId(); }
-	bool hasOwnLabel(const Entry &entry) override
-	{
-		return ::hasOwnLabel(entry, Engine::instance()->exportTexts());
-	}
-	void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) override
-	{
-		Engine *engine = Engine::instance();
-		QObject::connect(engine, &Engine::sessionChanged, receiver, changed);
-		QObject::connect(engine, &Engine::sessionListChanged, receiver, listChanged);
-	}
+	QObject *signalSource() override { return Engine::instance(); }
 };
 } // namespace
 
 std::unique_ptr<RecapSessions> makeEngineRecapSessions()
 {
-	return std::make_unique<EngineRecapSessions>();
+	return std::make_unique<EngineSessionsForRecap>();
 }

@@ -151,6 +151,29 @@ TEST_F(MarksTest, ChapterWarningOncePerRecording)
 	EXPECT_EQ(log.count("録画にチャプターを入れられませんでした"), 2);
 }
 
+TEST_F(MarksTest, OverlongLabelsAreRefusedWithoutTouchingTheSession)
+{
+	ready();
+	engine->onStreamingStarted();
+	const QString huge(5000, QLatin1Char('x'));
+	const size_t before = current().entries.size();
+	LogCapture log;
+	EXPECT_EQ(engine->press(PressMode::MarkOnly, huge), 0);
+	EXPECT_EQ(engine->addMark(EntryKind::External, huge), 0);
+	EXPECT_EQ(current().entries.size(), before);
+	EXPECT_EQ(current().next_number, 1) << "no press number used up";
+
+	const long long id = engine->press(PressMode::MarkOnly, QStringLiteral("ok"));
+	engine->setLabel(id, huge);
+	engine->setArchiveUrl(huge);
+	EXPECT_EQ(entry(id).label, "ok");
+	EXPECT_TRUE(current().archive_url.empty());
+	EXPECT_EQ(log.count("refused: 5000 bytes is too long"), 4);
+	// 4096 bytes is still taken.
+	engine->setLabel(id, QString(4096, QLatin1Char('y')));
+	EXPECT_EQ(entry(id).label.size(), 4096u);
+}
+
 // The press hotkey fires on libobs's hotkey thread; the press itself must run on the UI thread.
 TEST(EngineHotkey, PressHotkeyPostsAPressToTheUiThread)
 {

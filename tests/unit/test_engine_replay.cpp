@@ -1,0 +1,94 @@
+// The Engine with the real instant replay player on a scripted media source.
+#include "test_engine_fixture.h"
+#include "test_playback_fakes.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+class EngineReplayTest : public EngineTest {
+protected:
+	fake::Objects objects;
+	QString clipDir;
+
+	void SetUp() override
+	{
+		EngineTest::SetUp();
+		fake::registerSources();
+		static int serial = 0;
+		const std::string n = std::to_string(++serial);
+		settings().replay_scene = QString::fromStdString("Engine Replay Scene #" + n);
+		settings().replay_media = QString::fromStdString("Engine Replay Media #" + n);
+		settings().press_replay = false;
+		obs_scene_t *scene = objects.scene(settings().replay_scene.toUtf8().constData());
+		obs_scene_add(scene, objects.source("ffmpeg_source", settings().replay_media.toUtf8().constData()));
+		const std::string mainName = "Engine Main #" + n;
+		obs_scene_t *main = objects.scene(mainName.c_str());
+		FrontendDouble::state().sceneNames.push_back(mainName);
+		obs_sceneitem_set_visible(obs_scene_add(main, obs_scene_get_source(scene)), false);
+
+		clipDir = work.path() + "/clips";
+		QDir().mkpath(clipDir);
+		ready();
+		FrontendDouble::state().replayBufferActive = true;
+		FrontendDouble::state().streaming = true;
+		engine->onStreamingStarted();
+	}
+
+	void TearDown() override
+	{
+		engine->replayPlayer().abort();
+		fake::clips().clear();
+		EngineTest::TearDown();
+	}
+
+	QString clip(const char *name)
+	{
+		const QString path = clipDir + "/" + QString::fromUtf8(name);
+		EXPECT_TRUE(writeFileBytes(path, QByteArray("clip")));
+		fake::clips()[normalizedPathKey(path)] = {5000, false, true};
+		return path;
+	}
+};
+
+TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlayer)
+{
+	const QString first = clip("first.mkv");
+	const QString second = clip("second.mkv");
+	engine->press(PressMode::Default, QString());
+	const long long owner = engine->press(PressMode::Replay, QString());
+	const long long sharer = engine->press(PressMode::Default, QString());
+	obsSaved(first);
+	advance(1500);
+	obsSaved(second);
+	ASSERT_EQ(entry(sharer).clip.shared_with, owner);
+	InstantReplay &player = engine->replayPlayer();
+	EXPECT_NE(player.state(), InstantReplay::Idle) << "the replay press is played";
+	EXPECT_TRUE(player.isLoaded(second));
+	EXPECT_EQ(engine->statusText(),
+		  msg("Msg.Saved", QString::fromUtf8("Lumark02・Lumark03"), QStringLiteral("00:00")));
+
+	// The file is in the player: its rename waits.
+	advance(15000);
+	engine->renameTick();
+	EXPECT_TRUE(QFile::exists(second));
+	EXPECT_EQ(engine->renameQueue().back().attempts, 1);
+
+	// Replaying the sharer plays the owner's file under the owner's id.
+	EXPECT_TRUE(engine->replayEntry(sharer));
+	EXPECT_TRUE(player.isLoaded(second));
+	events.clear();
+	player.abort();
+	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
+	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), owner);
+	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("second.mkv"));
+
+	advance(300);
+	engine->renameTick();
+	EXPECT_FALSE(QFile::exists(second)) << "renamed right after the replay";
+	EXPECT_EQ(QFileInfo(QString::fromStdString(entry(owner).clip.path)).fileName(),
+		  QString::fromUtf8("2026-05-01 20-00 Lumark02 0-00-00.mkv"));
+}
+
+} // namespace
