@@ -53,10 +53,7 @@ void Engine::onReplayStarted(const QString &path, long long entryId)
 	obs_data_set_int(data, "seconds", settings().replay_seconds);
 	obs_data_set_int(data, "speed", settings().replay_speed);
 	obs_data_set_int(data, "latency_ms", replayLatencyMs);
-	// The player plans replay_repeat passes, held to 1..3, when the clip starts.
-	obs_data_set_int(
-	    data, "repeat",
-	    std::clamp(settings().replay_repeat, SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax));
+	obs_data_set_int(data, "repeat", replay.repeatsPlanned());
 	emit notify(QStringLiteral("ReplayStarted"), jsonOf(data));
 }
 

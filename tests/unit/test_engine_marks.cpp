@@ -181,7 +181,10 @@ TEST(EngineHotkey, PressHotkeyPostsAPressToTheUiThread)
 		GTEST_SKIP() << "the module was shut down by an earlier test in this process";
 	TempConfigDir config;
 	QTemporaryDir work;
-	const Settings saved = settings();
+	struct Restore {
+		Settings saved = settings();
+		~Restore() { settings() = saved; }
+	} restore;
 	settings().export_dir = work.path();
 	FrontendDouble::reset();
 	Engine *engine = Engine::instance();
@@ -210,7 +213,6 @@ TEST(EngineHotkey, PressHotkeyPostsAPressToTheUiThread)
 	ASSERT_TRUE(engine->endFreeSession());
 	engine->flushSaves();
 	engine->removeSession(id);
-	settings() = saved;
 }
 
 } // namespace
