@@ -135,7 +135,7 @@ pids_with_marker() {
 		grep -vx -- "$$" || true
 }
 
-end_processes() { # end_processes MARKER-REGEX
+end_processes() { # end_processes MARKER: TERM, then KILL what is left after 5 s
 	local pids pid i
 	pids=$(pids_with_marker "$1" || true)
 	[ -n "$pids" ] || return 0
