@@ -100,6 +100,7 @@ MARKER="LUMARK_HOST2_RUN=$RUN_ID"
 MOUNTS=()
 TEMP_DIRS=()
 PASS_ENV=()
+RUNNER_PID=""
 OBS_PID=""
 
 is_mounted() { mountpoint -q "$1" 2>/dev/null; }
@@ -134,7 +135,7 @@ pids_with_marker() {
 		grep -vx -- "$$" || true
 }
 
-end_processes() { # end_processes MARKER-REGEX
+end_processes() { # end_processes MARKER: TERM, then KILL what is left after 5 s
 	local pids pid i
 	pids=$(pids_with_marker "$1" || true)
 	[ -n "$pids" ] || return 0
@@ -164,10 +165,27 @@ end_orphans() {
 	done
 }
 
+unmount_all() { # newest first
+	local i target
+	for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
+		target=${MOUNTS[i]}
+		if is_mounted "$target"; then
+			umount "$target" 2>/dev/null || umount -l "$target" || log "could not unmount $target"
+		fi
+	done
+	MOUNTS=()
+}
+
 cleanup() {
 	local rc=$? i target
 	trap - EXIT INT TERM HUP
 	set +e
+	# The suite's runner takes its OBS instances down itself when told to stop.
+	if [ -n "$RUNNER_PID" ] && kill -0 "$RUNNER_PID" 2>/dev/null; then
+		kill -TERM "$RUNNER_PID"
+		for i in $(seq 400); do kill -0 "$RUNNER_PID" 2>/dev/null || break; sleep 0.1; done
+		kill -KILL "$RUNNER_PID" 2>/dev/null
+	fi
 	# OBS ignores SIGTERM; give it the SIGINT it shuts down on before ending the rest.
 	[ -n "$OBS_PID" ] || OBS_PID=$(find_obs_pid)
 	if [ -n "$OBS_PID" ] && kill -0 "$OBS_PID" 2>/dev/null; then
@@ -175,12 +193,7 @@ cleanup() {
 		for i in $(seq 100); do kill -0 "$OBS_PID" 2>/dev/null || break; sleep 0.1; done
 	fi
 	end_processes "$MARKER"
-	for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
-		target=${MOUNTS[i]}
-		if is_mounted "$target"; then
-			umount "$target" 2>/dev/null || umount -l "$target" || log "could not unmount $target"
-		fi
-	done
+	unmount_all
 	for target in "${TEMP_DIRS[@]}"; do
 		# Never follow a mount into the host while deleting.
 		if [ -n "$target" ] && ! findmnt -rn -o TARGET | grep -q "^$target"; then
@@ -572,8 +585,7 @@ run_e2e() {
 	[ -f "$SRC/tests/e2e/harness.mjs" ] || die "no end-to-end suite in $SRC/tests/e2e"
 	prepare
 	build
-	for f in "${MOUNTS[@]}"; do umount "$f" 2>/dev/null || umount -l "$f"; done
-	MOUNTS=()
+	unmount_all
 	for f in "$SRC"/tests/e2e/*.test.mjs "$SRC"/scripts/host2/*.test.mjs; do [ -f "$f" ] && tests+=("$f"); done
 	(
 		cd "$SRC/tests/e2e"
@@ -584,14 +596,14 @@ run_e2e() {
 	rm -f "$figures"
 	local vantor=()
 	[ -f "$ROOT$VANTOR_SO" ] && vantor=(LUMARK_E2E_VANTOR_SO="$ROOT$VANTOR_SO")
-	set +e
 	env -u LUMARK_HOST2_NS PATH="$SRC/scripts/host2/shim:$PATH" LUMARK_HOST2_NO_BUILD=1 \
 		LUMARK_E2E_HOST=obs30-qt6 LUMARK_E2E_FFPROBE="$SELF run ffprobe" \
 		LUMARK_E2E_PLUGIN_DIR="$ROOT$INSTALL_DIR/lumark-button" LUMARK_E2E_REPORT="$figures" "${vantor[@]}" \
 		timeout --signal=TERM --kill-after=30 "${LUMARK_E2E_TIMEOUT:-1500}" \
-		node --test --test-concurrency=1 --test-reporter=spec "$@" "${tests[@]}"
-	rc=$?
-	set -e
+		node --test --test-concurrency=1 --test-reporter=spec "$@" "${tests[@]}" &
+	RUNNER_PID=$!
+	wait "$RUNNER_PID" || rc=$?
+	RUNNER_PID=""
 	[ "$rc" = 124 ] && log "the suite ran over ${LUMARK_E2E_TIMEOUT:-1500} s"
 	print_figures "$figures"
 	return "$rc"

@@ -5,7 +5,7 @@
 #   build-dir: a Qt 5 build (default build-qt5, configured with -DLUMARK_QT_VERSION=5)
 #   out-dir:   where the PNGs go (default docs/images)
 #   LOCALES="en-US ja-JP" picks the locales.
-# Needs obs-studio, xvfb, imagemagick (import, convert) and xdotool.
+# Needs obs-studio, xvfb, imagemagick (import), xdotool and a Japanese font (fonts-vlgothic) for ja-JP.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-qt5}
@@ -33,7 +33,7 @@ cleanup() {
 	if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
 		kill "$xvfb_pid" 2>/dev/null || true
 	fi
-	[ -n "$home" ] && rm -rf "$home"
+	[ -n "$home" ] && [ -z "${KEEP:-}" ] && rm -rf "$home"
 	home="" obs_pid="" xvfb_pid=""
 }
 trap cleanup EXIT

@@ -140,8 +140,10 @@ void placeDockOnce()
 	auto *wrapper = qobject_cast<QDockWidget *>(dock->parentWidget());
 	if (!main || !wrapper)
 		return;
-	wrapper->setFloating(false);
+	// Add first: a floating dock that the main window's layout does not hold yet cannot be unfloated
+	// (the wrapper of older hosts starts out floating and hidden).
 	main->addDockWidget(Qt::RightDockWidgetArea, wrapper);
+	wrapper->setFloating(false);
 	wrapper->setVisible(true);
 	settings().dock_shown = true;
 	saveSettings();

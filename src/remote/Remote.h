@@ -1,8 +1,29 @@
 #pragma once
 
-// obs-websocket vendor and the add-mark procedure.
+#include <QString>
+
+// Remote control: the obs-websocket vendor "kelvaro-lumark" and the add-mark procedure on OBS's global
+// procedure handler. Every function here runs on the UI thread except where noted.
+
+// Marks the remote side open (module load); requests, events and procedure calls are served from now on.
 void openRemote();
+// Adds "kelvaro_lumark_add_mark" to the global procedure handler (once per process).
 void registerAddMarkProc();
+// Finds obs-websocket through the global procedure handler and registers the vendor with its requests.
 void registerVendor();
+// First step of shutdown: no request, event or procedure call reaches the Engine after this.
 void closeRemote();
+// Any thread.
 bool isRemoteOpen();
+
+// Slot for Engine::notify: hands the event to the event thread, which sends it to obs-websocket.
+void emitVendorEvent(const QString &type, const QString &json);
+
+class Engine;
+
+// Tests only: points the remote side at an Engine of the test's own (null: the module's).
+void setRemoteEngineForTesting(Engine *engine);
+
+// Tests only: closes the remote side and forgets obs-websocket's handler and the vendor, so that the
+// next registerVendor looks them up again.
+void resetRemoteForTesting();

@@ -169,12 +169,14 @@ void LumarkDock::buildLayout()
 	messageLabel = new QLabel(content);
 	messageLabel->setWordWrap(true);
 	messageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+	messageLabel->hide();
 	layout->addWidget(messageLabel);
 
 	recapLabel = new QLabel(content);
 	recapLabel->setWordWrap(true);
 	recapLabel->setTextFormat(Qt::PlainText);
 	recapLabel->setObjectName(QStringLiteral("lumarkRecapStatus"));
+	recapLabel->hide();
 	layout->addWidget(recapLabel);
 
 	auto *sessionRow = new QHBoxLayout;
@@ -322,6 +324,7 @@ bool LumarkDock::eventFilter(QObject *watched, QEvent *event)
 void LumarkDock::showMessage(const QString &text)
 {
 	messageLabel->setText(text);
+	messageLabel->setVisible(!text.isEmpty());
 }
 
 void LumarkDock::refreshStatus()
@@ -394,7 +397,7 @@ void LumarkDock::refreshStatus()
 		message += QLatin1Char('\n') + uiText(UiKey::ReplayPlaying);
 	message = message.trimmed();
 	if (messageLabel->text() != message)
-		messageLabel->setText(message);
+		showMessage(message);
 
 	stopReplayButton->setEnabled(replay.state() != InstantReplay::Idle);
 
@@ -414,8 +417,11 @@ void LumarkDock::refreshStatus()
 	} else if (recap.empty) {
 		recapText = uiText(UiKey::RecapEmpty);
 	}
-	if (recapLabel->text() != recapText)
+	if (recapLabel->text() != recapText) {
 		recapLabel->setText(recapText);
+		// An empty word-wrapped label still takes a line; the dock is short on height.
+		recapLabel->setVisible(!recapText.isEmpty());
+	}
 }
 
 void LumarkDock::refreshMemoTarget()

@@ -462,6 +462,30 @@ export function tail(handle, lines = 40) {
 	return text.split('\n').slice(-lines).join('\n');
 }
 
+// Closes OBS's main window through the X server, as a window manager would; false when that could not
+// be asked (then SIGINT is the way).
+function askWindowToClose(pid) {
+	if (!pid) return false;
+	let env;
+	try {
+		env = Object.fromEntries(
+			fs
+				.readFileSync(`/proc/${pid}/environ`, 'utf8')
+				.split('\0')
+				.filter(Boolean)
+				.map((kv) => [kv.slice(0, kv.indexOf('=')), kv.slice(kv.indexOf('=') + 1)]),
+		);
+	} catch {
+		return false;
+	}
+	if (!env.DISPLAY) return false;
+	const r = spawnSync('python3', [path.join(here, 'close-window.py')], {
+		env: { PATH: process.env.PATH, DISPLAY: env.DISPLAY, ...(env.XAUTHORITY ? { XAUTHORITY: env.XAUTHORITY } : {}) },
+		timeout: 10000,
+	});
+	return r.status === 0;
+}
+
 // Thread backtraces of a hung OBS, for the failure report (when gdb is installed).
 function hangTrace(pid) {
 	if (!pid) return '';
@@ -483,7 +507,8 @@ async function waitExit(handle, ms) {
 	return within(handle.exitPromise, ms);
 }
 
-// SIGINT first (OBS closes its window and runs its exit events), SIGKILL after the timeout.
+// The main window is asked to close (OBS runs its exit events), SIGINT when that cannot be asked or
+// goes unheard, SIGKILL after the timeout.
 // Resolves with {clean, ms}: whether OBS went by itself, and how long it took.
 export async function stopObs(handle, { timeout = 20000 } = {}) {
 	if (!handle) return { clean: true, ms: 0 };
@@ -494,12 +519,15 @@ export async function stopObs(handle, { timeout = 20000 } = {}) {
 	let clean = true;
 	if (!handle.exited) {
 		if (!handle.obsPid) handle.obsPid = findObsPid(handle.proc.pid);
-		if (handle.obsPid) {
-			try {
-				process.kill(handle.obsPid, 'SIGINT');
-			} catch {}
-		} else killGroupSync(handle.proc.pid, 'SIGINT');
-		clean = await waitExit(handle, timeout);
+		clean = askWindowToClose(handle.obsPid) && (await waitExit(handle, timeout));
+		if (!clean && !handle.exited) {
+			if (handle.obsPid) {
+				try {
+					process.kill(handle.obsPid, 'SIGINT');
+				} catch {}
+			} else killGroupSync(handle.proc.pid, 'SIGINT');
+			clean = await waitExit(handle, timeout);
+		}
 		if (!clean) {
 			handle.hangTrace = hangTrace(handle.obsPid);
 			if (handle.obsPid) {
@@ -655,8 +683,17 @@ export async function stopNginx(handle) {
 
 // ---- files -----------------------------------------------------------------------------------
 
+// Reads a JSON file that OBS may be replacing right now (libobs renames the old file away before the
+// new one takes its name, so for a moment there is none).
 export function readJson(file) {
-	return JSON.parse(fs.readFileSync(file, 'utf8'));
+	for (let i = 0; ; i++) {
+		try {
+			return JSON.parse(fs.readFileSync(file, 'utf8'));
+		} catch (e) {
+			if (i >= 20 || (e.code !== 'ENOENT' && !(e instanceof SyntaxError))) throw e;
+			Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 10);
+		}
+	}
 }
 
 export function sessionFile(home, id) {
@@ -665,10 +702,16 @@ export function sessionFile(home, id) {
 
 export async function waitFor(cond, { timeout = 10000, interval = 100, what = 'condition' } = {}) {
 	const deadline = Date.now() + timeout;
+	let lastError;
 	for (;;) {
-		const v = await cond();
-		if (v) return v;
-		if (Date.now() > deadline) throw new Error(`timed out after ${timeout} ms waiting for ${what}`);
+		// A file read may land between the two renames of a safe replace; try again then.
+		try {
+			const v = await cond();
+			if (v) return v;
+		} catch (e) {
+			lastError = e;
+		}
+		if (Date.now() > deadline) throw new Error(`timed out after ${timeout} ms waiting for ${what}${lastError ? ` (last error: ${lastError.message})` : ''}`);
 		await sleep(interval);
 	}
 }

@@ -51,6 +51,7 @@ TEST_F(ModuleLifecycleTest, LoadExitUnloadShutsDownOnceAndKeepsBindings)
 	auto *wrapper = qobject_cast<QDockWidget *>(dockWidget()->parentWidget());
 	ASSERT_NE(wrapper, nullptr);
 	EXPECT_EQ(FrontendDouble::mainWindow()->dockWidgetArea(wrapper), Qt::RightDockWidgetArea);
+	EXPECT_FALSE(wrapper->isFloating()) << "docked, not just assigned to the right area";
 
 	const QString config = dir.path() + "/config.json";
 	ASSERT_TRUE(QFileInfo::exists(config));

@@ -1,0 +1,70 @@
+#include "remote/Remote.h"
+#include "remote/RemoteCore.h"
+
+#include <obs.hpp>
+
+#include <QByteArray>
+#include <QRunnable>
+#include <QThreadPool>
+
+#include <memory>
+
+namespace remote {
+
+namespace {
+// Owned here; created by registerVendor, deleted by closeRemote. One thread keeps the events in order.
+QThreadPool *g_eventPool = nullptr;
+constexpr int kDrainLimitMs = 2000;
+
+class EventRunnable : public QRunnable {
+public:
+	EventRunnable(QByteArray type, QByteArray json) : type(std::move(type)), json(std::move(json)) {}
+
+	void run() override
+	{
+		if (!openFlag().load())
+			return;
+		OBSDataAutoRelease data = obs_data_create_from_json(json.constData());
+		// obs-websocket reads the object without a null check.
+		if (!data)
+			data = obs_data_create();
+		CallData cd;
+		calldata_set_string(cd.get(), "type", type.constData());
+		calldata_set_ptr(cd.get(), "data", data.Get());
+		callVendorProc("vendor_event_emit", cd.get());
+	}
+
+private:
+	QByteArray type;
+	QByteArray json;
+};
+} // namespace
+
+void openEventPool()
+{
+	if (g_eventPool)
+		return;
+	g_eventPool = new QThreadPool();
+	g_eventPool->setMaxThreadCount(1);
+}
+
+void drainEventPool()
+{
+	if (!g_eventPool)
+		return;
+	g_eventPool->waitForDone(kDrainLimitMs);
+	// Whatever is still queued is dropped; the destructor would otherwise wait for it without limit.
+	g_eventPool->clear();
+	delete g_eventPool;
+	g_eventPool = nullptr;
+}
+
+} // namespace remote
+
+void emitVendorEvent(const QString &type, const QString &json)
+{
+	using namespace remote;
+	if (!openFlag().load() || !vendorHandle() || !g_eventPool)
+		return;
+	g_eventPool->start(new EventRunnable(type.toUtf8(), json.toUtf8()), 0);
+}

@@ -1,0 +1,117 @@
+// Running, viewing, reading and removing sessions.
+
+#include "remote/RemoteCore.h"
+#include "remote/RemoteRequests.h"
+
+#include "engine/Engine.h"
+#include "lists/ChapterCheck.h"
+#include "lists/Lists.h"
+#include "session/SessionStore.h"
+
+#include <obs.hpp>
+
+namespace remote {
+
+namespace {
+void setText(obs_data_t *data, const char *key, const QString &text)
+{
+	obs_data_set_string(data, key, text.toUtf8().constData());
+}
+
+void writeSession(obs_data_t *reply, const Session &session)
+{
+	OBSDataAutoRelease stored = sessionToData(session);
+	obs_data_apply(reply, stored);
+	obs_data_set_bool(reply, "active", !session.isEnded());
+	obs_data_set_string(reply, "chapter_text", chapterText(session, "\n").c_str());
+	setText(reply, "export_folder", exportFolder(session));
+	const auto issues = checkChapters(session);
+	OBSDataArrayAutoRelease array = obs_data_array_create();
+	for (const auto &issue : issues) {
+		OBSDataAutoRelease item = obs_data_create();
+		obs_data_set_int(item, "problem", static_cast<long long>(issue.problem));
+		obs_data_set_int(item, "index", issue.index);
+		obs_data_set_int(item, "sec", issue.sec);
+		obs_data_array_push_back(array, item);
+	}
+	obs_data_set_array(reply, "issues", array);
+	obs_data_set_bool(reply, "chapters_ok", issues.empty());
+	writeOk(reply, true);
+}
+} // namespace
+
+void requestStartFreeSession(obs_data_t *, obs_data_t *reply, void *)
+{
+	runOnUiThread(reply, [&]() {
+		if (engine().startFreeSession())
+			writeOk(reply, true);
+		else
+			writeFailure(reply, errors::CannotStart);
+	});
+}
+
+void requestEndFreeSession(obs_data_t *, obs_data_t *reply, void *)
+{
+	runOnUiThread(reply, [&]() {
+		if (engine().endFreeSession())
+			writeOk(reply, true);
+		else
+			writeFailure(reply, errors::NoFreeSession);
+	});
+}
+
+void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
+{
+	const SessionField field = sessionField(request);
+	runOnUiThread(reply, [&]() {
+		Session *session = nullptr;
+		if (field.given)
+			session = field.usable ? engine().findSession(field.id) : nullptr;
+		else if (!(session = engine().currentSession()))
+			session = engine().viewedSession();
+		if (session)
+			writeSession(reply, *session);
+		else
+			writeFailure(reply, errors::NoSession);
+	});
+}
+
+void requestListSessions(obs_data_t *, obs_data_t *reply, void *)
+{
+	runOnUiThread(reply, [&]() {
+		OBSDataArrayAutoRelease array = obs_data_array_create();
+		for (const QString &id : engine().sessionIds()) {
+			OBSDataAutoRelease item = obs_data_create();
+			setText(item, "id", id);
+			obs_data_array_push_back(array, item);
+		}
+		obs_data_set_array(reply, "sessions", array);
+		setText(reply, "current", engine().currentSessionId());
+		setText(reply, "viewed", engine().viewedSessionId());
+		writeOk(reply, true);
+	});
+}
+
+void requestViewSession(obs_data_t *request, obs_data_t *reply, void *)
+{
+	const SessionField field = sessionField(request);
+	runOnUiThread(reply, [&]() {
+		// An empty id is passed on: it clears the view, which then equals the id asked for.
+		if (!field.given || field.usable)
+			engine().viewSession(field.id);
+		writeOk(reply, engine().viewedSessionId() == field.id);
+	});
+}
+
+void requestRemoveSession(obs_data_t *request, obs_data_t *reply, void *)
+{
+	const SessionField field = sessionField(request);
+	runOnUiThread(reply, [&]() {
+		if (field.usable && engine().removeSession(field.id))
+			writeOk(reply, true);
+		else
+			writeFailure(reply, errors::NoEndedSession);
+	});
+}
+
+} // namespace remote

@@ -1,0 +1,246 @@
+#include "remote/Remote.h"
+#include "remote/RemoteCore.h"
+#include "remote/RemoteRequests.h"
+
+#include "engine/Engine.h"
+#include "module/ModuleCore.h"
+#include "session/SessionStore.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+namespace remote {
+
+const char *const kVendorName = "kelvaro-lumark";
+
+namespace {
+// Written once on the UI thread in registerVendor, before any request can arrive.
+proc_handler_t *g_websocketHandler = nullptr;
+void *g_vendor = nullptr;
+QMetaObject::Connection g_notifyConnection;
+
+const RequestDef kRequests[] = {
+    {"Press", requestPress},
+    {"AddMark", requestAddMark},
+    {"StartFreeSession", requestStartFreeSession},
+    {"EndFreeSession", requestEndFreeSession},
+    {"GetSession", requestGetSession},
+    {"ListSessions", requestListSessions},
+    {"ViewSession", requestViewSession},
+    {"RemoveSession", requestRemoveSession},
+    {"SetLabel", requestSetLabel},
+    {"SetChapter", requestSetChapter},
+    {"RemoveEntry", requestRemoveEntry},
+    {"SetShift", requestSetShift},
+    {"SetArchiveUrl", requestSetArchiveUrl},
+    {"DropShortChapters", requestDropShortChapters},
+    {"Export", requestExport},
+    {"ExportQuotes", requestExportQuotes},
+    {"GetStatus", requestGetStatus},
+    {"ReplayEntry", requestReplayEntry},
+    {"StopReplay", requestStopReplay},
+    {"SetupReplayScene", requestSetupReplayScene},
+    {"SetupRecapScene", requestSetupRecapScene},
+    {"GetRecapStatus", requestGetRecapStatus},
+    {"SetConfig", requestSetConfig},
+};
+
+proc_handler_t *findWebsocketHandler()
+{
+	if (g_websocketHandler)
+		return g_websocketHandler;
+	CallData cd;
+	if (proc_handler_call(obs_get_proc_handler(), "obs_websocket_api_get_ph", cd.get()))
+		g_websocketHandler = static_cast<proc_handler_t *>(calldata_ptr(cd.get(), "ph"));
+	return g_websocketHandler;
+}
+
+bool registerRequest(const RequestDef &def)
+{
+	// obs-websocket copies the record, so it may live on the stack.
+	struct {
+		RequestCallback callback;
+		void *priv;
+	} record{def.callback, nullptr};
+	CallData cd;
+	calldata_set_string(cd.get(), "type", def.name);
+	calldata_set_ptr(cd.get(), "callback", &record);
+	return callVendorProc("vendor_request_register", cd.get());
+}
+} // namespace
+
+namespace {
+std::atomic<Engine *> g_testEngine{nullptr};
+}
+
+Engine &engine()
+{
+	Engine *test = g_testEngine.load();
+	return test ? *test : *Engine::instance();
+}
+
+std::atomic<bool> &openFlag()
+{
+	static std::atomic<bool> flag{false};
+	return flag;
+}
+
+proc_handler_t *websocketHandler()
+{
+	return g_websocketHandler;
+}
+
+void *vendorHandle()
+{
+	return g_vendor;
+}
+
+const RequestDef *requestTable(size_t *count)
+{
+	*count = sizeof(kRequests) / sizeof(kRequests[0]);
+	return kRequests;
+}
+
+bool callVendorProc(const char *proc, calldata_t *cd)
+{
+	if (!g_websocketHandler || !g_vendor)
+		return false;
+	calldata_set_ptr(cd, "vendor", g_vendor);
+	proc_handler_call(g_websocketHandler, proc, cd);
+	return calldata_bool(cd, "success");
+}
+
+void writeFailure(obs_data_t *reply, const char *error)
+{
+	obs_data_set_bool(reply, "ok", false);
+	obs_data_set_string(reply, "error", error);
+}
+
+void writeOk(obs_data_t *reply, bool ok)
+{
+	obs_data_set_bool(reply, "ok", ok);
+}
+
+bool runOnUiThread(obs_data_t *reply, const std::function<void()> &body)
+{
+	if (!openFlag().load()) {
+		writeFailure(reply, errors::ShuttingDown);
+		return false;
+	}
+	bool ran = false;
+	// closeRemote may run between the check above and the moment the UI thread gets to the body.
+	auto guarded = [&]() {
+		if (!openFlag().load()) {
+			writeFailure(reply, errors::ShuttingDown);
+			return;
+		}
+		body();
+		ran = true;
+	};
+	Engine &target = engine();
+	if (QThread::currentThread() == target.thread())
+		guarded();
+	else
+		QMetaObject::invokeMethod(&target, guarded, Qt::BlockingQueuedConnection);
+	return ran;
+}
+
+bool tooLong(const QString &text)
+{
+	// A UTF-16 unit takes one to three UTF-8 bytes, so most texts need no conversion.
+	const size_t units = size_t(text.size());
+	if (units > kMaxTextBytes)
+		return true;
+	if (units * 3 <= kMaxTextBytes)
+		return false;
+	return size_t(text.toUtf8().size()) > kMaxTextBytes;
+}
+
+QString stringField(obs_data_t *request, const char *key)
+{
+	return QString::fromUtf8(request ? obs_data_get_string(request, key) : "");
+}
+
+long long intField(obs_data_t *request, const char *key)
+{
+	return request ? obs_data_get_int(request, key) : 0;
+}
+
+bool boolField(obs_data_t *request, const char *key)
+{
+	return request && obs_data_get_bool(request, key);
+}
+
+SessionField sessionField(obs_data_t *request)
+{
+	SessionField field;
+	field.id = stringField(request, "session_id");
+	field.given = !field.id.isEmpty();
+	field.usable = field.given && isPlainSessionId(field.id.toStdString());
+	return field;
+}
+
+void selectSession(const SessionField &field)
+{
+	if (field.usable)
+		engine().viewSession(field.id);
+}
+
+} // namespace remote
+
+using namespace remote;
+
+void registerVendor()
+{
+	if (!findWebsocketHandler()) {
+		pluginLog(LOG_INFO, "obs-websocket not found, no vendor requests");
+		return;
+	}
+	if (!g_vendor) {
+		CallData cd;
+		calldata_set_string(cd.get(), "name", kVendorName);
+		proc_handler_call(g_websocketHandler, "vendor_register", cd.get());
+		g_vendor = calldata_ptr(cd.get(), "vendor");
+	}
+	if (!g_vendor) {
+		pluginLog(LOG_WARNING, "could not register the obs-websocket vendor");
+		return;
+	}
+
+	int registered = 0;
+	for (const RequestDef &def : kRequests)
+		if (registerRequest(def))
+			++registered;
+
+	openEventPool();
+	Engine *target = &engine();
+	QObject::disconnect(g_notifyConnection);
+	g_notifyConnection = QObject::connect(target, &Engine::notify, target, &emitVendorEvent, Qt::DirectConnection);
+
+	pluginLog(LOG_INFO, "obs-websocket vendor %s ready (%d requests)", kVendorName, registered);
+}
+
+void closeRemote()
+{
+	openFlag().exchange(false);
+	QObject::disconnect(g_notifyConnection);
+	g_notifyConnection = {};
+	drainEventPool();
+}
+
+bool isRemoteOpen()
+{
+	return openFlag().load();
+}
+
+void setRemoteEngineForTesting(Engine *engine)
+{
+	g_testEngine.store(engine);
+}
+
+void resetRemoteForTesting()
+{
+	closeRemote();
+	g_websocketHandler = nullptr;
+	g_vendor = nullptr;
+}

@@ -1,0 +1,187 @@
+#pragma once
+
+// Shared by the remote-control tests: log capture and a fixture that puts the stand-in for
+// obs-websocket in place and opens the remote side.
+
+#include "FrontendDouble.h"
+#include "TestSupport.h"
+#include "WebsocketStandIn.h"
+#include "config/Settings.h"
+#include "engine/Engine.h"
+#include "remote/Remote.h"
+#include "session/SessionStore.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <util/base.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Own namespace: other test files have helpers of the same names.
+namespace remote_test {
+
+// Records every libobs log line (from any thread) while alive and passes it on.
+class LogCapture {
+public:
+	LogCapture()
+	{
+		base_get_log_handler(&previous, &previousParam);
+		base_set_log_handler(&LogCapture::handler, this);
+	}
+	~LogCapture() { base_set_log_handler(previous, previousParam); }
+
+	std::vector<std::string> lines() const
+	{
+		std::lock_guard<std::mutex> lock(mutex);
+		return captured;
+	}
+	int count(const std::string &line) const
+	{
+		int n = 0;
+		for (const std::string &l : lines())
+			if (l == line)
+				++n;
+		return n;
+	}
+	int countLevel(int level, const std::string &line) const
+	{
+		std::lock_guard<std::mutex> lock(mutex);
+		int n = 0;
+		for (size_t i = 0; i < captured.size(); ++i)
+			if (captured[i] == line && levels[i] == level)
+				++n;
+		return n;
+	}
+
+private:
+	static void handler(int level, const char *format, va_list args, void *param)
+	{
+		auto *self = static_cast<LogCapture *>(param);
+		va_list copy;
+		va_copy(copy, args);
+		char buf[4096];
+		vsnprintf(buf, sizeof(buf), format, copy);
+		va_end(copy);
+		{
+			std::lock_guard<std::mutex> lock(self->mutex);
+			self->captured.emplace_back(buf);
+			self->levels.push_back(level);
+		}
+		if (self->previous)
+			self->previous(level, format, args, self->previousParam);
+	}
+
+	log_handler_t previous = nullptr;
+	void *previousParam = nullptr;
+	mutable std::mutex mutex;
+	std::vector<std::string> captured;
+	std::vector<int> levels;
+};
+
+class RemoteFixture : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		WebsocketStandIn::install();
+		registerAddMarkProc();
+	}
+	void TearDown() override { resetRemoteForTesting(); }
+};
+
+// The Engine singleton made ready, with no session running, its files in a temporary folder.
+class RemoteEngineFixture : public RemoteFixture {
+protected:
+	void SetUp() override
+	{
+		RemoteFixture::SetUp();
+		FrontendDouble::reset();
+		savedSettings = settings();
+		settings().export_dir = exportDir.path();
+		// An Engine of our own: the module's one may have been shut down by another test.
+		owned = std::make_unique<Engine>();
+		engine = owned.get();
+		setRemoteEngineForTesting(engine);
+		engine->onFinishedLoading();
+		registerVendor();
+	}
+
+	void TearDown() override
+	{
+		endAnySession();
+		RemoteFixture::TearDown();
+		setRemoteEngineForTesting(nullptr);
+		owned.reset();
+		settings() = savedSettings;
+		FrontendDouble::reset();
+	}
+
+	void endAnySession()
+	{
+		FrontendDouble::state().streaming = false;
+		FrontendDouble::state().recording = false;
+		engine->onStreamingStopped();
+		engine->onRecordingStopped();
+		engine->endFreeSession();
+	}
+
+	void startStream()
+	{
+		FrontendDouble::state().streaming = true;
+		engine->onStreamingStarted();
+		ASSERT_NE(engine->currentSession(), nullptr);
+	}
+
+	// A stored, ended session with a few marks; returns its id.
+	QString storedSession(const char *id, std::vector<std::pair<long long, const char *>> marks)
+	{
+		Session s;
+		s.id = id;
+		s.prefix = id;
+		s.source = SessionSource::Stream;
+		s.start_wall_ms = 1700000000000;
+		s.end_wall_ms = 1700003600000;
+		s.length_ms = 3600000;
+		for (const auto &m : marks) {
+			Entry e;
+			e.kind = EntryKind::Song;
+			e.t_ms = m.first;
+			e.label = m.second;
+			s.addEntry(e);
+		}
+		EXPECT_TRUE(saveSession(s));
+		return QString::fromUtf8(id);
+	}
+
+	static OBSData call(const std::string &name, const std::string &json = "{}")
+	{
+		OBSData reply = WebsocketStandIn::callOffThread(name, json);
+		EXPECT_NE(reply.Get(), nullptr) << name;
+		if (!reply)
+			return OBSData(OBSDataAutoRelease(obs_data_create()).Get());
+		return reply;
+	}
+
+	static bool ok(obs_data_t *reply) { return obs_data_get_bool(reply, "ok"); }
+	static std::string error(obs_data_t *reply) { return obs_data_get_string(reply, "error"); }
+
+	Entry *entry(long long id)
+	{
+		Session *s = engine->currentSession();
+		return s ? s->findEntry(id) : nullptr;
+	}
+
+	TempConfigDir config;
+	QTemporaryDir exportDir;
+	Settings savedSettings;
+	long long fakeNs = 1000000000000LL; // for tests that put the Engine on a clock of their own
+	std::unique_ptr<Engine> owned;
+	Engine *engine = nullptr;
+};
+
+} // namespace remote_test
