@@ -195,10 +195,12 @@ void Recap::start()
 		return;
 	if (!connected) {
 		connected = true;
-		if (QObject *source = sessionSource().signalSource()) {
-			connect(source, SIGNAL(sessionChanged()), this, SLOT(onSessionChanged()));
-			connect(source, SIGNAL(sessionListChanged()), this, SLOT(onSessionListChanged()));
-		}
+		sessionSource().watch(
+		    this, [this] { dirty = true; },
+		    [this] {
+			    dirty = true;
+			    QTimer::singleShot(750, this, [this] { dirty = true; });
+		    });
 	}
 	copyNames();
 	if (validateRecapNames()) {
@@ -211,17 +213,6 @@ void Recap::start()
 	live = false;
 	dirty = true;
 	tick.start();
-}
-
-void Recap::onSessionChanged()
-{
-	dirty = true;
-}
-
-void Recap::onSessionListChanged()
-{
-	dirty = true;
-	QTimer::singleShot(750, this, [this] { dirty = true; });
 }
 
 void Recap::reset()

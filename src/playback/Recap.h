@@ -29,10 +29,10 @@ public:
 	virtual QStringList sessionIds() = 0;
 	virtual Session *findSession(const QString &id) = 0;
 	virtual QString runningSessionId() = 0;
-	// Object emitting sessionChanged() and sessionListChanged(); may be null.
-	virtual QObject *signalSource() = 0;
-	// True when the entry's label is its own and not the default press label (the Engine's words).
-	virtual bool hasOwnLabel(const Entry &entry);
+	// True when the entry's label is its own and not the default press label.
+	virtual bool hasOwnLabel(const Entry &entry) = 0;
+	// Calls changed on every session change and listChanged when the set of sessions changes.
+	virtual void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) = 0;
 };
 
 // The Engine's sessions, as the plug-in uses them.
@@ -87,10 +87,6 @@ public:
 signals:
 	void stateChanged();
 	void clipStarted(const QString &file, const QString &memo, int index, int count);
-
-private slots:
-	void onSessionChanged();
-	void onSessionListChanged();
 
 private:
 	struct Duration {

@@ -2,20 +2,22 @@
 #include "lists/TextFormat.h"
 #include "playback/Recap.h"
 
-bool RecapSessions::hasOwnLabel(const Entry &entry)
-{
-	// The locale is fixed once the module is loaded, so the words can be read once.
-	static const ExportTexts texts = exportTextsFromLocale();
-	return ::hasOwnLabel(entry, texts);
-}
-
 namespace {
+// Used when nobody handed the recap its sessions: the module's Engine.
 class EngineSessionsForRecap : public RecapSessions {
 public:
 	QStringList sessionIds() override { return Engine::instance()->sessionIds(); }
 	Session *findSession(const QString &id) override { return Engine::instance()->findSession(id); }
 	QString runningSessionId() override { return Engine::instance()->currentSessionId(); }
-	QObject *signalSource() override { return Engine::instance(); }
+	bool hasOwnLabel(const Entry &entry) override
+	{
+		return ::hasOwnLabel(entry, Engine::instance()->exportTexts());
+	}
+	void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) override
+	{
+		QObject::connect(Engine::instance(), &Engine::sessionChanged, receiver, std::move(changed));
+		QObject::connect(Engine::instance(), &Engine::sessionListChanged, receiver, std::move(listChanged));
+	}
 };
 } // namespace
 

@@ -31,7 +31,11 @@ public:
 	}
 	QString runningSessionId() override { return running; }
 	bool hasOwnLabel(const Entry &entry) override { return !entry.label.empty() && entry.label[0] != '#'; }
-	QObject *signalSource() override { return nullptr; }
+	void watch(QObject *, std::function<void()> c, std::function<void()> l) override
+	{
+		changed = std::move(c);
+		listChanged = std::move(l);
+	}
 
 	Session &add(const char *id, SessionSource source, long long startWall, bool ended = true)
 	{
@@ -45,6 +49,7 @@ public:
 
 	std::map<QString, Session> sessions;
 	QString running;
+	std::function<void()> changed, listChanged;
 };
 
 Entry &addPress(Session &s, long long t, const std::string &label, const QString &path, long long sharedWith = 0)
@@ -182,7 +187,8 @@ TEST_F(RecapTest, PlaylistComesFromTheLatestFinishedStreamSession)
 	// Without a finished stream session, the recording is used.
 	sessions.sessions.erase("stream");
 	sessions.sessions.erase("older");
-	recap.markDirty();
+	ASSERT_TRUE(sessions.listChanged);
+	sessions.listChanged(); // as the Engine signals a change of the session list
 	ASSERT_TRUE(waitUntil([&] { return recap.status().sessionId == "recording"; }, 2000));
 	EXPECT_EQ(recap.status().count, 1);
 }
