@@ -97,17 +97,6 @@ bool isMediaSource(const char *id)
 	return strcmp(id, "ffmpeg_source") == 0;
 }
 
-// The recap's text source: "text_gdiplus" on Windows; elsewhere the recap falls back to FreeType 2.
-// Compared by name: asking libobs about a type it lacks trips an assertion in some builds.
-bool isTextSource(const char *id)
-{
-#ifdef _WIN32
-	return strcmp(id, "text_gdiplus") == 0;
-#else
-	return strcmp(id, "text_gdiplus") == 0 || strcmp(id, "text_ft2_source") == 0;
-#endif
-}
-
 bool companionInstalled()
 {
 	for (const char *id : {"vantor_source", "vantor_filter"}) {
@@ -383,7 +372,7 @@ void SettingsDialog::refillLists()
 	refill(replayMedia, media, s.replay_media);
 	refill(recapScene, scenes, s.recap_scene);
 	refill(recapMedia, media, s.recap_media);
-	refill(recapText, sourceNames(isTextSource), s.recap_text);
+	refill(recapText, sourceNames(isRecapTextSource), s.recap_text);
 }
 
 void SettingsDialog::setupReplayScene(bool add)

@@ -105,7 +105,7 @@ Settings unusualSettings()
 	s.marks_topic = true;
 	s.marks_external = false;
 	s.record_chapters = false;
-	s.ignore_scenes = {QStringLiteral("Talk"), QStringLiteral("Old scene")};
+	s.ignore_scenes = QStringList{QStringLiteral("Talk"), QStringLiteral("Old scene")};
 	s.auto_start_buffer = false;
 	s.rename_files = false;
 	s.export_dir = QStringLiteral("/tmp/lumark lists");
@@ -170,7 +170,7 @@ TEST_F(SettingsDialogTest, OkRoundTripsEverySettingAndTakesNewValues)
 	wanted.marks_topic = false;
 	wanted.marks_external = true;
 	wanted.record_chapters = true;
-	wanted.ignore_scenes = {QStringLiteral("Game")};
+	wanted.ignore_scenes = QStringList{QStringLiteral("Game")};
 	wanted.auto_start_buffer = true;
 	wanted.rename_files = true;
 	wanted.export_dir = QStringLiteral("/tmp/other");
@@ -255,7 +255,7 @@ TEST_F(SettingsDialogTest, WithTheCameraPluginTheTriggersAreEditable)
 TEST_F(SettingsDialogTest, IgnoredScenesLeaveOutTheReplaySceneAndKeepVanishedOnes)
 {
 	settings().replay_scene = QStringLiteral("My Replay");
-	settings().ignore_scenes = {QStringLiteral("Talk"), QStringLiteral("Old scene")};
+	settings().ignore_scenes = QStringList{QStringLiteral("Talk"), QStringLiteral("Old scene")};
 	settings().scene_marks = false;
 	SettingsDialog dialog(nullptr, engine.get());
 	SettingsDialogTestAccess ui{dialog};
