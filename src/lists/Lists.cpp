@@ -122,6 +122,8 @@ template <typename Fn> void forEachChapter(const Session &session, Fn &&fn)
 std::vector<Chapter> chapterList(const Session &session)
 {
 	std::vector<Chapter> rows;
+	rows.reserve(size_t(
+	    std::count_if(session.entries.begin(), session.entries.end(), [](const Entry &e) { return e.chapter; })));
 	forEachChapter(session, [&](const Entry &e, int64_t offset) { rows.push_back({e.id, offset, e.label}); });
 	return rows;
 }
