@@ -1,18 +1,518 @@
 #include "ui/LumarkDock.h"
 
+#include "engine/Engine.h"
+#include "lists/Lists.h"
+#include "lists/TextFormat.h"
+#include "module/Lifecycle.h"
+#include "playback/InstantReplay.h"
+#include "playback/Recap.h"
+#include "session/Session.h"
+#include "ui/DockContent.h"
+#include "ui/UiText.h"
+
+#include <obs-frontend-api.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTableWidget>
+#include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
-LumarkDock::LumarkDock(QWidget *parent) : QWidget(parent)
+namespace {
+
+constexpr int kDockWidth = 320;
+constexpr int kStatusIntervalMs = 500;
+constexpr int kTableRetryMs = 300;
+
+QString fromUtf8(const std::string &s)
 {
-	setObjectName("lumarkDock");
-	auto *layout = new QVBoxLayout(this);
-	layout->addWidget(new QLabel(QStringLiteral("Lumark Button"), this));
+	return QString::fromUtf8(s.data(), int(s.size()));
+}
+
+// Narrow buttons in a shared row: let the row decide the width, keep a small padding.
+void makeSqueezable(QPushButton *button)
+{
+	button->setMinimumWidth(0);
+	button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+	button->setStyleSheet(QStringLiteral("padding-left: 3px; padding-right: 3px;"));
+}
+
+} // namespace
+
+QSize DockContent::sizeHint() const
+{
+	QSize hint = QWidget::sizeHint();
+	hint.setWidth(kDockWidth);
+	return hint;
+}
+
+LumarkDock::LumarkDock(QWidget *parent, Engine *engineOverride)
+    : QWidget(parent), engine(engineOverride ? *engineOverride : *Engine::instance())
+{
+	buildLayout();
+	connectActions();
+
+	connect(&engine, &Engine::sessionChanged, this, &LumarkDock::rebuildTable);
+	connect(&engine, &Engine::sessionChanged, this, &LumarkDock::refreshMemoTarget);
+	connect(&engine, &Engine::sessionListChanged, this, &LumarkDock::rebuildSessionCombo);
+	connect(&engine, &Engine::sessionListChanged, this, &LumarkDock::refreshMemoTarget);
+	connect(&engine, &Engine::statusChanged, this, &LumarkDock::refreshStatus);
+
+	statusTimer = new QTimer(this);
+	statusTimer->setInterval(kStatusIntervalMs);
+	connect(statusTimer, &QTimer::timeout, this, &LumarkDock::refreshStatus);
+	tableRetryTimer = new QTimer(this);
+	tableRetryTimer->setSingleShot(true);
+	tableRetryTimer->setInterval(kTableRetryMs);
+	connect(tableRetryTimer, &QTimer::timeout, this, &LumarkDock::rebuildTable);
+	statusTimer->start();
+
+	rebuildSessionCombo();
+	rebuildTable();
+	refreshStatus();
+}
+
+LumarkDock::~LumarkDock()
+{
+	statusTimer->stop();
+	tableRetryTimer->stop();
+	memoEdit->removeEventFilter(this);
 }
 
 QSize LumarkDock::sizeHint() const
 {
-	return QSize(320, 480);
+	QSize hint = QWidget::sizeHint();
+	hint.setWidth(kDockWidth);
+	return hint;
 }
 
-void LumarkDock::layoutOnce() {}
+void LumarkDock::buildLayout()
+{
+	auto *outer = new QVBoxLayout(this);
+	outer->setContentsMargins(0, 0, 0, 0);
+	auto *scroll = new QScrollArea(this);
+	scroll->setWidgetResizable(true);
+	scroll->setFrameShape(QFrame::NoFrame);
+	scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+	outer->addWidget(scroll);
+
+	content = new DockContent;
+	auto *layout = new QVBoxLayout(content);
+	layout->setContentsMargins(6, 6, 6, 6);
+	layout->setSpacing(6);
+
+	pressButton = new QPushButton(uiText(UiKey::Press), content);
+	pressButton->setToolTip(uiText(UiKey::PressTip));
+	pressButton->setMinimumHeight(44);
+	QFont pressFont = pressButton->font();
+	if (pressFont.pointSizeF() > 0)
+		pressFont.setPointSizeF(pressFont.pointSizeF() * 1.35);
+	pressFont.setBold(true);
+	pressButton->setFont(pressFont);
+	layout->addWidget(pressButton);
+
+	memoLabel = new QLabel(uiText(UiKey::MemoNone), content);
+	memoLabel->setWordWrap(true);
+	layout->addWidget(memoLabel);
+
+	memoEdit = new QLineEdit(content);
+	memoEdit->setPlaceholderText(uiText(UiKey::MemoPlaceholder));
+	memoEdit->setAccessibleName(uiText(UiKey::Memo));
+	memoEdit->setObjectName(QStringLiteral("lumarkMemo"));
+	memoEdit->setMinimumWidth(0);
+	memoEdit->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+	memoEdit->installEventFilter(this);
+	memoLabel->setBuddy(memoEdit);
+	layout->addWidget(memoEdit);
+
+	auto *pressRow = new QHBoxLayout;
+	pressRow->setSpacing(4);
+	markOnlyButton = new QPushButton(uiText(UiKey::MarkOnly), content);
+	markOnlyButton->setToolTip(uiText(UiKey::MarkOnlyTip));
+	replayButton = new QPushButton(uiText(UiKey::Replay), content);
+	replayButton->setToolTip(uiText(UiKey::ReplayTip));
+	stopReplayButton = new QPushButton(uiText(UiKey::StopReplay), content);
+	for (QPushButton *button : {markOnlyButton, replayButton, stopReplayButton}) {
+		makeSqueezable(button);
+		pressRow->addWidget(button, 1);
+	}
+	layout->addLayout(pressRow);
+
+	freeSessionButton = new QPushButton(uiText(UiKey::StartFreeSession), content);
+	layout->addWidget(freeSessionButton);
+
+	statusLabel = new QLabel(content);
+	statusLabel->setWordWrap(true);
+	layout->addWidget(statusLabel);
+
+	auto *bufferRow = new QHBoxLayout;
+	bufferLabel = new QLabel(content);
+	bufferLabel->setWordWrap(true);
+	bufferRow->addWidget(bufferLabel, 1);
+	startBufferButton = new QPushButton(uiText(UiKey::StartBuffer), content);
+	bufferRow->addWidget(startBufferButton);
+	layout->addLayout(bufferRow);
+
+	messageLabel = new QLabel(content);
+	messageLabel->setWordWrap(true);
+	messageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+	layout->addWidget(messageLabel);
+
+	recapLabel = new QLabel(content);
+	recapLabel->setWordWrap(true);
+	recapLabel->setTextFormat(Qt::PlainText);
+	recapLabel->setObjectName(QStringLiteral("lumarkRecapStatus"));
+	layout->addWidget(recapLabel);
+
+	auto *sessionRow = new QHBoxLayout;
+	sessionCombo = new QComboBox(content);
+	sessionCombo->setAccessibleName(uiText(UiKey::Sessions));
+	sessionCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+	sessionCombo->setMinimumContentsLength(0);
+	sessionCombo->setMinimumWidth(0);
+	sessionCombo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+	sessionRow->addWidget(sessionCombo, 1);
+	removeSessionButton = new QPushButton(uiText(UiKey::RemoveSession), content);
+	removeSessionButton->setToolTip(uiText(UiKey::RemoveSessionTip));
+	removeSessionButton->setAccessibleName(uiText(UiKey::RemoveSessionTitle));
+	sessionRow->addWidget(removeSessionButton);
+	layout->addLayout(sessionRow);
+
+	entryTable = new QTableWidget(0, 5, content);
+	entryTable->setHorizontalHeaderLabels({uiText(UiKey::ColChapter), uiText(UiKey::ColTime),
+					       uiText(UiKey::ColKind), uiText(UiKey::ColLabel),
+					       uiText(UiKey::ColClip)});
+	entryTable->horizontalHeaderItem(0)->setToolTip(uiText(UiKey::ColChapterTip));
+	entryTable->horizontalHeaderItem(1)->setToolTip(uiText(UiKey::ColTimeTip));
+	entryTable->verticalHeader()->hide();
+	entryTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+	entryTable->setSelectionMode(QAbstractItemView::SingleSelection);
+	entryTable->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
+				    QAbstractItemView::EditKeyPressed);
+	entryTable->setContextMenuPolicy(Qt::CustomContextMenu);
+	QHeaderView *header = entryTable->horizontalHeader();
+	header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+	header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+	header->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+	header->setSectionResizeMode(3, QHeaderView::Stretch);
+	header->setSectionResizeMode(4, QHeaderView::Interactive);
+	header->resizeSection(4, 96);
+	entryTable->setMinimumHeight(160);
+	layout->addWidget(entryTable, 1);
+
+	auto *shiftRow = new QHBoxLayout;
+	auto *shiftLabel = new QLabel(uiText(UiKey::Shift), content);
+	shiftEdit = new QLineEdit(content);
+	shiftEdit->setPlaceholderText(QStringLiteral("0:00"));
+	shiftEdit->setToolTip(uiText(UiKey::ShiftTip));
+	shiftEdit->setAccessibleName(uiText(UiKey::Shift));
+	shiftEdit->setMinimumWidth(0);
+	shiftEdit->setMaximumWidth(90);
+	shiftLabel->setBuddy(shiftEdit);
+	shiftRow->addWidget(shiftLabel);
+	shiftRow->addWidget(shiftEdit);
+	shiftRow->addStretch();
+	layout->addLayout(shiftRow);
+
+	shiftToSelectedButton = new QPushButton(uiText(UiKey::ShiftToSelected), content);
+	shiftToSelectedButton->setToolTip(uiText(UiKey::ShiftToSelectedTip));
+	layout->addWidget(shiftToSelectedButton);
+
+	urlEdit = new QLineEdit(content);
+	urlEdit->setPlaceholderText(uiText(UiKey::UrlPlaceholder));
+	urlEdit->setToolTip(uiText(UiKey::UrlTip));
+	urlEdit->setAccessibleName(uiText(UiKey::UrlPlaceholder));
+	layout->addWidget(urlEdit);
+
+	checkLabel = new QLabel(content);
+	checkLabel->setWordWrap(true);
+	layout->addWidget(checkLabel);
+
+	dropShortButton = new QPushButton(uiText(UiKey::DropShort), content);
+	dropShortButton->setToolTip(uiText(UiKey::DropShortTip));
+	layout->addWidget(dropShortButton);
+
+	auto *grid = new QGridLayout;
+	copyButton = new QPushButton(uiText(UiKey::Copy), content);
+	grid->addWidget(copyButton, 0, 0, 1, 2);
+	copyClipsButton = new QPushButton(uiText(UiKey::CopyClips), content);
+	copyClipsButton->setObjectName(QStringLiteral("lumarkCopyClips"));
+	grid->addWidget(copyClipsButton, 1, 0, 1, 2);
+	exportButton = new QPushButton(uiText(UiKey::Export), content);
+	exportButton->setToolTip(uiText(UiKey::ExportTip));
+	grid->addWidget(exportButton, 2, 0);
+	folderButton = new QPushButton(uiText(UiKey::Folder), content);
+	grid->addWidget(folderButton, 2, 1);
+	settingsButton = new QPushButton(uiText(UiKey::Settings), content);
+	settingsButton->setAccessibleName(uiText(UiKey::SettingsAccessible));
+	grid->addWidget(settingsButton, 3, 0, 1, 2);
+	layout->addLayout(grid);
+
+	// Long texts wrap instead of widening the dock.
+	for (QLabel *label : {memoLabel, statusLabel, bufferLabel, messageLabel, recapLabel, checkLabel}) {
+		QSizePolicy policy = label->sizePolicy();
+		policy.setHorizontalPolicy(QSizePolicy::Ignored);
+		label->setSizePolicy(policy);
+	}
+
+	scroll->setWidget(content);
+}
+
+void LumarkDock::connectActions()
+{
+	connect(pressButton, &QPushButton::clicked, this, [this] { engine.press(PressMode::Default, QString()); });
+	connect(markOnlyButton, &QPushButton::clicked, this, [this] { engine.press(PressMode::MarkOnly, QString()); });
+	connect(replayButton, &QPushButton::clicked, this, [this] { engine.press(PressMode::Replay, QString()); });
+	connect(stopReplayButton, &QPushButton::clicked, this, [this] { engine.stopReplay(); });
+	connect(memoEdit, &QLineEdit::textChanged, this, [this] {
+		if (!memoUpdating)
+			memoDirty = true;
+	});
+	connect(memoEdit, &QLineEdit::editingFinished, this, &LumarkDock::commitMemo);
+	connect(freeSessionButton, &QPushButton::clicked, this, [this] {
+		commitMemo();
+		const Session *running = engine.currentSession();
+		if (running && running->source == SessionSource::Free)
+			engine.endFreeSession();
+		else
+			engine.startFreeSession();
+	});
+	connect(startBufferButton, &QPushButton::clicked, this, [] { obs_frontend_replay_buffer_start(); });
+	connect(sessionCombo, QOverload<int>::of(&QComboBox::activated), this, &LumarkDock::onSessionActivated);
+	connect(removeSessionButton, &QPushButton::clicked, this, &LumarkDock::confirmRemoveSession);
+	connect(entryTable, &QTableWidget::itemChanged, this, &LumarkDock::onItemChanged);
+	connect(entryTable, &QWidget::customContextMenuRequested, this, &LumarkDock::showEntryMenu);
+	connect(entryTable, &QTableWidget::itemSelectionChanged, this,
+		[this] { shiftToSelectedButton->setEnabled(selectedEntryId() != 0); });
+	connect(shiftEdit, &QLineEdit::editingFinished, this, &LumarkDock::applyShiftText);
+	connect(shiftToSelectedButton, &QPushButton::clicked, this, [this] {
+		const int64_t id = selectedEntryId();
+		if (id != 0)
+			engine.setShiftToEntry(id);
+	});
+	connect(urlEdit, &QLineEdit::editingFinished, this, [this] { engine.setArchiveUrl(urlEdit->text()); });
+	connect(dropShortButton, &QPushButton::clicked, this, [this] { engine.dropShortChapters(); });
+	connect(copyButton, &QPushButton::clicked, this, &LumarkDock::copyChapters);
+	connect(copyClipsButton, &QPushButton::clicked, this, &LumarkDock::copyClipNotes);
+	connect(exportButton, &QPushButton::clicked, this, [this] { engine.exportLists(); });
+	connect(folderButton, &QPushButton::clicked, this, &LumarkDock::openExportFolder);
+	connect(settingsButton, &QPushButton::clicked, this, [] { openSettingsDialog(nullptr); });
+}
+
+bool LumarkDock::eventFilter(QObject *watched, QEvent *event)
+{
+	if (watched == memoEdit && event->type() == QEvent::FocusOut)
+		commitMemo();
+	return QWidget::eventFilter(watched, event);
+}
+
+void LumarkDock::showMessage(const QString &text)
+{
+	messageLabel->setText(text);
+}
+
+void LumarkDock::refreshStatus()
+{
+	refreshMemoTarget();
+
+	const Session *running = engine.currentSession();
+	const bool ready = engine.isReady();
+
+	freeSessionButton->setVisible(ready && !obs_frontend_streaming_active() && !obs_frontend_recording_active());
+	const QString freeText =
+	    uiText(running && running->source == SessionSource::Free ? UiKey::EndFreeSession : UiKey::StartFreeSession);
+	if (freeSessionButton->text() != freeText)
+		freeSessionButton->setText(freeText);
+
+	QString status;
+	if (running) {
+		const char *key = running->source == SessionSource::Stream      ? UiKey::StatusStreaming
+				  : running->source == SessionSource::Recording ? UiKey::StatusRecording
+										: UiKey::StatusFree;
+		status = uiText(key).arg(fromUtf8(formatOffset(engine.offsetNow())));
+	} else {
+		status = uiText(UiKey::StatusIdle);
+	}
+	if (statusLabel->text() != status)
+		statusLabel->setText(status);
+
+	const BufferStatus buffer = engine.bufferStatus();
+	QString bufferText;
+	if (!ready) {
+		bufferText.clear();
+	} else if (buffer.enabled) {
+		const QString length = (buffer.seconds < 60 || buffer.seconds % 60 != 0)
+					   ? uiText(UiKey::BufferSeconds).arg(buffer.seconds)
+					   : uiText(UiKey::BufferMinutes).arg(buffer.seconds / 60);
+		QString memory;
+		if (buffer.estimate_mb > 0)
+			memory = uiText(buffer.capped_by_size ? UiKey::BufferMemoryCapped : UiKey::BufferMemory)
+				     .arg(buffer.estimate_mb);
+		bufferText = uiText(buffer.active ? UiKey::BufferOn : UiKey::BufferOff).arg(length, memory);
+	} else {
+		bufferText = uiText(UiKey::BufferDisabled);
+	}
+	if (bufferLabel->text() != bufferText)
+		bufferLabel->setText(bufferText);
+	bufferLabel->setToolTip(uiText(UiKey::BufferTip));
+
+	startBufferButton->setVisible(ready && buffer.enabled && !buffer.active);
+
+	InstantReplay &replay = engine.replayPlayer();
+	QString message = engine.statusText();
+	switch (replay.problem()) {
+	case InstantReplay::MediaNotFound:
+	case InstantReplay::NotMediaSource:
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayNoMedia);
+		break;
+	case InstantReplay::SceneNotPlaced:
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayNotPlaced);
+		break;
+	case InstantReplay::OpenFailed:
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayOpenFailed);
+		break;
+	case InstantReplay::TooShort:
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayTooShort);
+		break;
+	default:
+		break;
+	}
+	if (replay.state() != InstantReplay::Idle)
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayPlaying);
+	message = message.trimmed();
+	if (messageLabel->text() != message)
+		messageLabel->setText(message);
+
+	stopReplayButton->setEnabled(replay.state() != InstantReplay::Idle);
+
+	const RecapStatus recap = engine.recapPlayer().status();
+	QString recapText;
+	if (recap.running) {
+		const Session *session = engine.findSession(recap.sessionId);
+		const QString name = session ? QDateTime::fromMSecsSinceEpoch(session->start_wall_ms)
+						   .toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+					     : sessionDisplayName(recap.sessionId, false);
+		const char *kind = !session                                      ? UiKey::SessionFree
+				   : session->source == SessionSource::Stream    ? UiKey::SessionStream
+				   : session->source == SessionSource::Recording ? UiKey::SessionRecord
+										 : UiKey::SessionFree;
+		recapText = uiText(UiKey::RecapPlaying)
+				.arg(name, uiText(kind), QString::number(recap.index), QString::number(recap.count));
+	} else if (recap.empty) {
+		recapText = uiText(UiKey::RecapEmpty);
+	}
+	if (recapLabel->text() != recapText)
+		recapLabel->setText(recapText);
+}
+
+void LumarkDock::refreshMemoTarget()
+{
+	if (memoUpdating)
+		return;
+	QString targetSession;
+	int64_t targetEntry = 0;
+	int32_t targetNumber = 0;
+	if (const Session *running = engine.currentSession()) {
+		for (const Entry &entry : running->entries) {
+			if (entry.kind == EntryKind::Press && entry.id > targetEntry) {
+				targetEntry = entry.id;
+				targetNumber = entry.number;
+			}
+		}
+		if (targetEntry != 0)
+			targetSession = fromUtf8(running->id);
+	}
+	const bool hasTarget = targetEntry != 0;
+	if (targetSession == memoTargetSession && targetEntry == memoTargetEntry) {
+		memoEdit->setEnabled(hasTarget);
+		return;
+	}
+	memoUpdating = true;
+	commitMemo();
+	memoTargetSession = targetSession;
+	memoTargetEntry = targetEntry;
+	memoEdit->clear();
+	memoDirty = false;
+	memoEdit->setEnabled(hasTarget);
+	memoLabel->setText(hasTarget
+			       ? uiText(UiKey::MemoTarget).arg(fromUtf8(pressLabel(engine.exportTexts(), targetNumber)))
+			       : uiText(UiKey::MemoNone));
+	memoUpdating = false;
+}
+
+void LumarkDock::commitMemo()
+{
+	if (!memoDirty || memoTargetEntry == 0 || memoTargetSession.isEmpty())
+		return;
+	memoDirty = false;
+	engine.setLabel(memoTargetEntry, memoEdit->text(), memoTargetSession);
+}
+
+void LumarkDock::confirmRemoveSession()
+{
+	const Session *viewed = engine.viewedSession();
+	if (!viewed || viewed->end_wall_ms == 0)
+		return;
+	// The question runs an event loop; the session may change meanwhile, the id stays.
+	const QString id = fromUtf8(viewed->id);
+	const auto answer = QMessageBox::question(this, uiText(UiKey::RemoveSessionTitle),
+						  uiText(UiKey::RemoveSessionText).arg(sessionCombo->currentText()),
+						  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+	if (answer != QMessageBox::Yes)
+		return;
+	if (!engine.removeSession(id))
+		showMessage(uiText(UiKey::MsgSessionNotRemoved));
+}
+
+void LumarkDock::copyChapters()
+{
+	const Session *viewed = engine.viewedSession();
+	if (!viewed)
+		return;
+	QApplication::clipboard()->setText(fromUtf8(chapterText(*viewed, "\n")));
+	showMessage(uiText(UiKey::MsgCopied));
+}
+
+void LumarkDock::copyClipNotes()
+{
+	const Session *viewed = engine.viewedSession();
+	if (!viewed)
+		return;
+	QApplication::clipboard()->setText(fromUtf8(buildNotesText(*viewed, engine.exportTexts())));
+	showMessage(uiText(UiKey::MsgClipsCopied));
+}
+
+void LumarkDock::openExportFolder()
+{
+	const Session *viewed = engine.viewedSession();
+	if (!viewed)
+		return;
+	const QString folder = exportFolder(*viewed);
+	if (!folder.isEmpty())
+		QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void LumarkDock::logWidths()
+{
+	if (widthsLogged)
+		return;
+	widthsLogged = true;
+	content->ensurePolished();
+	if (content->layout())
+		content->layout()->activate();
+	pluginLog(LOG_INFO, "dock min width %d", content->minimumSizeHint().width());
+	pluginLog(LOG_INFO, "dock width %d", width());
+}

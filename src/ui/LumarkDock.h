@@ -1,16 +1,108 @@
 #pragma once
 
+#include <QPoint>
+#include <QString>
 #include <QWidget>
 
-// The plug-in's dock panel.
+#include <cstdint>
+#include <utility>
+
+class Engine;
+class DockContent;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+class QTableWidgetItem;
+class QTimer;
+struct Entry;
+struct Session;
+
+// The plug-in's dock panel: the press buttons, the memo, the status lines and the session editor.
+// Everything it shows is read from the Engine; every action is one Engine call.
 class LumarkDock : public QWidget {
 	Q_OBJECT
 
 public:
-	explicit LumarkDock(QWidget *parent = nullptr);
+	// The Engine defaults to the module's single instance.
+	explicit LumarkDock(QWidget *parent = nullptr, Engine *engine = nullptr);
+	~LumarkDock() override;
+
 	QSize sizeHint() const override;
 
-public slots:
-	// One pass after the frontend has laid out its docks.
-	void layoutOnce();
+	// The one pass after the frontend has finished loading.
+	void layoutOnce() { logWidths(); }
+
+	void refreshStatus();
+	void refreshMemoTarget();
+	void commitMemo();
+	void logWidths();
+
+	void rebuildSessionCombo();
+	void rebuildTable();
+	int64_t selectedEntryId() const;
+
+	// Shown form of a session id: "2024-05-01 21:07" (or with seconds) for the ids the Engine makes.
+	static QString sessionDisplayName(const QString &id, bool withSeconds);
+	// Text and tool tip of the clip column.
+	static std::pair<QString, QString> clipCellText(const Entry &entry, const Session &session, Engine &engine);
+
+protected:
+	bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+	friend struct LumarkDockTestAccess;
+
+	void buildLayout();
+	void connectActions();
+	void confirmRemoveSession();
+	void refreshEditControls();
+	void refreshChapterCheck();
+	void onItemChanged(QTableWidgetItem *item);
+	void showEntryMenu(const QPoint &point);
+	void applyShiftText();
+	void onSessionActivated(int index);
+	void showMessage(const QString &text);
+	void copyChapters();
+	void copyClipNotes();
+	void openExportFolder();
+
+	Engine &engine;
+	DockContent *content = nullptr;
+
+	QPushButton *pressButton = nullptr;
+	QPushButton *markOnlyButton = nullptr;
+	QPushButton *replayButton = nullptr;
+	QPushButton *stopReplayButton = nullptr;
+	QLabel *memoLabel = nullptr;
+	QLineEdit *memoEdit = nullptr;
+	QPushButton *freeSessionButton = nullptr;
+	QLabel *statusLabel = nullptr;
+	QLabel *bufferLabel = nullptr;
+	QPushButton *startBufferButton = nullptr;
+	QLabel *messageLabel = nullptr;
+	QLabel *recapLabel = nullptr;
+	QComboBox *sessionCombo = nullptr;
+	QPushButton *removeSessionButton = nullptr;
+	QTableWidget *entryTable = nullptr;
+	QLineEdit *shiftEdit = nullptr;
+	QPushButton *shiftToSelectedButton = nullptr;
+	QLineEdit *urlEdit = nullptr;
+	QLabel *checkLabel = nullptr;
+	QPushButton *dropShortButton = nullptr;
+	QPushButton *copyButton = nullptr;
+	QPushButton *copyClipsButton = nullptr;
+	QPushButton *exportButton = nullptr;
+	QPushButton *folderButton = nullptr;
+	QPushButton *settingsButton = nullptr;
+	QTimer *statusTimer = nullptr;
+	QTimer *tableRetryTimer = nullptr;
+
+	QString memoTargetSession;
+	int64_t memoTargetEntry = 0;
+	bool memoDirty = false;
+	bool memoUpdating = false;
+	bool tableRebuilding = false;
+	bool widthsLogged = false;
 };

@@ -2,10 +2,61 @@
 
 #include <QDialog>
 
-// Every setting of the plug-in in one modal dialog.
+class Engine;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QSpinBox;
+
+// Every setting of the plug-in in one modal dialog, plus the buttons that make the replay and
+// recap scenes. OK writes everything back; Cancel leaves the settings as they were.
 class SettingsDialog : public QDialog {
 	Q_OBJECT
 
 public:
-	explicit SettingsDialog(QWidget *parent = nullptr);
+	// The Engine defaults to the module's single instance.
+	explicit SettingsDialog(QWidget *parent = nullptr, Engine *engine = nullptr);
+
+	void accept() override;
+
+private:
+	friend struct SettingsDialogTestAccess;
+
+	void buildLayout();
+	void loadValues();
+	void refillLists();
+	void setupReplayScene(bool add);
+	void setupRecap(bool add);
+	void pickExportFolder();
+
+	Engine &engine;
+
+	QCheckBox *pressClip = nullptr;
+	QCheckBox *pressReplay = nullptr;
+	QCheckBox *sceneMarks = nullptr;
+	QCheckBox *marksStart = nullptr;
+	QCheckBox *marksSong = nullptr;
+	QCheckBox *marksTopic = nullptr;
+	QCheckBox *marksExternal = nullptr;
+	QCheckBox *recordChapters = nullptr;
+	QListWidget *ignoreScenes = nullptr;
+	QCheckBox *autoBuffer = nullptr;
+	QLabel *bufferNote = nullptr;
+	QCheckBox *renameFiles = nullptr;
+	QLineEdit *exportDir = nullptr;
+	QSpinBox *replaySeconds = nullptr;
+	QSpinBox *replaySpeed = nullptr;
+	QSpinBox *replayRepeat = nullptr;
+	QLineEdit *vantorStart = nullptr;
+	QLineEdit *vantorEnd = nullptr;
+	QComboBox *replayScene = nullptr;
+	QComboBox *replayMedia = nullptr;
+	QLabel *replayResult = nullptr;
+	QComboBox *recapScene = nullptr;
+	QComboBox *recapMedia = nullptr;
+	QComboBox *recapText = nullptr;
+	QSpinBox *recapSeconds = nullptr;
+	QLabel *recapResult = nullptr;
 };

@@ -3,7 +3,9 @@
 #include "module/ModuleCore.h"
 
 #include <gtest/gtest.h>
-#include <obs.h>
+#include <obs.hpp>
+
+#include <vector>
 
 #include <QApplication>
 #include <QProcess>
@@ -58,6 +60,33 @@ int main(int argc, char **argv)
 
 	FrontendDouble::reset();
 	freeModuleLocale();
+	// Sources released by the tests are destroyed on libobs's own task thread; let it finish
+	// before the core goes away under it.
+	obs_wait_for_destroy_queue();
+	// libobs destroys what is left at shutdown in list order, and a scene destroyed after its items'
+	// sources releases freed memory. Empty the leftover scenes first so a test that leaks a scene
+	// shows up in the log instead of crashing the whole run.
+	obs_enum_all_sources(
+	    [](void *, obs_source_t *source) {
+		    fprintf(stderr, "test run left a source behind: %s (%s)\n", obs_source_get_name(source),
+			    obs_source_get_id(source));
+		    obs_scene_t *scene = obs_group_or_scene_from_source(source);
+		    if (scene) {
+			    std::vector<OBSSceneItem> items;
+			    obs_scene_enum_items(
+				scene,
+				[](obs_scene_t *, obs_sceneitem_t *item, void *param) {
+					static_cast<std::vector<OBSSceneItem> *>(param)->emplace_back(item);
+					return true;
+				},
+				&items);
+			    for (OBSSceneItem &item : items)
+				    obs_sceneitem_remove(item);
+		    }
+		    return true;
+	    },
+	    nullptr);
+	obs_wait_for_destroy_queue();
 	obs_shutdown();
 	if (display) {
 		display->terminate();

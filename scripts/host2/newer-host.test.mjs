@@ -1,0 +1,193 @@
+// Scenarios only OBS 30.2+ can run: recording chapters (Hybrid MP4), the chapter warning with a
+// recording format that takes none, and the dock added by id. Run by "scripts/host2.sh e2e" with
+// the end-to-end harness; on any other host they skip.
+import { describe, it, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { execFileSync } from 'node:child_process';
+import * as H from '../../tests/e2e/harness.mjs';
+import { call } from '../../tests/e2e/common.mjs';
+
+const onHost2 = process.env.LUMARK_E2E_HOST === 'obs30-qt6';
+const skip = onHost2 ? false : 'needs OBS 30.2+ (scripts/host2.sh e2e)';
+const CHAPTER_WARNING =
+	'[lumark] 録画にチャプターを入れられませんでした（録画の形式がハイブリッド MP4 ではない・一時停止中など）';
+const DOCK_ID = 'kelvaro_lumark_dock';
+
+function setRecordFormat(home, format) {
+	const file = path.join(home.obsDir, 'basic', 'profiles', 'CI', 'basic.ini');
+	const text = fs.readFileSync(file, 'utf8');
+	assert.match(text, /^RecFormat2=/m, 'the profile names OBS 30 recording format');
+	fs.writeFileSync(file, text.replace(/^RecFormat2=.*$/m, `RecFormat2=${format}`));
+}
+
+function ffprobeChapters(file) {
+	const [cmd, ...pre] = (process.env.LUMARK_E2E_FFPROBE || 'ffprobe').split(' ');
+	const out = execFileSync(cmd, [...pre, '-v', 'error', '-show_chapters', '-of', 'json', file], { encoding: 'utf8' });
+	return JSON.parse(out).chapters ?? [];
+}
+
+function countOf(text, needle) {
+	return text.split(needle).length - 1;
+}
+
+async function pressMarks(t, h, labels) {
+	for (const label of labels) {
+		const r = await call(t, h, 'Press', { mode: 'mark', label });
+		if (!r) return false;
+		assert.equal(r.ok, true, `Press ${label}: ${r.error}`);
+	}
+	return true;
+}
+
+// Decodes the dock part of QMainWindow::saveState (Qt 5/6 layout, big-endian QDataStream):
+// returns [{name, area, visible, floating, flagsAt}] with area 0 left, 1 right, 2 top, 3 bottom
+// and flagsAt the byte offset of the dock's state flags (bit 0 visible, bit 1 floating).
+export function docksInState(base64) {
+	const b = Buffer.from(base64, 'base64');
+	let o = 0;
+	const u8 = () => b[o++];
+	const i32 = () => ((o += 4), b.readInt32BE(o - 4));
+	const qstr = () => {
+		const n = b.readUInt32BE(o);
+		o += 4;
+		if (n === 0xffffffff) return '';
+		const s = Buffer.from(b.subarray(o, o + n)).swap16().toString('utf16le');
+		o += n;
+		return s;
+	};
+	const out = [];
+	const info = (area) => {
+		const marker = u8();
+		if (marker === 0xfa) i32(); // tabbed: index of the current tab
+		else if (marker !== 0xfc) throw new Error(`unexpected marker ${marker} at ${o - 1}`);
+		u8(); // orientation
+		const count = i32();
+		for (let k = 0; k < count; k++) {
+			const m = u8();
+			if (m === 0xfb) {
+				const name = qstr();
+				const flagsAt = o;
+				const flags = u8();
+				i32(), i32(), i32(), i32();
+				out.push({ name, area, visible: !!(flags & 1), floating: !!(flags & 2), flagsAt });
+			} else if (m === 0xfc) {
+				i32(), i32(), i32(), i32();
+				info(area);
+			} else throw new Error(`unexpected item marker ${m} at ${o - 1}`);
+		}
+	};
+	if (i32() !== 0xff) throw new Error('not a QMainWindow state');
+	i32(); // version
+	if (u8() !== 0xfd) throw new Error('no dock widget state');
+	const areas = i32();
+	for (let a = 0; a < areas; a++) {
+		const area = i32();
+		i32(), i32(); // area size
+		info(area);
+	}
+	return out;
+}
+
+// OBS 30 keeps the main window's state in global.ini (31 moved it to user.ini).
+function savedDockState(home) {
+	for (const f of ['user.ini', 'global.ini']) {
+		const file = path.join(home.obsDir, f);
+		if (!fs.existsSync(file)) continue;
+		const text = fs.readFileSync(file, 'utf8');
+		const section = text.split(/^\[/m).find((s) => s.startsWith('BasicWindow]'));
+		const m = section?.match(/^DockState=(.*)$/m);
+		if (m) return { file, text, value: m[1].trim() };
+	}
+	return null;
+}
+
+describe('newer host: OBS 30.2 recording chapters and docks', { skip, timeout: 300000 }, () => {
+	let h;
+	after(async () => {
+		if (h) await h.close();
+		h = null;
+	});
+
+	it('a Hybrid MP4 recording gets one chapter per mark, named by the mark', async (t) => {
+		h = await H.launch({ prepare: (home) => setRecordFormat(home, 'hybrid_mp4') });
+		if (!(await call(t, h, 'GetStatus'))) return;
+		await H.startRecord(h);
+		const labels = ['first topic', 'ゲスト登場', 'a "quoted" ending'];
+		if (!(await pressMarks(t, h, labels))) return;
+		const status = await H.vendor(h.obs, 'GetStatus');
+		assert.equal(status.record_chapters_added, labels.length, 'GetStatus counts the chapters');
+		await H.sleep(1500); // keep the last chapter inside the recorded time
+		const stopped = await H.stopRecord(h);
+		const file = stopped.data.outputPath;
+		assert.match(file, /\.mp4$/, `recorded as MP4: ${file}`);
+		const chapters = ffprobeChapters(file);
+		const ours = chapters.filter((c) => labels.includes(c.tags?.title));
+		assert.deepEqual(
+			ours.map((c) => c.tags.title),
+			labels,
+			`chapters in order: ${JSON.stringify(chapters.map((c) => c.tags?.title))}`,
+		);
+		// OBS may add its own opening chapter at 0:00; nothing else is allowed.
+		const others = chapters.filter((c) => !labels.includes(c.tags?.title));
+		assert.ok(others.length <= 1 && others.every((c) => Number(c.start_time) === 0), `other chapters: ${JSON.stringify(others)}`);
+		const starts = ours.map((c) => Number(c.start_time));
+		assert.deepEqual(starts, [...starts].sort((a, b) => a - b), 'chapter times ascend');
+		assert.equal(countOf(H.allLogText(h.home), CHAPTER_WARNING), 0, 'no chapter warning with Hybrid MP4');
+		await h.close();
+		h = null;
+	});
+
+	it('an MKV recording warns once per recording that chapters are unavailable', async (t) => {
+		h = await H.launch({ prepare: (home) => setRecordFormat(home, 'mkv') });
+		if (!(await call(t, h, 'GetStatus'))) return;
+		await H.startRecord(h);
+		if (!(await pressMarks(t, h, ['one', 'two', 'three']))) return;
+		assert.equal((await H.vendor(h.obs, 'GetStatus')).record_chapters_added, 0);
+		await H.waitFor(() => countOf(H.latestLogText(h.home), CHAPTER_WARNING) >= 1, { what: 'the chapter warning' });
+		await H.sleep(500);
+		assert.equal(countOf(H.latestLogText(h.home), CHAPTER_WARNING), 1, 'one warning for three marks');
+		await H.stopRecord(h);
+
+		await H.startRecord(h);
+		await pressMarks(t, h, ['four', 'five']);
+		await H.waitFor(() => countOf(H.latestLogText(h.home), CHAPTER_WARNING) >= 2, { what: 'the second recording\'s warning' });
+		await H.sleep(500);
+		assert.equal(countOf(H.latestLogText(h.home), CHAPTER_WARNING), 2, 'once more for the second recording');
+		await H.stopRecord(h);
+		await h.close();
+		h = null;
+	});
+
+	it('the dock is added by id, docks itself on the right on the first run, and only then', async () => {
+		h = await H.launch();
+		const configJson = path.join(h.home.pluginConfig, 'config.json');
+		await H.waitFor(() => fs.existsSync(configJson) && H.readJson(configJson).dock_shown === true, {
+			timeout: 15000,
+			what: 'dock_shown in config.json',
+		});
+		assert.equal((await h.stop()).clean, true);
+		const state = savedDockState(h.home);
+		assert.ok(state, 'OBS saved its dock state');
+		const docks = docksInState(state.value);
+		const dock = docks.find((d) => d.name === DOCK_ID);
+		assert.ok(dock, `a dock named by the id ${DOCK_ID} in ${JSON.stringify(docks)}`);
+		assert.deepEqual({ area: dock.area, visible: dock.visible, floating: dock.floating }, { area: 1, visible: true, floating: false });
+
+		// The user closes the dock; the next start must leave it closed.
+		const bytes = Buffer.from(state.value, 'base64');
+		bytes[dock.flagsAt] &= ~1;
+		fs.writeFileSync(state.file, state.text.replace(state.value, bytes.toString('base64')));
+		await h.restart();
+		await H.sleep(1000);
+		assert.equal((await h.stop()).clean, true);
+		const later = docksInState(savedDockState(h.home).value).find((d) => d.name === DOCK_ID);
+		assert.ok(later, 'the dock is still known to OBS');
+		assert.equal(later.visible, false, 'a closed dock stays closed on the next start');
+		assert.equal(H.readJson(configJson).dock_shown, true);
+		assert.equal(countOf(H.allLogText(h.home), H.LOADED_LINE), 2);
+		await h.close();
+		h = null;
+	});
+});

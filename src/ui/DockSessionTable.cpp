@@ -1,0 +1,367 @@
+// The session editor half of the dock: session chooser, entry table, shift and chapter check.
+
+#include "ui/LumarkDock.h"
+
+#include "engine/Engine.h"
+#include "lists/ChapterCheck.h"
+#include "lists/Lists.h"
+#include "lists/TextFormat.h"
+#include "session/Session.h"
+#include "ui/ShowFile.h"
+#include "ui/UiText.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTableWidget>
+#include <QTimer>
+
+namespace {
+
+enum Column { ColChapter = 0, ColTime = 1, ColKind = 2, ColLabel = 3, ColClip = 4 };
+
+QString fromUtf8(const std::string &s)
+{
+	return QString::fromUtf8(s.data(), int(s.size()));
+}
+
+QString offsetText(int64_t ms)
+{
+	return fromUtf8(formatOffset(ms));
+}
+
+QTableWidgetItem *makeItem(const QString &text, Qt::ItemFlags flags)
+{
+	auto *item = new QTableWidgetItem(text);
+	item->setFlags(flags);
+	return item;
+}
+
+} // namespace
+
+QString LumarkDock::sessionDisplayName(const QString &id, bool withSeconds)
+{
+	if (id.size() <= 18 || id.at(10) != QLatin1Char('_'))
+		return id;
+	QString text = id.left(10) + QLatin1Char(' ') + id.mid(11, 2) + QLatin1Char(':') + id.mid(14, 2);
+	if (withSeconds)
+		text += QLatin1Char(':') + id.mid(17, 2);
+	return text;
+}
+
+std::pair<QString, QString> LumarkDock::clipCellText(const Entry &entry, const Session &session, Engine &engine)
+{
+	switch (entry.clip.state) {
+	case ClipState::Waiting:
+		return {uiText(UiKey::ClipWaiting), QString()};
+	case ClipState::Failed:
+		return {uiText(UiKey::ClipFailed), uiText(UiKey::ClipFailedTip)};
+	case ClipState::NoBuffer:
+		return {uiText(UiKey::ClipNoBuffer), uiText(UiKey::ClipNoBufferTip)};
+	case ClipState::Saved: {
+		if (entry.clip.shared_with != 0) {
+			const Entry *owner = session.findEntry(entry.clip.shared_with);
+			const QString ownerLabel =
+			    owner ? fromUtf8(pressLabel(engine.exportTexts(), owner->number)) : QString();
+			return {uiText(UiKey::ClipShared).arg(ownerLabel), uiText(UiKey::ClipSharedTip)};
+		}
+		const QString path = fromUtf8(entry.clip.path);
+		const QString tip = QDir::toNativeSeparators(path) + QLatin1Char('\n') +
+				    uiText(UiKey::ClipRangeTip)
+					.arg(offsetText(entry.clip.start_ms - session.shift_ms),
+					     offsetText(entry.clip.end_ms - session.shift_ms));
+		return {fromUtf8(fileNameOf(entry.clip.path)), tip};
+	}
+	default:
+		return {QString(), QString()};
+	}
+}
+
+void LumarkDock::rebuildSessionCombo()
+{
+	const bool wasBlocked = sessionCombo->blockSignals(true);
+	sessionCombo->clear();
+
+	const Session *running = engine.currentSession();
+	const QString runningId = running ? fromUtf8(running->id) : QString();
+	const QStringList ids = engine.sessionIds();
+	const QString viewedId = engine.viewedSessionId();
+
+	// Ids started in the same minute only differ in their seconds.
+	QHash<QString, int> perMinute;
+	for (const QString &id : ids)
+		++perMinute[id.left(16)];
+
+	int viewedIndex = -1;
+	for (const QString &id : ids) {
+		QString text = sessionDisplayName(id, perMinute.value(id.left(16)) > 1);
+		if (!runningId.isEmpty() && id == runningId)
+			text = uiText(UiKey::SessionNow).arg(text);
+		if (id == viewedId && viewedIndex < 0)
+			viewedIndex = sessionCombo->count();
+		sessionCombo->addItem(text, id);
+	}
+	if (sessionCombo->count() == 0)
+		sessionCombo->addItem(uiText(UiKey::NoSessions), QString());
+	sessionCombo->setCurrentIndex(viewedIndex >= 0 ? viewedIndex : 0);
+	sessionCombo->blockSignals(wasBlocked);
+}
+
+void LumarkDock::onSessionActivated(int index)
+{
+	const QString id = sessionCombo->itemData(index).toString();
+	if (!id.isEmpty())
+		engine.viewSession(id);
+}
+
+void LumarkDock::rebuildTable()
+{
+	// Never pull the rows out from under an open cell editor; try again once it has closed.
+	QWidget *focus = QApplication::focusWidget();
+	QWidget *viewport = entryTable->viewport();
+	if (focus && focus != entryTable && focus != viewport && viewport->isAncestorOf(focus)) {
+		tableRetryTimer->start();
+		return;
+	}
+
+	const int64_t keepId = selectedEntryId();
+	tableRebuilding = true;
+
+	const Session *session = engine.viewedSession();
+	int keepRow = -1;
+	if (!session) {
+		entryTable->setRowCount(0);
+	} else {
+		const ExportTexts &texts = engine.exportTexts();
+		const QBrush grey(palette().color(QPalette::Disabled, QPalette::Text));
+		const Qt::ItemFlags plain = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+		entryTable->setRowCount(int(session->entries.size()));
+		for (int row = 0; row < int(session->entries.size()); ++row) {
+			const Entry &entry = session->entries[size_t(row)];
+
+			auto *chapter = makeItem(QString(), plain | Qt::ItemIsUserCheckable);
+			chapter->setCheckState(entry.chapter ? Qt::Checked : Qt::Unchecked);
+			chapter->setToolTip(uiText(UiKey::ColChapterTip));
+
+			const int64_t archive = entry.t_ms - session->shift_ms;
+			auto *time = makeItem(archive < 0 ? uiText(UiKey::TimeBeforeCut) : offsetText(archive), plain);
+			time->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.id));
+			time->setToolTip(uiText(UiKey::TimeStreamTip).arg(offsetText(entry.t_ms)));
+
+			const std::string kindText = entry.kind == EntryKind::Press ? pressLabel(texts, entry.number)
+										    : kindName(texts, entry.kind);
+			auto *kind = makeItem(fromUtf8(kindText), plain);
+
+			auto *label = makeItem(fromUtf8(entry.label), plain | Qt::ItemIsEditable);
+			label->setToolTip(uiText(UiKey::ColLabelTip));
+
+			const auto clipText = clipCellText(entry, *session, engine);
+			auto *clip = makeItem(clipText.first, plain);
+			clip->setToolTip(clipText.second);
+
+			if (!entry.chapter) {
+				for (QTableWidgetItem *item : {time, kind, label, clip})
+					item->setForeground(grey);
+			}
+			entryTable->setItem(row, ColChapter, chapter);
+			entryTable->setItem(row, ColTime, time);
+			entryTable->setItem(row, ColKind, kind);
+			entryTable->setItem(row, ColLabel, label);
+			entryTable->setItem(row, ColClip, clip);
+			if (keepId != 0 && entry.id == keepId)
+				keepRow = row;
+		}
+	}
+	if (keepRow >= 0)
+		entryTable->selectRow(keepRow);
+	else
+		entryTable->clearSelection();
+
+	tableRebuilding = false;
+	refreshEditControls();
+	refreshChapterCheck();
+
+	const QString viewedId = engine.viewedSessionId();
+	const int comboIndex = sessionCombo->findData(viewedId);
+	if (comboIndex < 0) {
+		if (!viewedId.isEmpty())
+			rebuildSessionCombo();
+	} else if (comboIndex != sessionCombo->currentIndex()) {
+		const QSignalBlocker blocker(sessionCombo);
+		sessionCombo->setCurrentIndex(comboIndex);
+	}
+}
+
+int64_t LumarkDock::selectedEntryId() const
+{
+	const QList<QTableWidgetItem *> selected = entryTable->selectedItems();
+	if (selected.isEmpty())
+		return 0;
+	const QTableWidgetItem *time = entryTable->item(selected.first()->row(), ColTime);
+	return time ? time->data(Qt::UserRole).toLongLong() : 0;
+}
+
+void LumarkDock::onItemChanged(QTableWidgetItem *item)
+{
+	if (tableRebuilding || !item)
+		return;
+	const QTableWidgetItem *time = entryTable->item(item->row(), ColTime);
+	if (!time)
+		return;
+	const int64_t id = time->data(Qt::UserRole).toLongLong();
+	if (item->column() == ColChapter)
+		engine.setChapter(id, item->checkState() == Qt::Checked);
+	else if (item->column() == ColLabel)
+		engine.setLabel(id, item->text());
+}
+
+void LumarkDock::applyShiftText()
+{
+	const QString text = shiftEdit->text().trimmed();
+	if (text.isEmpty()) {
+		engine.setShift(0);
+		return;
+	}
+	int64_t ms = 0;
+	if (!parseTimeText(text.toUtf8().toStdString(), ms)) {
+		showMessage(uiText(UiKey::MsgBadTime));
+		return;
+	}
+	engine.setShift(ms);
+}
+
+void LumarkDock::refreshEditControls()
+{
+	const Session *session = engine.viewedSession();
+	const bool viewed = session != nullptr;
+	for (QWidget *w : std::initializer_list<QWidget *>{shiftEdit, urlEdit, copyButton, exportButton, folderButton,
+							   dropShortButton, copyClipsButton})
+		w->setEnabled(viewed);
+	shiftToSelectedButton->setEnabled(viewed && selectedEntryId() != 0);
+	removeSessionButton->setEnabled(viewed && session->end_wall_ms != 0);
+	if (!viewed)
+		return;
+	if (!shiftEdit->hasFocus()) {
+		const int64_t shift = session->shift_ms;
+		const QString text = shift == 0  ? QString()
+				     : shift < 0 ? QLatin1Char('-') + offsetText(-shift)
+						 : offsetText(shift);
+		if (shiftEdit->text() != text)
+			shiftEdit->setText(text);
+	}
+	if (!urlEdit->hasFocus()) {
+		const QString url = fromUtf8(session->archive_url);
+		if (urlEdit->text() != url)
+			urlEdit->setText(url);
+	}
+}
+
+void LumarkDock::refreshChapterCheck()
+{
+	const Session *session = engine.viewedSession();
+	if (!session) {
+		checkLabel->clear();
+		checkLabel->setToolTip(QString());
+		checkLabel->setStyleSheet(QString());
+		dropShortButton->hide();
+		return;
+	}
+	const auto rows = chapterList(*session);
+	const std::vector<ChapterIssue> issues = checkChapters(*session);
+	QStringList lines;
+	bool tooShort = false;
+	for (const ChapterIssue &issue : issues) {
+		const bool rowKnown = issue.index >= 0 && size_t(issue.index) < rows.size();
+		switch (issue.problem) {
+		case ChapterIssueCode::TooFew:
+			lines << uiText(UiKey::CheckTooFew).arg(issue.sec);
+			break;
+		case ChapterIssueCode::FirstNotZero:
+			lines << uiText(UiKey::CheckFirstNotZero);
+			break;
+		case ChapterIssueCode::TooShort:
+			tooShort = true;
+			if (rowKnown) {
+				const auto &row = rows[size_t(issue.index)];
+				lines << uiText(UiKey::CheckTooShort)
+					     .arg(offsetText(row.offset_ms), fromUtf8(row.title),
+						  QString::number(issue.sec));
+			}
+			break;
+		case ChapterIssueCode::EmptyLabel:
+			if (rowKnown)
+				lines << uiText(UiKey::CheckEmptyLabel)
+					     .arg(offsetText(rows[size_t(issue.index)].offset_ms));
+			break;
+		}
+	}
+	if (lines.isEmpty()) {
+		checkLabel->setText(uiText(UiKey::CheckOk));
+		checkLabel->setToolTip(session->end_wall_ms != 0 ? QString() : uiText(UiKey::CheckLastLater));
+		checkLabel->setStyleSheet(QStringLiteral("color: #2e8b57;"));
+	} else {
+		checkLabel->setText(lines.size() == 1 ? uiText(UiKey::CheckOne).arg(lines.first())
+						      : uiText(UiKey::CheckMany).arg(lines.size()));
+		checkLabel->setToolTip(uiText(UiKey::CheckTitle) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
+		checkLabel->setStyleSheet(QStringLiteral("color: #c77700;"));
+	}
+	dropShortButton->setVisible(tooShort);
+}
+
+void LumarkDock::showEntryMenu(const QPoint &point)
+{
+	QTableWidgetItem *clicked = entryTable->itemAt(point);
+	if (!clicked)
+		return;
+	const int row = clicked->row();
+	entryTable->selectRow(row);
+	const int64_t id = selectedEntryId();
+	const Session *session = engine.viewedSession();
+	const Entry *entry = session ? session->findEntry(id) : nullptr;
+	if (!entry)
+		return;
+	const Entry *owner = session->clipOwner(*entry);
+	const QString path = owner && owner->clip.state == ClipState::Saved ? fromUtf8(owner->clip.path) : QString();
+	const bool hasFile = !path.isEmpty();
+
+	QMenu menu(this);
+	QAction *editLabel = menu.addAction(uiText(UiKey::MenuEditLabel));
+	QAction *shiftHere = menu.addAction(uiText(UiKey::MenuShiftHere));
+	QAction *replay = menu.addAction(uiText(UiKey::MenuReplay));
+	replay->setEnabled(hasFile);
+	QAction *showFile = menu.addAction(uiText(UiKey::MenuShowFile));
+	showFile->setEnabled(hasFile);
+	menu.addSeparator();
+	QAction *remove = menu.addAction(uiText(UiKey::MenuRemove));
+
+	QAction *chosen = menu.exec(entryTable->viewport()->mapToGlobal(point));
+	// The menu ran an event loop: only the id and the path taken before it are trusted now.
+	if (!chosen)
+		return;
+	if (chosen == editLabel) {
+		if (QTableWidgetItem *label = entryTable->item(row, ColLabel))
+			entryTable->editItem(label);
+	} else if (chosen == shiftHere) {
+		engine.setShiftToEntry(id);
+	} else if (chosen == replay) {
+		if (!engine.replayEntry(id))
+			showMessage(uiText(UiKey::ReplayCouldNot));
+	} else if (chosen == showFile) {
+		if (QFileInfo::exists(path))
+			showFileInFileManager(path);
+		else
+			showMessage(uiText(UiKey::MsgFileGone));
+	} else if (chosen == remove) {
+		if (QMessageBox::question(this, uiText(UiKey::MenuRemoveTitle), uiText(UiKey::MenuRemoveText),
+					  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+			engine.removeEntry(id);
+	}
+}

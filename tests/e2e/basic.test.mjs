@@ -1,0 +1,203 @@
+// Load, presses in free sessions, batching of saves, the press hotkey and saves made by OBS itself.
+import { describe, it, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import * as H from './harness.mjs';
+import * as L from './lists-model.mjs';
+import { call, getSession, entryById, expectLists } from './common.mjs';
+
+// A scenario that failed half-way may leave its free session running; the next starts afresh.
+async function endFree(h) {
+	try {
+		await H.vendor(h.obs, 'EndFreeSession');
+	} catch {
+		/* no vendor: the scenario skips itself */
+	}
+}
+
+describe('free sessions in a real OBS', { timeout: 240000 }, () => {
+	let h;
+	before(async () => {
+		h = await H.launch();
+	});
+	after(async () => {
+		if (h) await h.close();
+	});
+
+	it('loads the plug-in', async () => {
+		await H.waitFor(() => H.latestLogText(h.home).includes(H.LOADED_LINE), { what: 'the loaded line', timeout: 5000 });
+		assert.doesNotMatch(H.latestLogText(h.home), /Failed to (load|initialize).*lumark/i);
+	});
+
+	it('GetStatus reports the buffer figures of the profile', async (t) => {
+		const st = await call(t, h, 'GetStatus');
+		if (!st) return;
+		assert.equal(st.ok, true);
+		assert.equal(st.session_id, '');
+		assert.equal(st.buffer.enabled, true, 'RecRB=true in the profile');
+		assert.equal(st.buffer.active, false);
+		assert.equal(st.buffer.seconds, H.BUFFER_SECONDS);
+		assert.equal(st.buffer.size_limit_mb, 256);
+
+		await H.startBuffer(h);
+		const on = await H.vendor(h.obs, 'GetStatus');
+		assert.equal(on.buffer.active, true);
+		assert.equal(on.buffer.seconds, H.BUFFER_SECONDS, 'max_time_sec of the running buffer');
+		assert.equal(on.buffer.size_limit_mb, 256);
+		const b = on.buffer;
+		if (b.video_kbps > 0) {
+			const est = Math.floor((b.seconds * (b.video_kbps + Math.max(0, b.audio_kbps))) / 8000);
+			assert.equal(b.estimate_mb, Math.min(est, 256));
+		} else assert.equal(b.estimate_mb, 0);
+		assert.equal(on.save_pending, false);
+	});
+
+	it('a press makes a free session with a saved, renamed clip and three lists', async (t) => {
+		if (!(await call(t, h, 'GetStatus'))) return;
+		await H.startBuffer(h);
+		await H.sleep(2000); // some seconds in the buffer
+		const from = h.events.mark();
+		const press = await call(t, h, 'Press', { label: 'first goal' });
+		if (!press) return;
+		assert.equal(press.ok, true, press.error);
+		const id = press.entry_id;
+		assert.ok(id >= 1);
+
+		const marked = (await h.events.waitVendor('Marked', { from }, (d) => d.entry_id === id)).data.eventData;
+		assert.equal(marked.kind, 2);
+		assert.equal(marked.number, 1);
+		assert.equal(marked.label, 'first goal');
+		assert.equal(marked.clip_state, 1, 'waiting for the save');
+		assert.equal('file' in marked, false);
+		const sid = marked.session_id;
+
+		const obsSaved = await h.events.waitObs('ReplayBufferSaved', { from });
+		const saved = (await h.events.waitVendor('ClipSaved', { from }, (d) => d.entry_id === id)).data.eventData;
+		assert.equal(saved.clip_state, 2);
+		assert.equal(saved.file, path.basename(obsSaved.data.savedReplayPath));
+
+		const s = await getSession(h, sid);
+		assert.equal(s.active, true);
+		assert.equal(s.source, 2, 'free session');
+		const e = entryById(s, id);
+		assert.equal(e.clip.state, 2);
+		assert.equal(e.clip.path, obsSaved.data.savedReplayPath);
+		assert.equal(e.clip.shared_with ?? 0, 0);
+		assert.ok(e.clip.end_ms >= e.t_ms && e.clip.end_ms - e.t_ms < 3000, `clip ends at the request (${e.clip.end_ms} vs ${e.t_ms})`);
+		assert.ok(e.clip.start_ms >= 0 && e.clip.start_ms < e.clip.end_ms);
+		assert.ok(e.clip.end_ms - e.clip.start_ms <= H.BUFFER_SECONDS * 1000);
+		assert.ok(fs.existsSync(e.clip.path));
+
+		const cur = await H.vendor(h.obs, 'GetStatus');
+		assert.equal(cur.session_id, sid);
+
+		const ended = h.events.mark();
+		const end = await H.vendor(h.obs, 'EndFreeSession');
+		assert.equal(end.ok, true, end.error);
+		const se = (await h.events.waitVendor('SessionEnded', { from: ended }, (d) => d.session_id === sid)).data.eventData;
+		assert.ok(se.length_ms >= e.t_ms);
+
+		// Renamed after the session and the mark, in the same folder.
+		const final = await getSession(h, sid);
+		const want = path.join(path.dirname(e.clip.path), `${L.clipBaseName(final, entryById(final, id))}${path.extname(e.clip.path)}`);
+		await H.waitFor(() => fs.existsSync(want), { timeout: 8000, what: `renamed clip ${want}` });
+		assert.equal(fs.existsSync(e.clip.path), false, 'old name gone');
+		const after = await H.waitFor(async () => {
+			const s2 = await getSession(h, sid);
+			return entryById(s2, id).clip.path === want ? s2 : null;
+		}, { what: 'clip path follows the rename' });
+		assert.equal(after.active, false);
+		assert.ok(after.end_wall_ms > 0);
+
+		// The lists, rewritten once the clip had its name, with the new file name in them.
+		const lists = await expectLists(h, sid);
+		assert.equal(path.dirname(lists.csv), after.export_folder);
+		assert.ok(fs.readFileSync(lists.csv, 'utf8').includes(path.basename(want)));
+		assert.equal(fs.readFileSync(lists.timestamps, 'utf8'), `${L.formatOffset(e.t_ms)} first goal\r\n`);
+		const file = JSON.parse(fs.readFileSync(H.sessionFile(h.home, sid), 'utf8'));
+		assert.equal(file.id, sid);
+		assert.equal(file.entries.find((x) => x.id === id).clip.path, want);
+	});
+
+	it('three quick presses share saves: the first owns its file, the later two share the next', async (t) => {
+		await endFree(h);
+		await H.startBuffer(h);
+		const from = h.events.mark();
+		const p1 = await call(t, h, 'Press', { label: 'one' });
+		if (!p1) return;
+		const p2 = await H.vendor(h.obs, 'Press', { label: 'two' });
+		const p3 = await H.vendor(h.obs, 'Press', { label: 'three' });
+		for (const p of [p1, p2, p3]) assert.equal(p.ok, true, p.error);
+
+		const ids = [p1.entry_id, p2.entry_id, p3.entry_id];
+		const saved = await Promise.all(ids.map((id) => h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === id)));
+		const obsSaves = h.events.items.slice(from).filter((i) => i.name === 'ReplayBufferSaved');
+		assert.equal(obsSaves.length, 2, 'one save for the first press, one for the batch of two');
+		const [f1, f2] = obsSaves.map((i) => i.data.savedReplayPath);
+		assert.notEqual(f1, f2);
+		assert.equal(saved[0].data.eventData.file, path.basename(f1));
+		assert.equal(saved[1].data.eventData.file, path.basename(f2));
+		assert.equal(saved[2].data.eventData.file, path.basename(f2), 'the shared clip reports the owner file');
+
+		const sid = saved[0].data.eventData.session_id;
+		const s = await getSession(h, sid);
+		const [e1, e2, e3] = ids.map((id) => entryById(s, id));
+		assert.deepEqual([e1.number, e2.number, e3.number], [1, 2, 3]);
+		assert.equal(e1.clip.path, f1);
+		assert.equal(e2.clip.path, f2);
+		assert.equal(e2.clip.shared_with ?? 0, 0);
+		assert.equal(e3.clip.path, '');
+		assert.equal(e3.clip.shared_with, e2.id);
+		for (const e of [e1, e2, e3]) assert.equal(e.clip.state, 2);
+
+		const end = await H.vendor(h.obs, 'EndFreeSession');
+		assert.equal(end.ok, true, end.error);
+		await expectLists(h, sid);
+	});
+
+	it('the press hotkey presses, and a save made by OBS becomes a numbered press', async (t) => {
+		await endFree(h);
+		await H.startBuffer(h);
+		const { hotkeys } = await h.obs.call('GetHotkeyList');
+		if (!hotkeys.includes('kelvaro_lumark.press')) return t.skip('the press hotkey is not registered in this build');
+		if (!(await H.vendorHas(h.obs, 'GetStatus'))) return t.skip('the vendor is not available in this build');
+
+		let from = h.events.mark();
+		await h.obs.call('TriggerHotkeyByName', { hotkeyName: 'kelvaro_lumark.press' });
+		const m = (await h.events.waitVendor('Marked', { from }, (d) => d.kind === 2)).data.eventData;
+		assert.equal(m.number, 1, 'first press of a new free session');
+		assert.equal(m.label, L.pressLabel(1));
+		assert.equal(m.clip_state, 1);
+		const sid = m.session_id;
+		await h.events.waitVendor('ClipSaved', { from }, (d) => d.entry_id === m.entry_id);
+
+		from = h.events.mark();
+		await h.obs.call('SaveReplayBuffer');
+		const obsSaved = await h.events.waitObs('ReplayBufferSaved', { from });
+		const m2 = (await h.events.waitVendor('Marked', { from }, (d) => d.kind === 2)).data.eventData;
+		const c2 = (await h.events.waitVendor('ClipSaved', { from }, (d) => d.entry_id === m2.entry_id)).data.eventData;
+		assert.equal(m2.session_id, sid);
+		assert.equal(m2.number, 2);
+		assert.equal(m2.clip_state, 2, 'already saved when marked');
+		assert.equal(m2.file, path.basename(obsSaved.data.savedReplayPath));
+		assert.equal(c2.file, m2.file);
+		const s = await getSession(h, sid);
+		const e = entryById(s, m2.entry_id);
+		assert.equal(e.label, L.pressLabel(2));
+		assert.equal(e.clip.path, obsSaved.data.savedReplayPath);
+		assert.equal(e.clip.end_ms, e.t_ms, 'a save by OBS ends its clip at the estimated request');
+
+		const end = await H.vendor(h.obs, 'EndFreeSession');
+		assert.equal(end.ok, true, end.error);
+	});
+
+	it('stops cleanly on SIGINT and logs the unload', async () => {
+		await H.stopBuffer(h);
+		const r = await h.stop();
+		assert.equal(r.clean, true, 'OBS exited by itself');
+		const log = H.latestLogText(h.home);
+		assert.ok(log.includes(H.UNLOADED_LINE), 'unloaded line');
+		assert.ok(log.indexOf(H.LOADED_LINE) < log.indexOf(H.UNLOADED_LINE));
+	});
+});

@@ -1,0 +1,199 @@
+// Instant replay on a real stream, the recap, and the latency figures of the whole road of a press.
+import { describe, it, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import * as H from './harness.mjs';
+import { call, getSession, entryById } from './common.mjs';
+
+const REPLAY_SCENE = 'Lumark Replay';
+const REPLAY_MEDIA = 'Lumark Replay Media';
+const RECAP_SCENE = 'Lumark Recap';
+const RECAP_MEDIA = 'Lumark Recap Media';
+const ROUNDS = Number(process.env.LUMARK_E2E_ROUNDS ?? 10);
+
+async function setColour(h, name, color) {
+	await h.obs.call('SetInputSettings', { inputName: name, inputSettings: { color } });
+}
+
+async function program(h, name) {
+	const from = h.events.mark();
+	await h.obs.call('SetCurrentProgramScene', { sceneName: name });
+	await h.events.waitObs('CurrentProgramSceneChanged', { from }, (d) => d.sceneName === name);
+}
+
+describe('playback on stream', { timeout: 420000 }, () => {
+	let h;
+	let rtmp;
+	let haveVantor = false;
+	let replayReady = false;
+	const figures = { obsSave: [], pressSaved: [], replay: [] };
+
+	before(async () => {
+		rtmp = await H.startNginx();
+		const vantorSo = process.env.LUMARK_E2E_VANTOR_SO;
+		h = await H.launch({
+			prepare: (home) => {
+				if (vantorSo && fs.existsSync(vantorSo)) {
+					H.installPlugin(home, { so: vantorSo, data: null }, 'vantor-standin');
+					haveVantor = true;
+				}
+			},
+		});
+	});
+	after(async () => {
+		if (h) await h.close();
+		await H.stopNginx(rtmp);
+	});
+
+	it('a replay-mode press plays the saved clip on stream and hides it again', async (t) => {
+		const cfg = await call(t, h, 'SetConfig', { replay_seconds: 8, replay_speed: 100, replay_repeat: 1, vantor_start: 'replay start', vantor_end: 'replay end' });
+		if (!cfg) return;
+		const setup = await call(t, h, 'SetupReplayScene', { add_to_current: true });
+		if (!setup) return;
+		assert.equal(setup.ok, true, setup.error);
+		assert.equal(setup.error, '');
+		replayReady = true;
+		let st = await H.vendor(h.obs, 'GetStatus');
+		assert.equal(st.replay_placed, 1);
+		assert.equal(st.replay_visible, 0);
+		if (haveVantor) await h.obs.call('CreateInput', { sceneName: H.SCENES[1], inputName: 'Vantor', inputKind: 'vantor_source', inputSettings: {} });
+
+		await H.startStream(h, rtmp.url);
+		await H.startBuffer(h);
+		assert.equal(H.colourName(await H.sceneColour(h.obs, H.SCENES[0])), 'red');
+		await H.sleep(9500); // fill the buffer with red
+
+		const from = h.events.mark();
+		const p = await H.vendor(h.obs, 'Press', { mode: 'replay', label: 'replayed' });
+		assert.equal(p.ok, true, p.error);
+		const saved = (await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id)).data.eventData;
+		await setColour(h, 'Colour A', H.GREEN);
+		const started = (await h.events.waitVendor('ReplayStarted', { from, timeout: 20000 })).data.eventData;
+		assert.equal(started.entry_id, p.entry_id);
+		assert.equal(started.file, saved.file);
+		assert.equal(started.seconds, 8);
+		assert.equal(started.repeat, 1);
+		assert.ok(started.latency_ms > 0 && started.latency_ms < 20000, `latency ${started.latency_ms}`);
+
+		const shown = H.colourName(await H.sceneColour(h.obs, H.SCENES[0]));
+		st = await H.vendor(h.obs, 'GetStatus');
+		assert.equal(h.events.vendor('ReplayEnded', from).length, 0, 'still showing when looked at');
+		assert.equal(shown, 'red', 'the program shows the clip, not the live green');
+		assert.equal(st.replay_visible, 1);
+		assert.equal(st.replay_state, 3);
+		assert.equal(st.replay_latency_ms, started.latency_ms);
+
+		// The session ends while the clip shows: its file keeps OBS's name until the replay is over.
+		const s0 = await getSession(h, saved.session_id);
+		const original = entryById(s0, p.entry_id).clip.path;
+		await H.stopStream(h);
+		await h.events.waitVendor('SessionEnded', { from, timeout: 10000 });
+		await H.sleep(1500);
+		if (!h.events.vendor('ReplayEnded', from).length) assert.ok(fs.existsSync(original), 'not renamed while it plays');
+
+		const ended = (await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 })).data.eventData;
+		assert.equal(ended.entry_id, p.entry_id);
+		const endedAt = performance.now();
+		st = await H.vendor(h.obs, 'GetStatus');
+		assert.equal(st.replay_visible, 0);
+		assert.equal(st.replay_state, 0);
+		const media = await h.obs.call('GetInputSettings', { inputName: REPLAY_MEDIA });
+		assert.equal(media.inputSettings.local_file ?? '', '', 'the media source is unloaded');
+		assert.equal(H.colourName(await H.sceneColour(h.obs, H.SCENES[0])), 'green', 'live again');
+
+		await H.waitFor(async () => !fs.existsSync(original) && entryById(await getSession(h, saved.session_id), p.entry_id).clip.path !== original, {
+			what: 'the rename after the replay',
+			timeout: 4000,
+		});
+		assert.ok(performance.now() - endedAt < 4000);
+		assert.ok(fs.existsSync(entryById(await getSession(h, saved.session_id), p.entry_id).clip.path));
+
+		if (haveVantor) {
+			const lines = H.latestLogText(h.home).split('\n').filter((l) => l.includes('[vantor-standin] trigger'));
+			assert.deepEqual(
+				lines.map((l) => l.replace(/.*\[vantor-standin\] /, '').trim()),
+				['trigger kind=external key=replay start', 'trigger kind=external key=replay end'],
+			);
+		}
+		await setColour(h, 'Colour A', H.RED);
+	});
+
+	it(`measures save, clip and replay latencies (${ROUNDS} rounds)`, async (t) => {
+		if (!replayReady) return t.skip('needs the replay scene of the scenario before');
+		await call(t, h, 'SetConfig', { replay_seconds: 3, replay_speed: 200, replay_repeat: 1 });
+		await H.startStream(h, rtmp.url);
+		await H.startBuffer(h);
+		await H.sleep(4000);
+		for (let i = 0; i < ROUNDS; i++) {
+			let from = h.events.mark();
+			let t0 = performance.now();
+			await h.obs.call('SaveReplayBuffer');
+			const own = await h.events.waitObs('ReplayBufferSaved', { from, timeout: 20000 });
+			figures.obsSave.push(own.at - t0);
+			// The plug-in records that save as a press; let it settle before the next request.
+			await h.events.waitVendor('ClipSaved', { from, timeout: 10000 });
+			await H.sleep(300);
+
+			from = h.events.mark();
+			t0 = performance.now();
+			const p = await H.vendor(h.obs, 'Press', { mode: 'replay', label: `memo ${i + 1}` });
+			assert.equal(p.ok, true, p.error);
+			const cs = await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+			figures.pressSaved.push(cs.at - t0);
+			const rs = await h.events.waitVendor('ReplayStarted', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+			figures.replay.push(rs.data.eventData.latency_ms);
+			await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+			await H.sleep(300);
+		}
+		const from = h.events.mark();
+		await H.stopStream(h);
+		await h.events.waitVendor('SessionEnded', { from, timeout: 10000 });
+
+		const med = (a) => Math.round(H.median(a));
+		const lines = [
+			`end-to-end latencies, medians of ${ROUNDS} (ms):`,
+			`  OBS SaveReplayBuffer -> ReplayBufferSaved   ${med(figures.obsSave)}`,
+			`  Press -> ClipSaved                          ${med(figures.pressSaved)}`,
+			`  Press -> replay visible (latency_ms)        ${med(figures.replay)}`,
+			`  replay beyond the save (latency - save)     ${med(figures.replay) - med(figures.obsSave)}`,
+		];
+		for (const l of lines) t.diagnostic(l);
+		if (process.env.LUMARK_E2E_REPORT) fs.appendFileSync(process.env.LUMARK_E2E_REPORT, `${lines.join('\n')}\n`);
+		for (const v of [...figures.obsSave, ...figures.pressSaved, ...figures.replay]) assert.ok(v > 0 && v < 20000);
+		assert.ok(med(figures.replay) >= med(figures.pressSaved) - 200, 'a replay shows after its clip was saved');
+	});
+
+	it('the recap plays the clips of the last stream session while its scene is live', async (t) => {
+		if (!replayReady) return t.skip('needs the finished stream session of the scenarios before');
+		const setup = await call(t, h, 'SetupRecapScene', { add_to_current: false });
+		if (!setup) return;
+		if (!setup.ok) return t.skip(`the recap scene cannot be made on this OBS: ${setup.error}`);
+		const idle = await H.vendor(h.obs, 'GetRecapStatus');
+		assert.equal(idle.running, false);
+
+		await call(t, h, 'SetConfig', { recap_seconds: 3 });
+		const from = h.events.mark();
+		await program(h, RECAP_SCENE);
+		const c1 = (await h.events.waitVendor('RecapClip', { from, timeout: 20000 })).data.eventData;
+		const c2 = (await h.events.waitVendor('RecapClip', { from, timeout: 20000 }, (d) => d.index !== c1.index)).data.eventData;
+		assert.equal(c1.index, 1);
+		assert.equal(c2.index, 2);
+		assert.ok(c1.count >= 2);
+		assert.match(c1.memo, /^(memo \d+|replayed)$/);
+		assert.notEqual(c1.file, c2.file);
+		const rs = await H.vendor(h.obs, 'GetRecapStatus');
+		assert.equal(rs.running, true);
+		assert.equal(rs.count, c1.count);
+		assert.ok(rs.session_id);
+		const s = await getSession(h, rs.session_id);
+		assert.equal(s.source, 0, 'a stream session');
+		const files = s.entries.filter((e) => e.clip?.state === 2 && e.clip.path).map((e) => path.basename(e.clip.path));
+		assert.ok(files.includes(c1.file) && files.includes(c2.file), 'clips of that session');
+
+		await program(h, H.SCENES[0]);
+		await H.waitFor(async () => !(await H.vendor(h.obs, 'GetRecapStatus')).running, { what: 'the recap to stop', timeout: 3000 });
+		const media = await h.obs.call('GetInputSettings', { inputName: RECAP_MEDIA });
+		assert.equal(media.inputSettings.local_file ?? '', '', 'the recap media is unloaded');
+	});
+});
