@@ -220,6 +220,8 @@ TEST_F(RemoteRequests, SessionIdsWithPathCharactersNameNoSession)
 
 TEST_F(RemoteRequests, ListViewAndRemoveSessions)
 {
+	ASSERT_TRUE(engine->viewedSessionId().isEmpty());
+	EXPECT_TRUE(ok(call("ViewSession", R"({"session_id":""})"))); // nothing viewed, nothing asked for
 	const QString older = storedSession("2026-01-04_10-00-00", {{1000, "a"}});
 	const QString newer = storedSession("2026-01-05_10-00-00", {{1000, "b"}});
 	ASSERT_TRUE(ok(call("StartFreeSession")));
