@@ -72,9 +72,12 @@ OBS_EXPECTED=30.2.3
 # Everything OBS 30.2.3 and the plug-in's CMake need (libobs, obs-frontend-api, Qt6 Core/Gui/
 # Widgets/DBus), plus ccache for quick rebuilds and ffmpeg for ffprobe -show_chapters.
 PACKAGES="obs-studio libobs-dev qt6-base-dev cmake g++ make ccache xvfb xauth ffmpeg"
-BUILD_DIR=/var/lib/lumark-host2/build-qt6       # inside the chroot, kept between runs
-INSTALL_DIR=/var/lib/lumark-host2/plugins       # inside the chroot
-VANTOR_SO=/var/lib/lumark-host2/vantor-standin.so
+# Inside the chroot, kept between runs, one set per source tree (worktrees all mount at /src, and
+# a build folder shared between trees goes stale).
+TREE_KEY=$(printf '%s' "$SRC" | md5sum | cut -c1-10)
+BUILD_DIR=/var/lib/lumark-host2/$TREE_KEY/build-qt6
+INSTALL_DIR=/var/lib/lumark-host2/$TREE_KEY/plugins
+VANTOR_SO=/var/lib/lumark-host2/$TREE_KEY/vantor-standin.so
 LOAD_LINE="[lumark] plugin loaded successfully (version 0.2.1, build 2026-11-08b)"
 UNLOAD_LINE="[lumark] plugin unloaded"
 
@@ -289,6 +292,7 @@ build() {
 				-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$INSTALL_DIR >/dev/null
 		cmake --build $BUILD_DIR -j2
 		rm -rf $INSTALL_DIR
+		mkdir -p \$(dirname $VANTOR_SO)
 		cmake --install $BUILD_DIR >/dev/null
 		ldd $INSTALL_DIR/lumark-button/bin/64bit/lumark-button.so | grep -q libQt6Core
 		# The suite's stand-in for the companion camera plug-in, against this libobs.
