@@ -28,6 +28,9 @@
 #   LUMARK_HOST2_BIND     extra host folders, colon-separated, mounted at the same path inside
 #   LUMARK_HOST2_KEEP=1   keep the OBS home of check/exec (its path is printed)
 #   LUMARK_HOST2_TIMEOUT  seconds to wait for the websocket after starting OBS (default 180)
+#   LUMARK_E2E_TIMEOUT    e2e: limit for the whole suite in seconds (default 1500)
+#   LUMARK_E2E_FIGURES_HOST1  e2e: a file with the suite's figures from Debian 12's OBS 29; the
+#                         figures of both hosts are then printed side by side
 #
 # Paths are the same on both sides: the host's /tmp, the OBS home and LUMARK_HOST2_BIND folders
 # are bind-mounted at their own path inside the chroot, so file paths OBS reports (recordings,
@@ -155,7 +158,13 @@ end_processes() { # end_processes MARKER: TERM, then KILL what is left after 5 s
 
 # Leftovers of runs whose script is gone (killed before its trap ran).
 end_orphans() {
-	local f m owner
+	local f m owner d
+	for d in /tmp/lumark-host2-x.*; do
+		[ -d "$d" ] || continue
+		owner=${d#/tmp/lumark-host2-x.}
+		owner=${owner%%.*}
+		kill -0 "$owner" 2>/dev/null || rm -rf --one-file-system "$d"
+	done
 	for f in $(grep -lz '^LUMARK_HOST2_RUN=' /proc/[0-9]*/environ 2>/dev/null || true); do
 		m=$(tr '\0' '\n' <"$f" 2>/dev/null | grep -m1 '^LUMARK_HOST2_RUN=' || true)
 		owner=${m#LUMARK_HOST2_RUN=}
@@ -388,7 +397,7 @@ EOF
 ini_value() { # ini_value FILE SECTION KEY
 	awk -F= -v s="[$2]" -v k="$3" '
 		/^\[/ { in_s = ($0 == s); next }
-		in_s && $1 == k { sub(/^[^=]*=/, ""); print; exit }' "$1" 2>/dev/null
+		in_s && $1 == k { sub(/^[^=]*=/, ""); print; exit }' "$1" 2>/dev/null || true
 }
 
 free_port() {
@@ -416,7 +425,12 @@ start_obs() {
 	shift
 	if [ -n "${OBS_OUTPUT:-}" ]; then exec 8>"$OBS_OUTPUT"; else exec 8>&1; fi
 	display=$(free_display)
-	in_chroot XDG_CONFIG_HOME="$h" QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 \
+	# xvfb-run keeps its Xauthority in a temporary folder that it cannot remove when it is killed;
+	# give it one of ours (host and chroot share /tmp), removed by cleanup or by a later run.
+	local xtmp
+	xtmp=$(mktemp -d "/tmp/lumark-host2-x.$$.XXXXXX")
+	TEMP_DIRS+=("$xtmp")
+	in_chroot TMPDIR="$xtmp" XDG_CONFIG_HOME="$h" QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 \
 		${TZ:+TZ="$TZ"} \
 		"${PASS_ENV[@]}" xvfb-run -a -n "$display" -s "-screen 0 1280x720x24 -nolisten tcp" \
 		obs --multi --disable-shutdown-check --disable-missing-files-check --verbose \
@@ -549,7 +563,7 @@ launch() {
 	[ -n "$h" ] && [ -d "$h" ] || die "set XDG_CONFIG_HOME to an existing OBS home"
 	h=$(readlink -f "$h")
 	if [ "${LUMARK_HOST2_NO_BUILD:-}" = 1 ] && [ -f "$ROOT$INSTALL_DIR/lumark-button/bin/64bit/lumark-button.so" ]; then
-		: # built once by the caller for a whole suite
+		end_orphans # built once by the caller for a whole suite
 	else
 		prepare
 		build
