@@ -16,8 +16,9 @@
 #                   build into that home, derives obs-websocket's config.json from global.ini when
 #                   the caller wrote only the latter, and runs OBS in the foreground. SIGINT or
 #                   SIGTERM to this script reach OBS as SIGINT (OBS ignores SIGTERM).
-#   e2e [ARGS...]   the end-to-end suite (scripts/e2e.sh, tests/e2e) plus scripts/host2/*.test.mjs
-#                   against this host; ARGS go to node --test (e.g. --test-name-pattern=recap)
+#   e2e [ARGS...]   the end-to-end suite (tests/e2e/*.test.mjs, its harness unchanged) plus
+#                   scripts/host2/*.test.mjs against this host; ARGS go to node --test
+#                   (e.g. --test-name-pattern=recap). Prints the suite's figures at the end.
 #   run CMD...      run CMD inside the chroot (e.g. ffprobe) with the same mounts
 #   shell           an interactive shell inside the chroot
 #
@@ -57,6 +58,9 @@
 #    the Hybrid MP4 writer records: in simple output mode the key is RecFormat2=hybrid_mp4
 #    (OBS 30 reads RecFormat2; OBS 29 reads RecFormat and has no chapters at all). An MKV
 #    recording on this host is the case where the plug-in warns that chapters are unavailable.
+#  * obs-websocket 5.5.2 accepts connections before OBS has finished loading and answers every
+#    request with status 207 (NotReady) until then; 5.1.0 only listens once loading finished.
+#    A client must retry on 207 before its first real request.
 #  * Docks go through obs_frontend_add_dock_by_id (30+); 29 only has obs_frontend_add_dock.
 #  * Only a Qt 6 build of the plug-in loads here, so it is built inside the chroot.
 #  * OBS 30 asks about safe mode after an unclean exit; --disable-shutdown-check skips that.
