@@ -16,8 +16,9 @@
 #                   build into that home, derives obs-websocket's config.json from global.ini when
 #                   the caller wrote only the latter, and runs OBS in the foreground. SIGINT or
 #                   SIGTERM to this script reach OBS as SIGINT (OBS ignores SIGTERM).
-#   e2e [ARGS...]   the end-to-end suite (scripts/e2e.sh, tests/e2e) plus scripts/host2/*.test.mjs
-#                   against this host; ARGS go to node --test (e.g. --test-name-pattern=recap)
+#   e2e [ARGS...]   the end-to-end suite (tests/e2e/*.test.mjs, its harness unchanged) plus
+#                   scripts/host2/*.test.mjs against this host; ARGS go to node --test
+#                   (e.g. --test-name-pattern=recap). Prints the suite's figures at the end.
 #   run CMD...      run CMD inside the chroot (e.g. ffprobe) with the same mounts
 #   shell           an interactive shell inside the chroot
 #
@@ -28,6 +29,9 @@
 #   LUMARK_HOST2_BIND     extra host folders, colon-separated, mounted at the same path inside
 #   LUMARK_HOST2_KEEP=1   keep the OBS home of check/exec (its path is printed)
 #   LUMARK_HOST2_TIMEOUT  seconds to wait for the websocket after starting OBS (default 180)
+#   LUMARK_E2E_TIMEOUT    e2e: limit for the whole suite in seconds (default 1500)
+#   LUMARK_E2E_FIGURES_HOST1  e2e: a file with the suite's figures from Debian 12's OBS 29; the
+#                         figures of both hosts are then printed side by side
 #
 # Paths are the same on both sides: the host's /tmp, the OBS home and LUMARK_HOST2_BIND folders
 # are bind-mounted at their own path inside the chroot, so file paths OBS reports (recordings,
@@ -54,6 +58,9 @@
 #    the Hybrid MP4 writer records: in simple output mode the key is RecFormat2=hybrid_mp4
 #    (OBS 30 reads RecFormat2; OBS 29 reads RecFormat and has no chapters at all). An MKV
 #    recording on this host is the case where the plug-in warns that chapters are unavailable.
+#  * obs-websocket 5.5.2 accepts connections before OBS has finished loading and answers every
+#    request with status 207 (NotReady) until then; 5.1.0 only listens once loading finished.
+#    A client must retry on 207 before its first real request.
 #  * Docks go through obs_frontend_add_dock_by_id (30+); 29 only has obs_frontend_add_dock.
 #  * Only a Qt 6 build of the plug-in loads here, so it is built inside the chroot.
 #  * OBS 30 asks about safe mode after an unclean exit; --disable-shutdown-check skips that.
@@ -72,9 +79,12 @@ OBS_EXPECTED=30.2.3
 # Everything OBS 30.2.3 and the plug-in's CMake need (libobs, obs-frontend-api, Qt6 Core/Gui/
 # Widgets/DBus), plus ccache for quick rebuilds and ffmpeg for ffprobe -show_chapters.
 PACKAGES="obs-studio libobs-dev qt6-base-dev cmake g++ make ccache xvfb xauth ffmpeg"
-BUILD_DIR=/var/lib/lumark-host2/build-qt6       # inside the chroot, kept between runs
-INSTALL_DIR=/var/lib/lumark-host2/plugins       # inside the chroot
-VANTOR_SO=/var/lib/lumark-host2/vantor-standin.so
+# Inside the chroot, kept between runs, one set per source tree (worktrees all mount at /src, and
+# a build folder shared between trees goes stale).
+TREE_KEY=$(printf '%s' "$SRC" | md5sum | cut -c1-10)
+BUILD_DIR=/var/lib/lumark-host2/$TREE_KEY/build-qt6
+INSTALL_DIR=/var/lib/lumark-host2/$TREE_KEY/plugins
+VANTOR_SO=/var/lib/lumark-host2/$TREE_KEY/vantor-standin.so
 LOAD_LINE="[lumark] plugin loaded successfully (version 0.2.1, build 2026-11-08b)"
 UNLOAD_LINE="[lumark] plugin unloaded"
 
@@ -152,7 +162,13 @@ end_processes() { # end_processes MARKER: TERM, then KILL what is left after 5 s
 
 # Leftovers of runs whose script is gone (killed before its trap ran).
 end_orphans() {
-	local f m owner
+	local f m owner d
+	for d in /tmp/lumark-host2-x.*; do
+		[ -d "$d" ] || continue
+		owner=${d#/tmp/lumark-host2-x.}
+		owner=${owner%%.*}
+		kill -0 "$owner" 2>/dev/null || rm -rf --one-file-system "$d"
+	done
 	for f in $(grep -lz '^LUMARK_HOST2_RUN=' /proc/[0-9]*/environ 2>/dev/null || true); do
 		m=$(tr '\0' '\n' <"$f" 2>/dev/null | grep -m1 '^LUMARK_HOST2_RUN=' || true)
 		owner=${m#LUMARK_HOST2_RUN=}
@@ -289,6 +305,7 @@ build() {
 				-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$INSTALL_DIR >/dev/null
 		cmake --build $BUILD_DIR -j2
 		rm -rf $INSTALL_DIR
+		mkdir -p \$(dirname $VANTOR_SO)
 		cmake --install $BUILD_DIR >/dev/null
 		ldd $INSTALL_DIR/lumark-button/bin/64bit/lumark-button.so | grep -q libQt6Core
 		# The suite's stand-in for the companion camera plug-in, against this libobs.
@@ -384,7 +401,7 @@ EOF
 ini_value() { # ini_value FILE SECTION KEY
 	awk -F= -v s="[$2]" -v k="$3" '
 		/^\[/ { in_s = ($0 == s); next }
-		in_s && $1 == k { sub(/^[^=]*=/, ""); print; exit }' "$1" 2>/dev/null
+		in_s && $1 == k { sub(/^[^=]*=/, ""); print; exit }' "$1" 2>/dev/null || true
 }
 
 free_port() {
@@ -412,7 +429,12 @@ start_obs() {
 	shift
 	if [ -n "${OBS_OUTPUT:-}" ]; then exec 8>"$OBS_OUTPUT"; else exec 8>&1; fi
 	display=$(free_display)
-	in_chroot XDG_CONFIG_HOME="$h" QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 \
+	# xvfb-run keeps its Xauthority in a temporary folder that it cannot remove when it is killed;
+	# give it one of ours (host and chroot share /tmp), removed by cleanup or by a later run.
+	local xtmp
+	xtmp=$(mktemp -d "/tmp/lumark-host2-x.$$.XXXXXX")
+	TEMP_DIRS+=("$xtmp")
+	in_chroot TMPDIR="$xtmp" XDG_CONFIG_HOME="$h" QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 \
 		${TZ:+TZ="$TZ"} \
 		"${PASS_ENV[@]}" xvfb-run -a -n "$display" -s "-screen 0 1280x720x24 -nolisten tcp" \
 		obs --multi --disable-shutdown-check --disable-missing-files-check --verbose \
@@ -545,7 +567,7 @@ launch() {
 	[ -n "$h" ] && [ -d "$h" ] || die "set XDG_CONFIG_HOME to an existing OBS home"
 	h=$(readlink -f "$h")
 	if [ "${LUMARK_HOST2_NO_BUILD:-}" = 1 ] && [ -f "$ROOT$INSTALL_DIR/lumark-button/bin/64bit/lumark-button.so" ]; then
-		: # built once by the caller for a whole suite
+		end_orphans # built once by the caller for a whole suite
 	else
 		prepare
 		build
