@@ -18,7 +18,11 @@ public:
 	QStringList sessionIds() override { return engine.sessionIds(); }
 	Session *findSession(const QString &id) override { return engine.findSession(id); }
 	QString runningSessionId() override { return engine.currentSessionId(); }
-	QObject *signalSource() override { return &engine; }
+	void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) override
+	{
+		QObject::connect(&engine, &Engine::sessionChanged, receiver, std::move(changed));
+		QObject::connect(&engine, &Engine::sessionListChanged, receiver, std::move(listChanged));
+	}
 	bool hasOwnLabel(const Entry &entry) override { return ::hasOwnLabel(entry, engine.exportTexts()); }
 
 private:
