@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QProcess>
+#include <QThread>
 
 #include <cstdlib>
 #include <memory>
@@ -49,7 +50,14 @@ int main(int argc, char **argv)
 	QApplication app(argc, argv);
 	::testing::InitGoogleTest(&argc, argv);
 
-	if (!obs_startup("en-US", nullptr, nullptr)) {
+	// Many test processes share one X server; a connection can be refused while it is busy.
+	bool started = false;
+	for (int attempt = 0; attempt < 20 && !started; ++attempt) {
+		started = obs_startup("en-US", nullptr, nullptr);
+		if (!started)
+			QThread::msleep(100);
+	}
+	if (!started) {
 		fprintf(stderr, "libobs did not start\n");
 		return 1;
 	}
