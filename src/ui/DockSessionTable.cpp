@@ -122,8 +122,23 @@ void LumarkDock::onSessionActivated(int index)
 		engine.viewSession(id);
 }
 
+void LumarkDock::scheduleTableRebuild()
+{
+	if (tableThrottleTimer->isActive())
+		return;
+	if (lastTableRebuild.isValid() && lastTableRebuild.elapsed() < kTableRebuildGapMs) {
+		tableThrottleTimer->start(int(kTableRebuildGapMs - lastTableRebuild.elapsed()));
+		return;
+	}
+	rebuildTable();
+}
+
 void LumarkDock::rebuildTable()
 {
+	tableThrottleTimer->stop();
+	// Nothing is looked at once the engine has stopped; OBS is on its way out.
+	if (engine.isStopped())
+		return;
 	// Never pull the rows out from under an open cell editor; try again once it has closed.
 	QWidget *focus = QApplication::focusWidget();
 	QWidget *viewport = entryTable->viewport();
@@ -134,6 +149,7 @@ void LumarkDock::rebuildTable()
 
 	const int64_t keepId = selectedEntryId();
 	tableRebuilding = true;
+	lastTableRebuild.restart();
 
 	const Session *session = engine.viewedSession();
 	int keepRow = -1;

@@ -65,7 +65,7 @@ LumarkDock::LumarkDock(QWidget *parent, Engine *engineOverride)
 	buildLayout();
 	connectActions();
 
-	connect(&engine, &Engine::sessionChanged, this, &LumarkDock::rebuildTable);
+	connect(&engine, &Engine::sessionChanged, this, &LumarkDock::scheduleTableRebuild);
 	connect(&engine, &Engine::sessionChanged, this, &LumarkDock::refreshMemoTarget);
 	connect(&engine, &Engine::sessionListChanged, this, &LumarkDock::rebuildSessionCombo);
 	connect(&engine, &Engine::sessionListChanged, this, &LumarkDock::refreshMemoTarget);
@@ -78,6 +78,9 @@ LumarkDock::LumarkDock(QWidget *parent, Engine *engineOverride)
 	tableRetryTimer->setSingleShot(true);
 	tableRetryTimer->setInterval(kTableRetryMs);
 	connect(tableRetryTimer, &QTimer::timeout, this, &LumarkDock::rebuildTable);
+	tableThrottleTimer = new QTimer(this);
+	tableThrottleTimer->setSingleShot(true);
+	connect(tableThrottleTimer, &QTimer::timeout, this, &LumarkDock::rebuildTable);
 	statusTimer->start();
 
 	rebuildSessionCombo();
@@ -89,6 +92,7 @@ LumarkDock::~LumarkDock()
 {
 	statusTimer->stop();
 	tableRetryTimer->stop();
+	tableThrottleTimer->stop();
 	memoEdit->removeEventFilter(this);
 }
 

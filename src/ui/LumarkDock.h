@@ -2,6 +2,7 @@
 
 #include <QPoint>
 #include <QString>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -41,6 +42,9 @@ public:
 
 	void rebuildSessionCombo();
 	void rebuildTable();
+	// Rebuilds at once after a quiet spell, otherwise at most every kTableRebuildGapMs, so a
+	// burst of presses on a long session cannot swamp the UI thread.
+	void scheduleTableRebuild();
 	int64_t selectedEntryId() const;
 
 	// Shown form of a session id: "2024-05-01 21:07" (or with seconds) for the ids the Engine makes.
@@ -98,6 +102,9 @@ private:
 	QPushButton *settingsButton = nullptr;
 	QTimer *statusTimer = nullptr;
 	QTimer *tableRetryTimer = nullptr;
+	static constexpr int kTableRebuildGapMs = 250;
+	QTimer *tableThrottleTimer = nullptr;
+	QElapsedTimer lastTableRebuild;
 
 	QString memoTargetSession;
 	int64_t memoTargetEntry = 0;
