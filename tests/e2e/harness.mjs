@@ -454,6 +454,17 @@ export async function startObs(home, { timeout = 90000, extraArgs = [], env: ext
 	if (!handle.obsPid) handle.obsPid = findObsPid(proc.pid);
 	handle.obs = handle.client.obs;
 	handle.events = handle.client.events;
+	// Newer obs-websocket accepts connections before OBS has finished loading and answers 207
+	// ("not ready") until then; OBS 29's starts its server only once loading is done.
+	while (Date.now() < deadline) {
+		try {
+			await handle.obs.call('GetVersion');
+			break;
+		} catch (e) {
+			if (e?.code !== 207) break;
+			await sleep(300);
+		}
+	}
 	return handle;
 }
 
