@@ -84,7 +84,8 @@ struct SessionField {
 SessionField sessionField(obs_data_t *request);
 
 // On the UI thread, inside a body: makes the requested session the viewed one when an id was given.
-void selectSession(const SessionField &field);
+// False, with "no session" in the reply, when the given id names no session.
+bool selectSession(obs_data_t *reply, const SessionField &field);
 
 using RequestCallback = void (*)(obs_data_t *request, obs_data_t *reply, void *priv);
 

@@ -64,7 +64,8 @@ void requestSetLabel(obs_data_t *request, obs_data_t *reply, void *)
 		return;
 	}
 	runOnUiThread(reply, [&]() {
-		selectSession(session);
+		if (!selectSession(reply, session))
+			return;
 		engine().setLabel(entryId, label);
 		writeOk(reply, true);
 	});
@@ -76,7 +77,8 @@ void requestSetChapter(obs_data_t *request, obs_data_t *reply, void *)
 	const long long entryId = intField(request, "entry_id");
 	const bool chapter = boolField(request, "chapter");
 	runOnUiThread(reply, [&]() {
-		selectSession(session);
+		if (!selectSession(reply, session))
+			return;
 		engine().setChapter(entryId, chapter);
 		writeOk(reply, true);
 	});
@@ -87,7 +89,8 @@ void requestRemoveEntry(obs_data_t *request, obs_data_t *reply, void *)
 	const SessionField session = sessionField(request);
 	const long long entryId = intField(request, "entry_id");
 	runOnUiThread(reply, [&]() {
-		selectSession(session);
+		if (!selectSession(reply, session))
+			return;
 		engine().removeEntry(entryId);
 		writeOk(reply, true);
 	});
@@ -99,7 +102,8 @@ void requestSetShift(obs_data_t *request, obs_data_t *reply, void *)
 	const long long ms = intField(request, "ms");
 	const long long entryId = intField(request, "entry_id");
 	runOnUiThread(reply, [&]() {
-		selectSession(session);
+		if (!selectSession(reply, session))
+			return;
 		if (entryId != 0)
 			engine().setShiftToEntry(entryId);
 		else
@@ -117,7 +121,8 @@ void requestSetArchiveUrl(obs_data_t *request, obs_data_t *reply, void *)
 		return;
 	}
 	runOnUiThread(reply, [&]() {
-		selectSession(session);
+		if (!selectSession(reply, session))
+			return;
 		engine().setArchiveUrl(url);
 		writeOk(reply, true);
 	});
@@ -127,7 +132,8 @@ void requestDropShortChapters(obs_data_t *request, obs_data_t *reply, void *)
 {
 	const SessionField session = sessionField(request);
 	runOnUiThread(reply, [&]() {
-		selectSession(session);
+		if (!selectSession(reply, session))
+			return;
 		obs_data_set_int(reply, "count", engine().dropShortChapters());
 		writeOk(reply, true);
 	});
@@ -137,7 +143,8 @@ void requestExport(obs_data_t *request, obs_data_t *reply, void *)
 {
 	const SessionField session = sessionField(request);
 	runOnUiThread(reply, [&]() {
-		selectSession(session);
+		if (!selectSession(reply, session))
+			return;
 		const QStringList files = engine().exportLists();
 		OBSDataArrayAutoRelease array = obs_data_array_create();
 		for (const QString &path : files) {

@@ -24,7 +24,8 @@ void requestReplayEntry(obs_data_t *request, obs_data_t *reply, void *)
 	const SessionField session = sessionField(request);
 	const long long entryId = intField(request, "entry_id");
 	runOnUiThread(reply, [&]() {
-		selectSession(session);
+		if (!selectSession(reply, session))
+			return;
 		writeOk(reply, engine().replayEntry(entryId));
 	});
 }

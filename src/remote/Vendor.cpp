@@ -180,10 +180,19 @@ SessionField sessionField(obs_data_t *request)
 	return field;
 }
 
-void selectSession(const SessionField &field)
+bool selectSession(obs_data_t *reply, const SessionField &field)
 {
+	if (!field.given)
+		return true;
 	if (field.usable)
 		engine().viewSession(field.id);
+	// A session the client named but that does not exist must not let the edit fall through to
+	// whatever session the dock happens to show.
+	if (!field.usable || engine().viewedSessionId() != field.id) {
+		writeFailure(reply, errors::NoSession);
+		return false;
+	}
+	return true;
 }
 
 } // namespace remote

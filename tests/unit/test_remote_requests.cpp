@@ -209,12 +209,21 @@ TEST_F(RemoteRequests, SessionIdsWithPathCharactersNameNoSession)
 		OBSData removed = call("RemoveSession", field);
 		EXPECT_FALSE(ok(removed));
 		EXPECT_EQ(error(removed), "no such ended session (a running one cannot be removed)");
-		// An entry request falls back to the viewed session.
+		// An entry request for a session that does not exist edits nothing, not even the viewed one.
 		std::string label = std::string(R"({"entry_id":1,"label":"edited","session_id":")") + bad + R"("})";
-		EXPECT_TRUE(ok(call("SetLabel", label)));
+		OBSData edited = call("SetLabel", label);
+		EXPECT_FALSE(ok(edited));
+		EXPECT_EQ(error(edited), "no session");
 		EXPECT_EQ(engine->viewedSessionId(), stored);
 	}
+	// A well-formed id that names no session is refused the same way.
+	OBSData unknown = call("SetLabel", R"({"entry_id":1,"label":"edited","session_id":"2099-01-01_00-00-00"})");
+	EXPECT_FALSE(ok(unknown));
+	EXPECT_EQ(error(unknown), "no session");
 	EXPECT_TRUE(QFile::exists(outside));
+	EXPECT_EQ(engine->findSession(stored)->findEntry(1)->label, "a");
+	// Without a session id the viewed session is edited, as before.
+	EXPECT_TRUE(ok(call("SetLabel", R"({"entry_id":1,"label":"edited"})")));
 	EXPECT_EQ(engine->findSession(stored)->findEntry(1)->label, "edited");
 }
 
