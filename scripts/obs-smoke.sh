@@ -82,8 +82,16 @@ if ! log | grep -qF "$loaded"; then
 fi
 echo "ok: $loaded"
 
-# SIGINT closes the main window and runs the exit events; xvfb-run passes it on to OBS.
-pkill -INT -x obs -g "$obs_pid" || true
+# Close the main window the way a window manager would, so OBS runs its exit events; OBS 29's own
+# SIGINT handler can deadlock inside Xlib, so the signal is only the fallback.
+obs=$(pgrep -x obs -g "$obs_pid" | head -n 1 || true)
+closed=1
+if [ -n "$obs" ]; then
+	display=$(tr '\0' '\n' <"/proc/$obs/environ" | sed -n 's/^DISPLAY=//p')
+	xauth=$(tr '\0' '\n' <"/proc/$obs/environ" | sed -n 's/^XAUTHORITY=//p')
+	DISPLAY=$display XAUTHORITY=$xauth python3 "$root/tests/e2e/close-window.py" && closed=0
+fi
+[ "$closed" = 0 ] || pkill -INT -x obs -g "$obs_pid" || true
 for _ in $(seq 1 60); do
 	kill -0 "$obs_pid" 2>/dev/null || break
 	sleep 0.5

@@ -336,7 +336,7 @@ TEST_F(RemoteRequests, SetConfigClampsReplacesAndAlwaysSaves)
 	int statusSignals = 0;
 	QMetaObject::Connection counter =
 	    QObject::connect(engine, &Engine::statusChanged, [&statusSignals] { ++statusSignals; });
-	settings().ignore_scenes = {"Old"};
+	settings().ignore_scenes = QStringList{QStringLiteral("Old")};
 	settings().marks_song = true;
 
 	EXPECT_TRUE(ok(call("SetConfig", R"({"replay_seconds":1,"replay_speed":500,"ignore_scenes":[]})")));
