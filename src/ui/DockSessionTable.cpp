@@ -2,6 +2,8 @@
 
 #include "ui/LumarkDock.h"
 
+#include <QHeaderView>
+
 #include "engine/Engine.h"
 #include "lists/ChapterCheck.h"
 #include "lists/Lists.h"
@@ -151,6 +153,14 @@ void LumarkDock::rebuildTable()
 	tableRebuilding = true;
 	lastTableRebuild.restart();
 
+	// Columns that size to their contents would be measured again over every row for each cell
+	// set below; hold their widths while filling and measure once at the end.
+	QHeaderView *header = entryTable->horizontalHeader();
+	const int measured[] = {ColChapter, ColTime, ColKind};
+	for (int column : measured)
+		header->setSectionResizeMode(column, QHeaderView::Interactive);
+	entryTable->setUpdatesEnabled(false);
+
 	const Session *session = engine.viewedSession();
 	int keepRow = -1;
 	if (!session) {
@@ -200,6 +210,10 @@ void LumarkDock::rebuildTable()
 		entryTable->selectRow(keepRow);
 	else
 		entryTable->clearSelection();
+
+	for (int column : measured)
+		header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+	entryTable->setUpdatesEnabled(true);
 
 	tableRebuilding = false;
 	refreshEditControls();
