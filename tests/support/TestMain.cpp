@@ -78,7 +78,8 @@ int main(int argc, char **argv)
 	    [](void *, obs_source_t *source) {
 		    fprintf(stderr, "test run left a source behind: %s (%s)\n", obs_source_get_name(source),
 			    obs_source_get_id(source));
-		    obs_scene_t *scene = obs_group_or_scene_from_source(source);
+		    // Groups are emptied by the scenes that hold them.
+		    obs_scene_t *scene = obs_scene_from_source(source);
 		    if (scene) {
 			    std::vector<OBSSceneItem> items;
 			    obs_scene_enum_items(
