@@ -2,6 +2,8 @@
 
 #include "engine/Engine.h"
 
+#include <util/util.hpp>
+
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
 
@@ -81,11 +83,8 @@ void Engine::onBufferStopped()
 
 void Engine::onReplayBufferSaved()
 {
-	QString path;
-	if (char *last = obs_frontend_get_last_replay()) {
-		path = QString::fromUtf8(last);
-		bfree(last);
-	}
+	BPtr<char> last = obs_frontend_get_last_replay();
+	const QString path = last ? QString::fromUtf8(last.Get()) : QString();
 	const long long savedWallMs = wallMs();
 
 	if (pendingPresses.empty()) {

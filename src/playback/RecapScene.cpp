@@ -214,9 +214,7 @@ bool addRecapSceneToCurrent(QString &message)
 		setMessage(message, PlaybackKeys::SetupNoScene);
 		return false;
 	}
-	OBSSourceAutoRelease current = obs_frontend_preview_program_mode_active()
-					   ? obs_frontend_get_current_preview_scene()
-					   : obs_frontend_get_current_scene();
+	OBSSourceAutoRelease current = sceneToPlaceInto();
 	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
 	if (!scene || current.Get() == recap.Get()) {
 		setMessage(message, PlaybackKeys::RecapPickOtherScene);

@@ -243,6 +243,13 @@ bool makeReplayScene(QString &message)
 	return true;
 }
 
+obs_source_t *sceneToPlaceInto()
+{
+	// In studio mode the streamer edits the preview; placing into the live program would show at once.
+	return obs_frontend_preview_program_mode_active() ? obs_frontend_get_current_preview_scene()
+							  : obs_frontend_get_current_scene();
+}
+
 bool addReplaySceneToCurrent(QString &message)
 {
 	OBSSourceAutoRelease replay = findReplayScene();
@@ -250,9 +257,7 @@ bool addReplaySceneToCurrent(QString &message)
 		setMessage(message, PlaybackKeys::SetupNoScene);
 		return false;
 	}
-	OBSSourceAutoRelease current = obs_frontend_preview_program_mode_active()
-					   ? obs_frontend_get_current_preview_scene()
-					   : obs_frontend_get_current_scene();
+	OBSSourceAutoRelease current = sceneToPlaceInto();
 	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
 	if (!scene || current.Get() == replay.Get()) {
 		setMessage(message, PlaybackKeys::SetupPickOtherScene);

@@ -27,6 +27,10 @@ int replayVisibleCount();
 
 void resetReplayScene();
 bool makeReplayScene(QString &message);
+// The scene the setup buttons place into: the preview scene in studio mode, else the program scene.
+// The caller owns the reference.
+obs_source_t *sceneToPlaceInto();
+
 bool addReplaySceneToCurrent(QString &message);
 
 // Private setting that remembers the last path written into a media source.
