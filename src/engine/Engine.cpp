@@ -48,12 +48,17 @@ Engine::Engine(QObject *parent)
 {
 	recap.setSessions(recapSessions.get());
 	saveTimeout.setSingleShot(true);
+	saveSpacing.setSingleShot(true);
 	renameTimer.setInterval(EngineTiming::RenameTickMs);
 	saveDelay.setSingleShot(true);
 	saveDelay.setInterval(EngineTiming::SaveDelayMs);
 	exportDelay.setSingleShot(true);
 	exportDelay.setInterval(EngineTiming::ExportDelayMs);
 	connect(&saveTimeout, &QTimer::timeout, this, &Engine::onSaveTimeout);
+	connect(&saveSpacing, &QTimer::timeout, this, [this] {
+		spacingWaited = true;
+		pumpSaves();
+	});
 	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
 	connect(&saveDelay, &QTimer::timeout, this, &Engine::flushSaves);
 	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);

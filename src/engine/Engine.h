@@ -184,6 +184,7 @@ public:
 	const QTimer &renameTimerRef() const { return renameTimer; }
 	const QTimer &saveDelayTimer() const { return saveDelay; }
 	const QTimer &exportDelayTimer() const { return exportDelay; }
+	const QTimer &saveSpacingTimer() const { return saveSpacing; }
 	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
 	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
@@ -219,6 +220,11 @@ private:
 	long long saveRequestNs = 0;
 	std::vector<long long> saveLatencies;
 	QTimer saveTimeout;
+	// OBS names a replay file by the second its save starts; a second save in the same second
+	// would be written over the first, so the next request waits for the clock to move on.
+	long long lastSavedWallMs = 0;
+	bool spacingWaited = false;
+	QTimer saveSpacing;
 	std::vector<RenameJob> renameJobs;
 	std::vector<RemuxRename> remuxRenames;
 	QTimer renameTimer;

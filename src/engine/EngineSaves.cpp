@@ -19,6 +19,14 @@ void Engine::pumpSaves()
 		return;
 
 	if (obs_frontend_replay_buffer_active()) {
+		const long long now = wallMs();
+		if (!spacingWaited && lastSavedWallMs > 0 && now / 1000 <= lastSavedWallMs / 1000) {
+			if (!saveSpacing.isActive())
+				saveSpacing.start(int(1000 - now % 1000) + 20);
+			return;
+		}
+		saveSpacing.stop();
+		spacingWaited = false;
 		const QString sessionId = waitingPresses.front().sessionId;
 		std::vector<EntryRef> rest;
 		for (const EntryRef &ref : waitingPresses) {
@@ -36,6 +44,7 @@ void Engine::pumpSaves()
 		return;
 	}
 
+	spacingWaited = false;
 	std::vector<EntryRef> waiting;
 	waiting.swap(waitingPresses);
 	for (const EntryRef &ref : waiting) {
@@ -86,6 +95,7 @@ void Engine::onReplayBufferSaved()
 	BPtr<char> last = obs_frontend_get_last_replay();
 	const QString path = last ? QString::fromUtf8(last.Get()) : QString();
 	const long long savedWallMs = wallMs();
+	lastSavedWallMs = savedWallMs;
 
 	if (pendingPresses.empty()) {
 		if (!path.isEmpty() && !stopped)

@@ -181,7 +181,7 @@ TEST_F(RenamesTest, SessionEndRenamesAtTheNextTickAndAGoneFileIsReported)
 	const QString mkv = makeFile("end.mkv");
 	const QString gone = makeFile("gone.mkv");
 	const long long id = savedPress(mkv);
-	advance(100);
+	advance(1000);
 	const long long other = savedPress(gone);
 	QFile::remove(gone);
 	advance(1000);

@@ -60,6 +60,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	const long long owner = engine->press(PressMode::Replay, QString());
 	const long long sharer = engine->press(PressMode::Default, QString());
 	obsSaved(first);
+	ASSERT_TRUE(spacedSaveSent());
 	advance(1500);
 	obsSaved(second);
 	ASSERT_EQ(entry(sharer).clip.shared_with, owner);
