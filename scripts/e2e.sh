@@ -2,7 +2,8 @@
 # End-to-end suite in Debian's real OBS (Qt 5 build of the plug-in, OBS headless under xvfb-run).
 # Needs: obs-studio xvfb xauth nginx-light libnginx-mod-rtmp ffmpeg nodejs npm qtbase5-dev libobs-dev.
 # Usage: scripts/e2e.sh [build-dir] [node --test options, e.g. --test-name-pattern=recap]
-# Env: LUMARK_E2E_TIMEOUT (seconds, default 900), LUMARK_E2E_KEEP=1 keeps the temporary OBS homes.
+# Env: LUMARK_E2E_TIMEOUT (seconds, default 900), LUMARK_E2E_KEEP=1 keeps the temporary OBS homes,
+#      LUMARK_E2E_REPORT a file that receives the suite's figures.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,7 +50,10 @@ if [[ ! -d node_modules/obs-websocket-js ]] || [[ package-lock.json -nt node_mod
 fi
 
 export LUMARK_E2E_PLUGIN_DIR="$stage/plugins/lumark-button"
-export LUMARK_E2E_REPORT="$stage/measurements.txt"
+# The figures go to LUMARK_E2E_REPORT when the caller names a file for them (to print them beside
+# another host's), to the stage otherwise.
+export LUMARK_E2E_REPORT=${LUMARK_E2E_REPORT:-$stage/measurements.txt}
+rm -f "$LUMARK_E2E_REPORT"
 set +e
 timeout --signal=TERM --kill-after=30 "$limit" \
 	node --test --test-concurrency=1 --test-reporter=spec "$@" ./*.test.mjs &
