@@ -68,9 +68,24 @@ int main(int argc, char **argv)
 
 	FrontendDouble::reset();
 	freeModuleLocale();
-	// Sources released by the tests are destroyed on libobs's own task thread; let it finish
-	// before the core goes away under it.
+	// Sources released by the tests are destroyed on libobs's own task thread, and the video
+	// thread can still hold a scene for one more tick and queue its destruction after a first
+	// wait. Let both settle before the core goes away under them.
+	const auto sourcesLeft = [] {
+		size_t n = 0;
+		obs_enum_all_sources(
+		    [](void *param, obs_source_t *) {
+			    ++*static_cast<size_t *>(param);
+			    return true;
+		    },
+		    &n);
+		return n;
+	};
 	obs_wait_for_destroy_queue();
+	for (int round = 0; round < 40 && sourcesLeft() > 0; ++round) {
+		QThread::msleep(50);
+		obs_wait_for_destroy_queue();
+	}
 	// libobs destroys what is left at shutdown in list order, and a scene destroyed after its items'
 	// sources releases freed memory. Empty the leftover scenes first so a test that leaks a scene
 	// shows up in the log instead of crashing the whole run.
