@@ -63,6 +63,12 @@
 #    A client must retry on 207 before its first real request.
 #  * Docks go through obs_frontend_add_dock_by_id (30+); 29 only has obs_frontend_add_dock.
 #  * Only a Qt 6 build of the plug-in loads here, so it is built inside the chroot.
+#  * OBS 30.2.3 here can die by SIGSEGV while it exits after heavy websocket traffic: about half
+#    of the exits after four clients sent nothing but GetVersion, GetSceneList and
+#    GetRecordStatus for 20 s (the plug-in idle) crashed in glibc's free() on a thread ending
+#    during the main window's teardown, before any module was unloaded. The load scenario then
+#    cannot see the plug-in's unload line; LUMARK_E2E_EXIT_MAY_CRASH=1 tells it so, and it still
+#    checks everything the plug-in did before that point (replies, events, the session file).
 #  * OBS 30 asks about safe mode after an unclean exit; --disable-shutdown-check skips that.
 #  * Unchanged: profile and scene collection still come from [Basic] in global.ini (31 moved
 #    them to user.ini), SIGINT still stops OBS cleanly, logs are in obs-studio/logs/.
@@ -619,7 +625,7 @@ run_e2e() {
 	local vantor=()
 	[ -f "$ROOT$VANTOR_SO" ] && vantor=(LUMARK_E2E_VANTOR_SO="$ROOT$VANTOR_SO")
 	env -u LUMARK_HOST2_NS PATH="$SRC/scripts/host2/shim:$PATH" LUMARK_HOST2_NO_BUILD=1 \
-		LUMARK_E2E_HOST=obs30-qt6 LUMARK_E2E_FFPROBE="$SELF run ffprobe" \
+		LUMARK_E2E_HOST=obs30-qt6 LUMARK_E2E_FFPROBE="$SELF run ffprobe" LUMARK_E2E_EXIT_MAY_CRASH=1 \
 		LUMARK_E2E_PLUGIN_DIR="$ROOT$INSTALL_DIR/lumark-button" LUMARK_E2E_REPORT="$figures" "${vantor[@]}" \
 		timeout --signal=TERM --kill-after=30 "${LUMARK_E2E_TIMEOUT:-1500}" \
 		node --test --test-concurrency=1 --test-reporter=spec "$@" "${tests[@]}" &

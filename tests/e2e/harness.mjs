@@ -520,9 +520,10 @@ async function waitExit(handle, ms) {
 
 // The main window is asked to close (OBS runs its exit events), SIGINT when that cannot be asked or
 // goes unheard, SIGKILL after the timeout.
-// Resolves with {clean, ms}: whether OBS went by itself, and how long it took.
+// Resolves with {clean, ms, code}: whether OBS went by itself, how long it took, and its exit status
+// (a number, or the signal's name).
 export async function stopObs(handle, { timeout = 20000 } = {}) {
-	if (!handle) return { clean: true, ms: 0 };
+	if (!handle) return { clean: true, ms: 0, code: 0 };
 	const started = performance.now();
 	try {
 		handle.client?.obs.disconnect();
@@ -553,7 +554,7 @@ export async function stopObs(handle, { timeout = 20000 } = {}) {
 	// Xvfb lives in the same process group; make sure nothing of this run is left.
 	killGroupSync(handle.proc.pid, 'SIGKILL');
 	liveObs.delete(handle);
-	return { clean, ms: performance.now() - started };
+	return { clean, ms: performance.now() - started, code: handle.exitCode };
 }
 
 export async function killObs(handle) {
