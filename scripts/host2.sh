@@ -77,6 +77,7 @@ set -euo pipefail
 
 SELF=$(readlink -f "${BASH_SOURCE[0]}")
 SRC=$(cd "$(dirname "$SELF")/.." && pwd)
+. "$SRC/scripts/lib/obs-home.sh"
 CACHE=${LUMARK_HOST2_CACHE:-/var/cache/lumark-host2}
 ROOT=$CACHE/rootfs
 MIRROR=${LUMARK_HOST2_MIRROR:-http://deb.debian.org/debian}
@@ -354,52 +355,17 @@ EOF
 # Hybrid MP4 recordings (chapters), websocket on PORT without a password (both config styles).
 write_home() { # write_home HOME PORT OUTPUT_DIR
 	local h=$1 port=$2 out=$3
-	mkdir -p "$h/obs-studio/basic/profiles/CI" "$h/obs-studio/basic/scenes" "$out"
-	cat >"$h/obs-studio/global.ini" <<EOF
-[General]
-FirstRun=true
-ConfirmOnExit=false
-[Basic]
-Profile=CI
-ProfileDir=CI
-SceneCollection=CI
-SceneCollectionFile=CI
-[OBSWebSocket]
-FirstLoad=false
-ServerEnabled=true
-ServerPort=$port
-AlertsEnabled=false
-AuthRequired=false
-ServerPassword=
-EOF
-	cp "$h/obs-studio/global.ini" "$h/obs-studio/user.ini"
-	cat >"$h/obs-studio/basic/profiles/CI/basic.ini" <<EOF
-[General]
-Name=CI
-[Video]
-BaseCX=640
-BaseCY=360
-OutputCX=640
-OutputCY=360
-FPSType=0
-FPSCommon=30
-[Output]
-Mode=Simple
-[SimpleOutput]
-FilePath=$out
-RecFormat=mkv
+	obs_home_write "$h" "$out" 640x360 "$port" <<EOF
 RecFormat2=hybrid_mp4
 RecQuality=Small
-RecEncoder=x264
 StreamEncoder=x264
-Preset=ultrafast
 VBitrate=1000
 ABitrate=128
-RecRB=true
 RecRBTime=10
 RecRBSize=256
 RecRBPrefix=Replay
 EOF
+	cp "$h/obs-studio/global.ini" "$h/obs-studio/user.ini"
 	write_websocket_config "$h" "$port"
 }
 

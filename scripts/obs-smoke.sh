@@ -3,6 +3,7 @@
 # Usage: scripts/obs-smoke.sh [build-dir]   (default: build-qt5, configured with -DLUMARK_QT_VERSION=5)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib/obs-home.sh"
 build=${1:-$root/build-qt5}
 
 if [ ! -f "$build/lumark-button.so" ]; then
@@ -21,41 +22,8 @@ cleanup() {
 trap cleanup EXIT
 
 cfg=$home/obs-studio
-mkdir -p "$cfg/basic/profiles/CI" "$cfg/basic/scenes" "$home/out"
-cat >"$cfg/global.ini" <<INI
-[General]
-FirstRun=true
-ConfirmOnExit=false
-[Basic]
-Profile=CI
-ProfileDir=CI
-SceneCollection=CI
-SceneCollectionFile=CI
-[OBSWebSocket]
-FirstLoad=false
-ServerEnabled=false
-AlertsEnabled=false
-AuthRequired=false
-INI
-cat >"$cfg/basic/profiles/CI/basic.ini" <<INI
-[General]
-Name=CI
-[Video]
-BaseCX=320
-BaseCY=180
-OutputCX=320
-OutputCY=180
-FPSType=0
-FPSCommon=30
-[Output]
-Mode=Simple
-[SimpleOutput]
-FilePath=$home/out
-RecFormat=mkv
+obs_home_write "$home" "$home/out" 320x180 "" <<INI
 RecQuality=Small
-RecEncoder=x264
-Preset=ultrafast
-RecRB=true
 RecRBTime=10
 RecRBSize=256
 INI

@@ -8,6 +8,7 @@
 # Needs obs-studio, xvfb, imagemagick (import), xdotool and a Japanese font (fonts-vlgothic) for ja-JP.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib/obs-home.sh"
 build=${1:-$root/build-qt5}
 out=${2:-$root/docs/images}
 locales=${LOCALES:-en-US ja-JP}
@@ -85,44 +86,10 @@ shoot() {
 	local locale=$1
 	home=$(mktemp -d /tmp/lumark-shots.XXXXXX)
 	local cfg=$home/obs-studio
-	mkdir -p "$cfg/basic/profiles/CI" "$cfg/basic/scenes" "$home/out"
-	cat >"$cfg/global.ini" <<INI
-[General]
-FirstRun=true
-ConfirmOnExit=false
-Language=$locale
-[Basic]
-Profile=CI
-ProfileDir=CI
-SceneCollection=CI
-SceneCollectionFile=CI
-[OBSWebSocket]
-FirstLoad=false
-ServerEnabled=false
-AlertsEnabled=false
-AuthRequired=false
-INI
-	cat >"$cfg/basic/profiles/CI/basic.ini" <<INI
-[General]
-Name=CI
-[Video]
-BaseCX=320
-BaseCY=180
-OutputCX=320
-OutputCY=180
-FPSType=0
-FPSCommon=30
-[Output]
-Mode=Simple
-[SimpleOutput]
-FilePath=$home/out
-RecFormat=mkv
+	obs_home_write "$home" "$home/out" 320x180 "" "$locale" <<INI
 RecQuality=Stream
 VBitrate=2500
 ABitrate=160
-RecEncoder=x264
-Preset=ultrafast
-RecRB=true
 RecRBTime=30
 RecRBSize=512
 INI
