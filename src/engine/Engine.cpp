@@ -49,6 +49,8 @@ Engine::Engine(QObject *parent)
 	recap.setSessions(recapSessions.get());
 	saveTimeout.setSingleShot(true);
 	saveSpacing.setSingleShot(true);
+	// A coarse timer may fire up to 5 % early, which would land back in the second it waits out.
+	saveSpacing.setTimerType(Qt::PreciseTimer);
 	renameTimer.setInterval(EngineTiming::RenameTickMs);
 	saveDelay.setSingleShot(true);
 	saveDelay.setInterval(EngineTiming::SaveDelayMs);
