@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, then runs every test:
 #  1. Qt 6 build with AddressSanitizer + UndefinedBehaviorSanitizer: unit tests.
-#  2. Qt 5 build (the one Debian 12's OBS 29 loads): unit tests, then the load/unload check and the
-#     end-to-end suite in real headless OBS.
-#  3. The Qt 6 build inside a cached Debian 13 chroot with OBS 30.2.3: the same end-to-end suite
-#     and the scenarios of the newer host (LUMARK_SKIP_HOST2=1 skips it).
+#  2. Qt 5 build: unit tests.
+#  3. Each real OBS host (scripts/hosts/, docs/hosts.md): the load/unload check, then the
+#     end-to-end suite; the hosts' figures side by side at the end.
+# LUMARK_HOSTS picks the hosts (default "obs29 obs30 obs32"; "" runs none).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=${JOBS:-2}
+hosts=${LUMARK_HOSTS-obs29 obs30 obs32}
 
 scripts/install-deps.sh
 export CCACHE_BASEDIR=$root
@@ -29,17 +30,35 @@ cmake -S . -B build-qt5 -DLUMARK_QT_VERSION=5 -DLUMARK_TESTS=ON >/dev/null
 cmake --build build-qt5 -j"$jobs"
 ctest_x --test-dir build-qt5 --output-on-failure -j"$jobs"
 
-section "Real OBS 29 (Qt 5): load and unload"
-scripts/obs-smoke.sh build-qt5
+# Every host runs even when an earlier one failed; the run fails at the end then.
+figures=$(mktemp -d "${TMPDIR:-/tmp}/lumark-figures-XXXXXX")
+trap 'rm -rf "$figures"' EXIT
+failed=()
+summary=()
+columns=()
+for h in $hosts; do
+	title=$(. "scripts/hosts/$h" && echo "$HOST_TITLE")
+	short=$(. "scripts/hosts/$h" && echo "$HOST_SHORT")
+	section "$title: load check and end-to-end suite"
+	t0=$(date +%s)
+	check=pass
+	scripts/host.sh "$h" check || check=FAIL
+	t1=$(date +%s)
+	e2e=pass
+	LUMARK_E2E_REPORT=$figures/$h scripts/host.sh "$h" e2e || e2e=FAIL
+	t2=$(date +%s)
+	[ "$check$e2e" = passpass ] || failed+=("$h")
+	summary+=("$(printf '  %-8s check %-4s %4d s (with prepare and build)   e2e %-4s %4d s' "$h" "$check" $((t1 - t0)) "$e2e" $((t2 - t1)))")
+	columns+=("$short=$figures/$h")
+done
 
-figures_host1=$(mktemp "${TMPDIR:-/tmp}/lumark-figures-XXXXXX")
-trap 'rm -f "$figures_host1"' EXIT
-section "Real OBS 29 (Qt 5): end-to-end suite"
-LUMARK_E2E_REPORT=$figures_host1 scripts/e2e.sh build-qt5
-
-# The second host: the Qt 6 build in OBS 30.2.3, the same suite plus the scenarios only that host
-# can run; its figures are printed beside the first host's.
-if [ "${LUMARK_SKIP_HOST2:-0}" != 1 ]; then
-	section "Real OBS 30.2.3 (Qt 6, Debian 13 chroot): end-to-end suite"
-	LUMARK_E2E_FIGURES_HOST1=$figures_host1 scripts/host2.sh e2e
+if [ ${#summary[@]} -gt 0 ]; then
+	section "Hosts side by side"
+	node scripts/lib/figures.mjs "${columns[@]}"
+	echo
+	printf '%s\n' "${summary[@]}"
+fi
+if [ ${#failed[@]} -gt 0 ]; then
+	echo "FAILED on: ${failed[*]}" >&2
+	exit 1
 fi
