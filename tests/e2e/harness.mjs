@@ -191,7 +191,8 @@ export async function createHome({ port } = {}) {
 		},
 	};
 	fs.writeFileSync(path.join(obsDir, 'global.ini'), ini(general));
-	fs.writeFileSync(path.join(obsDir, 'user.ini'), ini({ Basic: general.Basic }));
+	// OBS 31+ reads the user's part (first run, exit prompt, profile, collection) from user.ini.
+	fs.writeFileSync(path.join(obsDir, 'user.ini'), ini({ General: general.General, Basic: general.Basic }));
 	// obs-websocket 5.3+ (OBS 30+) keeps its settings in its own file.
 	const wsDir = path.join(obsDir, 'plugin_config', 'obs-websocket');
 	fs.mkdirSync(wsDir, { recursive: true });
