@@ -184,7 +184,7 @@ end_orphans() {
 		kill -0 "$owner" 2>/dev/null || rm -rf --one-file-system "$d"
 	done
 	for f in $(grep -lz '^LUMARK_HOST_RUN=' /proc/[0-9]*/environ 2>/dev/null || true); do
-		m=$(tr '\0' '\n' <"$f" 2>/dev/null | grep -m1 '^LUMARK_HOST_RUN=' || true)
+		m=$(tr '\0' '\n' 2>/dev/null <"$f" | grep -m1 '^LUMARK_HOST_RUN=' || true)
 		owner=${m#LUMARK_HOST_RUN=}
 		owner=${owner%%.*}
 		if [ -n "$owner" ] && ! kill -0 "$owner" 2>/dev/null; then
