@@ -178,8 +178,11 @@ export async function createHome({ port } = {}) {
 	fs.mkdirSync(output, { recursive: true });
 	port = port ?? (await freePort());
 
+	// LastVersion is the host's own version: an older one makes OBS 31+ migrate global.ini into
+	// user.ini, which fails with a modal box when user.ini exists.
+	const [major = 29, minor = 0, patch = 2] = (process.env.LUMARK_E2E_OBS_VERSION || '29.0.2').split('.').map(Number);
 	const general = {
-		General: { FirstRun: 'true', ConfirmOnExit: 'false', LastVersion: '486539266', EnableAutoUpdates: 'false' },
+		General: { FirstRun: 'true', ConfirmOnExit: 'false', LastVersion: String(((major << 24) | (minor << 16) | patch) >>> 0), EnableAutoUpdates: 'false' },
 		Basic: { Profile: 'CI', ProfileDir: 'CI', SceneCollection: 'CI', SceneCollectionFile: 'CI' },
 		OBSWebSocket: {
 			FirstLoad: 'false',
