@@ -88,6 +88,11 @@ bool Engine::removeSession(const QString &id)
 {
 	if (id.isEmpty() || id == currentId || !findSession(id))
 		return false;
+	// A file that stays would bring the session back at the next listing: report that, change nothing.
+	if (!removeSessionFiles(toUtf8(id))) {
+		blog(LOG_WARNING, "[lumark] session %s not removed (file not deleted)", id.toUtf8().constData());
+		return false;
+	}
 
 	auto ofSession = [&id](const EntryRef &ref) { return ref.sessionId == id; };
 	waitingPresses.erase(std::remove_if(waitingPresses.begin(), waitingPresses.end(), ofSession),
@@ -98,10 +103,7 @@ bool Engine::removeSession(const QString &id)
 	dirtySessions.erase(id);
 	dirtyExports.erase(id);
 	sessions.erase(id);
-
-	const bool deleted = removeSessionFiles(toUtf8(id));
-	blog(LOG_INFO, "[lumark] session %s removed (file %s)", id.toUtf8().constData(),
-	     deleted ? "deleted" : "not deleted");
+	blog(LOG_INFO, "[lumark] session %s removed (file deleted)", id.toUtf8().constData());
 
 	if (viewedId == id) {
 		viewedId = currentId;
@@ -379,8 +381,14 @@ void Engine::markSessionDirty(const QString &id)
 {
 	if (id.isEmpty())
 		return;
+	// The delay restarts with every change but never runs past the cap from the first unsaved one,
+	// so a steady stream of marks still reaches the disk.
+	const long long now = wallMs();
+	if (dirtySessions.empty() || !saveDelay.isActive())
+		firstDirtyWallMs = now;
 	dirtySessions.insert(id);
-	saveDelay.start();
+	const long long left = firstDirtyWallMs + EngineTiming::SaveCapMs - now;
+	saveDelay.start(int(std::clamp<long long>(left, 0, EngineTiming::SaveDelayMs)));
 }
 
 void Engine::touchSession(Session &session)
