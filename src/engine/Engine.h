@@ -172,12 +172,14 @@ public:
 	void emitEntryEvent(const QString &type, const Session &session, const Entry &entry);
 
 	// --- Session editing (EngineEdit.cpp) ---
+	// On the named session, the viewed one when the id is empty. The dock names the session its row
+	// came from, since the viewed one may change while a menu or question is open.
 	void setLabel(long long entryId, const QString &label, const QString &sessionId = QString());
-	void setChapter(long long entryId, bool chapter);
-	void removeEntry(long long entryId);
-	void setShift(long long shiftMs);
-	void setShiftToEntry(long long entryId);
-	void setArchiveUrl(const QString &url);
+	void setChapter(long long entryId, bool chapter, const QString &sessionId = QString());
+	void removeEntry(long long entryId, const QString &sessionId = QString());
+	void setShift(long long shiftMs, const QString &sessionId = QString());
+	void setShiftToEntry(long long entryId, const QString &sessionId = QString());
+	void setArchiveUrl(const QString &url, const QString &sessionId = QString());
 	int dropShortChapters();
 
 	// --- Players ---
@@ -221,6 +223,9 @@ private:
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText);
 	void saveSessionNow(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
+	Session *editedSession(const QString &sessionId);
+	// True, with a status message, when an edited text is too long to take.
+	bool refuseLongEdit(const std::string &text, const char *what);
 	bool renameFile(const QString &from, const QString &to);
 	bool fileHeldByPlayer(const QString &path);
 

@@ -21,6 +21,7 @@ constexpr const char *ReplayLatency = "Msg.ReplayLatency";
 constexpr const char *SessionRemoved = "Msg.SessionRemoved";
 constexpr const char *Exported = "Msg.Exported";
 constexpr const char *ExportFailed = "Msg.ExportFailed";
+constexpr const char *TextTooLong = "Msg.TextTooLong";
 // Label of a session's start mark.
 constexpr const char *StartLabel = "Label.Start";
 } // namespace EngineText

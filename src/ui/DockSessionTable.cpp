@@ -162,6 +162,7 @@ void LumarkDock::rebuildTable()
 	entryTable->setUpdatesEnabled(false);
 
 	const Session *session = engine.viewedSession();
+	tableSessionId = session ? fromUtf8(session->id) : QString();
 	int keepRow = -1;
 	if (!session) {
 		entryTable->setRowCount(0);
@@ -247,17 +248,20 @@ void LumarkDock::onItemChanged(QTableWidgetItem *item)
 	if (!time)
 		return;
 	const int64_t id = time->data(Qt::UserRole).toLongLong();
+	// The row's own session: the viewed one may have changed while the editor was open.
+	if (tableSessionId.isEmpty())
+		return;
 	if (item->column() == ColChapter)
-		engine.setChapter(id, item->checkState() == Qt::Checked);
+		engine.setChapter(id, item->checkState() == Qt::Checked, tableSessionId);
 	else if (item->column() == ColLabel)
-		engine.setLabel(id, item->text());
+		engine.setLabel(id, item->text(), tableSessionId);
 }
 
 void LumarkDock::applyShiftText()
 {
 	const QString text = shiftEdit->text().trimmed();
 	if (text.isEmpty()) {
-		engine.setShift(0);
+		engine.setShift(0, tableSessionId);
 		return;
 	}
 	int64_t ms = 0;
@@ -265,7 +269,7 @@ void LumarkDock::applyShiftText()
 		showMessage(uiText(UiKey::MsgBadTime));
 		return;
 	}
-	engine.setShift(ms);
+	engine.setShift(ms, tableSessionId);
 }
 
 void LumarkDock::refreshEditControls()
@@ -358,6 +362,7 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	const Entry *entry = session ? session->findEntry(id) : nullptr;
 	if (!entry)
 		return;
+	const QString sessionId = fromUtf8(session->id);
 	const Entry *owner = session->clipOwner(*entry);
 	const QString path = owner && owner->clip.state == ClipState::Saved ? fromUtf8(owner->clip.path) : QString();
 	const bool hasFile = !path.isEmpty();
@@ -373,14 +378,14 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	QAction *remove = menu.addAction(uiText(UiKey::MenuRemove));
 
 	QAction *chosen = menu.exec(entryTable->viewport()->mapToGlobal(point));
-	// The menu ran an event loop: only the id and the path taken before it are trusted now.
+	// The menu ran an event loop: only the ids and the path taken before it are trusted now.
 	if (!chosen)
 		return;
 	if (chosen == editLabel) {
 		if (QTableWidgetItem *label = entryTable->item(row, ColLabel))
 			entryTable->editItem(label);
 	} else if (chosen == shiftHere) {
-		engine.setShiftToEntry(id);
+		engine.setShiftToEntry(id, sessionId);
 	} else if (chosen == replay) {
 		if (!engine.replayEntry(id))
 			showMessage(uiText(UiKey::ReplayCouldNot));
@@ -392,6 +397,6 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	} else if (chosen == remove) {
 		if (QMessageBox::question(this, uiText(UiKey::MenuRemoveTitle), uiText(UiKey::MenuRemoveText),
 					  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
-			engine.removeEntry(id);
+			engine.removeEntry(id, sessionId);
 	}
 }
