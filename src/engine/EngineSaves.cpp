@@ -5,6 +5,7 @@
 #include <util/util.hpp>
 
 #include "engine/EngineInternal.h"
+#include "session/Saturating.h"
 #include "lists/TextFormat.h"
 
 #include "session/SessionStore.h"
@@ -140,7 +141,7 @@ void Engine::onReplayBufferSaved()
 			haveOwner = true;
 			owner = ref;
 			ownerWallMs = entry->wall_ms;
-			timeText = formatOffset(entry->t_ms - session->shift_ms);
+			timeText = formatOffset(archiveOffset(*session, entry->t_ms));
 			ownerSessionId = fromUtf8(session->id);
 			entry->clip.path = filePath;
 			entry->clip.shared_with = 0;
@@ -224,7 +225,8 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	entry.clip.path = toUtf8(keepFreshClip(kept));
 
 	addRecordingChapter(entry);
-	setStatus(engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(entry.t_ms - session->shift_ms)));
+	setStatus(
+	    engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(archiveOffset(*session, entry.t_ms))));
 	blog(LOG_INFO, "[lumark] OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number), avg);
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	emitEntryEvent(QStringLiteral("ClipSaved"), *session, entry);
@@ -235,11 +237,11 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 void Engine::clipRange(Entry &entry, long long requestWallMs)
 {
 	const long long seconds = bufferStatus().seconds;
-	const long long waited = requestWallMs - entry.wall_ms;
-	const long long end = entry.t_ms + (waited > 0 ? waited : 0);
-	long long start = end - seconds * 1000;
+	const long long waited = satSub(requestWallMs, entry.wall_ms);
+	const long long end = satAdd(entry.t_ms, waited > 0 ? waited : 0);
+	long long start = satSub(end, std::clamp<long long>(seconds, 0, 86400LL * 366) * 1000);
 	if (bufferStartedWallMs > 0)
-		start = std::max(start, bufferStartedWallMs + (entry.t_ms - entry.wall_ms));
+		start = std::max<long long>(start, satAdd(bufferStartedWallMs, satSub(entry.t_ms, entry.wall_ms)));
 	entry.clip.end_ms = end;
 	entry.clip.start_ms = start > end ? end : std::max(0LL, start);
 }

@@ -4,6 +4,7 @@
 
 #include "config/Settings.h"
 #include "engine/EngineInternal.h"
+#include "session/Saturating.h"
 #include "lists/Lists.h"
 #include "module/ModuleCore.h"
 #include "playback/ReplayScene.h"
@@ -45,7 +46,7 @@ Session *Engine::findSession(const QString &id)
 		for (const Entry &e : session->entries)
 			last = std::max(last, e.t_ms);
 		session->length_ms = last;
-		session->end_wall_ms = session->start_wall_ms + last + 1;
+		session->end_wall_ms = satAdd(satAdd(session->start_wall_ms, last), 1);
 		saveSession(*session);
 	}
 	Session *raw = session.get();

@@ -8,6 +8,7 @@
 #include "lists/ChapterCheck.h"
 #include "lists/Lists.h"
 #include "lists/TextFormat.h"
+#include "session/Saturating.h"
 #include "session/Session.h"
 #include "ui/ShowFile.h"
 #include "ui/UiText.h"
@@ -78,8 +79,8 @@ std::pair<QString, QString> LumarkDock::clipCellText(const Entry &entry, const S
 		const QString path = fromUtf8(entry.clip.path);
 		const QString tip = QDir::toNativeSeparators(path) + QLatin1Char('\n') +
 				    uiText(UiKey::ClipRangeTip)
-					.arg(offsetText(entry.clip.start_ms - session.shift_ms),
-					     offsetText(entry.clip.end_ms - session.shift_ms));
+					.arg(offsetText(archiveOffset(session, entry.clip.start_ms)),
+					     offsetText(archiveOffset(session, entry.clip.end_ms)));
 		return {fromUtf8(fileNameOf(entry.clip.path)), tip};
 	}
 	default:
@@ -178,7 +179,7 @@ void LumarkDock::rebuildTable()
 			chapter->setCheckState(entry.chapter ? Qt::Checked : Qt::Unchecked);
 			chapter->setToolTip(uiText(UiKey::ColChapterTip));
 
-			const int64_t archive = entry.t_ms - session->shift_ms;
+			const int64_t archive = archiveOffset(*session, entry.t_ms);
 			auto *time = makeItem(archive < 0 ? uiText(UiKey::TimeBeforeCut) : offsetText(archive), plain);
 			time->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.id));
 			time->setToolTip(uiText(UiKey::TimeStreamTip).arg(offsetText(entry.t_ms)));
@@ -286,7 +287,7 @@ void LumarkDock::refreshEditControls()
 	if (!shiftEdit->hasFocus()) {
 		const int64_t shift = session->shift_ms;
 		const QString text = shift == 0  ? QString()
-				     : shift < 0 ? QLatin1Char('-') + offsetText(-shift)
+				     : shift < 0 ? QLatin1Char('-') + offsetText(satSub(0, shift))
 						 : offsetText(shift);
 		if (shiftEdit->text() != text)
 			shiftEdit->setText(text);

@@ -333,3 +333,26 @@ TEST_F(SavesTest, ReplayEntryRefusals)
 }
 
 } // namespace
+
+namespace {
+
+// Shifts and times from edited files or requests may sit at the int64 limits.
+TEST_F(SavesTest, ExtremeShiftsAndTimesSaturate)
+{
+	constexpr long long hi = std::numeric_limits<long long>::max();
+	constexpr long long lo = std::numeric_limits<long long>::min();
+	engine->setShift(lo);
+	advance(5000);
+	engine->press(PressMode::MarkOnly, QString());
+	EXPECT_TRUE(engine->statusText().contains(QString::fromStdString(formatOffset(hi))))
+	    << engine->statusText().toStdString();
+
+	Entry far;
+	far.t_ms = hi - 10;
+	far.wall_ms = lo;
+	engine->clipRange(far, hi);
+	EXPECT_EQ(far.clip.end_ms, hi);
+	EXPECT_EQ(far.clip.start_ms, hi - 20000);
+}
+
+} // namespace
