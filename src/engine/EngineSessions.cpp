@@ -373,6 +373,7 @@ void Engine::shutdown()
 	flushSaves();
 	flushExports();
 	saveTimeout.stop();
+	freshTimer.stop();
 	renameTimer.stop();
 	saveDelay.stop();
 	exportDelay.stop();

@@ -146,9 +146,10 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		await H.sleep(1500); // a third save would show up here
 		const obsSaves = obsSavesSoFar();
 		assert.equal(obsSaves.length, 2, 'one save for the first press, one for the batch of two');
+		// Asked at once one after the other, both saves often get the same name from OBS.
 		const [f1, f2] = obsSaves.map((i) => i.data.savedReplayPath);
-		assert.notEqual(f1, f2);
 		const [k1, k2] = [keptPath(f1, 1), keptPath(f2, 2)];
+		assert.ok(fs.existsSync(k1) && fs.existsSync(k2), 'both clips are kept');
 		assert.equal(saved[0].data.eventData.file, path.basename(k1));
 		assert.equal(saved[1].data.eventData.file, path.basename(k2));
 		assert.equal(saved[2].data.eventData.file, path.basename(k2), 'the shared clip reports the owner file');
