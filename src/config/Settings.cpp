@@ -167,11 +167,11 @@ void loadSettings()
 		obs_data_apply(g_hotkeyData, hotkeys);
 }
 
-void saveSettings()
+bool saveSettings()
 {
 	const std::string path = settingsFilePath();
 	if (path.empty() || !g_hotkeyData)
-		return;
+		return false;
 	const Settings &s = g_settings;
 
 	os_mkdirs(moduleConfigPath("").c_str());
@@ -202,7 +202,7 @@ void saveSettings()
 	    Key::ExportDir,  Key::ReplaySeconds, Key::ReplaySpeed,    Key::ReplayRepeat,    Key::VantorStart,
 	    Key::VantorEnd,  Key::ReplayScene,   Key::ReplayMedia,    Key::RecapScene,      Key::RecapMedia,
 	    Key::RecapText,  Key::RecapSeconds,  Key::DockShown,      Key::IgnoreScenes,    Key::Hotkeys};
-	saveOrderedJsonSafe(data, order, path.c_str());
+	return saveOrderedJsonSafe(data, order, path.c_str());
 }
 
 void releaseSettingsData()

@@ -48,7 +48,7 @@ obs_data_t *hotkeyData();
 
 std::string settingsFilePath();
 void loadSettings();
-void saveSettings();
+bool saveSettings();
 void releaseSettingsData();
 
 // Clamps the integer fields into their ranges and drops empty ignored-scene names.

@@ -48,19 +48,14 @@ Engine::Engine(QObject *parent)
 {
 	recap.setSessions(recapSessions.get());
 	saveTimeout.setSingleShot(true);
-	saveSpacing.setSingleShot(true);
-	// A coarse timer may fire up to 5 % early, which would land back in the second it waits out.
-	saveSpacing.setTimerType(Qt::PreciseTimer);
+	freshTimer.setInterval(EngineTiming::FreshTickMs);
 	renameTimer.setInterval(EngineTiming::RenameTickMs);
 	saveDelay.setSingleShot(true);
 	saveDelay.setInterval(EngineTiming::SaveDelayMs);
 	exportDelay.setSingleShot(true);
 	exportDelay.setInterval(EngineTiming::ExportDelayMs);
 	connect(&saveTimeout, &QTimer::timeout, this, &Engine::onSaveTimeout);
-	connect(&saveSpacing, &QTimer::timeout, this, [this] {
-		spacingWaited = true;
-		pumpSaves();
-	});
+	connect(&freshTimer, &QTimer::timeout, this, &Engine::freshTick);
 	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
 	connect(&saveDelay, &QTimer::timeout, this, &Engine::flushSaves);
 	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);

@@ -50,6 +50,19 @@ struct RenameJob {
 	int attempts = 0;
 };
 
+// A replay file just saved by OBS under its clock-second name, still to be moved aside before a
+// later save of the same second can write over it.
+struct FreshClip {
+	QString sessionId;
+	QString path; // the name OBS gave it
+	long long savedWallMs = 0;
+	long long remuxWaitUntilMs = 0; // wall ms; 0 when no remux is expected
+	bool playAfter = false;         // the instant replay waits for the moved file
+	long long entryId = 0;          // the owner, for that replay
+	std::string names;              // for the status message of a replay that cannot start
+	std::string timeText;
+};
+
 // A remuxed ".mp4" copy whose rename failed the first time.
 struct RemuxRename {
 	QString from;
@@ -145,7 +158,7 @@ public:
 	void scheduleRenames(const Session &session, long long delayMs);
 	void renameTick();
 	bool renameClip(RenameJob &job);
-	// File operations of the renames: QFile::rename, and the players' hold on a file. Tests add
+	// File operations of the renames: moveFileNoReplace, and the players' hold on a file. Tests add
 	// a renamer that refuses (a locked file) and a hold of their own.
 	void setFileOps(FileRenamer renamer, FileHeldCheck held);
 
@@ -159,12 +172,14 @@ public:
 	void emitEntryEvent(const QString &type, const Session &session, const Entry &entry);
 
 	// --- Session editing (EngineEdit.cpp) ---
+	// On the named session, the viewed one when the id is empty. The dock names the session its row
+	// came from, since the viewed one may change while a menu or question is open.
 	void setLabel(long long entryId, const QString &label, const QString &sessionId = QString());
-	void setChapter(long long entryId, bool chapter);
-	void removeEntry(long long entryId);
-	void setShift(long long shiftMs);
-	void setShiftToEntry(long long entryId);
-	void setArchiveUrl(const QString &url);
+	void setChapter(long long entryId, bool chapter, const QString &sessionId = QString());
+	void removeEntry(long long entryId, const QString &sessionId = QString());
+	void setShift(long long shiftMs, const QString &sessionId = QString());
+	void setShiftToEntry(long long entryId, const QString &sessionId = QString());
+	void setArchiveUrl(const QString &url, const QString &sessionId = QString());
 	int dropShortChapters();
 
 	// --- Players ---
@@ -184,7 +199,7 @@ public:
 	const QTimer &renameTimerRef() const { return renameTimer; }
 	const QTimer &saveDelayTimer() const { return saveDelay; }
 	const QTimer &exportDelayTimer() const { return exportDelay; }
-	const QTimer &saveSpacingTimer() const { return saveSpacing; }
+	const std::vector<FreshClip> &freshClipQueue() const { return freshClips; }
 	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
 	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
@@ -201,7 +216,16 @@ private:
 	void autoStartBuffer();
 	void failBatch(const std::vector<EntryRef> &batch);
 	void recordObsSave(const QString &path, long long savedWallMs);
+	QString keepFreshClip(FreshClip fresh);
+	bool moveFreshClip(FreshClip &fresh, bool giveUp);
+	void freshTick();
+	bool freshClipBlocksSave() const;
+	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText);
+	void saveSessionNow(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
+	Session *editedSession(const QString &sessionId);
+	// True, with a status message, when an edited text is too long to take.
+	bool refuseLongEdit(const std::string &text, const char *what);
 	bool renameFile(const QString &from, const QString &to);
 	bool fileHeldByPlayer(const QString &path);
 
@@ -220,17 +244,17 @@ private:
 	long long saveRequestNs = 0;
 	std::vector<long long> saveLatencies;
 	QTimer saveTimeout;
-	// OBS names a replay file by the second its save starts; a second save in the same second
-	// would be written over the first, so the next request waits for the clock to move on.
-	long long lastSavedWallMs = 0;
-	bool spacingWaited = false;
-	QTimer saveSpacing;
+	// OBS names a replay file by the clock second of its save and writes over a file of that
+	// name; each file is moved aside right after it arrives, and our next request waits for that.
+	std::vector<FreshClip> freshClips;
+	QTimer freshTimer;
 	std::vector<RenameJob> renameJobs;
 	std::vector<RemuxRename> remuxRenames;
 	QTimer renameTimer;
 	std::set<QString> dirtySessions;
 	std::set<QString> dirtyExports;
 	QTimer saveDelay;
+	long long firstDirtyWallMs = 0; // wall ms of the oldest unsaved change
 	QTimer exportDelay;
 	InstantReplay replay;
 	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it

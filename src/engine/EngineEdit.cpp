@@ -7,14 +7,27 @@
 
 #include <algorithm>
 
+Session *Engine::editedSession(const QString &sessionId)
+{
+	return sessionId.isEmpty() ? viewedSession() : findSession(sessionId);
+}
+
+bool Engine::refuseLongEdit(const std::string &text, const char *what)
+{
+	if (!refuseLongText(text, what))
+		return false;
+	setStatus(engineMessage(EngineText::TextTooLong, std::to_string(kMaxTextBytes)));
+	return true;
+}
+
 void Engine::setLabel(long long entryId, const QString &label, const QString &sessionId)
 {
-	Session *session = sessionId.isEmpty() ? viewedSession() : findSession(sessionId);
+	Session *session = editedSession(sessionId);
 	Entry *entry = session ? session->findEntry(entryId) : nullptr;
 	if (!entry)
 		return;
 	const std::string fresh = toUtf8(label.trimmed());
-	if (fresh == entry->label || refuseLongText(fresh, "label"))
+	if (fresh == entry->label || refuseLongEdit(fresh, "label"))
 		return;
 	entry->label = fresh;
 	// The clip's file name carries the label.
@@ -25,9 +38,9 @@ void Engine::setLabel(long long entryId, const QString &label, const QString &se
 	touchSession(*session);
 }
 
-void Engine::setChapter(long long entryId, bool chapter)
+void Engine::setChapter(long long entryId, bool chapter, const QString &sessionId)
 {
-	Session *session = viewedSession();
+	Session *session = editedSession(sessionId);
 	Entry *entry = session ? session->findEntry(entryId) : nullptr;
 	if (!entry || entry->chapter == chapter)
 		return;
@@ -35,13 +48,13 @@ void Engine::setChapter(long long entryId, bool chapter)
 	touchSession(*session);
 }
 
-void Engine::removeEntry(long long entryId)
+void Engine::removeEntry(long long entryId, const QString &sessionId)
 {
-	Session *session = viewedSession();
+	Session *session = editedSession(sessionId);
 	Entry *entry = session ? session->findEntry(entryId) : nullptr;
 	if (!entry)
 		return;
-	const QString sessionId = fromUtf8(session->id);
+	const QString ownId = fromUtf8(session->id);
 
 	// The file goes to the first press that shared it, so the others keep their clip.
 	if (entry->clip.state == ClipState::Saved && entry->clip.shared_with == 0) {
@@ -59,18 +72,18 @@ void Engine::removeEntry(long long entryId)
 			}
 		}
 		if (newOwner)
-			scheduleRename(EntryRef{sessionId, newOwner->id}, EngineTiming::RenameAfterEditMs);
+			scheduleRename(EntryRef{ownId, newOwner->id}, EngineTiming::RenameAfterEditMs);
 	}
 
-	const EntryRef ref{sessionId, entryId};
+	const EntryRef ref{ownId, entryId};
 	waitingPresses.erase(std::remove(waitingPresses.begin(), waitingPresses.end(), ref), waitingPresses.end());
 	session->removeEntry(entryId);
 	touchSession(*session);
 }
 
-void Engine::setShift(long long shiftMs)
+void Engine::setShift(long long shiftMs, const QString &sessionId)
 {
-	Session *session = viewedSession();
+	Session *session = editedSession(sessionId);
 	if (!session || session->shift_ms == shiftMs)
 		return;
 	session->shift_ms = shiftMs;
@@ -79,21 +92,21 @@ void Engine::setShift(long long shiftMs)
 	touchSession(*session);
 }
 
-void Engine::setShiftToEntry(long long entryId)
+void Engine::setShiftToEntry(long long entryId, const QString &sessionId)
 {
-	Session *session = viewedSession();
+	Session *session = editedSession(sessionId);
 	const Entry *entry = session ? session->findEntry(entryId) : nullptr;
 	if (entry)
-		setShift(entry->t_ms);
+		setShift(entry->t_ms, fromUtf8(session->id));
 }
 
-void Engine::setArchiveUrl(const QString &url)
+void Engine::setArchiveUrl(const QString &url, const QString &sessionId)
 {
-	Session *session = viewedSession();
+	Session *session = editedSession(sessionId);
 	if (!session)
 		return;
 	const std::string fresh = toUtf8(url.trimmed());
-	if (fresh == session->archive_url || refuseLongText(fresh, "archive address"))
+	if (fresh == session->archive_url || refuseLongEdit(fresh, "archive address"))
 		return;
 	session->archive_url = fresh;
 	touchSession(*session);

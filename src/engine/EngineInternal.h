@@ -21,12 +21,14 @@ constexpr const char *ReplayLatency = "Msg.ReplayLatency";
 constexpr const char *SessionRemoved = "Msg.SessionRemoved";
 constexpr const char *Exported = "Msg.Exported";
 constexpr const char *ExportFailed = "Msg.ExportFailed";
+constexpr const char *TextTooLong = "Msg.TextTooLong";
 // Label of a session's start mark.
 constexpr const char *StartLabel = "Label.Start";
 } // namespace EngineText
 
 namespace EngineTiming {
 constexpr int SaveDelayMs = 400;
+constexpr long long SaveCapMs = 2000;
 constexpr int ExportDelayMs = 1500;
 constexpr int RenameTickMs = 1000;
 constexpr int SaveLimitMs = 30000;
@@ -41,6 +43,10 @@ constexpr int RenameMaxAttempts = 120;
 constexpr long long RenameAfterReplayMs = 300;
 constexpr long long DuplicateWindowMs = 2000;
 constexpr long long RemuxCopyAgeMs = 60000;
+// A fresh replay file is moved aside as soon as OBS's remux has opened it; these bound the wait.
+constexpr int FreshTickMs = 20;
+constexpr long long RemuxStartWaitMs = 1000;
+constexpr long long FreshMoveLimitMs = 3000;
 } // namespace EngineTiming
 
 // Labels and addresses longer than this (UTF-8 bytes, after trimming) are refused: they would bloat
@@ -60,6 +66,10 @@ inline QString fromUtf8(const std::string &text)
 {
 	return QString::fromUtf8(text.data(), int(text.size()));
 }
+
+// Renames a file without ever copying it or replacing an existing file; false when the file
+// system refuses (the file is held open, the target exists).
+bool moveFileNoReplace(const QString &from, const QString &to);
 
 // The localised message of key with %1 and %2 filled in.
 QString engineMessage(const char *key, const std::string &first = std::string(),

@@ -66,7 +66,7 @@ long long Engine::press(PressMode mode, const QString &label)
 
 	addRecordingChapter(entry);
 
-	const std::string timeText = formatOffset(entry.t_ms - session->shift_ms);
+	const std::string timeText = formatOffset(archiveOffset(*session, entry.t_ms));
 	if (!wantClip) {
 		setStatus(engineMessage(EngineText::Marked, defaultLabel, timeText));
 	} else if (obs_frontend_replay_buffer_active()) {

@@ -19,7 +19,7 @@ void Engine::setFileOps(FileRenamer renamer, FileHeldCheck held)
 
 bool Engine::renameFile(const QString &from, const QString &to)
 {
-	return fileRenamer ? fileRenamer(from, to) : QFile::rename(from, to);
+	return fileRenamer ? fileRenamer(from, to) : moveFileNoReplace(from, to);
 }
 
 bool Engine::fileHeldByPlayer(const QString &path)
@@ -163,6 +163,7 @@ bool Engine::renameClip(RenameJob &job)
 	}
 
 	blog(LOG_INFO, "[lumark] clip renamed to %s", fileNameOf(toUtf8(target)).c_str());
-	touchSession(*session);
+	// At once: after a crash the entry must still name a file that exists.
+	saveSessionNow(*session);
 	return true;
 }

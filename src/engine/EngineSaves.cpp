@@ -5,12 +5,21 @@
 #include <util/util.hpp>
 
 #include "engine/EngineInternal.h"
+#include "session/Saturating.h"
 #include "lists/TextFormat.h"
+
+#include "session/SessionStore.h"
 
 #include <obs-frontend-api.h>
 #include <util/bmem.h>
+#include <util/config-file.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 void Engine::pumpSaves()
@@ -19,14 +28,9 @@ void Engine::pumpSaves()
 		return;
 
 	if (obs_frontend_replay_buffer_active()) {
-		const long long now = wallMs();
-		if (!spacingWaited && lastSavedWallMs > 0 && now / 1000 <= lastSavedWallMs / 1000) {
-			if (!saveSpacing.isActive())
-				saveSpacing.start(int(1000 - now % 1000) + 20);
+		// freshTick asks again once the last file is out of the way.
+		if (freshClipBlocksSave())
 			return;
-		}
-		saveSpacing.stop();
-		spacingWaited = false;
 		const QString sessionId = waitingPresses.front().sessionId;
 		std::vector<EntryRef> rest;
 		for (const EntryRef &ref : waitingPresses) {
@@ -44,7 +48,6 @@ void Engine::pumpSaves()
 		return;
 	}
 
-	spacingWaited = false;
 	std::vector<EntryRef> waiting;
 	waiting.swap(waitingPresses);
 	for (const EntryRef &ref : waiting) {
@@ -95,7 +98,6 @@ void Engine::onReplayBufferSaved()
 	BPtr<char> last = obs_frontend_get_last_replay();
 	const QString path = last ? QString::fromUtf8(last.Get()) : QString();
 	const long long savedWallMs = wallMs();
-	lastSavedWallMs = savedWallMs;
 
 	if (pendingPresses.empty()) {
 		if (!path.isEmpty() && !stopped)
@@ -119,8 +121,9 @@ void Engine::onReplayBufferSaved()
 	while (saveLatencies.size() > EngineTiming::LatencyHistory)
 		saveLatencies.erase(saveLatencies.begin());
 
-	const std::string filePath = toUtf8(path);
+	std::string filePath = toUtf8(path);
 	bool haveOwner = false;
+	QString ownerSessionId;
 	EntryRef owner;
 	long long ownerWallMs = 0;
 	std::string timeText;
@@ -138,9 +141,16 @@ void Engine::onReplayBufferSaved()
 			haveOwner = true;
 			owner = ref;
 			ownerWallMs = entry->wall_ms;
-			timeText = formatOffset(entry->t_ms - session->shift_ms);
+			timeText = formatOffset(archiveOffset(*session, entry->t_ms));
+			ownerSessionId = fromUtf8(session->id);
 			entry->clip.path = filePath;
 			entry->clip.shared_with = 0;
+			// Move it aside before any event names it; the entry follows the file.
+			FreshClip fresh;
+			fresh.sessionId = ownerSessionId;
+			fresh.path = path;
+			fresh.savedWallMs = savedWallMs;
+			filePath = toUtf8(keepFreshClip(fresh));
 		} else {
 			entry->clip.path.clear();
 			entry->clip.shared_with = owner.entryId;
@@ -160,11 +170,27 @@ void Engine::onReplayBufferSaved()
 		setStatus(engineMessage(EngineText::Saved, names, timeText));
 		if (anyReplay && savedWallMs - ownerWallMs < EngineTiming::ReplayWindowMs) {
 			replayRequestWallMs = ownerWallMs;
-			if (!replay.play(path, owner.entryId))
-				setStatus(engineMessage(EngineText::SavedNoReplay, names, timeText));
+			// A file still waiting for OBS's remux to open it is played once it has its new name.
+			auto waiting = std::find_if(freshClips.begin(), freshClips.end(), [&](const FreshClip &f) {
+				return f.sessionId == ownerSessionId && toUtf8(f.path) == filePath;
+			});
+			if (waiting != freshClips.end()) {
+				waiting->playAfter = true;
+				waiting->entryId = owner.entryId;
+				waiting->names = names;
+				waiting->timeText = timeText;
+			} else {
+				playSaved(fromUtf8(filePath), owner.entryId, names, timeText);
+			}
 		}
 	}
 	pumpSaves();
+}
+
+void Engine::playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText)
+{
+	if (!replay.play(path, entryId))
+		setStatus(engineMessage(EngineText::SavedNoReplay, names, timeText));
 }
 
 void Engine::recordObsSave(const QString &path, long long savedWallMs)
@@ -187,14 +213,20 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	fresh.wall_ms = savedWallMs - avg;
 	fresh.chapter = true;
 	fresh.clip.state = ClipState::Saved;
-	fresh.clip.path = toUtf8(path);
 	fresh.clip.saved_wall_ms = savedWallMs;
 	clipRange(fresh, savedWallMs - avg);
 	Entry &entry = session->addEntry(std::move(fresh));
 	entry.label = pressLabel(texts, entry.number);
+	entry.clip.path = toUtf8(path);
+	FreshClip kept;
+	kept.sessionId = fromUtf8(session->id);
+	kept.path = path;
+	kept.savedWallMs = savedWallMs;
+	entry.clip.path = toUtf8(keepFreshClip(kept));
 
 	addRecordingChapter(entry);
-	setStatus(engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(entry.t_ms - session->shift_ms)));
+	setStatus(
+	    engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(archiveOffset(*session, entry.t_ms))));
 	blog(LOG_INFO, "[lumark] OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number), avg);
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	emitEntryEvent(QStringLiteral("ClipSaved"), *session, entry);
@@ -205,11 +237,11 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 void Engine::clipRange(Entry &entry, long long requestWallMs)
 {
 	const long long seconds = bufferStatus().seconds;
-	const long long waited = requestWallMs - entry.wall_ms;
-	const long long end = entry.t_ms + (waited > 0 ? waited : 0);
-	long long start = end - seconds * 1000;
+	const long long waited = satSub(requestWallMs, entry.wall_ms);
+	const long long end = satAdd(entry.t_ms, waited > 0 ? waited : 0);
+	long long start = satSub(end, std::clamp<long long>(seconds, 0, 86400LL * 366) * 1000);
 	if (bufferStartedWallMs > 0)
-		start = std::max(start, bufferStartedWallMs + (entry.t_ms - entry.wall_ms));
+		start = std::max<long long>(start, satAdd(bufferStartedWallMs, satSub(entry.t_ms, entry.wall_ms)));
 	entry.clip.end_ms = end;
 	entry.clip.start_ms = start > end ? end : std::max(0LL, start);
 }
@@ -232,4 +264,130 @@ bool Engine::replayEntry(long long entryId)
 void Engine::stopReplay()
 {
 	replay.stop();
+}
+
+namespace {
+// OBS remuxes a saved replay in the background right after announcing it, reading it by the name
+// it gave it; moving the file before the remux has opened it would cost the ".mp4" copy.
+bool remuxExpected(const QFileInfo &info)
+{
+	const QString suffix = info.suffix();
+	for (const char *plain : {"mp4", "mov", "avi"})
+		if (suffix.compare(QLatin1String(plain), Qt::CaseInsensitive) == 0)
+			return false;
+	config_t *profile = obs_frontend_get_profile_config();
+	if (!profile || !config_get_bool(profile, "Video", "AutoRemux"))
+		return false;
+	const char *mode = config_get_string(profile, "Output", "Mode");
+	const char *recType = config_get_string(profile, "AdvOut", "RecType");
+	return !(mode && strcmp(mode, "Advanced") == 0 && recType && strcmp(recType, "FFmpeg") == 0);
+}
+
+QString remuxCopyOf(const QFileInfo &info)
+{
+	return info.dir().filePath(info.completeBaseName() + QStringLiteral(".mp4"));
+}
+} // namespace
+
+QString Engine::keepFreshClip(FreshClip fresh)
+{
+	const QFileInfo info(fresh.path);
+	if (!info.exists())
+		return fresh.path;
+	if (remuxExpected(info))
+		fresh.remuxWaitUntilMs = wallMs() + EngineTiming::RemuxStartWaitMs;
+	else if (moveFreshClip(fresh, false))
+		return fresh.path;
+	freshClips.push_back(fresh);
+	if (!freshTimer.isActive())
+		freshTimer.start();
+	return fresh.path;
+}
+
+bool Engine::moveFreshClip(FreshClip &fresh, bool giveUp)
+{
+	Session *session = findSession(fresh.sessionId);
+	Entry *owner = nullptr;
+	const std::string oldPath = toUtf8(fresh.path);
+	if (session) {
+		for (Entry &e : session->entries) {
+			if (e.clip.state == ClipState::Saved && e.clip.shared_with == 0 && e.clip.path == oldPath) {
+				owner = &e;
+				break;
+			}
+		}
+	}
+	const QFileInfo info(fresh.path);
+	if (!owner || !info.exists())
+		return true;
+
+	QString copy;
+	const QFileInfo remuxed(remuxCopyOf(info));
+	if (fresh.remuxWaitUntilMs > 0) {
+		// The remux opens its output only after its input, so a new ".mp4" means the input is open.
+		const bool started =
+		    remuxed.exists() && remuxed.lastModified().toMSecsSinceEpoch() >= fresh.savedWallMs - 1000;
+		if (!started && !giveUp && wallMs() < fresh.remuxWaitUntilMs)
+			return false;
+	}
+	if (remuxed.exists() &&
+	    remuxed.lastModified().toMSecsSinceEpoch() >= fresh.savedWallMs - EngineTiming::RemuxCopyAgeMs)
+		copy = remuxed.filePath();
+
+	// OBS's own name with the mark: still readable in the folder, and never a name OBS makes.
+	const QDir dir = info.dir();
+	const QString dotSuffix = info.suffix().isEmpty() ? QString() : QStringLiteral(".") + info.suffix();
+	const QString base = QStringLiteral("%1 (%2)").arg(
+	    info.completeBaseName(), fromUtf8(sanitizeFileName(pressLabel(texts, owner->number))));
+	QString target = dir.filePath(base + dotSuffix);
+	for (int n = 2; n <= 99 && QFileInfo::exists(target); ++n)
+		target = dir.filePath(QStringLiteral("%1 %2%3").arg(base).arg(n).arg(dotSuffix));
+	if (!renameFile(fresh.path, target))
+		return giveUp;
+
+	owner->clip.path = toUtf8(target);
+	const QString newCopy = remuxCopyOf(QFileInfo(target));
+	if (!copy.isEmpty() && !QFileInfo::exists(newCopy) && !renameFile(copy, newCopy)) {
+		remuxRenames.push_back(RemuxRename{copy, newCopy, wallMs() + EngineTiming::RenameRetryMs, 0});
+		if (!renameTimer.isActive())
+			renameTimer.start();
+	}
+	blog(LOG_INFO, "[lumark] replay file kept as %s", fileNameOf(owner->clip.path).c_str());
+	fresh.path = target;
+	saveSessionNow(*session);
+	return true;
+}
+
+void Engine::freshTick()
+{
+	const long long now = wallMs();
+	for (size_t i = 0; i < freshClips.size();) {
+		FreshClip fresh = freshClips[i];
+		const bool giveUp = now - fresh.savedWallMs >= EngineTiming::FreshMoveLimitMs;
+		if (!moveFreshClip(fresh, giveUp) && !giveUp) {
+			++i;
+			continue;
+		}
+		freshClips.erase(freshClips.begin() + long(i));
+		if (fresh.playAfter)
+			playSaved(fresh.path, fresh.entryId, fresh.names, fresh.timeText);
+	}
+	if (freshClips.empty())
+		freshTimer.stop();
+	pumpSaves();
+}
+
+bool Engine::freshClipBlocksSave() const
+{
+	// A new save lands in a later clock second than every file still under OBS's name: no clash.
+	const long long second = wallMs() / 1000;
+	return std::any_of(freshClips.begin(), freshClips.end(),
+			   [second](const FreshClip &f) { return f.savedWallMs / 1000 >= second; });
+}
+
+void Engine::saveSessionNow(Session &session)
+{
+	touchSession(session);
+	if (saveSession(session))
+		dirtySessions.erase(fromUtf8(session.id));
 }

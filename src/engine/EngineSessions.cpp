@@ -4,6 +4,7 @@
 
 #include "config/Settings.h"
 #include "engine/EngineInternal.h"
+#include "session/Saturating.h"
 #include "lists/Lists.h"
 #include "module/ModuleCore.h"
 #include "playback/ReplayScene.h"
@@ -45,7 +46,7 @@ Session *Engine::findSession(const QString &id)
 		for (const Entry &e : session->entries)
 			last = std::max(last, e.t_ms);
 		session->length_ms = last;
-		session->end_wall_ms = session->start_wall_ms + last + 1;
+		session->end_wall_ms = satAdd(satAdd(session->start_wall_ms, last), 1);
 		saveSession(*session);
 	}
 	Session *raw = session.get();
@@ -88,6 +89,11 @@ bool Engine::removeSession(const QString &id)
 {
 	if (id.isEmpty() || id == currentId || !findSession(id))
 		return false;
+	// A file that stays would bring the session back at the next listing: report that, change nothing.
+	if (!removeSessionFiles(toUtf8(id))) {
+		blog(LOG_WARNING, "[lumark] session %s not removed (file not deleted)", id.toUtf8().constData());
+		return false;
+	}
 
 	auto ofSession = [&id](const EntryRef &ref) { return ref.sessionId == id; };
 	waitingPresses.erase(std::remove_if(waitingPresses.begin(), waitingPresses.end(), ofSession),
@@ -98,10 +104,7 @@ bool Engine::removeSession(const QString &id)
 	dirtySessions.erase(id);
 	dirtyExports.erase(id);
 	sessions.erase(id);
-
-	const bool deleted = removeSessionFiles(toUtf8(id));
-	blog(LOG_INFO, "[lumark] session %s removed (file %s)", id.toUtf8().constData(),
-	     deleted ? "deleted" : "not deleted");
+	blog(LOG_INFO, "[lumark] session %s removed (file deleted)", id.toUtf8().constData());
 
 	if (viewedId == id) {
 		viewedId = currentId;
@@ -370,6 +373,7 @@ void Engine::shutdown()
 	flushSaves();
 	flushExports();
 	saveTimeout.stop();
+	freshTimer.stop();
 	renameTimer.stop();
 	saveDelay.stop();
 	exportDelay.stop();
@@ -379,8 +383,14 @@ void Engine::markSessionDirty(const QString &id)
 {
 	if (id.isEmpty())
 		return;
+	// The delay restarts with every change but never runs past the cap from the first unsaved one,
+	// so a steady stream of marks still reaches the disk.
+	const long long now = wallMs();
+	if (dirtySessions.empty() || !saveDelay.isActive())
+		firstDirtyWallMs = now;
 	dirtySessions.insert(id);
-	saveDelay.start();
+	const long long left = firstDirtyWallMs + EngineTiming::SaveCapMs - now;
+	saveDelay.start(int(std::clamp<long long>(left, 0, EngineTiming::SaveDelayMs)));
 }
 
 void Engine::touchSession(Session &session)

@@ -1,5 +1,7 @@
 #include "lists/TextFormat.h"
 
+#include "session/Saturating.h"
+
 #include "module/ModuleCore.h"
 
 #include <algorithm>
@@ -76,12 +78,7 @@ ExportTexts exportTextsFromLocale()
 
 int64_t archiveOffset(const Session &session, int64_t offsetMs)
 {
-	const int64_t shift = session.shift_ms;
-	if (shift > 0 && offsetMs < INT64_MIN + shift)
-		return INT64_MIN;
-	if (shift < 0 && offsetMs > INT64_MAX + shift)
-		return INT64_MAX;
-	return offsetMs - shift;
+	return satSub(offsetMs, session.shift_ms);
 }
 
 void appendOffset(std::string &out, int64_t ms)

@@ -1,6 +1,8 @@
 #include "remote/Remote.h"
 #include "remote/RemoteCore.h"
 
+#include "module/ModuleCore.h"
+
 #include <obs.hpp>
 
 #include <QByteArray>
@@ -52,10 +54,16 @@ void drainEventPool()
 {
 	if (!g_eventPool)
 		return;
-	g_eventPool->waitForDone(kDrainLimitMs);
-	// Whatever is still queued is dropped; the destructor would otherwise wait for it without limit.
+	const bool drained = g_eventPool->waitForDone(kDrainLimitMs);
+	// Whatever is still queued is dropped.
 	g_eventPool->clear();
-	delete g_eventPool;
+	if (drained) {
+		delete g_eventPool;
+	} else {
+		// An event is stuck in obs-websocket; the pool's destructor would wait for it without
+		// limit, so the pool is left to the process's end.
+		pluginLog(LOG_WARNING, "an event was still being sent after %d ms; not waiting for it", kDrainLimitMs);
+	}
 	g_eventPool = nullptr;
 }
 

@@ -30,6 +30,8 @@ constexpr const char *NoSession = "no session";
 constexpr const char *NoEndedSession = "no such ended session (a running one cannot be removed)";
 constexpr const char *NoQuotes = "名言集を書き出せませんでした";
 constexpr const char *TooLong = "text too long (at most 4096 bytes)";
+constexpr const char *ConfigNotSaved = "applied, but config.json could not be written";
+constexpr const char *SessionFileStays = "the session file could not be deleted";
 } // namespace errors
 
 // Longest label, address or name taken from outside, in UTF-8 bytes. A memo or a song title is far

@@ -165,9 +165,12 @@ void requestSetConfig(obs_data_t *request, obs_data_t *reply, void *)
 	}
 	runOnUiThread(reply, [&]() {
 		change.apply(settings());
-		saveSettings();
+		const bool saved = saveSettings();
 		emit engine().statusChanged();
-		writeOk(reply, true);
+		if (saved)
+			writeOk(reply, true);
+		else
+			writeFailure(reply, errors::ConfigNotSaved);
 	});
 }
 

@@ -47,10 +47,11 @@ void requestAddMark(obs_data_t *request, obs_data_t *reply, void *)
 		return;
 	}
 	long long entryId = 0;
-	runOnUiThread(reply, [&]() { entryId = engine().addMark(kind, label, 0, agoMs); });
+	const bool ran = runOnUiThread(reply, [&]() { entryId = engine().addMark(kind, label, 0, agoMs); });
 	writeOk(reply, entryId != 0);
 	obs_data_set_int(reply, "entry_id", entryId);
-	if (entryId == 0)
+	// Not run at all: the "shutting down" written by runOnUiThread is the reason.
+	if (entryId == 0 && ran)
 		obs_data_set_string(reply, "error", errors::NoMark);
 }
 

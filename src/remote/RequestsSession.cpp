@@ -107,10 +107,14 @@ void requestRemoveSession(obs_data_t *request, obs_data_t *reply, void *)
 {
 	const SessionField field = sessionField(request);
 	runOnUiThread(reply, [&]() {
-		if (field.usable && engine().removeSession(field.id))
+		if (field.usable && engine().removeSession(field.id)) {
 			writeOk(reply, true);
-		else
-			writeFailure(reply, errors::NoEndedSession);
+			return;
+		}
+		// An ended session that is still there was refused by the file system.
+		const Session *left = field.usable ? engine().findSession(field.id) : nullptr;
+		const bool fileStays = left && left->isEnded() && field.id != engine().currentSessionId();
+		writeFailure(reply, fileStays ? errors::SessionFileStays : errors::NoEndedSession);
 	});
 }
 

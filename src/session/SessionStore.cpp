@@ -10,7 +10,13 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -336,6 +342,42 @@ Session sessionFromData(obs_data_t *data)
 	return s;
 }
 
+namespace {
+
+// The new text goes completely to "<file>.tmp" first, the old file is kept as "<file>.bak", and the
+// temporary file then takes the file's name in one step: at every moment "<file>" is whole.
+bool writeSessionFile(const std::string &path, const std::string &json)
+{
+	const std::string tmp = path + ".tmp";
+	const std::string bak = path + ".bak";
+	FILE *file = os_fopen(tmp.c_str(), "wb");
+	if (!file)
+		return false;
+	bool written = fwrite(json.data(), 1, json.size(), file) == json.size() && fflush(file) == 0;
+#ifdef _WIN32
+	written = written && _commit(_fileno(file)) == 0;
+#else
+	written = written && fsync(fileno(file)) == 0;
+#endif
+	written = fclose(file) == 0 && written;
+	if (!written) {
+		os_unlink(tmp.c_str());
+		return false;
+	}
+	if (os_file_exists(path.c_str())) {
+		os_unlink(bak.c_str());
+#ifdef _WIN32
+		os_copyfile(path.c_str(), bak.c_str());
+#else
+		if (link(path.c_str(), bak.c_str()) != 0)
+			os_copyfile(path.c_str(), bak.c_str());
+#endif
+	}
+	return os_rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+} // namespace
+
 bool saveSession(const Session &session)
 {
 	if (!isPlainSessionId(session.id))
@@ -344,9 +386,7 @@ bool saveSession(const Session &session)
 	if (folder.empty())
 		return false;
 	os_mkdirs(folder.c_str());
-	const std::string path = sessionFilePath(session);
-	const std::string json = sessionToJson(session);
-	return os_quick_write_utf8_file_safe(path.c_str(), json.c_str(), json.size(), false, "tmp", "bak");
+	return writeSessionFile(sessionFilePath(session), sessionToJson(session));
 }
 
 bool loadSession(const std::string &id, Session &out)
@@ -354,15 +394,35 @@ bool loadSession(const std::string &id, Session &out)
 	const std::string path = sessionFilePath(id);
 	if (path.empty())
 		return false;
-	OBSDataAutoRelease data = obs_data_create_from_json_file_safe(path.c_str(), "bak");
-	if (!data)
-		return false;
-	Session loaded = sessionFromData(data);
-	// A stored id that could not name this file again would make every later save fail.
-	if (!isPlainSessionId(loaded.id))
-		loaded.id = id;
-	out = std::move(loaded);
-	return true;
+	// The file itself; else what an interrupted write left: the complete new text, then the old one.
+	for (const char *ext : {"", ".tmp", ".bak"}) {
+		const std::string candidate = path + ext;
+		if (!os_file_exists(candidate.c_str()))
+			continue;
+		OBSDataAutoRelease data = obs_data_create_from_json_file(candidate.c_str());
+		if (!data)
+			continue;
+		Session loaded = sessionFromData(data);
+		// The file's name is the session's identity: a copy ("X - Copy.json") that still says "X"
+		// inside must never be saved or exported as X, so its lists get names of their own too.
+		if (loaded.id != id) {
+			if (isPlainSessionId(loaded.id))
+				loaded.prefix += id.compare(0, loaded.id.size(), loaded.id) == 0
+						     ? id.substr(loaded.id.size())
+						     : " (" + id + ")";
+			loaded.id = id;
+		}
+		out = std::move(loaded);
+		if (*ext) {
+			blog(LOG_WARNING, "[lumark] session %s read from its %s file", id.c_str(), ext + 1);
+			// Keep an unreadable file aside rather than over the backup, then write the file again.
+			if (os_file_exists(path.c_str()))
+				os_rename(path.c_str(), (path + ".broken").c_str());
+			saveSession(out);
+		}
+		return true;
+	}
+	return false;
 }
 
 std::vector<std::string> listSessionIds()
@@ -371,12 +431,18 @@ std::vector<std::string> listSessionIds()
 	const std::string folder = sessionsFolder();
 	if (folder.empty())
 		return ids;
-	QDirIterator it(QString::fromUtf8(folder.c_str()), {QStringLiteral("*.json")},
+	// A session whose write was cut off between its two renames has only its ".tmp" (and ".bak").
+	QDirIterator it(QString::fromUtf8(folder.c_str()), {QStringLiteral("*.json"), QStringLiteral("*.json.tmp")},
 			QDir::Files | QDir::Hidden | QDir::CaseSensitive);
 	const size_t extLen = std::strlen(kJsonExt);
 	while (it.hasNext()) {
 		it.next();
 		std::string name = it.fileName().toUtf8().toStdString();
+		if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+			name.resize(name.size() - 4);
+			if (os_file_exists((folder + "/" + name).c_str()))
+				continue;
+		}
 		if (name.size() <= extLen || name.compare(name.size() - extLen, extLen, kJsonExt) != 0)
 			continue;
 		if (isPlainSessionId(name.substr(0, name.size() - extLen)))
@@ -394,9 +460,12 @@ bool removeSessionFiles(const std::string &id)
 	const std::string path = sessionFilePath(id);
 	if (path.empty())
 		return false;
+	const std::string tmp = path + ".tmp";
+	const bool had = os_file_exists(path.c_str()) || os_file_exists(tmp.c_str());
 	os_unlink((path + ".bak").c_str());
-	os_unlink((path + ".tmp").c_str());
-	return os_unlink(path.c_str()) == 0;
+	os_unlink(tmp.c_str());
+	os_unlink(path.c_str());
+	return had && !os_file_exists(path.c_str()) && !os_file_exists(tmp.c_str());
 }
 
 bool removeSessionFiles(const Session &session)

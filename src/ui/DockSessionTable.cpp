@@ -8,6 +8,7 @@
 #include "lists/ChapterCheck.h"
 #include "lists/Lists.h"
 #include "lists/TextFormat.h"
+#include "session/Saturating.h"
 #include "session/Session.h"
 #include "ui/ShowFile.h"
 #include "ui/UiText.h"
@@ -78,8 +79,8 @@ std::pair<QString, QString> LumarkDock::clipCellText(const Entry &entry, const S
 		const QString path = fromUtf8(entry.clip.path);
 		const QString tip = QDir::toNativeSeparators(path) + QLatin1Char('\n') +
 				    uiText(UiKey::ClipRangeTip)
-					.arg(offsetText(entry.clip.start_ms - session.shift_ms),
-					     offsetText(entry.clip.end_ms - session.shift_ms));
+					.arg(offsetText(archiveOffset(session, entry.clip.start_ms)),
+					     offsetText(archiveOffset(session, entry.clip.end_ms)));
 		return {fromUtf8(fileNameOf(entry.clip.path)), tip};
 	}
 	default:
@@ -162,6 +163,7 @@ void LumarkDock::rebuildTable()
 	entryTable->setUpdatesEnabled(false);
 
 	const Session *session = engine.viewedSession();
+	tableSessionId = session ? fromUtf8(session->id) : QString();
 	int keepRow = -1;
 	if (!session) {
 		entryTable->setRowCount(0);
@@ -177,7 +179,7 @@ void LumarkDock::rebuildTable()
 			chapter->setCheckState(entry.chapter ? Qt::Checked : Qt::Unchecked);
 			chapter->setToolTip(uiText(UiKey::ColChapterTip));
 
-			const int64_t archive = entry.t_ms - session->shift_ms;
+			const int64_t archive = archiveOffset(*session, entry.t_ms);
 			auto *time = makeItem(archive < 0 ? uiText(UiKey::TimeBeforeCut) : offsetText(archive), plain);
 			time->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.id));
 			time->setToolTip(uiText(UiKey::TimeStreamTip).arg(offsetText(entry.t_ms)));
@@ -247,17 +249,20 @@ void LumarkDock::onItemChanged(QTableWidgetItem *item)
 	if (!time)
 		return;
 	const int64_t id = time->data(Qt::UserRole).toLongLong();
+	// The row's own session: the viewed one may have changed while the editor was open.
+	if (tableSessionId.isEmpty())
+		return;
 	if (item->column() == ColChapter)
-		engine.setChapter(id, item->checkState() == Qt::Checked);
+		engine.setChapter(id, item->checkState() == Qt::Checked, tableSessionId);
 	else if (item->column() == ColLabel)
-		engine.setLabel(id, item->text());
+		engine.setLabel(id, item->text(), tableSessionId);
 }
 
 void LumarkDock::applyShiftText()
 {
 	const QString text = shiftEdit->text().trimmed();
 	if (text.isEmpty()) {
-		engine.setShift(0);
+		engine.setShift(0, tableSessionId);
 		return;
 	}
 	int64_t ms = 0;
@@ -265,7 +270,7 @@ void LumarkDock::applyShiftText()
 		showMessage(uiText(UiKey::MsgBadTime));
 		return;
 	}
-	engine.setShift(ms);
+	engine.setShift(ms, tableSessionId);
 }
 
 void LumarkDock::refreshEditControls()
@@ -282,7 +287,7 @@ void LumarkDock::refreshEditControls()
 	if (!shiftEdit->hasFocus()) {
 		const int64_t shift = session->shift_ms;
 		const QString text = shift == 0  ? QString()
-				     : shift < 0 ? QLatin1Char('-') + offsetText(-shift)
+				     : shift < 0 ? QLatin1Char('-') + offsetText(satSub(0, shift))
 						 : offsetText(shift);
 		if (shiftEdit->text() != text)
 			shiftEdit->setText(text);
@@ -358,6 +363,7 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	const Entry *entry = session ? session->findEntry(id) : nullptr;
 	if (!entry)
 		return;
+	const QString sessionId = fromUtf8(session->id);
 	const Entry *owner = session->clipOwner(*entry);
 	const QString path = owner && owner->clip.state == ClipState::Saved ? fromUtf8(owner->clip.path) : QString();
 	const bool hasFile = !path.isEmpty();
@@ -373,14 +379,14 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	QAction *remove = menu.addAction(uiText(UiKey::MenuRemove));
 
 	QAction *chosen = menu.exec(entryTable->viewport()->mapToGlobal(point));
-	// The menu ran an event loop: only the id and the path taken before it are trusted now.
+	// The menu ran an event loop: only the ids and the path taken before it are trusted now.
 	if (!chosen)
 		return;
 	if (chosen == editLabel) {
 		if (QTableWidgetItem *label = entryTable->item(row, ColLabel))
 			entryTable->editItem(label);
 	} else if (chosen == shiftHere) {
-		engine.setShiftToEntry(id);
+		engine.setShiftToEntry(id, sessionId);
 	} else if (chosen == replay) {
 		if (!engine.replayEntry(id))
 			showMessage(uiText(UiKey::ReplayCouldNot));
@@ -392,6 +398,6 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	} else if (chosen == remove) {
 		if (QMessageBox::question(this, uiText(UiKey::MenuRemoveTitle), uiText(UiKey::MenuRemoveText),
 					  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
-			engine.removeEntry(id);
+			engine.removeEntry(id, sessionId);
 	}
 }

@@ -307,9 +307,10 @@ void LumarkDock::connectActions()
 	connect(shiftToSelectedButton, &QPushButton::clicked, this, [this] {
 		const int64_t id = selectedEntryId();
 		if (id != 0)
-			engine.setShiftToEntry(id);
+			engine.setShiftToEntry(id, tableSessionId);
 	});
-	connect(urlEdit, &QLineEdit::editingFinished, this, [this] { engine.setArchiveUrl(urlEdit->text()); });
+	connect(urlEdit, &QLineEdit::editingFinished, this,
+		[this] { engine.setArchiveUrl(urlEdit->text(), tableSessionId); });
 	connect(dropShortButton, &QPushButton::clicked, this, [this] { engine.dropShortChapters(); });
 	connect(copyButton, &QPushButton::clicked, this, &LumarkDock::copyChapters);
 	connect(copyClipsButton, &QPushButton::clicked, this, &LumarkDock::copyClipNotes);
@@ -325,10 +326,44 @@ bool LumarkDock::eventFilter(QObject *watched, QEvent *event)
 	return QWidget::eventFilter(watched, event);
 }
 
-void LumarkDock::showMessage(const QString &text)
+void LumarkDock::setMessageText(const QString &text)
 {
 	messageLabel->setText(text);
 	messageLabel->setVisible(!text.isEmpty());
+}
+
+void LumarkDock::showMessage(const QString &text)
+{
+	// The dock's own message stays until the Engine's message changes.
+	setMessageText(text);
+	ownMessageOver = engineMessageText();
+	ownMessageShown = true;
+}
+
+QString LumarkDock::engineMessageText()
+{
+	InstantReplay &replay = engine.replayPlayer();
+	QString message = engine.statusText();
+	switch (replay.problem()) {
+	case InstantReplay::MediaNotFound:
+	case InstantReplay::NotMediaSource:
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayNoMedia);
+		break;
+	case InstantReplay::SceneNotPlaced:
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayNotPlaced);
+		break;
+	case InstantReplay::OpenFailed:
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayOpenFailed);
+		break;
+	case InstantReplay::TooShort:
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayTooShort);
+		break;
+	default:
+		break;
+	}
+	if (replay.state() != InstantReplay::Idle)
+		message += QLatin1Char('\n') + uiText(UiKey::ReplayPlaying);
+	return message.trimmed();
 }
 
 void LumarkDock::refreshStatus()
@@ -378,31 +413,15 @@ void LumarkDock::refreshStatus()
 
 	startBufferButton->setVisible(ready && buffer.enabled && !buffer.active);
 
-	InstantReplay &replay = engine.replayPlayer();
-	QString message = engine.statusText();
-	switch (replay.problem()) {
-	case InstantReplay::MediaNotFound:
-	case InstantReplay::NotMediaSource:
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayNoMedia);
-		break;
-	case InstantReplay::SceneNotPlaced:
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayNotPlaced);
-		break;
-	case InstantReplay::OpenFailed:
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayOpenFailed);
-		break;
-	case InstantReplay::TooShort:
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayTooShort);
-		break;
-	default:
-		break;
+	// The dock's own message stays while the Engine's message is the one it replaced.
+	const QString message = engineMessageText();
+	if (!ownMessageShown || message != ownMessageOver) {
+		ownMessageShown = false;
+		if (messageLabel->text() != message)
+			setMessageText(message);
 	}
-	if (replay.state() != InstantReplay::Idle)
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayPlaying);
-	message = message.trimmed();
-	if (messageLabel->text() != message)
-		showMessage(message);
 
+	InstantReplay &replay = engine.replayPlayer();
 	stopReplayButton->setEnabled(replay.state() != InstantReplay::Idle);
 
 	const RecapStatus recap = engine.recapPlayer().status();

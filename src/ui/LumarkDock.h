@@ -67,7 +67,10 @@ private:
 	void showEntryMenu(const QPoint &point);
 	void applyShiftText();
 	void onSessionActivated(int index);
+	// A message of the dock's own; it stays until the Engine's message changes.
 	void showMessage(const QString &text);
+	void setMessageText(const QString &text);
+	QString engineMessageText();
 	void copyChapters();
 	void copyClipNotes();
 	void openExportFolder();
@@ -107,6 +110,9 @@ private:
 	QElapsedTimer lastTableRebuild;
 
 	QString memoTargetSession;
+	QString tableSessionId; // the session whose entries the table shows
+	QString ownMessageOver; // the Engine's message when the dock showed its own
+	bool ownMessageShown = false;
 	int64_t memoTargetEntry = 0;
 	bool memoDirty = false;
 	bool memoUpdating = false;

@@ -9,7 +9,7 @@
 #ifdef LUMARK_HAVE_DBUS
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
 #endif
 
 bool showFileInFileManager(const QString &path)
@@ -28,10 +28,17 @@ bool showFileInFileManager(const QString &path)
 		    QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
 		    QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
 		call << QStringList{QUrl::fromLocalFile(absolute).toString()} << QString();
-		// Short limit: a missing file manager must not freeze the OBS window.
-		const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
-		if (reply.type() == QDBusMessage::ReplyMessage)
-			return true;
+		// Never wait on the UI thread: a slow or missing file manager answers later, or with an
+		// error, and then the folder opens instead.
+		auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+		const QString folder = QFileInfo(absolute).absolutePath();
+		QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+				 [folder](QDBusPendingCallWatcher *done) {
+					 if (done->isError())
+						 QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+					 done->deleteLater();
+				 });
+		return true;
 	}
 #endif
 	return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(absolute).absolutePath()));

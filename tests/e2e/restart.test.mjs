@@ -32,6 +32,15 @@ describe('crash recovery', { timeout: 180000 }, () => {
 		assert.equal(cut.end_wall_ms, 0, 'left unfinished on disk');
 		for (const id of ids) assert.ok(cut.entries.some((e) => e.id === id), `mark ${id} was on disk before the kill`);
 
+		// While OBS is down: a copy made in a file manager, which still says the same id inside, and
+		// a session whose write was cut off between libobs's two renames (only ".tmp" and ".bak").
+		const copyId = `${sid} - Copy`;
+		fs.copyFileSync(H.sessionFile(h.home, sid), H.sessionFile(h.home, copyId));
+		const cutId = '2001-01-01_00-00-00';
+		const older = { ...cut, id: cutId, prefix: 'older', end_wall_ms: cut.start_wall_ms + 1 };
+		fs.writeFileSync(`${H.sessionFile(h.home, cutId)}.bak`, JSON.stringify(older));
+		fs.writeFileSync(`${H.sessionFile(h.home, cutId)}.tmp`, JSON.stringify({ ...older, prefix: 'newer' }));
+
 		await h.restart();
 		const s = await getSession(h, sid);
 		assert.equal(s.active, false);
@@ -46,7 +55,26 @@ describe('crash recovery', { timeout: 180000 }, () => {
 		assert.equal(repaired.length_ms, lastT);
 		assert.equal((await H.vendor(h.obs, 'GetStatus')).session_id, '', 'nothing runs after the restart');
 		const list = await H.vendor(h.obs, 'ListSessions');
-		assert.ok(list.sessions.some((x) => x.id === sid));
+		for (const id of [sid, copyId, cutId]) assert.ok(list.sessions.some((x) => x.id === id), `${id} listed`);
+
+		// The interrupted write: read from its complete new text, and its file written again.
+		const interrupted = await getSession(h, cutId);
+		assert.equal(interrupted.prefix, 'newer');
+		assert.ok(fs.existsSync(H.sessionFile(h.home, cutId)), 'the session file is back');
+
+		// The copy is a session of its own: its edits never reach the original's file.
+		const original = fs.readFileSync(H.sessionFile(h.home, sid), 'utf8');
+		const copy = await getSession(h, copyId);
+		assert.equal(copy.id, copyId);
+		assert.ok(copy.prefix.endsWith(' - Copy'), `own list names: ${copy.prefix}`);
+		const edited = await H.vendor(h.obs, 'SetLabel', { session_id: copyId, entry_id: ids[0], label: 'only in the copy' });
+		assert.equal(edited.ok, true, edited.error);
+		await H.waitFor(() => H.readJson(H.sessionFile(h.home, copyId)).entries.some((e) => e.label === 'only in the copy'), {
+			what: 'the copy saved under its own name',
+			timeout: 5000,
+		});
+		assert.equal(fs.readFileSync(H.sessionFile(h.home, sid), 'utf8'), original, 'the original file is untouched');
+		assert.equal(H.readJson(H.sessionFile(h.home, copyId)).id, copyId);
 	});
 });
 

@@ -40,6 +40,7 @@ struct LumarkDockTestAccess {
 	QPushButton *dropShort() { return d.dropShortButton; }
 	QPushButton *removeSession() { return d.removeSessionButton; }
 	QPushButton *freeSession() { return d.freeSessionButton; }
+	void refresh() { d.refreshStatus(); }
 };
 
 namespace {
@@ -163,6 +164,26 @@ TEST_F(DockTest, LabelEditAndChapterTickReachTheEngineButRebuildsDoNot)
 	EXPECT_EQ(s->findEntry(first)->label, "nice save");
 	EXPECT_EQ(ui().table()->rowCount(), 3);
 	EXPECT_EQ(ui().table()->item(rowOf(first), 0)->checkState(), Qt::Checked);
+
+	// The viewed session changes while the table still shows another (an editor was open): the
+	// edit lands on the row's own session, not on the entry of the same id in the viewed one.
+	const QString ended = engine->currentSessionId();
+	ASSERT_TRUE(engine->endFreeSession());
+	ASSERT_TRUE(engine->startFreeSession());
+	engine->press(PressMode::MarkOnly, QString());
+	const QString running = engine->currentSessionId();
+	ASSERT_NE(running, ended);
+	ASSERT_EQ(rowOf(first), 0);
+	{
+		const QSignalBlocker quiet(engine.get());
+		engine->viewSession(ended);
+	}
+	ui().table()->item(rowOf(first), 3)->setText(QStringLiteral("for the shown row"));
+	ui().table()->item(rowOf(first), 0)->setCheckState(Qt::Unchecked);
+	EXPECT_EQ(engine->findSession(running)->findEntry(first)->label, "for the shown row");
+	EXPECT_FALSE(engine->findSession(running)->findEntry(first)->chapter);
+	EXPECT_EQ(engine->findSession(ended)->findEntry(first)->label, "nice save");
+	EXPECT_TRUE(engine->findSession(ended)->findEntry(first)->chapter);
 }
 
 TEST_F(DockTest, SelectionFollowsTheEntryAcrossRebuilds)
@@ -199,6 +220,11 @@ TEST_F(DockTest, ShiftFieldTakesNegativeTimesAndRefusesBadOnes)
 	emit shift->editingFinished();
 	EXPECT_EQ(engine->viewedSession()->shift_ms, -5000) << "a bad time changes nothing";
 	EXPECT_EQ(ui().message()->text(), text("Msg.BadTime"));
+	ui().refresh();
+	EXPECT_EQ(ui().message()->text(), text("Msg.BadTime")) << "the dock's own message stays readable";
+	engine->setStatus(QStringLiteral("news from the engine"));
+	ui().refresh();
+	EXPECT_EQ(ui().message()->text(), QStringLiteral("news from the engine"));
 
 	shift->setText(QStringLiteral("  "));
 	emit shift->editingFinished();

@@ -137,12 +137,6 @@ protected:
 		engine->onReplayBufferSaved();
 	}
 
-	// Lets a save held back until the clock leaves the last file's second go out.
-	bool spacedSaveSent()
-	{
-		return waitUntil([this] { return !engine->saveSpacingTimer().isActive(); }, 3000);
-	}
-
 	int eventCount(const QString &type) const
 	{
 		int n = 0;

@@ -165,6 +165,7 @@ TEST_F(MarksTest, OverlongLabelsAreRefusedWithoutTouchingTheSession)
 
 	const long long id = engine->press(PressMode::MarkOnly, QStringLiteral("ok"));
 	engine->setLabel(id, huge);
+	EXPECT_EQ(engine->statusText(), msg("Msg.TextTooLong", QStringLiteral("4096"))) << "the user learns why";
 	engine->setArchiveUrl(huge);
 	EXPECT_EQ(entry(id).label, "ok");
 	EXPECT_TRUE(current().archive_url.empty());

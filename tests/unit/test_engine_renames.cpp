@@ -47,12 +47,16 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	const QString mkv = makeFile("Replay 2026-05-01 20-00-05.mkv");
 	const QString mp4 = makeFile("Replay 2026-05-01 20-00-05.mp4");
 	const long long id = savedPress(mkv);
+	// Moved aside at once, with its copy, under OBS's name and the mark.
+	const QString kept = clips + "/Replay 2026-05-01 20-00-05 (Lumark01)";
+	EXPECT_EQ(clipPath(id), kept + ".mkv");
+	EXPECT_TRUE(QFile::exists(kept + ".mp4"));
 	ASSERT_EQ(engine->renameQueue().size(), 1u);
 	EXPECT_TRUE(engine->renameTimerRef().isActive());
 
 	advance(14999);
 	engine->renameTick();
-	EXPECT_TRUE(QFile::exists(mkv)) << "not before its time";
+	EXPECT_TRUE(QFile::exists(kept + ".mkv")) << "not before its time";
 
 	advance(1);
 	LogCapture log;
@@ -65,7 +69,9 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	EXPECT_EQ(log.count("[lumark] clip renamed to 2026-05-01 20-00 Lumark01 0-00-05.mkv"), 1);
 	EXPECT_TRUE(engine->renameQueue().empty());
 	EXPECT_FALSE(engine->renameTimerRef().isActive());
-	EXPECT_EQ(engine->dirtySessionIds().size(), 1u) << "the new path is saved";
+	Session onDisk;
+	ASSERT_TRUE(loadSession(current().id, onDisk));
+	EXPECT_EQ(onDisk.findEntry(id)->clip.path, (base() + ".mkv").toStdString()) << "on disk at once";
 
 	// Asked again, the file already has its name.
 	engine->scheduleRename(EntryRef{engine->currentSessionId(), id}, 0);
@@ -78,7 +84,7 @@ TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
 {
 	const QString mkv = makeFile("a.mkv");
 	const QString mp4 = makeFile("a.mp4");
-	int refusals = 1;
+	int refusals = 2; // at the move right after the save, and at the rename
 	engine->setFileOps(
 	    [&](const QString &from, const QString &to) {
 		    if (from == mp4 && refusals-- > 0)
@@ -110,10 +116,11 @@ TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
 
 TEST_F(RenamesTest, AClipHeldByAPlayerWaitsAndGoesRightAfterTheReplay)
 {
-	const QString mkv = makeFile("held.mkv");
+	QString mkv = makeFile("held.mkv");
 	bool held = true;
 	engine->setFileOps(nullptr, [&](const QString &path) { return held && path == mkv; });
 	const long long id = savedPress(mkv);
+	mkv = clipPath(id);
 	advance(15000);
 	engine->renameTick();
 	EXPECT_TRUE(QFile::exists(mkv));
@@ -125,7 +132,7 @@ TEST_F(RenamesTest, AClipHeldByAPlayerWaitsAndGoesRightAfterTheReplay)
 	advance(1000);
 	emit engine->replayPlayer().finished(mkv, id);
 	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
-	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("held.mkv"));
+	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("held (Lumark01).mkv"));
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), id);
 	EXPECT_EQ(engine->renameQueue()[0].dueMs, wall + 300);
 	advance(300);
@@ -149,10 +156,13 @@ TEST_F(RenamesTest, RenamingSwitchedOffTouchesNoFile)
 	settings().rename_files = false;
 	const QString mkv = makeFile("keep.mkv");
 	const long long id = savedPress(mkv);
+	// Only the move out of the way of OBS's next save, which a clip needs to survive.
+	const QString kept = clips + "/keep (Lumark01).mkv";
+	EXPECT_EQ(clipPath(id), kept);
 	advance(15000);
 	engine->renameTick();
-	EXPECT_TRUE(QFile::exists(mkv));
-	EXPECT_EQ(clipPath(id), mkv);
+	EXPECT_TRUE(QFile::exists(kept));
+	EXPECT_EQ(clipPath(id), kept);
 	EXPECT_TRUE(engine->renameQueue().empty());
 	EXPECT_FALSE(engine->renameTimerRef().isActive());
 }
@@ -183,15 +193,15 @@ TEST_F(RenamesTest, SessionEndRenamesAtTheNextTickAndAGoneFileIsReported)
 	const long long id = savedPress(mkv);
 	advance(1000);
 	const long long other = savedPress(gone);
-	QFile::remove(gone);
+	QFile::remove(clipPath(other));
 	advance(1000);
 	FrontendDouble::state().streaming = false;
 	engine->onStreamingStopped();
 	LogCapture log;
 	engine->renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
-	EXPECT_EQ(log.count("[lumark] clip file is gone, not renamed (gone.mkv)"), 1);
-	EXPECT_EQ(clipPath(other), gone);
+	EXPECT_EQ(log.count("[lumark] clip file is gone, not renamed (gone (Lumark02).mkv)"), 1);
+	EXPECT_EQ(clipPath(other), clips + "/gone (Lumark02).mkv");
 	EXPECT_TRUE(engine->renameQueue().empty());
 }
 
@@ -199,6 +209,7 @@ TEST_F(RenamesTest, TwoLabelEditsGiveOneRenameAfterTheSecond)
 {
 	const QString mkv = makeFile("label.mkv");
 	const long long id = savedPress(mkv);
+	const QString kept = clipPath(id);
 	engine->setLabel(id, QStringLiteral("first"));
 	advance(1000);
 	engine->setLabel(id, QStringLiteral("Big moment"));
@@ -206,7 +217,7 @@ TEST_F(RenamesTest, TwoLabelEditsGiveOneRenameAfterTheSecond)
 	EXPECT_EQ(engine->renameQueue()[0].dueMs, wall + 2500);
 	advance(2499);
 	engine->renameTick();
-	EXPECT_EQ(clipPath(id), mkv);
+	EXPECT_EQ(clipPath(id), kept);
 	advance(1);
 	engine->renameTick();
 	EXPECT_EQ(clipPath(id), base() + " Big moment.mkv");

@@ -43,26 +43,29 @@ protected:
 		EngineTest::TearDown();
 	}
 
-	QString clip(const char *name)
+	// OBS's file; the player also knows the name the Engine moves it to at once.
+	QString clip(const char *name, const char *keptAs)
 	{
 		const QString path = clipDir + "/" + QString::fromUtf8(name);
 		EXPECT_TRUE(writeFileBytes(path, QByteArray("clip")));
-		fake::clips()[normalizedPathKey(path)] = {5000, false, true};
+		fake::clips()[normalizedPathKey(clipDir + "/" + QString::fromUtf8(keptAs))] = {5000, false, true};
 		return path;
 	}
 };
 
 TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlayer)
 {
-	const QString first = clip("first.mkv");
-	const QString second = clip("second.mkv");
+	clip("first.mkv", "first (Lumark01).mkv");
+	const QString obsName = clip("second.mkv", "second (Lumark02).mkv");
+	const QString second = clipDir + "/second (Lumark02).mkv";
 	engine->press(PressMode::Default, QString());
 	const long long owner = engine->press(PressMode::Replay, QString());
 	const long long sharer = engine->press(PressMode::Default, QString());
-	obsSaved(first);
-	ASSERT_TRUE(spacedSaveSent());
+	obsSaved(clipDir + "/first.mkv");
+	EXPECT_EQ(FrontendDouble::state().replayBufferSaveRequests, 2) << "the next batch goes out at once";
 	advance(1500);
-	obsSaved(second);
+	obsSaved(obsName);
+	EXPECT_FALSE(QFile::exists(obsName));
 	ASSERT_EQ(entry(sharer).clip.shared_with, owner);
 	InstantReplay &player = engine->replayPlayer();
 	EXPECT_NE(player.state(), InstantReplay::Idle) << "the replay press is played";
@@ -83,7 +86,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	player.abort();
 	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), owner);
-	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("second.mkv"));
+	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("second (Lumark02).mkv"));
 
 	advance(300);
 	engine->renameTick();

@@ -1,5 +1,11 @@
 #include "test_engine_fixture.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <set>
+
 namespace {
 
 class SavesTest : public EngineTest {
@@ -32,8 +38,7 @@ TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
 	obsSaved(QStringLiteral("/clips/one.mkv"));
 	EXPECT_EQ(entry(p1).clip.state, ClipState::Saved);
 	EXPECT_EQ(entry(p1).clip.path, "/clips/one.mkv");
-	EXPECT_EQ(requests(), 1) << "not within the second OBS named the last file after";
-	ASSERT_TRUE(waitUntil([this] { return requests() == 2; }, 3000));
+	EXPECT_EQ(requests(), 2);
 	EXPECT_EQ(engine->pendingPressRefs().size(), 2u) << "the waiting presses go out together";
 	EXPECT_EQ(engine->saveLatencyHistory(), std::vector<long long>{2000});
 	EXPECT_EQ(engine->statusText(), msg("Msg.Saved", QStringLiteral("Lumark01"), QStringLiteral("00:00")));
@@ -64,37 +69,94 @@ TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
 	EXPECT_EQ(engine->renameQueue()[1].dueMs, wall + 15000);
 }
 
-// Two saves started within one clock second get the same file name from OBS, and the second
-// overwrites the first clip before it can be renamed.
-TEST_F(SavesTest, NoSecondSaveWithinTheSecondOfTheLastFile)
+// OBS names a replay file after the clock second of its save and writes over a file of that name.
+// Every saved file is moved aside at once, so no later save (ours or OBS's own) costs a clip, and
+// our next request no longer waits for the clock.
+TEST_F(SavesTest, EachSavedFileIsMovedAsideBeforeASaveOfTheSameSecondCanOverwriteIt)
 {
 	settings().press_replay = false;
-	advance(900);
-	obsSaved(QStringLiteral("/clips/obs-own.mkv")); // a save of OBS's own at 20:00:00.900
-	const size_t before = current().entries.size();
-	advance(50);
-	engine->press(PressMode::Default, QString());
-	EXPECT_EQ(requests(), 0);
-	EXPECT_TRUE(engine->saveSpacingTimer().isActive());
-	advance(100); // into the next second
-	ASSERT_TRUE(waitUntil([this] { return requests() == 1; }, 3000));
-	EXPECT_EQ(current().entries.size(), before + 1);
+	const QString dir = work.path() + "/clips";
+	QDir().mkpath(dir);
+	const QString obsName = dir + "/Replay 2026-05-01 20-00-00.mkv";
+	// OBS (re)writes its file, then reports it.
+	auto obsWrites = [&](const QByteArray &content) {
+		EXPECT_TRUE(writeFileBytes(obsName, content));
+		obsSaved(obsName);
+	};
 
-	// A press a whole second after the last file goes out at once.
-	advance(1500);
-	obsSaved(QStringLiteral("/clips/one.mkv"));
-	advance(1000);
+	const long long p1 = engine->press(PressMode::Default, QString());
+	advance(250);
+	obsWrites("first");
+	const QString kept1 = dir + "/Replay 2026-05-01 20-00-00 (Lumark01).mkv";
+	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
+	EXPECT_FALSE(QFile::exists(obsName));
+	EXPECT_EQ(lastEvent("ClipSaved")->data["file"].toString(), QFileInfo(kept1).fileName());
+	Session onDisk;
+	ASSERT_TRUE(loadSession(current().id, onDisk));
+	EXPECT_EQ(onDisk.findEntry(p1)->clip.path, kept1.toStdString()) << "the session file knows it at once";
+
+	// A save from a websocket client 300 ms later, in the same second.
+	advance(300);
+	obsWrites("obs own");
+	const Entry &own = current().entries.back();
+	EXPECT_EQ(own.number, 2);
+	EXPECT_EQ(own.clip.path, (dir + "/Replay 2026-05-01 20-00-00 (Lumark02).mkv").toStdString());
+
+	// A press right after: asked at once, and its file of the same name is kept apart too.
+	advance(100);
+	const long long p3 = engine->press(PressMode::Default, QString());
+	EXPECT_EQ(requests(), 2) << "no wait for the next clock second";
+	advance(200);
+	obsWrites("third");
+	EXPECT_EQ(readFileBytes(kept1), QByteArray("first"));
+	EXPECT_EQ(readFileBytes(QString::fromStdString(own.clip.path)), QByteArray("obs own"));
+	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(p3).clip.path)), QByteArray("third"));
+	std::set<std::string> paths{entry(p1).clip.path, own.clip.path, entry(p3).clip.path};
+	EXPECT_EQ(paths.size(), 3u) << "no two entries own one file";
+
+	// The later rename goes from the kept name to the final one.
+	advance(15000);
+	engine->renameTick();
+	EXPECT_EQ(QFileInfo(QString::fromStdString(entry(p1).clip.path)).fileName(),
+		  QStringLiteral("2026-05-01 20-00 Lumark01 0-00-00.mkv"));
+	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(p1).clip.path)), QByteArray("first"));
+}
+
+// With OBS's automatic remux the file moves once the remux has opened it (its ".mp4" appears),
+// taking the copy along; a request of the same second waits for that, and for nothing else.
+TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
+{
+	settings().press_replay = false;
+	config_set_bool(FrontendDouble::profileConfig(), "Video", "AutoRemux", true);
+	const QString dir = work.path() + "/clips";
+	QDir().mkpath(dir);
+	const QString mkv = dir + "/Replay 2026-05-01 20-00-00.mkv";
+	ASSERT_TRUE(writeFileBytes(mkv, "clip"));
+
+	const long long p1 = engine->press(PressMode::Default, QString());
+	obsSaved(mkv);
+	EXPECT_EQ(entry(p1).clip.path, mkv.toStdString()) << "the remux still needs OBS's name";
+	const long long p2 = engine->press(PressMode::Default, QString());
+	EXPECT_EQ(requests(), 1) << "OBS would give this save the same name";
+
+	ASSERT_TRUE(writeFileBytes(dir + "/Replay 2026-05-01 20-00-00.mp4", "remuxing"));
+	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().empty(); }));
+	const QString kept = dir + "/Replay 2026-05-01 20-00-00 (Lumark01)";
+	EXPECT_EQ(entry(p1).clip.path, (kept + ".mkv").toStdString());
+	EXPECT_TRUE(QFile::exists(kept + ".mp4")) << "the remuxed copy goes along";
+	EXPECT_EQ(requests(), 2);
+
+	// A remux that never starts holds nothing for long; a buffer stop leaves no request behind.
+	ASSERT_TRUE(writeFileBytes(mkv, "second"));
+	obsSaved(mkv);
 	engine->press(PressMode::Default, QString());
 	EXPECT_EQ(requests(), 2);
-	EXPECT_FALSE(engine->saveSpacingTimer().isActive());
-
-	// The buffer stopping while a request waits for the clock marks the press as without buffer.
-	obsSaved(QStringLiteral("/clips/two.mkv"));
-	const long long late = engine->press(PressMode::Default, QString());
-	EXPECT_TRUE(engine->saveSpacingTimer().isActive());
 	FrontendDouble::state().replayBufferActive = false;
 	engine->onBufferStopped();
-	EXPECT_EQ(entry(late).clip.state, ClipState::NoBuffer);
+	EXPECT_TRUE(engine->waitingPressRefs().empty());
+	advance(1000);
+	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().empty(); }));
+	EXPECT_EQ(entry(p2).clip.path, (dir + "/Replay 2026-05-01 20-00-00 (Lumark02).mkv").toStdString());
 	EXPECT_EQ(requests(), 2);
 }
 
@@ -246,8 +308,8 @@ TEST_F(SavesTest, RemovedPressIsSkippedAndTheOthersShareTheFile)
 	const long long p2 = engine->press(PressMode::Default, QString());
 	const long long p3 = engine->press(PressMode::Default, QString());
 	obsSaved(QStringLiteral("/clips/1.mkv"));
-	ASSERT_TRUE(waitUntil([this] { return requests() == 2; }, 3000)); // batch 2 and 3 goes out
-	engine->removeEntry(p2);                                          // removed while in flight
+	ASSERT_EQ(requests(), 2); // batch 2 and 3 goes out
+	engine->removeEntry(p2);  // removed while in flight
 	obsSaved(QStringLiteral("/clips/2.mkv"));
 	advance(1000);
 	EXPECT_EQ(entry(p3).clip.path, "/clips/2.mkv");
@@ -268,6 +330,29 @@ TEST_F(SavesTest, ReplayEntryRefusals)
 	EXPECT_FALSE(engine->replayEntry(9999));
 	const long long waiting = engine->press(PressMode::Default, QString());
 	EXPECT_FALSE(engine->replayEntry(waiting)) << "not saved yet";
+}
+
+} // namespace
+
+namespace {
+
+// Shifts and times from edited files or requests may sit at the int64 limits.
+TEST_F(SavesTest, ExtremeShiftsAndTimesSaturate)
+{
+	constexpr long long hi = std::numeric_limits<long long>::max();
+	constexpr long long lo = std::numeric_limits<long long>::min();
+	engine->setShift(lo);
+	advance(5000);
+	engine->press(PressMode::MarkOnly, QString());
+	EXPECT_TRUE(engine->statusText().contains(QString::fromStdString(formatOffset(hi))))
+	    << engine->statusText().toStdString();
+
+	Entry far;
+	far.t_ms = hi - 10;
+	far.wall_ms = lo;
+	engine->clipRange(far, hi);
+	EXPECT_EQ(far.clip.end_ms, hi);
+	EXPECT_EQ(far.clip.start_ms, hi - 20000);
 }
 
 } // namespace

@@ -174,6 +174,41 @@ TEST_F(SessionsTest, RemovingSessions)
 	EXPECT_EQ(engine->viewedSessionId(), running) << "the view falls back to the running session";
 	EXPECT_EQ(engine->statusText(), msg("Msg.SessionRemoved"));
 	EXPECT_EQ(engine->sessionIds(), QStringList{running});
+
+	// A file that cannot be deleted is a failure, and the session stays.
+	ASSERT_TRUE(engine->endFreeSession());
+	const QString stuck = sessionFile(running.toStdString());
+	ASSERT_TRUE(QFile::remove(stuck));
+	ASSERT_TRUE(QDir().mkpath(stuck + "/held")); // unlink refuses it, whoever runs the test
+	EXPECT_FALSE(engine->removeSession(running));
+	EXPECT_NE(engine->findSession(running), nullptr);
+}
+
+// A copy of a stored session ("X - Copy.json") is viewed, repaired and saved under its own name.
+TEST_F(SessionsTest, ViewingACopiedSessionLeavesTheOriginalAlone)
+{
+	Session left;
+	left.id = "2026-04-30_18-00-00";
+	left.prefix = "2026-04-30 18-00";
+	left.start_wall_ms = 1777000000000LL;
+	left.end_wall_ms = left.start_wall_ms + 9000;
+	Entry a;
+	a.t_ms = 5000;
+	left.addEntry(a);
+	ASSERT_TRUE(saveSession(left));
+	const QByteArray original = readFileBytes(sessionFile(left.id));
+	const std::string copyId = left.id + " - Copy";
+	ASSERT_TRUE(writeFileBytes(sessionFile(copyId), original));
+
+	ready();
+	engine->viewSession(QString::fromStdString(copyId));
+	ASSERT_EQ(engine->viewedSessionId(), QString::fromStdString(copyId));
+	engine->setLabel(1, QStringLiteral("only in the copy"));
+	engine->flushSaves();
+	EXPECT_EQ(readFileBytes(sessionFile(left.id)), original);
+	Session copy;
+	ASSERT_TRUE(loadSession(copyId, copy));
+	EXPECT_EQ(copy.entries.front().label, "only in the copy");
 }
 
 TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
@@ -203,6 +238,17 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	engine->setShift(0);
 	engine->setArchiveUrl(QString());
 	EXPECT_TRUE(engine->dirtySessionIds().empty());
+
+	// A steady stream of changes still reaches the disk 2 s after the first of them.
+	for (int i = 0; i < 14; ++i) {
+		engine->setLabel(id, QStringLiteral("steady %1").arg(i));
+		advance(150);
+	}
+	engine->setLabel(id, QStringLiteral("steady last"));
+	EXPECT_EQ(engine->saveDelayTimer().interval(), 0);
+	ASSERT_TRUE(waitUntil([&] { return engine->dirtySessionIds().empty(); }));
+	ASSERT_TRUE(loadSession(s.id, onDisk));
+	EXPECT_EQ(onDisk.entries.back().label, "steady last");
 }
 
 TEST_F(SessionsTest, EditsOfAnExportedSessionRewriteItsListsLater)

@@ -260,6 +260,16 @@ TEST_F(RemoteRequests, ListViewAndRemoveSessions)
 	OBSData removeOld = call("RemoveSession", R"({"session_id":"2026-01-04_10-00-00"})");
 	EXPECT_TRUE(ok(removeOld));
 	EXPECT_FALSE(QFile::exists(QString::fromStdString(sessionFilePath(older.toStdString()))));
+
+	// A file that cannot be deleted is a failure with its own reason, and the session stays.
+	const QString stuck = QString::fromStdString(sessionFilePath(newer.toStdString()));
+	ASSERT_NE(engine->findSession(newer), nullptr);
+	ASSERT_TRUE(QFile::remove(stuck));
+	ASSERT_TRUE(QDir().mkpath(stuck + "/held"));
+	OBSData refused = call("RemoveSession", R"({"session_id":"2026-01-05_10-00-00"})");
+	EXPECT_FALSE(ok(refused));
+	EXPECT_STREQ(obs_data_get_string(refused, "error"), "the session file could not be deleted");
+	EXPECT_NE(engine->findSession(newer), nullptr);
 }
 
 TEST_F(RemoteRequests, EntryEditsSelectTheirSessionFirst)
@@ -333,6 +343,7 @@ TEST_F(RemoteRequests, ExportListsAndQuotes)
 
 TEST_F(RemoteRequests, SetConfigClampsReplacesAndAlwaysSaves)
 {
+	loadSettings(); // nothing is written before the settings were read
 	int statusSignals = 0;
 	QMetaObject::Connection counter =
 	    QObject::connect(engine, &Engine::statusChanged, [&statusSignals] { ++statusSignals; });
@@ -362,8 +373,16 @@ TEST_F(RemoteRequests, SetConfigClampsReplacesAndAlwaysSaves)
 	QFile::remove(QString::fromStdString(config.file("config.json")));
 	EXPECT_TRUE(ok(call("SetConfig")));
 	EXPECT_EQ(statusSignals, before + 1);
-	if (hotkeyData()) // saveSettings writes only once the settings were loaded
-		EXPECT_TRUE(QFile::exists(QString::fromStdString(config.file("config.json"))));
+	EXPECT_TRUE(QFile::exists(QString::fromStdString(config.file("config.json"))));
+
+	// A configuration that cannot be written is reported; the values still apply.
+	const QString tmp = QString::fromStdString(config.file("config.json")) + ".tmp";
+	ASSERT_TRUE(QDir().mkpath(tmp + "/held"));
+	OBSData refused = call("SetConfig", R"({"replay_repeat":2})");
+	EXPECT_FALSE(ok(refused));
+	EXPECT_STREQ(obs_data_get_string(refused, "error"), "applied, but config.json could not be written");
+	EXPECT_EQ(settings().replay_repeat, 2);
+	QDir(tmp).removeRecursively();
 	QObject::disconnect(counter);
 }
 

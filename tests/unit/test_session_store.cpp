@@ -212,6 +212,65 @@ TEST_F(SessionStoreTest, BackupIsUsedWhenTheFileIsBrokenAndNothingWhenBothAre)
 	EXPECT_EQ(untouched.prefix, "keep");
 }
 
+// A write cut off at any point leaves a session that is listed, read and put right again.
+TEST_F(SessionStoreTest, InterruptedWritesLoseNoSession)
+{
+	Session s = sample();
+	ASSERT_TRUE(saveSession(s));
+	s.prefix = "newer";
+	ASSERT_TRUE(saveSession(s));
+	const QString json = file(QString::fromStdString(s.id) + ".json");
+	EXPECT_FALSE(QFile::exists(json + ".tmp"));
+	Session old;
+	ASSERT_TRUE(writeFileBytes(file("old.json"), readFileBytes(json + ".bak")));
+	ASSERT_TRUE(loadSession("old", old));
+	EXPECT_EQ(old.prefix, "2026-05-01 20-00 (old)") << "the backup holds the replaced text";
+
+	// Cut off between its two renames (libobs's own safe write): only ".tmp" and ".bak" are left.
+	ASSERT_TRUE(QFile::rename(json, json + ".tmp"));
+	EXPECT_EQ(listSessionIds(), (std::vector<std::string>{"old", s.id}));
+	Session back;
+	ASSERT_TRUE(loadSession(s.id, back));
+	EXPECT_EQ(back.prefix, "newer") << "the complete new text wins over the backup";
+	EXPECT_TRUE(QFile::exists(json)) << "and the file is written again";
+
+	// A partly written ".tmp" beside the file changes nothing.
+	ASSERT_TRUE(writeFileBytes(json + ".tmp", "{\"id\": \"x\", \"pre"));
+	ASSERT_TRUE(loadSession(s.id, back));
+	EXPECT_EQ(back.prefix, "newer");
+
+	// A broken file is kept aside, not written over the backup.
+	ASSERT_TRUE(writeFileBytes(json, "{ broken"));
+	QFile::remove(json + ".tmp");
+	ASSERT_TRUE(loadSession(s.id, back));
+	EXPECT_EQ(readFileBytes(json + ".broken"), QByteArray("{ broken"));
+	EXPECT_TRUE(loadSession(s.id, back));
+	EXPECT_FALSE(QFile::exists(json + ".tmp"));
+	EXPECT_TRUE(removeSessionFiles(s));
+}
+
+// A copy made in a file manager still says "id": "X" inside; its file name names it.
+TEST_F(SessionStoreTest, ACopiedFileIsItsOwnSession)
+{
+	Session s = sample();
+	ASSERT_TRUE(saveSession(s));
+	const QString original = file(QString::fromStdString(s.id) + ".json");
+	const QByteArray before = readFileBytes(original);
+	ASSERT_TRUE(writeFileBytes(file(QString::fromStdString(s.id) + " - Copy.json"), before));
+	ASSERT_TRUE(writeFileBytes(file("renamed.json"), before));
+
+	Session copy;
+	ASSERT_TRUE(loadSession(s.id + " - Copy", copy));
+	EXPECT_EQ(copy.id, s.id + " - Copy");
+	EXPECT_EQ(copy.prefix, "2026-05-01 20-00 - Copy") << "its lists get names of their own";
+	copy.entries.front().label = "edited in the copy";
+	ASSERT_TRUE(saveSession(copy));
+	EXPECT_EQ(readFileBytes(original), before) << "X.json untouched";
+	Session other;
+	ASSERT_TRUE(loadSession("renamed", other));
+	EXPECT_EQ(other.prefix, "2026-05-01 20-00 (renamed)");
+}
+
 TEST_F(SessionStoreTest, StoredPathLikeIdIsReplacedByTheRequestedOne)
 {
 	writeSessionFile("d.json", R"({"id":"../config","prefix":"p"})");
