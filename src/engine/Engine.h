@@ -185,6 +185,11 @@ public:
 	const QTimer &saveDelayTimer() const { return saveDelay; }
 	const QTimer &exportDelayTimer() const { return exportDelay; }
 	const QTimer &saveSpacingTimer() const { return saveSpacing; }
+	const QTimer &sessionTrimTimer() const { return sessionTrim; }
+	// Drops loaded sessions nothing needs: not running, shown, waiting for a save, an export, a clip
+	// or a rename, the recap's, or among the newest stored ones. Runs from sessionTrim, never inside
+	// a call that may hold a Session pointer.
+	void trimLoadedSessions();
 	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
 	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
@@ -232,6 +237,7 @@ private:
 	std::set<QString> dirtyExports;
 	QTimer saveDelay;
 	QTimer exportDelay;
+	QTimer sessionTrim;
 	InstantReplay replay;
 	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it
 	Recap recap;

@@ -41,6 +41,10 @@ constexpr int RenameMaxAttempts = 120;
 constexpr long long RenameAfterReplayMs = 300;
 constexpr long long DuplicateWindowMs = 2000;
 constexpr long long RemuxCopyAgeMs = 60000;
+// Stored sessions loaded for an export, the recap or a look stay this long after the last load.
+constexpr int SessionCacheTrimMs = 30000;
+// The newest stored sessions, kept loaded: the dock, the recap and the lists ask for them most.
+constexpr size_t KeptStoredSessions = 8;
 } // namespace EngineTiming
 
 // Labels and addresses longer than this (UTF-8 bytes, after trimming) are refused: they would bloat
