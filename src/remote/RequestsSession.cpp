@@ -10,6 +10,7 @@
 
 #include <obs.hpp>
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <atomic>
@@ -36,7 +37,7 @@ void releaseFreedPagesSoon()
 	static std::atomic<bool> pending{false};
 	if (pending.exchange(true))
 		return;
-	QTimer::singleShot(1000, &engine(), [] {
+	QTimer::singleShot(1000, QCoreApplication::instance(), [] {
 		pending.store(false);
 		malloc_trim(0);
 	});
