@@ -59,6 +59,9 @@ Engine::Engine(QObject *parent)
 	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
 	connect(&saveDelay, &QTimer::timeout, this, &Engine::flushSaves);
 	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
+	sessionTrim.setSingleShot(true);
+	sessionTrim.setInterval(EngineTiming::SessionCacheTrimMs);
+	connect(&sessionTrim, &QTimer::timeout, this, &Engine::trimLoadedSessions);
 
 	connect(&replay, &InstantReplay::stateChanged, this, &Engine::statusChanged);
 	connect(&recap, &Recap::stateChanged, this, &Engine::statusChanged);

@@ -200,6 +200,11 @@ public:
 	const QTimer &saveDelayTimer() const { return saveDelay; }
 	const QTimer &exportDelayTimer() const { return exportDelay; }
 	const std::vector<FreshClip> &freshClipQueue() const { return freshClips; }
+	const QTimer &sessionTrimTimer() const { return sessionTrim; }
+	// Drops loaded sessions nothing needs: not running, shown, waiting for a save, an export, a clip
+	// or a rename, the recap's, or among the newest stored ones. Runs from sessionTrim, never inside
+	// a call that may hold a Session pointer.
+	void trimLoadedSessions();
 	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
 	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
@@ -256,6 +261,7 @@ private:
 	QTimer saveDelay;
 	long long firstDirtyWallMs = 0; // wall ms of the oldest unsaved change
 	QTimer exportDelay;
+	QTimer sessionTrim;
 	InstantReplay replay;
 	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it
 	Recap recap;

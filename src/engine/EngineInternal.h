@@ -47,6 +47,10 @@ constexpr long long RemuxCopyAgeMs = 60000;
 constexpr int FreshTickMs = 20;
 constexpr long long RemuxStartWaitMs = 1000;
 constexpr long long FreshMoveLimitMs = 3000;
+// Stored sessions loaded for an export, the recap or a look stay this long after the last load.
+constexpr int SessionCacheTrimMs = 30000;
+// The newest stored sessions, kept loaded: the dock, the recap and the lists ask for them most.
+constexpr size_t KeptStoredSessions = 8;
 } // namespace EngineTiming
 
 // Labels and addresses longer than this (UTF-8 bytes, after trimming) are refused: they would bloat

@@ -51,7 +51,27 @@ Session *Engine::findSession(const QString &id)
 	}
 	Session *raw = session.get();
 	sessions[id] = std::move(session);
+	// The quotes file and the recap read every stored session; they must not all stay loaded.
+	if (!stopped)
+		sessionTrim.start();
 	return raw;
+}
+
+void Engine::trimLoadedSessions()
+{
+	std::set<QString> keep{currentId, viewedId, recap.status().sessionId};
+	keep.insert(dirtySessions.begin(), dirtySessions.end());
+	keep.insert(dirtyExports.begin(), dirtyExports.end());
+	for (const std::vector<EntryRef> *queue : {&waitingPresses, &pendingPresses})
+		for (const EntryRef &ref : *queue)
+			keep.insert(ref.sessionId);
+	for (const RenameJob &job : renameJobs)
+		keep.insert(job.ref.sessionId);
+	const std::vector<std::string> stored = listSessionIds();
+	for (size_t i = 0; i < stored.size() && i < EngineTiming::KeptStoredSessions; ++i)
+		keep.insert(fromUtf8(stored[i]));
+	for (auto it = sessions.begin(); it != sessions.end();)
+		it = keep.count(it->first) ? std::next(it) : sessions.erase(it);
 }
 
 Session *Engine::viewedSession()

@@ -289,10 +289,18 @@ std::string sanitizeFileName(const std::string &text)
 		const unsigned char lead = static_cast<unsigned char>(text[i]);
 		size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
 		len = std::min(len, text.size() - i);
+		// A character ends at the first byte that cannot continue it: malformed UTF-8 must not
+		// carry a "/", "\" or ":" into the name unchanged.
+		for (size_t k = 1; k < len; ++k) {
+			if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+				len = k;
+				break;
+			}
+		}
 		const char *piece;
 		size_t pieceLen;
 		char single[2] = {0, 0};
-		if (len > 1) {
+		if (len > 1 || lead >= 0x80) {
 			piece = text.data() + i;
 			pieceLen = len;
 		} else {

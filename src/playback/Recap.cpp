@@ -662,41 +662,53 @@ void Recap::rebuildPlaylist()
 {
 	RecapSessions &src = sessionSource();
 	const QString running = src.runningSessionId();
-	std::vector<Session *> list;
-	for (const QString &id : src.sessionIds()) {
-		if (id == running)
-			continue;
-		Session *s = src.findSession(id);
-		if (s && s->end_wall_ms != 0)
-			list.push_back(s);
-	}
-	std::stable_sort(list.begin(), list.end(),
-			 [](const Session *a, const Session *b) { return a->start_wall_ms > b->start_wall_ms; });
+	const auto itemsOf = [&src](const Session &s) {
+		std::vector<Item> found;
+		for (const Entry &e : s.entries) {
+			if (e.kind != EntryKind::Press && e.kind != EntryKind::Save)
+				continue;
+			const Entry *owner = s.clipOwner(e);
+			if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
+				continue;
+			const QString path = QString::fromStdString(owner->clip.path);
+			if (!QFileInfo(path).isFile())
+				continue;
+			found.push_back(
+			    {e.id, path, src.hasOwnLabel(e) ? QString::fromStdString(e.label) : QString(), e.t_ms});
+		}
+		return found;
+	};
 
+	// The newest finished stream with clips, else the newest finished session of another kind with
+	// clips. Ids begin with the start time, so the list is newest first and the walk stops at the
+	// first stream that has clips instead of loading every stored session.
 	std::vector<Item> items;
 	std::string id;
-	for (int pass = 0; pass < 2 && items.empty(); ++pass) {
-		for (Session *s : list) {
-			if ((s->source == SessionSource::Stream) != (pass == 0))
-				continue;
-			for (const Entry &e : s->entries) {
-				if (e.kind != EntryKind::Press && e.kind != EntryKind::Save)
-					continue;
-				const Entry *owner = s->clipOwner(e);
-				if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
-					continue;
-				const QString path = QString::fromStdString(owner->clip.path);
-				if (!QFileInfo(path).isFile())
-					continue;
-				items.push_back({e.id, path,
-						 src.hasOwnLabel(e) ? QString::fromStdString(e.label) : QString(),
-						 e.t_ms});
-			}
-			if (!items.empty()) {
-				id = s->id;
-				break;
-			}
+	std::vector<Item> other;
+	std::string otherId;
+	for (const QString &sid : src.sessionIds()) {
+		if (sid == running)
+			continue;
+		Session *s = src.findSession(sid);
+		if (!s || s->end_wall_ms == 0)
+			continue;
+		const bool stream = s->source == SessionSource::Stream;
+		if (!stream && !otherId.empty())
+			continue;
+		std::vector<Item> found = itemsOf(*s);
+		if (found.empty())
+			continue;
+		if (stream) {
+			items = std::move(found);
+			id = s->id;
+			break;
 		}
+		other = std::move(found);
+		otherId = s->id;
+	}
+	if (id.empty()) {
+		items = std::move(other);
+		id = otherId;
 	}
 	std::stable_sort(items.begin(), items.end(), [](const Item &a, const Item &b) {
 		if (a.memo.isEmpty() != b.memo.isEmpty())

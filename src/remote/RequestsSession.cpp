@@ -10,6 +10,14 @@
 
 #include <obs.hpp>
 
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <atomic>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace remote {
 
 namespace {
@@ -18,10 +26,28 @@ void setText(obs_data_t *data, const char *key, const QString &text)
 	obs_data_set_string(data, key, text.toUtf8().constData());
 }
 
+// A reply for a long session is thousands of small blocks, built here and freed on obs-websocket's
+// threads once it has been turned into text there. glibc keeps such freed pages in each thread's
+// arena, and replies that grow with every mark never quite fit the holes the last ones left, so a
+// client polling the session raised OBS's resident memory with each mark. The pages are handed back
+// a moment after the replies, at most once a second.
+void releaseFreedPagesSoon()
+{
+#if defined(__GLIBC__)
+	static std::atomic<bool> pending{false};
+	if (pending.exchange(true))
+		return;
+	QTimer::singleShot(1000, QCoreApplication::instance(), [] {
+		pending.store(false);
+		malloc_trim(0);
+	});
+#endif
+}
+
 void writeSession(obs_data_t *reply, const Session &session)
 {
-	OBSDataAutoRelease stored = sessionToData(session);
-	obs_data_apply(reply, stored);
+	// Straight into the reply: a copy in between doubled the blocks of every reply.
+	writeSessionData(reply, session);
 	obs_data_set_bool(reply, "active", !session.isEnded());
 	obs_data_set_string(reply, "chapter_text", chapterText(session, "\n").c_str());
 	setText(reply, "export_folder", exportFolder(session));
@@ -69,9 +95,10 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 			session = field.usable ? engine().findSession(field.id) : nullptr;
 		else if (!(session = engine().currentSession()))
 			session = engine().viewedSession();
-		if (session)
+		if (session) {
 			writeSession(reply, *session);
-		else
+			releaseFreedPagesSoon();
+		} else
 			writeFailure(reply, errors::NoSession);
 	});
 }

@@ -197,6 +197,12 @@ std::string sessionFilePath(const Session &session)
 obs_data_t *sessionToData(const Session &s)
 {
 	obs_data_t *data = obs_data_create();
+	writeSessionData(data, s);
+	return data;
+}
+
+void writeSessionData(obs_data_t *data, const Session &s)
+{
 	obs_data_set_int(data, "format", 1);
 	obs_data_set_string(data, "id", s.id.c_str());
 	obs_data_set_string(data, "prefix", s.prefix.c_str());
@@ -233,7 +239,6 @@ obs_data_t *sessionToData(const Session &s)
 		obs_data_array_push_back(entries, item);
 	}
 	obs_data_set_array(data, "entries", entries);
-	return data;
 }
 
 std::string sessionToJson(const Session &s)

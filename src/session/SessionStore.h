@@ -22,6 +22,8 @@ std::string sessionFilePath(const std::string &id);
 
 // New settings-data object; the caller releases it (OBSDataAutoRelease).
 obs_data_t *sessionToData(const Session &session);
+// The same members written into an existing object (a request's reply), without a copy in between.
+void writeSessionData(obs_data_t *data, const Session &session);
 Session sessionFromData(obs_data_t *data);
 
 // The JSON text of the session file: members in the documented order at every level, texts that

@@ -153,6 +153,45 @@ TEST_F(SessionsTest, UnfinishedSessionIsClosedOnFirstLoad)
 	EXPECT_EQ(engine->loadedSessionIds(), QStringList{QString::fromStdString(left.id)});
 }
 
+TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
+{
+	// Twelve ended sessions, oldest first; the oldest has an edit that is not written yet.
+	std::vector<std::string> ids;
+	for (int i = 0; i < 12; ++i) {
+		Session s;
+		s.id = QStringLiteral("2026-03-%1_20-00-00").arg(i + 10).toStdString();
+		s.start_wall_ms = 1773000000000LL + i * 86400000LL;
+		s.end_wall_ms = s.start_wall_ms + 3600000;
+		Entry e;
+		e.t_ms = 1000;
+		e.label = "quote " + std::to_string(i);
+		s.addEntry(e);
+		ASSERT_TRUE(saveSession(s));
+		ids.push_back(s.id);
+	}
+	ready();
+	const QString oldest = QString::fromStdString(ids.front());
+	engine->markSessionDirty(oldest);
+	ASSERT_FALSE(engine->exportQuotes().isEmpty());
+	EXPECT_EQ(engine->loadedSessionIds().size(), 12) << "all read for the quotes file";
+	EXPECT_TRUE(engine->sessionTrimTimer().isActive());
+
+	engine->trimLoadedSessions();
+	QStringList kept = engine->loadedSessionIds();
+	EXPECT_EQ(kept.size(), 9) << kept.join(' ').toStdString();
+	EXPECT_TRUE(kept.contains(oldest)) << "an unwritten change keeps its session";
+	EXPECT_TRUE(kept.contains(QString::fromStdString(ids.back()))) << "the newest stay";
+	EXPECT_FALSE(kept.contains(QString::fromStdString(ids[1])));
+
+	// A dropped session is read again when asked for.
+	Session *again = engine->findSession(QString::fromStdString(ids[1]));
+	ASSERT_NE(again, nullptr);
+	EXPECT_EQ(again->entries.at(0).label, "quote 1");
+	engine->flushSaves();
+	engine->trimLoadedSessions();
+	EXPECT_EQ(engine->loadedSessionIds().size(), 8);
+}
+
 TEST_F(SessionsTest, RemovingSessions)
 {
 	ready();

@@ -162,6 +162,9 @@ TEST(TextFormatText, SanitizeFileName)
 	EXPECT_EQ(sanitizeFileName(std::string(148, 'x') + ":"), std::string(148, 'x'));
 	// A character cut short at the end is copied as it stands.
 	EXPECT_EQ(sanitizeFileName("ab\xE3\x81"), "ab\xE3\x81");
+	// A lead byte does not swallow the path characters after it.
+	EXPECT_EQ(sanitizeFileName("a\xC0/b\xE3\x81:c\xF0\\d\xF0\x9F\x98/"),
+		  "a\xC0／b\xE3\x81：c\xF0＼d\xF0\x9F\x98／");
 	EXPECT_EQ(sanitizeFileName("..."), "");
 }
 
