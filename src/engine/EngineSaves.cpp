@@ -9,6 +9,7 @@
 
 #include <obs-frontend-api.h>
 #include <util/bmem.h>
+#include <util/platform.h>
 
 #include <algorithm>
 #include <numeric>
@@ -92,6 +93,7 @@ void Engine::onBufferStopped()
 
 void Engine::onReplayBufferSaved()
 {
+	const long long reportedNs = static_cast<long long>(os_gettime_ns());
 	BPtr<char> last = obs_frontend_get_last_replay();
 	const QString path = last ? QString::fromUtf8(last.Get()) : QString();
 	const long long savedWallMs = wallMs();
@@ -160,7 +162,7 @@ void Engine::onReplayBufferSaved()
 		setStatus(engineMessage(EngineText::Saved, names, timeText));
 		if (anyReplay && savedWallMs - ownerWallMs < EngineTiming::ReplayWindowMs) {
 			replayRequestWallMs = ownerWallMs;
-			if (!replay.play(path, owner.entryId))
+			if (!replay.play(path, owner.entryId, reportedNs))
 				setStatus(engineMessage(EngineText::SavedNoReplay, names, timeText));
 		}
 	}
