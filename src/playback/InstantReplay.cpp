@@ -12,6 +12,9 @@
 
 namespace {
 constexpr long long kDefaultLeadMs = 700;
+constexpr int kTickMs = 40;
+// Until the scene is shown every wait is on the road to the screen: look more often then.
+constexpr int kFastTickMs = 10;
 
 bool stoppedLike(int st)
 {
@@ -27,7 +30,7 @@ QByteArray fileNameOf(const QString &path)
 
 InstantReplay::InstantReplay(QObject *parent) : QObject(parent)
 {
-	tick.setInterval(40);
+	tick.setInterval(kTickMs);
 	connect(&tick, &QTimer::timeout, this, &InstantReplay::onTick);
 }
 
@@ -111,7 +114,7 @@ bool InstantReplay::play(const QString &file, long long id, long long saveReport
 
 	phaseClock.restart();
 	setState(Loading);
-	tick.start();
+	tick.start(kFastTickMs);
 	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(file).constData());
 	return true;
 }
@@ -271,7 +274,12 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long o)
 {
 	const long long t = obs_source_media_get_time(src);
 	if (landedAtPhaseMs < 0) {
-		const bool landed = (o >= 120 && (t >= startMs - 3000 || t > seekOriginMs + 500 + o)) || o >= 1000;
+		// Media time beyond where playing on from the seek origin could have got by now can only
+		// come from the seek, so that needs no settling time.
+		const long long reachable = seekOriginMs + 500 + o * speedPercent / 100;
+		const bool sure = startMs - 3000 > reachable && t >= startMs - 3000;
+		const bool landed =
+		    sure || (o >= 120 && (t >= startMs - 3000 || t > seekOriginMs + 500 + o)) || o >= 1000;
 		if (!landed)
 			return;
 		landedAtPhaseMs = o;
@@ -285,6 +293,7 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long o)
 	plannedMs = (std::max(0LL, dur - t) * 100 / speedPercent) * repeatsLeft;
 	setReplayVisible(true);
 	phaseClock.restart();
+	tick.setInterval(kTickMs);
 	setState(Showing);
 	pluginLog(LOG_INFO, "replay: showing (at %lld ms)", t);
 	stages.shown = static_cast<long long>(os_gettime_ns());
