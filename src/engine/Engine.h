@@ -48,6 +48,7 @@ struct RenameJob {
 	EntryRef ref;
 	long long dueMs = 0; // wall ms
 	int attempts = 0;
+	long long seq = 0; // order queued
 };
 
 // A remuxed ".mp4" copy whose rename failed the first time.
@@ -145,6 +146,7 @@ public:
 	void scheduleRenames(const Session &session, long long delayMs);
 	void renameTick();
 	bool renameClip(RenameJob &job);
+	void setRenameDue(RenameJob &job, long long dueMs);
 	// File operations of the renames: QFile::rename, and the players' hold on a file. Tests add
 	// a renamer that refuses (a locked file) and a hold of their own.
 	void setFileOps(FileRenamer renamer, FileHeldCheck held);
@@ -225,7 +227,10 @@ private:
 	long long lastSavedWallMs = 0;
 	bool spacingWaited = false;
 	QTimer saveSpacing;
-	std::vector<RenameJob> renameJobs;
+	std::vector<RenameJob> renameJobs; // in the order queued (ascending seq)
+	// (dueMs, seq) of every queued job, so that a tick touches only the due ones.
+	std::set<std::pair<long long, long long>> renameDue;
+	long long renameSeq = 0;
 	std::vector<RemuxRename> remuxRenames;
 	QTimer renameTimer;
 	std::set<QString> dirtySessions;
