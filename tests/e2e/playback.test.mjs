@@ -82,6 +82,7 @@ async function measureLatency(t, h, rtmp, title, fillMs) {
 	const stages = stageLines(h).slice(stagesBefore);
 	assert.equal(stages.length, ROUNDS, 'one stage line per replay');
 	for (const s of stages) assert.ok(s.play >= 0 && s.play <= s.seek && s.seek <= s.landed && s.landed <= s.shown, JSON.stringify(s));
+	lines.push(`  replay beyond the save, per replay (player)  ${med(stages.map((s) => s.shown))}`);
 	lines.push('  player stages after the save reported: step / at (medians)');
 	let prev = null;
 	for (const k of STAGES) {
