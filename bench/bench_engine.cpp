@@ -193,6 +193,24 @@ void BM_RenameTick500Held(benchmark::State &state)
 }
 BENCHMARK(BM_RenameTick500Held)->Iterations(100);
 
+// 500 clips held by a player, queued over five seconds, at the timer's one-second pace: each tick
+// retries the fifth that is due and passes over the rest.
+void BM_RenameTick500HeldPaced(benchmark::State &state)
+{
+	RenameSetup setup;
+	setup.placeFiles();
+	setup.engine->setFileOps(nullptr, [](const QString &) { return true; });
+	for (size_t i = 0; i < setup.owners.size(); ++i)
+		setup.engine->scheduleRename(EntryRef{setup.engine->currentSessionId(), setup.owners[i]},
+					     (long long)(i % 5) * 1000);
+	for (auto _ : state) {
+		setup.clock.advance(1000);
+		setup.engine->renameTick();
+	}
+	state.counters["queued"] = double(setup.engine->renameQueue().size());
+}
+BENCHMARK(BM_RenameTick500HeldPaced)->Iterations(100);
+
 // Every clip gets its name: 500 real renames in one tick.
 void BM_RenameTick500Renamed(benchmark::State &state)
 {

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -101,5 +102,11 @@ Entry *Engine::lookupEntry(const EntryRef &ref, Session **sessionOut)
 	Session *session = findSession(ref.sessionId);
 	if (sessionOut)
 		*sessionOut = session;
-	return session ? session->findEntry(ref.entryId) : nullptr;
+	if (!session)
+		return nullptr;
+	// Saves, renames and edits mostly concern recent presses, which sit at the end.
+	auto &entries = session->entries;
+	auto it =
+	    std::find_if(entries.rbegin(), entries.rend(), [&ref](const Entry &e) { return e.id == ref.entryId; });
+	return it == entries.rend() ? nullptr : &*it;
 }

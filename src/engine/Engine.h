@@ -48,6 +48,7 @@ struct RenameJob {
 	EntryRef ref;
 	long long dueMs = 0; // wall ms
 	int attempts = 0;
+	long long seq = 0; // order queued
 };
 
 // A replay file just saved by OBS under its clock-second name, still to be moved aside before a
@@ -61,6 +62,7 @@ struct FreshClip {
 	long long entryId = 0;          // the owner, for that replay
 	std::string names;              // for the status message of a replay that cannot start
 	std::string timeText;
+	long long reportedNs = 0; // monotonic ns when OBS reported the save, for the replay's figures
 };
 
 // A remuxed ".mp4" copy whose rename failed the first time.
@@ -158,6 +160,7 @@ public:
 	void scheduleRenames(const Session &session, long long delayMs);
 	void renameTick();
 	bool renameClip(RenameJob &job);
+	void setRenameDue(RenameJob &job, long long dueMs);
 	// File operations of the renames: moveFileNoReplace, and the players' hold on a file. Tests add
 	// a renamer that refuses (a locked file) and a hold of their own.
 	void setFileOps(FileRenamer renamer, FileHeldCheck held);
@@ -225,7 +228,8 @@ private:
 	bool moveFreshClip(FreshClip &fresh, bool giveUp);
 	void freshTick();
 	bool freshClipBlocksSave() const;
-	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText);
+	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
+		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
 	Session *editedSession(const QString &sessionId);
@@ -253,7 +257,10 @@ private:
 	// name; each file is moved aside right after it arrives, and our next request waits for that.
 	std::vector<FreshClip> freshClips;
 	QTimer freshTimer;
-	std::vector<RenameJob> renameJobs;
+	std::vector<RenameJob> renameJobs; // in the order queued (ascending seq)
+	// (dueMs, seq) of every queued job, so that a tick touches only the due ones.
+	std::set<std::pair<long long, long long>> renameDue;
+	long long renameSeq = 0;
 	std::vector<RemuxRename> remuxRenames;
 	QTimer renameTimer;
 	std::set<QString> dirtySessions;

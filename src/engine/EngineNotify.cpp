@@ -67,8 +67,8 @@ void Engine::onReplayFinished(const QString &path, long long entryId)
 	// A clip blocked by the replay gets its name right after.
 	const long long soon = wallMs() + EngineTiming::RenameAfterReplayMs;
 	for (RenameJob &job : renameJobs) {
-		if (job.attempts > 0)
-			job.dueMs = std::min(job.dueMs, soon);
+		if (job.attempts > 0 && job.dueMs > soon)
+			setRenameDue(job, soon);
 	}
 }
 

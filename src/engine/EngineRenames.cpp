@@ -29,15 +29,24 @@ bool Engine::fileHeldByPlayer(const QString &path)
 	return replay.isLoaded(path) || recap.isLoaded(path);
 }
 
+void Engine::setRenameDue(RenameJob &job, long long dueMs)
+{
+	renameDue.erase({job.dueMs, job.seq});
+	job.dueMs = dueMs;
+	renameDue.insert({dueMs, job.seq});
+}
+
 void Engine::scheduleRename(const EntryRef &ref, long long delayMs)
 {
 	const long long due = wallMs() + delayMs;
 	auto it =
 	    std::find_if(renameJobs.begin(), renameJobs.end(), [&ref](const RenameJob &job) { return job.ref == ref; });
-	if (it != renameJobs.end())
-		it->dueMs = due;
-	else
-		renameJobs.push_back(RenameJob{ref, due, 0});
+	if (it != renameJobs.end()) {
+		setRenameDue(*it, due);
+	} else {
+		renameJobs.push_back(RenameJob{ref, due, 0, ++renameSeq});
+		renameDue.insert({due, renameSeq});
+	}
 	if (!renameTimer.isActive())
 		renameTimer.start();
 }
@@ -54,25 +63,32 @@ void Engine::scheduleRenames(const Session &session, long long delayMs)
 void Engine::renameTick()
 {
 	const long long now = wallMs();
-	for (size_t i = 0; i < renameJobs.size();) {
-		if (now < renameJobs[i].dueMs) {
-			++i;
+	// The due jobs, tried in the order they were queued.
+	std::vector<long long> due;
+	while (!renameDue.empty() && renameDue.begin()->first <= now) {
+		due.push_back(renameDue.begin()->second);
+		renameDue.erase(renameDue.begin());
+	}
+	std::sort(due.begin(), due.end());
+	for (long long seq : due) {
+		auto found = std::lower_bound(renameJobs.begin(), renameJobs.end(), seq,
+					      [](const RenameJob &job, long long s) { return job.seq < s; });
+		if (found == renameJobs.end() || found->seq != seq)
+			continue;
+		// renameClip never removes from the queue, so the job keeps its index.
+		const auto i = found - renameJobs.begin();
+		if (renameClip(*found)) {
+			renameJobs.erase(renameJobs.begin() + i);
 			continue;
 		}
-		// renameClip may touch sessions but never the queue, so the index stays valid.
-		if (renameClip(renameJobs[i])) {
-			renameJobs.erase(renameJobs.begin() + long(i));
-			continue;
-		}
-		RenameJob &job = renameJobs[i];
+		RenameJob &job = renameJobs[size_t(i)];
 		job.attempts += 1;
-		job.dueMs = now + EngineTiming::RenameRetryMs;
 		if (job.attempts > EngineTiming::RenameMaxAttempts) {
 			blog(LOG_WARNING, "[lumark] gave up renaming a clip (still in use after 10 minutes)");
-			renameJobs.erase(renameJobs.begin() + long(i));
+			renameJobs.erase(renameJobs.begin() + i);
 			continue;
 		}
-		++i;
+		setRenameDue(job, now + EngineTiming::RenameRetryMs);
 	}
 
 	for (size_t i = 0; i < remuxRenames.size();) {

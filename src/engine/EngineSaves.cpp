@@ -13,6 +13,7 @@
 #include <obs-frontend-api.h>
 #include <util/bmem.h>
 #include <util/config-file.h>
+#include <util/platform.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -95,6 +96,7 @@ void Engine::onBufferStopped()
 
 void Engine::onReplayBufferSaved()
 {
+	const long long reportedNs = static_cast<long long>(os_gettime_ns());
 	BPtr<char> last = obs_frontend_get_last_replay();
 	const QString path = last ? QString::fromUtf8(last.Get()) : QString();
 	const long long savedWallMs = wallMs();
@@ -179,17 +181,19 @@ void Engine::onReplayBufferSaved()
 				waiting->entryId = owner.entryId;
 				waiting->names = names;
 				waiting->timeText = timeText;
+				waiting->reportedNs = reportedNs;
 			} else {
-				playSaved(fromUtf8(filePath), owner.entryId, names, timeText);
+				playSaved(fromUtf8(filePath), owner.entryId, names, timeText, reportedNs);
 			}
 		}
 	}
 	pumpSaves();
 }
 
-void Engine::playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText)
+void Engine::playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
+		       long long reportedNs)
 {
-	if (!replay.play(path, entryId))
+	if (!replay.play(path, entryId, reportedNs))
 		setStatus(engineMessage(EngineText::SavedNoReplay, names, timeText));
 }
 
@@ -370,7 +374,7 @@ void Engine::freshTick()
 		}
 		freshClips.erase(freshClips.begin() + long(i));
 		if (fresh.playAfter)
-			playSaved(fresh.path, fresh.entryId, fresh.names, fresh.timeText);
+			playSaved(fresh.path, fresh.entryId, fresh.names, fresh.timeText, fresh.reportedNs);
 	}
 	if (freshClips.empty())
 		freshTimer.stop();

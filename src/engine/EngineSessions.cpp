@@ -119,7 +119,12 @@ bool Engine::removeSession(const QString &id)
 	waitingPresses.erase(std::remove_if(waitingPresses.begin(), waitingPresses.end(), ofSession),
 			     waitingPresses.end());
 	renameJobs.erase(std::remove_if(renameJobs.begin(), renameJobs.end(),
-					[&id](const RenameJob &job) { return job.ref.sessionId == id; }),
+					[this, &id](const RenameJob &job) {
+						if (job.ref.sessionId != id)
+							return false;
+						renameDue.erase({job.dueMs, job.seq});
+						return true;
+					}),
 			 renameJobs.end());
 	dirtySessions.erase(id);
 	dirtyExports.erase(id);

@@ -5,11 +5,16 @@
 #include "playback/ReplayScene.h"
 #include "playback/VantorTrigger.h"
 
+#include <util/platform.h>
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 constexpr long long kDefaultLeadMs = 700;
+constexpr int kTickMs = 40;
+// Until the scene is shown every wait is on the road to the screen: look more often then.
+constexpr int kFastTickMs = 10;
 
 bool stoppedLike(int st)
 {
@@ -25,7 +30,7 @@ QByteArray fileNameOf(const QString &path)
 
 InstantReplay::InstantReplay(QObject *parent) : QObject(parent)
 {
-	tick.setInterval(40);
+	tick.setInterval(kTickMs);
 	connect(&tick, &QTimer::timeout, this, &InstantReplay::onTick);
 }
 
@@ -50,10 +55,11 @@ void InstantReplay::fillPlaySettings(obs_source_t *src, obs_data_t *data, const 
 	obs_data_set_int(data, "speed_percent", speedPercent);
 }
 
-bool InstantReplay::play(const QString &file, long long id)
+bool InstantReplay::play(const QString &file, long long id, long long saveReportedNs)
 {
 	if (file.isEmpty())
 		return false;
+	const long long playNs = static_cast<long long>(os_gettime_ns());
 
 	if (state_ != Idle) {
 		const QString oldPath = path;
@@ -102,10 +108,13 @@ bool InstantReplay::play(const QString &file, long long id)
 	vantorEndName = s.vantor_end.toUtf8().toStdString();
 	startTriggerFired = false;
 	seenPlaying = false;
+	stages = Stages{};
+	stages.play = playNs;
+	stages.saved = saveReportedNs > 0 ? saveReportedNs : playNs;
 
 	phaseClock.restart();
 	setState(Loading);
-	tick.start();
+	tick.start(kFastTickMs);
 	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(file).constData());
 	return true;
 }
@@ -231,8 +240,12 @@ void InstantReplay::tickLoading(obs_source_t *src, long long o)
 {
 	const int st = obs_source_media_get_state(src);
 	const long long dur = obs_source_media_get_duration(src);
-	if (st == OBS_MEDIA_STATE_PLAYING)
+	if (st == OBS_MEDIA_STATE_PLAYING && !seenPlaying) {
 		seenPlaying = true;
+		stages.playing = static_cast<long long>(os_gettime_ns());
+	}
+	if (dur > 0 && !stages.opened)
+		stages.opened = static_cast<long long>(os_gettime_ns());
 	const bool ready = seenPlaying || o >= 500;
 
 	if ((dur >= 1 && dur <= 999) || (ready && (st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ENDED))) {
@@ -244,6 +257,7 @@ void InstantReplay::tickLoading(obs_source_t *src, long long o)
 		seekOriginMs = obs_source_media_get_time(src);
 		if (startMs > 0)
 			obs_source_media_set_time(src, startMs);
+		stages.seek = static_cast<long long>(os_gettime_ns());
 		pluginLog(LOG_INFO, "replay: length %lld ms, from %lld ms, %d%%", dur, startMs,
 			  settings().replay_speed);
 		landedAtPhaseMs = -1;
@@ -260,11 +274,17 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long o)
 {
 	const long long t = obs_source_media_get_time(src);
 	if (landedAtPhaseMs < 0) {
-		const bool landed = (o >= 120 && (t >= startMs - 3000 || t > seekOriginMs + 500 + o)) || o >= 1000;
+		// Media time beyond where playing on from the seek origin could have got by now can only
+		// come from the seek, so that needs no settling time.
+		const long long reachable = seekOriginMs + 500 + o * speedPercent / 100;
+		const bool sure = startMs - 3000 > reachable && t >= startMs - 3000;
+		const bool landed =
+		    sure || (o >= 120 && (t >= startMs - 3000 || t > seekOriginMs + 500 + o)) || o >= 1000;
 		if (!landed)
 			return;
 		landedAtPhaseMs = o;
 		landedMediaMs = t;
+		stages.landed = static_cast<long long>(os_gettime_ns());
 	}
 	if (t - landedMediaMs < 100 && o - landedAtPhaseMs < 300)
 		return;
@@ -273,11 +293,24 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long o)
 	plannedMs = (std::max(0LL, dur - t) * 100 / speedPercent) * repeatsLeft;
 	setReplayVisible(true);
 	phaseClock.restart();
+	tick.setInterval(kTickMs);
 	setState(Showing);
 	pluginLog(LOG_INFO, "replay: showing (at %lld ms)", t);
+	stages.shown = static_cast<long long>(os_gettime_ns());
+	logStages();
 	startTriggerFired = true;
 	fireVantorTrigger(vantorStartName.c_str());
 	emit started(path, entryId);
+}
+
+void InstantReplay::logStages() const
+{
+	const auto at = [this](long long ns) { return ns > 0 ? (ns - stages.saved) / 1000000 : -1LL; };
+	pluginLog(LOG_DEBUG,
+		  "replay: stages (ms after the save) play %lld, opened %lld, playing %lld, seek %lld, "
+		  "landed %lld, shown %lld",
+		  at(stages.play), at(stages.opened), at(stages.playing), at(stages.seek), at(stages.landed),
+		  at(stages.shown));
 }
 
 void InstantReplay::tickShowing(obs_source_t *src, long long o)

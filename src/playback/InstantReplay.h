@@ -30,8 +30,9 @@ public:
 	~InstantReplay() override;
 
 	// False (nothing started) for an empty path or a failed precondition; true once the file was
-	// handed to the media source.
-	bool play(const QString &path, long long entryId);
+	// handed to the media source. saveReportedNs: monotonic time (os_gettime_ns) at which OBS reported
+	// the save, 0 when the replay was not asked for by a save; only used for the stage figures.
+	bool play(const QString &path, long long entryId, long long saveReportedNs = 0);
 	void stop();
 	// Ends everything without waiting for transitions and forgets the learned leads.
 	void abort();
@@ -66,6 +67,7 @@ private:
 	void endNow();
 	void startHiding();
 	void fillPlaySettings(obs_source_t *src, obs_data_t *data, const QString &file);
+	void logStages() const;
 
 	QTimer tick;
 	int state_ = Idle;
@@ -92,4 +94,15 @@ private:
 	std::string vantorStartName;
 	std::string vantorEndName;
 	bool startTriggerFired = false;
+
+	// Monotonic stamps (ns) of one replay's road to the screen, logged at debug level when shown.
+	struct Stages {
+		long long saved = 0;
+		long long play = 0;
+		long long opened = 0;
+		long long playing = 0;
+		long long seek = 0;
+		long long landed = 0;
+		long long shown = 0;
+	} stages;
 };

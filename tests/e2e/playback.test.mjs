@@ -22,12 +22,97 @@ async function program(h, name) {
 	await h.events.waitObs('CurrentProgramSceneChanged', { from }, (d) => d.sceneName === name);
 }
 
+// The player's debug line with the moments of one replay, in ms after OBS reported the save.
+const STAGES = ['play', 'opened', 'playing', 'seek', 'landed', 'shown'];
+const STAGE_LINE = /\[lumark\] replay: stages \(ms after the save\) play (-?\d+), opened (-?\d+), playing (-?\d+), seek (-?\d+), landed (-?\d+), shown (-?\d+)/;
+
+function stageLines(h) {
+	return H.latestLogText(h.home)
+		.split('\n')
+		.map((l) => l.match(STAGE_LINE))
+		.filter(Boolean)
+		.map((m) => Object.fromEntries(STAGES.map((k, i) => [k, Number(m[i + 1])])));
+}
+
+// Presses in replay mode on a running stream and buffer, ROUNDS times, and prints the medians of the
+// whole road and of each stage of the player.
+async function measureLatency(t, h, rtmp, title, fillMs) {
+	const figures = { obsSave: [], pressSaved: [], replay: [], pressAfterSave: [] };
+	await call(t, h, 'SetConfig', { replay_seconds: 3, replay_speed: 200, replay_repeat: 1 });
+	await H.startStream(h, rtmp.url);
+	await H.startBuffer(h);
+	await H.sleep(fillMs);
+	const stagesBefore = stageLines(h).length;
+	for (let i = 0; i < ROUNDS; i++) {
+		let from = h.events.mark();
+		let t0 = performance.now();
+		await h.obs.call('SaveReplayBuffer');
+		const own = await h.events.waitObs('ReplayBufferSaved', { from, timeout: 20000 });
+		figures.obsSave.push(own.at - t0);
+		// The plug-in records that save as a press; let it settle before the next request.
+		await h.events.waitVendor('ClipSaved', { from, timeout: 10000 });
+		await H.sleep(1000);
+
+		from = h.events.mark();
+		t0 = performance.now();
+		const p = await H.vendor(h.obs, 'Press', { mode: 'replay', label: `memo ${i + 1}` });
+		assert.equal(p.ok, true, p.error);
+		const cs = await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+		figures.pressSaved.push(cs.at - t0);
+		const rs = await h.events.waitVendor('ReplayStarted', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+		figures.replay.push(rs.data.eventData.latency_ms);
+		await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+		await H.sleep(300);
+
+		// A press right after a save, mostly within the clock second that OBS named that file after.
+		from = h.events.mark();
+		await h.obs.call('SaveReplayBuffer');
+		await h.events.waitObs('ReplayBufferSaved', { from, timeout: 20000 });
+		from = h.events.mark();
+		t0 = performance.now();
+		const q = await H.vendor(h.obs, 'Press', { label: `quick ${i + 1}` });
+		assert.equal(q.ok, true, q.error);
+		const qs = await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === q.entry_id);
+		figures.pressAfterSave.push(qs.at - t0);
+		await H.sleep(300);
+	}
+	const from = h.events.mark();
+	await H.stopStream(h);
+	await h.events.waitVendor('SessionEnded', { from, timeout: 10000 });
+
+	const med = (a) => Math.round(H.median(a));
+	const lines = [
+		`end-to-end latencies, ${title}, medians of ${ROUNDS} (ms):`,
+		`  OBS SaveReplayBuffer -> ReplayBufferSaved   ${med(figures.obsSave)}`,
+		`  Press -> ClipSaved                          ${med(figures.pressSaved)}`,
+		`  Press <300 ms after a save -> ClipSaved     ${med(figures.pressAfterSave)}`,
+		`  Press -> replay visible (latency_ms)        ${med(figures.replay)}`,
+		`  replay beyond the save (latency - save)     ${med(figures.replay) - med(figures.obsSave)}`,
+	];
+	// OBS runs with --verbose, so the player's debug lines are in its log.
+	const stages = stageLines(h).slice(stagesBefore);
+	assert.equal(stages.length, ROUNDS, 'one stage line per replay');
+	for (const s of stages) assert.ok(s.play >= 0 && s.play <= s.seek && s.seek <= s.landed && s.landed <= s.shown, JSON.stringify(s));
+	lines.push(`  replay beyond the save, per replay (player)  ${med(stages.map((s) => s.shown))}`);
+	lines.push('  player stages after the save reported: step / at (medians)');
+	let prev = null;
+	for (const k of STAGES) {
+		const step = med(stages.map((s) => s[k] - (prev ? s[prev] : 0)));
+		lines.push(`    ${(prev ? `${prev} -> ${k}` : `save -> ${k}`).padEnd(22)} ${String(step).padStart(5)} / ${String(med(stages.map((s) => s[k]))).padStart(5)}`);
+		prev = k;
+	}
+	for (const l of lines) t.diagnostic(l);
+	if (process.env.LUMARK_E2E_REPORT) fs.appendFileSync(process.env.LUMARK_E2E_REPORT, `${lines.join('\n')}\n`);
+	for (const v of [...figures.obsSave, ...figures.pressSaved, ...figures.replay, ...figures.pressAfterSave]) assert.ok(v > 0 && v < 20000);
+	assert.ok(med(figures.pressAfterSave) - med(figures.obsSave) < 300, 'a press right after a save waits for nothing but OBS');
+	assert.ok(med(figures.replay) >= med(figures.pressSaved) - 200, 'a replay shows after its clip was saved');
+}
+
 describe('playback on stream', { timeout: 420000 }, () => {
 	let h;
 	let rtmp;
 	let haveVantor = false;
 	let replayReady = false;
-	const figures = { obsSave: [], pressSaved: [], replay: [], pressAfterSave: [] };
 
 	before(async () => {
 		rtmp = await H.startNginx();
@@ -121,61 +206,7 @@ describe('playback on stream', { timeout: 420000 }, () => {
 
 	it(`measures save, clip and replay latencies (${ROUNDS} rounds)`, async (t) => {
 		if (!replayReady) return t.skip('needs the replay scene of the scenario before');
-		await call(t, h, 'SetConfig', { replay_seconds: 3, replay_speed: 200, replay_repeat: 1 });
-		await H.startStream(h, rtmp.url);
-		await H.startBuffer(h);
-		await H.sleep(4000);
-		for (let i = 0; i < ROUNDS; i++) {
-			let from = h.events.mark();
-			let t0 = performance.now();
-			await h.obs.call('SaveReplayBuffer');
-			const own = await h.events.waitObs('ReplayBufferSaved', { from, timeout: 20000 });
-			figures.obsSave.push(own.at - t0);
-			// The plug-in records that save as a press; let it settle before the next request.
-			await h.events.waitVendor('ClipSaved', { from, timeout: 10000 });
-			await H.sleep(1000);
-
-			from = h.events.mark();
-			t0 = performance.now();
-			const p = await H.vendor(h.obs, 'Press', { mode: 'replay', label: `memo ${i + 1}` });
-			assert.equal(p.ok, true, p.error);
-			const cs = await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
-			figures.pressSaved.push(cs.at - t0);
-			const rs = await h.events.waitVendor('ReplayStarted', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
-			figures.replay.push(rs.data.eventData.latency_ms);
-			await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
-			await H.sleep(300);
-
-			// A press right after a save, mostly within the clock second that OBS named that file after.
-			from = h.events.mark();
-			await h.obs.call('SaveReplayBuffer');
-			await h.events.waitObs('ReplayBufferSaved', { from, timeout: 20000 });
-			from = h.events.mark();
-			t0 = performance.now();
-			const q = await H.vendor(h.obs, 'Press', { label: `quick ${i + 1}` });
-			assert.equal(q.ok, true, q.error);
-			const qs = await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === q.entry_id);
-			figures.pressAfterSave.push(qs.at - t0);
-			await H.sleep(300);
-		}
-		const from = h.events.mark();
-		await H.stopStream(h);
-		await h.events.waitVendor('SessionEnded', { from, timeout: 10000 });
-
-		const med = (a) => Math.round(H.median(a));
-		const lines = [
-			`end-to-end latencies, medians of ${ROUNDS} (ms):`,
-			`  OBS SaveReplayBuffer -> ReplayBufferSaved   ${med(figures.obsSave)}`,
-			`  Press -> ClipSaved                          ${med(figures.pressSaved)}`,
-			`  Press <300 ms after a save -> ClipSaved     ${med(figures.pressAfterSave)}`,
-			`  Press -> replay visible (latency_ms)        ${med(figures.replay)}`,
-			`  replay beyond the save (latency - save)     ${med(figures.replay) - med(figures.obsSave)}`,
-		];
-		for (const l of lines) t.diagnostic(l);
-		if (process.env.LUMARK_E2E_REPORT) fs.appendFileSync(process.env.LUMARK_E2E_REPORT, `${lines.join('\n')}\n`);
-		for (const v of [...figures.obsSave, ...figures.pressSaved, ...figures.replay, ...figures.pressAfterSave]) assert.ok(v > 0 && v < 20000);
-		assert.ok(med(figures.pressAfterSave) - med(figures.obsSave) < 300, 'a press right after a save waits for nothing but OBS');
-		assert.ok(med(figures.replay) >= med(figures.pressSaved) - 200, 'a replay shows after its clip was saved');
+		await measureLatency(t, h, rtmp, 'test settings: 640x360, x264 default keyframes, 10 s buffer', 4000);
 	});
 
 	it('the recap plays the clips of the last stream session while its scene is live', async (t) => {
@@ -209,5 +240,43 @@ describe('playback on stream', { timeout: 420000 }, () => {
 		await H.waitFor(async () => !(await H.vendor(h.obs, 'GetRecapStatus')).running, { what: 'the recap to stop', timeout: 3000 });
 		const media = await h.obs.call('GetInputSettings', { inputName: RECAP_MEDIA });
 		assert.equal(media.inputSettings.local_file ?? '', '', 'the recap media is unloaded');
+	});
+});
+
+// The encoder settings streaming services ask for: a keyframe every 2 s, 1280x720 at 30 fps, and a
+// 30 s replay buffer, whose clips are longer and seek to a keyframe further from the start.
+describe('replay latency with streaming encoder settings', { timeout: 300000 }, () => {
+	let h;
+	let rtmp;
+	before(async () => {
+		rtmp = await H.startNginx();
+		h = await H.launch({
+			prepare: (home) => {
+				const ini = path.join(home.obsDir, 'basic', 'profiles', 'CI', 'basic.ini');
+				const text = fs
+					.readFileSync(ini, 'utf8')
+					.replace(/^BaseCX=.*$/m, 'BaseCX=1280')
+					.replace(/^BaseCY=.*$/m, 'BaseCY=720')
+					.replace(/^OutputCX=.*$/m, 'OutputCX=1280')
+					.replace(/^OutputCY=.*$/m, 'OutputCY=720')
+					.replace(/^RecRBTime=.*$/m, 'RecRBTime=30')
+					.replace(/^RecQuality=.*$/m, 'RecQuality=Stream\nUseAdvanced=true\nx264Settings=keyint=60')
+					.replace(/^VBitrate=.*$/m, 'VBitrate=2500');
+				fs.writeFileSync(ini, text);
+			},
+		});
+	});
+	after(async () => {
+		if (h) await h.close();
+		await H.stopNginx(rtmp);
+	});
+
+	it(`measures the replay latency (${ROUNDS} rounds)`, async (t) => {
+		const cfg = await call(t, h, 'SetConfig', { replay_seconds: 3 });
+		if (!cfg) return;
+		const setup = await call(t, h, 'SetupReplayScene', { add_to_current: true });
+		if (!setup) return;
+		assert.equal(setup.ok, true, setup.error);
+		await measureLatency(t, h, rtmp, 'streaming settings: 1280x720 30 fps, keyframe every 2 s, 30 s buffer', 31000);
 	});
 });
