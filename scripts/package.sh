@@ -43,10 +43,10 @@ BUILD=$SRC/build-pkg-$HOST
 # --- the host's Debian -------------------------------------------------------------------------
 
 # The runner of the chroot hosts: scripts/host.sh HOST COMMAND when present, else the older
-# scripts/host2.sh (Debian 13 only).
+# scripts/host2.sh (Debian 13 only). The tree is mounted writable at its own path for the build.
 host_runner() { # host_runner COMMAND ARGS...
 	if [ -x "$SRC/scripts/host.sh" ]; then
-		"$SRC/scripts/host.sh" "$HOST" "$@"
+		LUMARK_HOST_BIND=$SRC "$SRC/scripts/host.sh" "$HOST" "$@"
 	elif [ "$HOST" = obs30 ] && [ -x "$SRC/scripts/host2.sh" ]; then
 		LUMARK_HOST2_BIND=$SRC "$SRC/scripts/host2.sh" "$@"
 	else
@@ -54,11 +54,16 @@ host_runner() { # host_runner COMMAND ARGS...
 	fi
 }
 
+# The host's cached chroot, as its runner keeps it (scripts/hosts/HOST names the cache).
 host_rootfs() {
+	local HOST_CACHE=""
 	case "$HOST" in
 	obs29) echo "$CACHE/bookworm/rootfs" ;;
-	obs30) echo "${LUMARK_HOST_OBS30_ROOTFS:-/var/cache/lumark-host2/rootfs}" ;;
-	obs32) echo "${LUMARK_HOST_OBS32_ROOTFS:-/var/cache/lumark-obs32/rootfs}" ;;
+	*)
+		[ -f "$SRC/scripts/hosts/$HOST" ] && HOST_CACHE=$(. "$SRC/scripts/hosts/$HOST" && echo "${HOST_CACHE:-}")
+		[ -n "$HOST_CACHE" ] || { [ "$HOST" = obs30 ] && HOST_CACHE=/var/cache/lumark-host2; }
+		echo "${HOST_CACHE:-/var/cache/lumark-$HOST}/rootfs"
+		;;
 	esac
 }
 
@@ -141,7 +146,7 @@ build() {
 	command -v lintian >/dev/null || apt-get install -y --no-install-recommends lintian >/dev/null
 	log "lintian $(basename "$DIST"/*.deb)"
 	# Errors fail the build; warnings and notes are shown.
-	lintian --fail-on error --suppress-tags running-with-root-privileges "$DIST"/*.deb ||
+	lintian --fail-on error "$DIST"/*.deb ||
 		die "lintian found errors"
 	log "built in $(($(date +%s) - start)) s: $(cd "$DIST" && echo *)"
 }
@@ -180,7 +185,7 @@ test_packages() {
 		fi
 	)
 	log "testing $(basename "$deb") and $(basename "$tarball") in a copy of $lower"
-	PATH="$SRC/tests/e2e/package/shim:$PATH" LUMARK_PKG_ROOT=$t/root LUMARK_PKG_HOST=$HOST \
+	env -u LUMARK_E2E_OBS_LAUNCHER PATH="$SRC/tests/e2e/package/shim:$PATH" LUMARK_PKG_ROOT=$t/root LUMARK_PKG_HOST=$HOST \
 		LUMARK_PKG_DEB=$t/$(basename "$deb") LUMARK_PKG_TARBALL=$t/$(basename "$tarball") \
 		timeout --signal=TERM --kill-after=30 300 \
 		node --test --test-concurrency=1 --test-reporter=spec "$SRC/tests/e2e/package/package.test.mjs" || rc=$?

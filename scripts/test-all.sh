@@ -3,7 +3,9 @@
 #  1. Qt 6 build with AddressSanitizer + UndefinedBehaviorSanitizer: unit tests.
 #  2. Qt 5 build (the one Debian 12's OBS 29 loads): unit tests, then the load/unload check and the
 #     end-to-end suite in real headless OBS.
-#  3. The Qt 6 build inside a cached Debian 13 chroot with OBS 30.2.3: the same end-to-end suite
+#  3. The Debian 12 packages (.deb and tarball): built with CPack, lintian, installed into a
+#     throwaway copy of a Debian 12 chroot and loaded by its OBS (LUMARK_SKIP_PACKAGES=1 skips them).
+#  4. The Qt 6 build inside a cached Debian 13 chroot with OBS 30.2.3: the same end-to-end suite
 #     and the scenarios of the newer host (LUMARK_SKIP_HOST2=1 skips it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,6 +38,11 @@ figures_host1=$(mktemp "${TMPDIR:-/tmp}/lumark-figures-XXXXXX")
 trap 'rm -f "$figures_host1"' EXIT
 section "Real OBS 29 (Qt 5): end-to-end suite"
 LUMARK_E2E_REPORT=$figures_host1 scripts/e2e.sh build-qt5
+
+if [ "${LUMARK_SKIP_PACKAGES:-0}" != 1 ]; then
+	section "Packages for Debian 12 / OBS 29: build, lintian, install, load, remove"
+	scripts/package.sh obs29
+fi
 
 # The second host: the Qt 6 build in OBS 30.2.3, the same suite plus the scenarios only that host
 # can run; its figures are printed beside the first host's.

@@ -145,7 +145,12 @@ describe('the examples of docs/remote-api.md in a real OBS', { timeout: 180000 }
 		for (const ex of examples) {
 			assert.equal(ex.vendorName, H.VENDOR);
 			// As written: obs-websocket itself refuses malformed calls (e.g. an empty requestData).
-			const res = await h.obs.call('CallVendorRequest', ex);
+			let res;
+			try {
+				res = await h.obs.call('CallVendorRequest', ex);
+			} catch (e) {
+				assert.fail(`${ex.requestType} as written: ${e.message}`);
+			}
 			assert.equal(typeof res.responseData.ok, 'boolean', `${ex.requestType}: ${JSON.stringify(res.responseData)}`);
 		}
 	});
