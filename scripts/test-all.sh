@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, then runs every test:
 #  1. Qt 6 build with AddressSanitizer + UndefinedBehaviorSanitizer: unit tests.
-#  2. Qt 5 build (the one Debian 12's OBS 29 loads): unit tests, then the load/unload check and the
-#     end-to-end suite in real headless OBS.
-#  3. The Debian 12 packages (.deb and tarball): built with CPack, lintian, installed into a
-#     throwaway copy of a Debian 12 chroot and loaded by its OBS (LUMARK_SKIP_PACKAGES=1 skips them).
-#  4. The Qt 6 build inside a cached Debian 13 chroot with OBS 30.2.3: the same end-to-end suite
-#     and the scenarios of the newer host (LUMARK_SKIP_HOST2=1 skips it).
+#  2. Qt 5 build: unit tests.
+#  3. Each real OBS host (scripts/hosts/, docs/hosts.md): the load/unload check, then the
+#     end-to-end suite; the hosts' figures side by side at the end.
+#  4. Each host's packages (.deb and tarball): CPack, lintian, then installed into a throwaway
+#     copy of that host's Debian and loaded by its OBS.
+# LUMARK_HOSTS picks the hosts (default "obs29 obs30 obs32"; "" runs none), LUMARK_PACKAGES the
+# hosts whose packages are made and tested (default: the same).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=${JOBS:-2}
+hosts=${LUMARK_HOSTS-obs29 obs30 obs32}
 
 scripts/install-deps.sh
 export CCACHE_BASEDIR=$root
@@ -31,22 +33,45 @@ cmake -S . -B build-qt5 -DLUMARK_QT_VERSION=5 -DLUMARK_TESTS=ON >/dev/null
 cmake --build build-qt5 -j"$jobs"
 ctest_x --test-dir build-qt5 --output-on-failure -j"$jobs"
 
-section "Real OBS 29 (Qt 5): load and unload"
-scripts/obs-smoke.sh build-qt5
+# Every host runs even when an earlier one failed; the run fails at the end then.
+figures=$(mktemp -d "${TMPDIR:-/tmp}/lumark-figures-XXXXXX")
+trap 'rm -rf "$figures"' EXIT
+failed=()
+summary=()
+columns=()
+for h in $hosts; do
+	title=$(. "scripts/hosts/$h" && echo "$HOST_TITLE")
+	short=$(. "scripts/hosts/$h" && echo "$HOST_SHORT")
+	section "$title: load check and end-to-end suite"
+	t0=$(date +%s)
+	check=pass
+	scripts/host.sh "$h" check || check=FAIL
+	t1=$(date +%s)
+	e2e=pass
+	LUMARK_E2E_REPORT=$figures/$h scripts/host.sh "$h" e2e || e2e=FAIL
+	t2=$(date +%s)
+	[ "$check$e2e" = passpass ] || failed+=("$h")
+	summary+=("$(printf '  %-8s check %-4s %4d s (with prepare and build)   e2e %-4s %4d s' "$h" "$check" $((t1 - t0)) "$e2e" $((t2 - t1)))")
+	columns+=("$short=$figures/$h")
+done
 
-figures_host1=$(mktemp "${TMPDIR:-/tmp}/lumark-figures-XXXXXX")
-trap 'rm -f "$figures_host1"' EXIT
-section "Real OBS 29 (Qt 5): end-to-end suite"
-LUMARK_E2E_REPORT=$figures_host1 scripts/e2e.sh build-qt5
+# Packages of each host, made and tested apart from the hosts' own runs.
+for h in ${LUMARK_PACKAGES-$hosts}; do
+	section "Packages for $h: build, lintian, install, load, remove"
+	t0=$(date +%s)
+	pkg=pass
+	scripts/package.sh "$h" || pkg=FAIL
+	[ "$pkg" = pass ] || failed+=("$h-packages")
+	summary+=("$(printf '  %-8s packages %-4s %4d s' "$h" "$pkg" $(($(date +%s) - t0)))")
+done
 
-if [ "${LUMARK_SKIP_PACKAGES:-0}" != 1 ]; then
-	section "Packages for Debian 12 / OBS 29: build, lintian, install, load, remove"
-	scripts/package.sh obs29
+if [ ${#summary[@]} -gt 0 ]; then
+	section "Hosts side by side"
+	[ ${#columns[@]} -eq 0 ] || node scripts/lib/figures.mjs "${columns[@]}"
+	echo
+	printf '%s\n' "${summary[@]}"
 fi
-
-# The second host: the Qt 6 build in OBS 30.2.3, the same suite plus the scenarios only that host
-# can run; its figures are printed beside the first host's.
-if [ "${LUMARK_SKIP_HOST2:-0}" != 1 ]; then
-	section "Real OBS 30.2.3 (Qt 6, Debian 13 chroot): end-to-end suite"
-	LUMARK_E2E_FIGURES_HOST1=$figures_host1 scripts/host2.sh e2e
+if [ ${#failed[@]} -gt 0 ]; then
+	echo "FAILED on: ${failed[*]}" >&2
+	exit 1
 fi

@@ -191,7 +191,8 @@ export async function createHome({ port } = {}) {
 		},
 	};
 	fs.writeFileSync(path.join(obsDir, 'global.ini'), ini(general));
-	fs.writeFileSync(path.join(obsDir, 'user.ini'), ini({ Basic: general.Basic }));
+	// OBS 31+ reads the user's part (first run, exit prompt, profile, collection) from user.ini.
+	fs.writeFileSync(path.join(obsDir, 'user.ini'), ini({ General: general.General, Basic: general.Basic }));
 	// obs-websocket 5.3+ (OBS 30+) keeps its settings in its own file.
 	const wsDir = path.join(obsDir, 'plugin_config', 'obs-websocket');
 	fs.mkdirSync(wsDir, { recursive: true });
@@ -257,10 +258,20 @@ export function installPlugin(home, { so, data } = pluginSource(), name = MODULE
 
 // ---- OBS process -----------------------------------------------------------------------------
 
+// How OBS is started: LUMARK_E2E_OBS_LAUNCHER is a command that behaves like a headless `obs`
+// (e.g. "scripts/host.sh obs32 obs", which runs it in another host with its own X server);
+// without it, this machine's OBS under xvfb-run.
+function launcher() {
+	const words = (process.env.LUMARK_E2E_OBS_LAUNCHER ?? '').split(' ').filter(Boolean);
+	if (words.length) return { cmd: words[0], pre: words.slice(1), help: [words[0], words.slice(1)] };
+	return { cmd: 'xvfb-run', pre: ['-a', '-s', '-screen 0 1280x720x24 -nolisten tcp', 'obs'], help: ['obs', []] };
+}
+
 let helpText;
 function obsHelp() {
 	if (helpText === undefined) {
-		const r = spawnSync('obs', ['--help'], { encoding: 'utf8', timeout: 20000 });
+		const [cmd, pre] = launcher().help;
+		const r = spawnSync(cmd, [...pre, '--help'], { encoding: 'utf8', timeout: 60000 });
 		helpText = `${r.stdout ?? ''}${r.stderr ?? ''}`;
 	}
 	return helpText;
@@ -398,7 +409,7 @@ export async function connectClient(port, { timeout = 10000 } = {}) {
 	return { obs, events };
 }
 
-// Starts OBS under xvfb-run with the given home; resolves once the websocket answers.
+// Starts OBS through the launcher with the given home; resolves once the websocket answers.
 export async function startObs(home, { timeout = 90000, extraArgs = [], env: extraEnv = {} } = {}, target = {}) {
 	const args = ['--multi', '--disable-missing-files-check', '--profile', 'CI', '--collection', 'CI', '--verbose', '--websocket_ipv4_only', '--websocket_port', String(home.port)];
 	if (obsHelp().includes('--disable-shutdown-check')) args.push('--disable-shutdown-check');
@@ -417,7 +428,8 @@ export async function startObs(home, { timeout = 90000, extraArgs = [], env: ext
 	};
 	delete env.DISPLAY;
 	delete env.WAYLAND_DISPLAY;
-	const proc = spawn('xvfb-run', ['-a', '-s', '-screen 0 1280x720x24 -nolisten tcp', 'obs', ...args], {
+	const { cmd, pre } = launcher();
+	const proc = spawn(cmd, [...pre, ...args], {
 		env,
 		cwd: home.root,
 		detached: true,

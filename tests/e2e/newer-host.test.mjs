@@ -1,16 +1,16 @@
 // Scenarios only OBS 30.2+ can run: recording chapters (Hybrid MP4), the chapter warning with a
-// recording format that takes none, and the dock added by id. Run by "scripts/host2.sh e2e" with
-// the end-to-end harness; on any other host they skip.
+// recording format that takes none, and the dock added by id. "scripts/host.sh obs30 e2e" and
+// "obs32 e2e" run them; on older hosts they skip.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { execFileSync } from 'node:child_process';
-import * as H from '../../tests/e2e/harness.mjs';
-import { call } from '../../tests/e2e/common.mjs';
+import * as H from './harness.mjs';
+import { call } from './common.mjs';
 
-const onHost2 = process.env.LUMARK_E2E_HOST === 'obs30-qt6';
-const skip = onHost2 ? false : 'needs OBS 30.2+ (scripts/host2.sh e2e)';
+const [major = 0, minor = 0] = (process.env.LUMARK_E2E_OBS_VERSION ?? '').split('.').map(Number);
+const skip = major > 30 || (major === 30 && minor >= 2) ? false : 'needs OBS 30.2+ (scripts/host.sh obs30 e2e)';
 const CHAPTER_WARNING =
 	'[lumark] 録画にチャプターを入れられませんでした（録画の形式がハイブリッド MP4 ではない・一時停止中など）';
 const DOCK_ID = 'kelvaro_lumark_dock';
