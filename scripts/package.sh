@@ -133,9 +133,10 @@ build() {
 		bash -c "$BUILD_SCRIPT" build "$SRC" "$BUILD" "$QT"
 	else
 		prepare_host
-		# dpkg-shlibdeps computes the package's library dependencies inside the host's Debian.
-		[ -x "$(host_rootfs)/usr/bin/dpkg-shlibdeps" ] ||
-			host_runner run sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends dpkg-dev >/dev/null'
+		# dpkg-shlibdeps (with file, which CPack uses to find the binaries) computes the package's
+		# library dependencies inside the host's Debian.
+		[ -x "$(host_rootfs)/usr/bin/dpkg-shlibdeps" ] && [ -x "$(host_rootfs)/usr/bin/file" ] ||
+			host_runner run sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends dpkg-dev file >/dev/null 2>&1'
 		log "building the Qt 6 variant inside the $HOST chroot"
 		host_runner run env CCACHE_DIR=/var/cache/ccache CCACHE_BASEDIR="$SRC" \
 			bash -c "$BUILD_SCRIPT" build "$SRC" "$BUILD" "$QT"
