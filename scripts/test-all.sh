@@ -4,7 +4,10 @@
 #  2. Qt 5 build: unit tests.
 #  3. Each real OBS host (scripts/hosts/, docs/hosts.md): the load/unload check, then the
 #     end-to-end suite; the hosts' figures side by side at the end.
-# LUMARK_HOSTS picks the hosts (default "obs29 obs30 obs32"; "" runs none).
+#  4. Each host's packages (.deb and tarball): CPack, lintian, then installed into a throwaway
+#     copy of that host's Debian and loaded by its OBS.
+# LUMARK_HOSTS picks the hosts (default "obs29 obs30 obs32"; "" runs none), LUMARK_PACKAGES the
+# hosts whose packages are made and tested (default: the same).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -52,9 +55,19 @@ for h in $hosts; do
 	columns+=("$short=$figures/$h")
 done
 
+# Packages of each host, made and tested apart from the hosts' own runs.
+for h in ${LUMARK_PACKAGES-$hosts}; do
+	section "Packages for $h: build, lintian, install, load, remove"
+	t0=$(date +%s)
+	pkg=pass
+	scripts/package.sh "$h" || pkg=FAIL
+	[ "$pkg" = pass ] || failed+=("$h-packages")
+	summary+=("$(printf '  %-8s packages %-4s %4d s' "$h" "$pkg" $(($(date +%s) - t0)))")
+done
+
 if [ ${#summary[@]} -gt 0 ]; then
 	section "Hosts side by side"
-	node scripts/lib/figures.mjs "${columns[@]}"
+	[ ${#columns[@]} -eq 0 ] || node scripts/lib/figures.mjs "${columns[@]}"
 	echo
 	printf '%s\n' "${summary[@]}"
 fi

@@ -6,7 +6,10 @@
 // Module-wide helpers shared by every subsystem. The module handle and locale lookup are set by the
 // exported entry points; tests run without a module and may point the config folder elsewhere.
 
-#define LUMARK_VERSION "0.2.1"
+// LUMARK_VERSION comes from the build (project() in CMakeLists.txt).
+#ifndef LUMARK_VERSION
+#error "LUMARK_VERSION must be defined by the build"
+#endif
 #define LUMARK_BUILD "2026-11-08b"
 
 extern const char *const kModuleName;
