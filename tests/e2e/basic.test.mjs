@@ -223,6 +223,39 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		assert.equal(end.ok, true, end.error);
 	});
 
+	it('measures a press right after a save against OBS\'s own save', async (t) => {
+		if (!(await call(t, h, 'GetStatus'))) return;
+		await endFree(h);
+		await H.startBuffer(h);
+		await H.sleep(1000);
+		const own = [];
+		const quick = [];
+		for (let i = 0; i < 6; i++) {
+			let from = h.events.mark();
+			let t0 = performance.now();
+			await h.obs.call('SaveReplayBuffer');
+			own.push((await h.events.waitObs('ReplayBufferSaved', { from })).at - t0);
+			await h.events.waitVendor('ClipSaved', { from }); // the plug-in's record of that save
+			from = h.events.mark();
+			t0 = performance.now();
+			const q = await H.vendor(h.obs, 'Press', { label: `quick ${i + 1}` });
+			assert.equal(q.ok, true, q.error);
+			quick.push((await h.events.waitVendor('ClipSaved', { from }, (d) => d.entry_id === q.entry_id)).at - t0);
+			await H.sleep(700);
+		}
+		const med = (a) => Math.round(H.median(a));
+		const lines = [
+			`a press right after a save, free session, medians of ${own.length} (ms):`,
+			`  OBS SaveReplayBuffer -> ReplayBufferSaved   ${med(own)}`,
+			`  Press -> ClipSaved                          ${med(quick)}`,
+		];
+		for (const l of lines) t.diagnostic(l);
+		if (process.env.LUMARK_E2E_REPORT) fs.appendFileSync(process.env.LUMARK_E2E_REPORT, `${lines.join('\n')}\n`);
+		const end = await H.vendor(h.obs, 'EndFreeSession');
+		assert.equal(end.ok, true, end.error);
+		assert.ok(med(quick) - med(own) < 250, 'a press right after a save waits for nothing but OBS');
+	});
+
 	it('stops cleanly and logs the unload', async () => {
 		await H.stopBuffer(h);
 		const r = await h.stop();

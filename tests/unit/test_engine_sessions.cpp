@@ -248,6 +248,7 @@ TEST_F(SessionsTest, ViewingACopiedSessionLeavesTheOriginalAlone)
 	Session copy;
 	ASSERT_TRUE(loadSession(copyId, copy));
 	EXPECT_EQ(copy.entries.front().label, "only in the copy");
+	EXPECT_EQ(copy.prefix, "2026-04-30 18-00 - Copy") << "its lists get names of their own";
 }
 
 TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)

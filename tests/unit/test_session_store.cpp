@@ -249,28 +249,6 @@ TEST_F(SessionStoreTest, InterruptedWritesLoseNoSession)
 	EXPECT_TRUE(removeSessionFiles(s));
 }
 
-// A copy made in a file manager still says "id": "X" inside; its file name names it.
-TEST_F(SessionStoreTest, ACopiedFileIsItsOwnSession)
-{
-	Session s = sample();
-	ASSERT_TRUE(saveSession(s));
-	const QString original = file(QString::fromStdString(s.id) + ".json");
-	const QByteArray before = readFileBytes(original);
-	ASSERT_TRUE(writeFileBytes(file(QString::fromStdString(s.id) + " - Copy.json"), before));
-	ASSERT_TRUE(writeFileBytes(file("renamed.json"), before));
-
-	Session copy;
-	ASSERT_TRUE(loadSession(s.id + " - Copy", copy));
-	EXPECT_EQ(copy.id, s.id + " - Copy");
-	EXPECT_EQ(copy.prefix, "2026-05-01 20-00 - Copy") << "its lists get names of their own";
-	copy.entries.front().label = "edited in the copy";
-	ASSERT_TRUE(saveSession(copy));
-	EXPECT_EQ(readFileBytes(original), before) << "X.json untouched";
-	Session other;
-	ASSERT_TRUE(loadSession("renamed", other));
-	EXPECT_EQ(other.prefix, "2026-05-01 20-00 (renamed)");
-}
-
 TEST_F(SessionStoreTest, StoredPathLikeIdIsReplacedByTheRequestedOne)
 {
 	writeSessionFile("d.json", R"({"id":"../config","prefix":"p"})");
