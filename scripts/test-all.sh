@@ -29,7 +29,7 @@ cmake -S . -B build-qt5 -DLUMARK_QT_VERSION=5 -DLUMARK_TESTS=ON >/dev/null
 cmake --build build-qt5 -j"$jobs"
 ctest_x --test-dir build-qt5 --output-on-failure -j"$jobs"
 
-scripts/fuzz.sh # libFuzzer targets with ASan/UBSan, 20 s each
+scripts/fuzz.sh # libFuzzer targets with ASan/UBSan, 15 s each
 scripts/tsan.sh # remote, engine and playback tests under ThreadSanitizer
 
 section "Real OBS 29 (Qt 5): load and unload"
