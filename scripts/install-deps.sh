@@ -9,6 +9,7 @@ packages=(
 	xvfb xauth x11-utils libgl1-mesa-dri
 	ffmpeg nginx-light libnginx-mod-rtmp
 	clang-format
+	clang libclang-rt-14-dev
 )
 missing=()
 # The machine image may bring its own Node.js (with npm); only fall back to Debian's.
