@@ -10,6 +10,7 @@ packages=(
 	ffmpeg nginx-light libnginx-mod-rtmp
 	clang-format
 	dpkg-dev lintian debootstrap
+	clang libclang-rt-14-dev
 )
 missing=()
 # The machine image may bring its own Node.js (with npm); only fall back to Debian's.

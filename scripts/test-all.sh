@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then runs every test:
 #  1. Qt 6 build with AddressSanitizer + UndefinedBehaviorSanitizer: unit tests.
-#  2. Qt 5 build: unit tests.
+#  2. Qt 5 build: unit tests; the libFuzzer targets for a bounded time; the remote, engine and
+#     playback tests under ThreadSanitizer.
 #  3. Each real OBS host (scripts/hosts/, docs/hosts.md): the load/unload check, then the
 #     end-to-end suite; the hosts' figures side by side at the end.
 #  4. Each host's packages (.deb and tarball): CPack, lintian, then installed into a throwaway
@@ -32,6 +33,10 @@ section "Qt 5 build: unit tests"
 cmake -S . -B build-qt5 -DLUMARK_QT_VERSION=5 -DLUMARK_TESTS=ON >/dev/null
 cmake --build build-qt5 -j"$jobs"
 ctest_x --test-dir build-qt5 --output-on-failure -j"$jobs"
+
+section "Fuzz targets (ASan/UBSan) and ThreadSanitizer"
+scripts/fuzz.sh # libFuzzer targets with ASan/UBSan, 15 s each
+scripts/tsan.sh # remote, engine and playback tests under ThreadSanitizer
 
 # Every host runs even when an earlier one failed; the run fails at the end then.
 figures=$(mktemp -d "${TMPDIR:-/tmp}/lumark-figures-XXXXXX")

@@ -67,11 +67,14 @@ void Engine::trimLoadedSessions()
 			keep.insert(ref.sessionId);
 	for (const RenameJob &job : renameJobs)
 		keep.insert(job.ref.sessionId);
+	// Only what can be read back goes: a session whose file could not be written stays.
+	std::set<QString> droppable;
 	const std::vector<std::string> stored = listSessionIds();
-	for (size_t i = 0; i < stored.size() && i < EngineTiming::KeptStoredSessions; ++i)
-		keep.insert(fromUtf8(stored[i]));
+	for (size_t i = 0; i < stored.size(); ++i)
+		if (i >= EngineTiming::KeptStoredSessions)
+			droppable.insert(fromUtf8(stored[i]));
 	for (auto it = sessions.begin(); it != sessions.end();)
-		it = keep.count(it->first) ? std::next(it) : sessions.erase(it);
+		it = droppable.count(it->first) && !keep.count(it->first) ? sessions.erase(it) : std::next(it);
 }
 
 Session *Engine::viewedSession()

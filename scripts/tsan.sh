@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# ThreadSanitizer run of the unit tests that cross threads: the remote side (obs-websocket's request
+# threads, the event pool, the add-mark procedure), the engine and the players.
+# Usage: scripts/tsan.sh [extra gtest filter, e.g. 'RemoteVendor.*']
+# Reports from uninstrumented Qt and libobs internals are named in tests/tsan.supp; any report from
+# our own code fails the run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=${LUMARK_TSAN_BUILD_DIR:-$root/build-tsan}
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+printf "\n==== ThreadSanitizer: remote, engine and playback tests ====\n"
+filter=${1:-'RemoteAddMark.*:RemoteRequests.*:RemoteVendor.*:EditTest.*:EngineHotkey.*:MarksTest.*:RenamesTest.*:EngineReplayTest.*:SavesTest.*:SessionsTest.*:BufferStatusTest.*:NotifyTest.*:Replay.*:RecapTest.*:PlaybackPathKey.*:RecapTextLayout.*:SceneSetup.*'}
+
+# -O1 with line tables: readable reports at a fraction of a full debug build's compile time.
+CC=clang CXX=clang++ cmake -S . -B "$build" -DLUMARK_QT_VERSION=5 -DLUMARK_TESTS=ON -DLUMARK_TSAN=ON \
+	-DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -gline-tables-only" >/dev/null
+cmake --build "$build" -j"${JOBS:-2}" --target lumark-tests
+
+log="$build/tsan.log"
+export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp ignore_noninstrumented_modules=1 report_signal_unsafe=0 second_deadlock_stack=1 log_path=$log"
+rm -f "$log".*
+set +e
+xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" env QT_QPA_PLATFORM=offscreen \
+	"$build/tests/lumark-tests" --gtest_filter="$filter" --gtest_brief=1
+rc=$?
+set -e
+reports=$(cat "$log".* 2>/dev/null | grep -c '^WARNING: ThreadSanitizer' || true)
+if [[ $reports -gt 0 ]]; then
+	cat "$log".*
+	echo "tsan: $reports report(s) outside the suppressions" >&2
+	exit 1
+fi
+echo "tsan: no reports (tests exit status $rc)"
+exit $rc
