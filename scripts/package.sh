@@ -102,7 +102,11 @@ prepare_bookworm() {
 }
 
 prepare_host() {
-	if [ "$HOST" = obs29 ]; then prepare_bookworm; else host_runner prepare; fi
+	if [ "$HOST" = obs29 ]; then
+		prepare_bookworm
+	elif [ ! -x "$(host_rootfs)/usr/bin/obs" ]; then
+		host_runner prepare # a made chroot is used as it is: its runner's lock waits for builds
+	fi
 	[ -x "$(host_rootfs)/usr/bin/obs" ] || die "no OBS in $(host_rootfs)"
 }
 
