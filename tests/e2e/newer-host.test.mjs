@@ -1,6 +1,6 @@
-// Scenarios only OBS 30.2+ can run: recording chapters (Hybrid MP4), the chapter warning with a
-// recording format that takes none, and the dock added by id. "scripts/host.sh obs30 e2e" and
-// "obs32 e2e" run them; on older hosts they skip.
+// Scenarios only newer hosts can run. OBS 30.2+: recording chapters (Hybrid MP4), the chapter
+// warning with a recording format that takes none, and the dock added by id. OBS 31.1+: a scene
+// of the main canvas. "scripts/host.sh obs30 e2e" and "obs32 e2e" run them; older hosts skip.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -10,7 +10,9 @@ import * as H from './harness.mjs';
 import { call } from './common.mjs';
 
 const [major = 0, minor = 0] = (process.env.LUMARK_E2E_OBS_VERSION ?? '').split('.').map(Number);
-const skip = major > 30 || (major === 30 && minor >= 2) ? false : 'needs OBS 30.2+ (scripts/host.sh obs30 e2e)';
+const atLeast = (a, b) => major > a || (major === a && minor >= b);
+const skip = atLeast(30, 2) ? false : 'needs OBS 30.2+ (scripts/host.sh obs30 e2e)';
+const canvasSkip = atLeast(31, 1) ? false : 'needs OBS 31.1+ (scripts/host.sh obs32 e2e)';
 const CHAPTER_WARNING =
 	'[lumark] 録画にチャプターを入れられませんでした（録画の形式がハイブリッド MP4 ではない・一時停止中など）';
 const DOCK_ID = 'kelvaro_lumark_dock';
@@ -26,6 +28,12 @@ function ffprobeChapters(file) {
 	const [cmd, ...pre] = (process.env.LUMARK_E2E_FFPROBE || 'ffprobe').split(' ');
 	const out = execFileSync(cmd, [...pre, '-v', 'error', '-show_chapters', '-of', 'json', file], { encoding: 'utf8' });
 	return JSON.parse(out).chapters ?? [];
+}
+
+async function program(h, name) {
+	const from = h.events.mark();
+	await h.obs.call('SetCurrentProgramScene', { sceneName: name });
+	await h.events.waitObs('CurrentProgramSceneChanged', { from }, (d) => d.sceneName === name);
 }
 
 function countOf(text, needle) {
@@ -198,5 +206,51 @@ describe('newer host: OBS 30.2 recording chapters and docks', { skip, timeout: 3
 			assert.equal(later.visible, false, 'a closed dock stays closed on the next start');
 			assert.equal(H.readJson(configJson).dock_shown, true);
 			assert.equal(countOf(H.allLogText(h.home), H.LOADED_LINE), 2);
+		}));
+});
+
+describe('newer host: OBS 31.1 canvases', { skip: canvasSkip, timeout: 300000 }, () => {
+	it('a scene of the main canvas takes the replay and recap scenes and can be an ignored scene', (t) =>
+		withObs({}, async (h) => {
+			const { canvases } = await h.obs.call('GetCanvasList');
+			const main = canvases.find((c) => c.canvasFlags?.MAIN);
+			assert.ok(main, `a main canvas in ${JSON.stringify(canvases)}`);
+			const stage = 'Main canvas stage';
+			const names = { replay_scene: 'Canvas Replay', replay_media: 'Canvas Replay Media', recap_scene: 'Canvas Recap', recap_media: 'Canvas Recap Media', recap_text: 'Canvas Recap Memo' };
+			if (!(await call(t, h, 'SetConfig', { ...names, ignore_scenes: [{ name: stage }], scene_marks: true, marks_start: false }))) return;
+			await h.obs.call('CreateScene', { sceneName: stage, canvasUuid: main.canvasUuid });
+			await program(h, stage);
+
+			const replay = await H.vendor(h.obs, 'SetupReplayScene', { add_to_current: true });
+			assert.equal(replay.ok, true, replay.error);
+			const recap = await H.vendor(h.obs, 'SetupRecapScene', { add_to_current: true });
+			assert.equal(recap.ok, true, recap.error);
+			const items = (await h.obs.call('GetSceneItemList', { sceneName: stage })).sceneItems.map((i) => i.sourceName);
+			assert.ok(items.includes(names.replay_scene) && items.includes(names.recap_scene), `placed into ${stage}: ${items}`);
+			const scenes = (await h.obs.call('GetSceneList', { canvasUuid: main.canvasUuid })).scenes.map((x) => x.sceneName);
+			for (const n of [stage, names.replay_scene, names.recap_scene]) assert.ok(scenes.includes(n), `${n} in the main canvas: ${scenes}`);
+			// The placement is found by the walk over the canvases, once although the main canvas is
+			// also among the enumerated ones.
+			assert.equal((await H.vendor(h.obs, 'GetStatus')).replay_placed, 1);
+			const again = await H.vendor(h.obs, 'SetupReplayScene', { add_to_current: true });
+			assert.equal(again.ok, false, 'the scene already holds the replay scene');
+			assert.notEqual(again.error, '');
+			assert.equal((await H.vendor(h.obs, 'GetStatus')).replay_placed, 1, 'nothing placed twice');
+
+			await H.startRecord(h);
+			const sid = (await H.vendor(h.obs, 'GetStatus')).session_id;
+			assert.notEqual(sid, '');
+			for (const name of [H.SCENES[1], stage, H.SCENES[0]]) {
+				await H.sleep(300);
+				await program(h, name);
+			}
+			await H.sleep(300);
+			const s = await H.vendor(h.obs, 'GetSession', { session_id: sid });
+			assert.deepEqual(
+				s.entries.filter((e) => e.kind === 1).map((e) => e.label),
+				[H.SCENES[1], H.SCENES[0]],
+				'the ignored scene of the main canvas gave no scene mark',
+			);
+			await H.stopRecord(h);
 		}));
 });
