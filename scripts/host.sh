@@ -16,8 +16,9 @@
 #                   host reads the former and the caller wrote only the latter, and runs OBS in the
 #                   foreground. SIGINT or SIGTERM reach OBS as SIGINT (OBS ignores SIGTERM).
 #                   "obs --help" and "obs --version" answer at once, without X.
-#   e2e [ARGS...]   the end-to-end suite (tests/e2e/*.test.mjs) against this host; ARGS go to
-#                   node --test (e.g. --test-name-pattern=recap). Prints the suite's figures.
+#   e2e [ARGS...]   the end-to-end suite (tests/e2e/*.test.mjs) against this host; test files
+#                   among ARGS run only those, other ARGS go to node --test
+#                   (e.g. --test-name-pattern=recap). Prints the suite's figures.
 #   run CMD...      run CMD in the host (inside the chroot with the same mounts, e.g. ffprobe)
 #   shell           an interactive shell in the host
 #
@@ -620,7 +621,8 @@ launch() {
 	bind_same_path /tmp
 	bind_same_path "$h"
 	bind_extra
-	install_plugin "$h"
+	# A suite (LUMARK_HOST_NO_BUILD=1) installs the build into its homes itself, or leaves it out.
+	[ "${LUMARK_HOST_NO_BUILD:-}" = 1 ] || install_plugin "$h"
 	if [ "$HOST_WEBSOCKET_CONFIG" = json ] && [ ! -f "$h/obs-studio/plugin_config/obs-websocket/config.json" ]; then
 		port=$(ini_value "$h/obs-studio/global.ini" OBSWebSocket ServerPort)
 		write_websocket_config "$h" "${port:-4455}"
@@ -643,7 +645,17 @@ run_e2e() {
 	prepare
 	build
 	unmount_all
-	for f in "$SRC"/tests/e2e/*.test.mjs; do [ -f "$f" ] && tests+=("$f"); done
+	# Test files among ARGS pick those files; other ARGS go to node --test.
+	local opts=()
+	for f in "$@"; do
+		case "$f" in
+		*.test.mjs) tests+=("$(readlink -f "$f")") ;;
+		*) opts+=("$f") ;;
+		esac
+	done
+	if [ ${#tests[@]} = 0 ]; then
+		for f in "$SRC"/tests/e2e/*.test.mjs; do [ -f "$f" ] && tests+=("$f"); done
+	fi
 	(
 		cd "$SRC/tests/e2e"
 		if [ ! -d node_modules/obs-websocket-js ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
@@ -660,7 +672,7 @@ run_e2e() {
 		LUMARK_E2E_OBS_LAUNCHER="$SELF $HOST obs" LUMARK_E2E_FFPROBE="$SELF $HOST run ffprobe" \
 		LUMARK_E2E_PLUGIN_DIR="$ROOT$INSTALL_DIR/lumark-button" LUMARK_E2E_REPORT="$figures" "${vantor[@]}" \
 		timeout --signal=TERM --kill-after=30 "${LUMARK_E2E_TIMEOUT:-1800}" \
-		node --test --test-concurrency=1 --test-reporter=spec "$@" "${tests[@]}" &
+		node --test --test-concurrency=1 --test-reporter=spec "${opts[@]}" "${tests[@]}" &
 	RUNNER_PID=$!
 	wait "$RUNNER_PID" || rc=$?
 	RUNNER_PID=""

@@ -102,7 +102,11 @@ prepare_bookworm() {
 }
 
 prepare_host() {
-	if [ "$HOST" = obs29 ]; then prepare_bookworm; else host_runner prepare; fi
+	if [ "$HOST" = obs29 ]; then
+		prepare_bookworm
+	elif [ ! -x "$(host_rootfs)/usr/bin/obs" ]; then
+		host_runner prepare # a made chroot is used as it is: its runner's lock waits for builds
+	fi
 	[ -x "$(host_rootfs)/usr/bin/obs" ] || die "no OBS in $(host_rootfs)"
 }
 
@@ -186,7 +190,11 @@ test_packages() {
 		fi
 	)
 	log "testing $(basename "$deb") and $(basename "$tarball") in a copy of $lower"
-	env -u LUMARK_E2E_OBS_LAUNCHER PATH="$SRC/tests/e2e/package/shim:$PATH" LUMARK_PKG_ROOT=$t/root LUMARK_PKG_HOST=$HOST \
+	# What the harness needs to know of the host (its OBS version, known exit faults).
+	local HOST_OBS_VERSION HOST_EXIT_MAY_CRASH
+	. "$SRC/scripts/hosts/$HOST"
+	env -u LUMARK_E2E_OBS_LAUNCHER LUMARK_E2E_HOST=$HOST LUMARK_E2E_OBS_VERSION=$HOST_OBS_VERSION \
+		LUMARK_E2E_EXIT_MAY_CRASH=$HOST_EXIT_MAY_CRASH PATH="$SRC/tests/e2e/package/shim:$PATH" LUMARK_PKG_ROOT=$t/root LUMARK_PKG_HOST=$HOST \
 		LUMARK_PKG_DEB=$t/$(basename "$deb") LUMARK_PKG_TARBALL=$t/$(basename "$tarball") \
 		timeout --signal=TERM --kill-after=30 300 \
 		node --test --test-concurrency=1 --test-reporter=spec "$SRC/tests/e2e/package/package.test.mjs" || rc=$?

@@ -1,6 +1,7 @@
 // Runs Debian's real OBS headless with the freshly built plug-in in an isolated home and drives it
 // through obs-websocket. Every process and folder made here is registered so that it is taken down
 // again on every path: test hooks, a thrown error, or the runner being interrupted.
+import assert from 'node:assert/strict';
 import { spawn, spawnSync, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -570,6 +571,27 @@ export async function stopObs(handle, { timeout = 20000 } = {}) {
 	killGroupSync(handle.proc.pid, 'SIGKILL');
 	liveObs.delete(handle);
 	return { clean, ms: performance.now() - started, code: handle.exitCode };
+}
+
+// OBS's exit status and the plug-in's unload line after a stop. Hosts whose own exit is known to
+// crash say so in LUMARK_E2E_EXIT_MAY_CRASH (docs/hosts.md): "1" where, after heavy websocket
+// traffic, the crash can come before the modules unload (OBS 30.2.3), "after-unload" where it
+// comes only while libobs frees its context data, after every module unloaded (OBS 32.2.2, with
+// or without this plug-in). Returns a note for the test's diagnostics when a crash was allowed.
+export function checkExit(r, home, { heavyTraffic = false } = {}) {
+	const crashed = r.code === 139 || r.code === 'SIGSEGV';
+	const allowance = process.env.LUMARK_E2E_EXIT_MAY_CRASH ?? '0';
+	const log = latestLogText(home);
+	const unloadAt = log.indexOf(UNLOADED_LINE);
+	if (crashed && allowance === '1' && heavyTraffic) return 'OBS crashed while exiting, a known fault of this host; the unload line is not checked';
+	assert.ok(unloadAt >= 0 && log.indexOf(LOADED_LINE) < unloadAt, 'the unload line follows the load line');
+	if (crashed && allowance === 'after-unload') {
+		const freeingAt = log.indexOf('Freeing OBS context data', unloadAt);
+		assert.ok(freeingAt > unloadAt, `OBS crashed (${r.code}) before freeing its context data`);
+		return 'OBS crashed while freeing its context data, after the plug-in unloaded (a known fault of this host)';
+	}
+	assert.equal(r.code, 0, `OBS exit status ${r.code}`);
+	return '';
 }
 
 export async function killObs(handle) {

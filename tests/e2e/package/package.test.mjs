@@ -38,7 +38,7 @@ function mappedModules(pid) {
 }
 
 // Starts OBS on the home and checks that exactly one copy of the plug-in, `so`, loaded with its
-// texts and answers; then stops OBS and checks the unload.
+// texts and answers; then stops OBS and checks its exit and the unload.
 async function loadsFrom(home, so) {
 	const h = await H.startObs(home);
 	let stop;
@@ -53,7 +53,7 @@ async function loadsFrom(home, so) {
 		stop = await H.stopObs(h);
 	}
 	assert.equal(stop.clean, true, 'OBS exited by itself');
-	assert.ok(H.latestLogText(home).includes(H.UNLOADED_LINE));
+	H.checkExit(stop, home);
 }
 
 describe(`packages for ${process.env.LUMARK_PKG_HOST ?? 'this host'}`, { timeout: 240000 }, () => {
