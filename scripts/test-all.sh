@@ -11,6 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=${JOBS:-2}
 hosts=${LUMARK_HOSTS-obs29 obs30 obs32}
+started=$(date +%s)
 
 scripts/install-deps.sh
 export CCACHE_BASEDIR=$root
@@ -74,6 +75,7 @@ if [ ${#summary[@]} -gt 0 ]; then
 	echo
 	printf '%s\n' "${summary[@]}"
 fi
+echo "  whole run: $(($(date +%s) - started)) s"
 if [ ${#failed[@]} -gt 0 ]; then
 	echo "FAILED on: ${failed[*]}" >&2
 	exit 1
