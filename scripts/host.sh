@@ -366,7 +366,8 @@ build() {
 		log "WARNINGS in the build (full log $CACHE/build.log):"
 		cat "$CACHE/build-warnings.txt" >&2
 	fi
-	log "built in $(($(date +%s) - start)) s"
+	BUILD_SECONDS=$(($(date +%s) - start))
+	log "built in $BUILD_SECONDS s"
 	[ -z "$ROOT" ] || unlock
 }
 
@@ -549,13 +550,19 @@ run_session() {
 	t0=$(date +%s.%N)
 	log "starting OBS $HOST_OBS_VERSION (websocket port $port, home $h)"
 	OBS_OUTPUT=$h/obs-output.txt start_obs "$h" --profile CI --collection CI --websocket_port "$port"
+	local up=0
 	if wait_websocket "$port" "${LUMARK_HOST_TIMEOUT:-180}"; then
 		log "OBS answered after $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN{printf "%.1f", b-a}') s"
+		up=1
 	else
 		rc=1
 	fi
 	logf=$(obs_log_file "$h")
-	if [ "$rc" = 0 ]; then
+	if [ -s "$CACHE/build-warnings.txt" ]; then
+		log "the build had warnings ($CACHE/build-warnings.txt)"
+		rc=1
+	fi
+	if [ "$up" = 1 ]; then
 		check_log "$logf" "$LOAD_LINE" || rc=1
 		if [ $# -gt 0 ]; then
 			log "running: $*"
@@ -667,9 +674,12 @@ run_e2e() {
 	[ -f "$ROOT$VANTOR_SO" ] && vantor=(LUMARK_E2E_VANTOR_SO="$ROOT$VANTOR_SO")
 	local t0
 	t0=$(date +%s)
+	# On the machine itself the harness starts obs under xvfb-run as it is; a chroot host's OBS
+	# starts through this script's launcher.
+	local launcher=()
+	[ -z "$ROOT" ] || launcher=(LUMARK_E2E_OBS_LAUNCHER="$SELF $HOST obs")
 	# shellcheck disable=SC2046
-	env -u LUMARK_HOST_NS LUMARK_HOST_NO_BUILD=1 $(host_env) \
-		LUMARK_E2E_OBS_LAUNCHER="$SELF $HOST obs" LUMARK_E2E_FFPROBE="$SELF $HOST run ffprobe" \
+	env -u LUMARK_HOST_NS LUMARK_HOST_NO_BUILD=1 $(host_env) "${launcher[@]}" LUMARK_E2E_FFPROBE="$SELF $HOST run ffprobe" \
 		LUMARK_E2E_PLUGIN_DIR="$ROOT$INSTALL_DIR/lumark-button" LUMARK_E2E_REPORT="$figures" "${vantor[@]}" \
 		timeout --signal=TERM --kill-after=30 "${LUMARK_E2E_TIMEOUT:-1800}" \
 		node --test --test-concurrency=1 --test-reporter=spec "${opts[@]}" "${tests[@]}" &
@@ -677,12 +687,17 @@ run_e2e() {
 	wait "$RUNNER_PID" || rc=$?
 	RUNNER_PID=""
 	[ "$rc" = 124 ] && log "the suite ran over ${LUMARK_E2E_TIMEOUT:-1800} s"
-	log "e2e suite: status $rc after $(($(date +%s) - t0)) s"
-	if [ -s "$figures" ]; then
-		echo
-		echo "$HOST_TITLE:"
-		cat "$figures"
+	if [ -s "$CACHE/build-warnings.txt" ]; then
+		log "FAIL: the build had warnings ($CACHE/build-warnings.txt)"
+		[ "$rc" != 0 ] || rc=1
 	fi
+	log "e2e suite: status $rc after $(($(date +%s) - t0)) s"
+	printf 'host timings (s):\n  build                                       %s\n  suite                                       %s\n' \
+		"${BUILD_SECONDS:-0}" "$(($(date +%s) - t0))" >>"$figures"
+	echo
+	echo "$HOST_TITLE:"
+	cat "$figures"
+
 	return "$rc"
 }
 

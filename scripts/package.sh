@@ -42,16 +42,9 @@ BUILD=$SRC/build-pkg-$HOST
 
 # --- the host's Debian -------------------------------------------------------------------------
 
-# The runner of the chroot hosts: scripts/host.sh HOST COMMAND when present, else the older
-# scripts/host2.sh (Debian 13 only). The tree is mounted writable at its own path for the build.
+# The runner of the chroot hosts; the tree is mounted writable at its own path for the build.
 host_runner() { # host_runner COMMAND ARGS...
-	if [ -x "$SRC/scripts/host.sh" ]; then
-		LUMARK_HOST_BIND=$SRC "$SRC/scripts/host.sh" "$HOST" "$@"
-	elif [ "$HOST" = obs30 ] && [ -x "$SRC/scripts/host2.sh" ]; then
-		LUMARK_HOST2_BIND=$SRC "$SRC/scripts/host2.sh" "$@"
-	else
-		die "no runner for $HOST in this tree (scripts/host.sh)"
-	fi
+	LUMARK_HOST_BIND=$SRC "$SRC/scripts/host.sh" "$HOST" "$@"
 }
 
 # The host's cached chroot, as its runner keeps it (scripts/hosts/HOST names the cache).
