@@ -97,11 +97,12 @@ async function measureLatency(t, h, rtmp, title, fillMs) {
 	assert.equal(stages.length, ROUNDS, 'one stage line per replay');
 	for (const s of stages) assert.ok(s.play >= 0 && s.play <= s.seek && s.seek <= s.landed && s.landed <= s.shown, JSON.stringify(s));
 	lines.push(`  replay beyond the save, per replay (player)  ${med(stages.map((s) => s.shown))}`);
-	lines.push('  player stages after the save reported: step / at (medians)');
+	// One figure per line, under a heading of its own, so that the hosts' tables line up.
+	lines.push(`player stages, ${title}, medians of each step (ms):`);
 	let prev = null;
 	for (const k of STAGES) {
 		const step = med(stages.map((s) => s[k] - (prev ? s[prev] : 0)));
-		lines.push(`    ${(prev ? `${prev} -> ${k}` : `save -> ${k}`).padEnd(22)} ${String(step).padStart(5)} / ${String(med(stages.map((s) => s[k]))).padStart(5)}`);
+		lines.push(`  ${prev ? `${prev} -> ${k}` : `save -> ${k}`}   ${step}`);
 		prev = k;
 	}
 	for (const l of lines) t.diagnostic(l);
