@@ -42,6 +42,7 @@
 #   LUMARK_E2E_HOST=HOST    LUMARK_E2E_OBS_VERSION (as GetVersion reports it)
 #   LUMARK_E2E_WS_PORT / LUMARK_E2E_WS_URL    the running OBS's websocket (no password)
 #   LUMARK_E2E_OBS_HOME     its XDG_CONFIG_HOME;  LUMARK_E2E_OBS_LOG   its log file
+#   LUMARK_E2E_VERSION_HEADER  the build's generated LumarkVersion.h (version and build tag)
 #   LUMARK_E2E_PLUGIN_CONFIG  the plug-in's config folder ($home/obs-studio/plugin_config/lumark-button)
 #   LUMARK_E2E_RECORD_DIR   the profile's output folder (recordings and replays)
 #   LUMARK_E2E_RECORD_FORMAT  the profile's recording format (hybrid_mp4 where chapters exist)
@@ -68,7 +69,6 @@ HOST_APT_OPTIONS=""
 
 CACHE=${LUMARK_HOST_CACHE:-${HOST_CACHE:-/var/cache/lumark-$HOST}}
 MIRROR=${LUMARK_HOST_MIRROR:-http://deb.debian.org/debian}
-LOAD_LINE="[lumark] plugin loaded successfully (version 0.2.1, build 2026-11-08b)"
 UNLOAD_LINE="[lumark] plugin unloaded"
 
 log() { printf '[%s %s] %s\n' "$HOST" "$(date -u +%H:%M:%S)" "$*" >&2; }
@@ -100,6 +100,8 @@ else
 	INSTALL_DIR=$STATE/plugins
 	VANTOR_SO=$STATE/vantor-standin.so
 fi
+# CMake writes the version and build tag into the build folder; the load line names them.
+VERSION_HEADER=$ROOT$BUILD_DIR/generated/LumarkVersion.h
 
 # Every process started here carries this marker in its environment, which is how cleanup finds
 # exactly this run's processes (and those of earlier runs that died without cleaning up).
@@ -528,6 +530,15 @@ check_log() { # check_log LOGFILE LINE
 	fi
 }
 
+load_line() {
+	local v b
+	[ -f "$VERSION_HEADER" ] || die "no $VERSION_HEADER (the build was not configured)"
+	v=$(sed -n 's/^#define LUMARK_VERSION "\(.*\)"$/\1/p' "$VERSION_HEADER")
+	b=$(sed -n 's/^#define LUMARK_BUILD "\(.*\)"$/\1/p' "$VERSION_HEADER")
+	[ -n "$v" ] && [ -n "$b" ] || die "no version or build tag in $VERSION_HEADER"
+	echo "[lumark] plugin loaded successfully (version $v, build $b)"
+}
+
 host_env() { # the LUMARK_E2E_* variables every command on this host gets
 	echo LUMARK_E2E_HOST="$HOST" LUMARK_E2E_OBS_VERSION="$HOST_OBS_VERSION" \
 		LUMARK_E2E_RECORD_FORMAT="$HOST_RECORD_FORMAT" LUMARK_E2E_EXIT_MAY_CRASH="$HOST_EXIT_MAY_CRASH"
@@ -535,9 +546,10 @@ host_env() { # the LUMARK_E2E_* variables every command on this host gets
 
 # check / exec: one OBS run around an optional command on the machine.
 run_session() {
-	local port=${LUMARK_HOST_PORT:-$(free_port)} h out logf rc=0 t0
+	local port=${LUMARK_HOST_PORT:-$(free_port)} h out logf rc=0 t0 loaded
 	prepare
 	build
+	loaded=$(load_line)
 	mount_base "$ROOT"
 	bind_same_path /tmp
 	h=$(mktemp -d /tmp/lumark-host.XXXXXX)
@@ -563,13 +575,13 @@ run_session() {
 		rc=1
 	fi
 	if [ "$up" = 1 ]; then
-		check_log "$logf" "$LOAD_LINE" || rc=1
+		check_log "$logf" "$loaded" || rc=1
 		if [ $# -gt 0 ]; then
 			log "running: $*"
 			set +e
 			# shellcheck disable=SC2046
 			env $(host_env) LUMARK_E2E_WS_PORT="$port" LUMARK_E2E_WS_URL="ws://127.0.0.1:$port" \
-				LUMARK_E2E_OBS_HOME="$h" LUMARK_E2E_OBS_LOG="$logf" \
+				LUMARK_E2E_OBS_HOME="$h" LUMARK_E2E_OBS_LOG="$logf" LUMARK_E2E_VERSION_HEADER="$VERSION_HEADER" \
 				LUMARK_E2E_PLUGIN_CONFIG="$h/obs-studio/plugin_config/lumark-button" \
 				LUMARK_E2E_RECORD_DIR="$out" \
 				LUMARK_E2E_OBS_LAUNCHER="$SELF $HOST obs" LUMARK_E2E_FFPROBE="$SELF $HOST run ffprobe" \
@@ -680,7 +692,8 @@ run_e2e() {
 	[ -z "$ROOT" ] || launcher=(LUMARK_E2E_OBS_LAUNCHER="$SELF $HOST obs")
 	# shellcheck disable=SC2046
 	env -u LUMARK_HOST_NS LUMARK_HOST_NO_BUILD=1 $(host_env) "${launcher[@]}" LUMARK_E2E_FFPROBE="$SELF $HOST run ffprobe" \
-		LUMARK_E2E_PLUGIN_DIR="$ROOT$INSTALL_DIR/lumark-button" LUMARK_E2E_REPORT="$figures" "${vantor[@]}" \
+		LUMARK_E2E_PLUGIN_DIR="$ROOT$INSTALL_DIR/lumark-button" LUMARK_E2E_VERSION_HEADER="$VERSION_HEADER" \
+		LUMARK_E2E_REPORT="$figures" "${vantor[@]}" \
 		timeout --signal=TERM --kill-after=30 "${LUMARK_E2E_TIMEOUT:-1800}" \
 		node --test --test-concurrency=1 --test-reporter=spec "${opts[@]}" "${tests[@]}" &
 	RUNNER_PID=$!

@@ -187,7 +187,8 @@ test_packages() {
 	local HOST_OBS_VERSION HOST_EXIT_MAY_CRASH
 	. "$SRC/scripts/hosts/$HOST"
 	env LUMARK_E2E_OBS_LAUNCHER="$SRC/tests/e2e/package/obs-in-root" LUMARK_E2E_HOST=$HOST LUMARK_E2E_OBS_VERSION=$HOST_OBS_VERSION \
-		LUMARK_E2E_EXIT_MAY_CRASH=$HOST_EXIT_MAY_CRASH LUMARK_PKG_ROOT=$t/root LUMARK_PKG_HOST=$HOST \
+		LUMARK_E2E_EXIT_MAY_CRASH=$HOST_EXIT_MAY_CRASH LUMARK_E2E_VERSION_HEADER=$BUILD/generated/LumarkVersion.h \
+		LUMARK_PKG_ROOT=$t/root LUMARK_PKG_HOST=$HOST \
 		LUMARK_PKG_DEB=$t/$(basename "$deb") LUMARK_PKG_TARBALL=$t/$(basename "$tarball") \
 		timeout --signal=TERM --kill-after=30 300 \
 		node --test --test-concurrency=1 --test-reporter=spec "$SRC/tests/e2e/package/package.test.mjs" || rc=$?

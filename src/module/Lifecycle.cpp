@@ -1,5 +1,6 @@
 #include "module/Lifecycle.h"
 
+#include "LumarkVersion.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
 #include "module/Hotkeys.h"

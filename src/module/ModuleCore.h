@@ -6,12 +6,6 @@
 // Module-wide helpers shared by every subsystem. The module handle and locale lookup are set by the
 // exported entry points; tests run without a module and may point the config folder elsewhere.
 
-// LUMARK_VERSION comes from the build (project() in CMakeLists.txt).
-#ifndef LUMARK_VERSION
-#error "LUMARK_VERSION must be defined by the build"
-#endif
-#define LUMARK_BUILD "2026-11-08b"
-
 extern const char *const kModuleName;
 extern const char *const kModuleDescription;
 extern const char *const kDockId;

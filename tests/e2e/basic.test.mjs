@@ -33,7 +33,7 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 	});
 
 	it('loads the plug-in', async () => {
-		await H.waitFor(() => H.latestLogText(h.home).includes(H.LOADED_LINE), { what: 'the loaded line', timeout: 5000 });
+		await H.waitFor(() => H.latestLogText(h.home).includes(H.loadedLine()), { what: 'the loaded line', timeout: 5000 });
 		assert.doesNotMatch(H.latestLogText(h.home), /Failed to (load|initialize).*lumark/i);
 	});
 

@@ -12,7 +12,6 @@ import OBSWebSocket from 'obs-websocket-js';
 
 export const VENDOR = 'kelvaro-lumark';
 export const MODULE = 'lumark-button';
-export const LOADED_LINE = '[lumark] plugin loaded successfully (version 0.2.1, build 2026-11-08b)';
 export const UNLOADED_LINE = '[lumark] plugin unloaded';
 export const BUFFER_SECONDS = 10;
 export const SCENES = ['Scene A', 'Scene B'];
@@ -26,6 +25,24 @@ export const repoRoot = path.resolve(here, '..', '..');
 const keep = process.env.LUMARK_E2E_KEEP === '1';
 
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// The load line names the version and build tag of the build under test, which CMake writes into
+// the header that scripts/host.sh names in LUMARK_E2E_VERSION_HEADER.
+let loadedLineText = '';
+export function loadedLine() {
+	if (loadedLineText) return loadedLineText;
+	const file = process.env.LUMARK_E2E_VERSION_HEADER;
+	if (!file) throw new Error('LUMARK_E2E_VERSION_HEADER is not set; it names the build\'s generated LumarkVersion.h (scripts/host.sh HOST e2e sets it)');
+	if (!fs.existsSync(file)) throw new Error(`LUMARK_E2E_VERSION_HEADER names ${file}, which does not exist; configure the build first`);
+	const text = fs.readFileSync(file, 'utf8');
+	const define = (name) => {
+		const m = text.match(new RegExp(`^#define ${name} "([^"]+)"$`, 'm'));
+		if (!m) throw new Error(`${file} defines no ${name}`);
+		return m[1];
+	};
+	loadedLineText = `[lumark] plugin loaded successfully (version ${define('LUMARK_VERSION')}, build ${define('LUMARK_BUILD')})`;
+	return loadedLineText;
+}
 
 // ---- cleanup registry ------------------------------------------------------------------------
 
@@ -584,7 +601,7 @@ export function checkExit(r, home, { heavyTraffic = false } = {}) {
 	const log = latestLogText(home);
 	const unloadAt = log.indexOf(UNLOADED_LINE);
 	if (crashed && allowance === '1' && heavyTraffic) return 'OBS crashed while exiting, a known fault of this host; the unload line is not checked';
-	assert.ok(unloadAt >= 0 && log.indexOf(LOADED_LINE) < unloadAt, 'the unload line follows the load line');
+	assert.ok(unloadAt >= 0 && log.indexOf(loadedLine()) < unloadAt, 'the unload line follows the load line');
 	if (crashed && allowance === 'after-unload') {
 		const freeingAt = log.indexOf('Freeing OBS context data', unloadAt);
 		assert.ok(freeingAt > unloadAt, `OBS crashed (${r.code}) before freeing its context data`);

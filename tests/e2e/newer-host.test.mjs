@@ -205,7 +205,7 @@ describe('newer host: OBS 30.2 recording chapters and docks', { skip, timeout: 3
 			assert.ok(later, 'the dock is still known to OBS');
 			assert.equal(later.visible, false, 'a closed dock stays closed on the next start');
 			assert.equal(H.readJson(configJson).dock_shown, true);
-			assert.equal(countOf(H.allLogText(h.home), H.LOADED_LINE), 2);
+			assert.equal(countOf(H.allLogText(h.home), H.loadedLine()), 2);
 		}));
 });
 

@@ -43,7 +43,7 @@ async function loadsFrom(home, so) {
 	const h = await H.startObs(home);
 	let stop;
 	try {
-		await H.waitFor(() => H.latestLogText(home).includes(H.LOADED_LINE), { what: 'the loaded line', timeout: 15000 });
+		await H.waitFor(() => H.latestLogText(home).includes(H.loadedLine()), { what: 'the loaded line', timeout: 15000 });
 		assert.deepEqual(mappedModules(h.obsPid), [so], 'one copy of the plug-in, the installed one');
 		assert.doesNotMatch(H.latestLogText(home), new RegExp(`Failed to load '.*' text for module: '${H.MODULE}'`));
 		const st = await H.vendor(h.obs, 'GetStatus');
