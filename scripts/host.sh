@@ -356,9 +356,7 @@ build() {
 		ldd $INSTALL_DIR/lumark-button/bin/64bit/lumark-button.so | grep -q libQt${HOST_QT}Core
 		test -f $INSTALL_DIR/lumark-button/data/locale/en-US.ini
 		# The suite's stand-in for the companion camera plug-in, against this libobs.
-		if [ -f $src/tests/e2e/vantor-standin.c ]; then
-			cc -shared -fPIC -O1 -Wall -I/usr/include/obs -o $VANTOR_SO $src/tests/e2e/vantor-standin.c -lobs
-		fi
+		cc -shared -fPIC -O1 -Wall -I/usr/include/obs -o $VANTOR_SO $src/tests/vantor/vantor-standin.c -lobs
 	" >"$CACHE/build.log" 2>&1 || {
 		tail -n 40 "$CACHE/build.log" >&2
 		die "build failed, see $CACHE/build.log"
