@@ -4,6 +4,7 @@
 // the frontend stand-in, and captured events and log lines.
 
 #include "FrontendDouble.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
@@ -24,37 +25,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// Collects libobs log lines while alive.
-class LogCapture {
-public:
-	LogCapture()
-	{
-		base_get_log_handler(&previous, &previousParam);
-		base_set_log_handler(&LogCapture::handler, this);
-	}
-	~LogCapture() { base_set_log_handler(previous, previousParam); }
-
-	int count(const std::string &part) const
-	{
-		int n = 0;
-		for (const auto &line : lines)
-			n += line.second.find(part) != std::string::npos ? 1 : 0;
-		return n;
-	}
-
-	std::vector<std::pair<int, std::string>> lines;
-
-private:
-	static void handler(int level, const char *format, va_list args, void *param)
-	{
-		char buffer[4096];
-		vsnprintf(buffer, sizeof(buffer), format, args);
-		static_cast<LogCapture *>(param)->lines.emplace_back(level, buffer);
-	}
-	log_handler_t previous = nullptr;
-	void *previousParam = nullptr;
-};
 
 struct NotifyRecord {
 	QString type;

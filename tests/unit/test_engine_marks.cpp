@@ -138,7 +138,7 @@ TEST_F(MarksTest, ChapterWarningOncePerRecording)
 	engine->press(PressMode::MarkOnly, QString());
 	engine->press(PressMode::MarkOnly, QString());
 	EXPECT_EQ(log.count("録画にチャプターを入れられませんでした"), 1);
-	EXPECT_EQ(log.lines.front().first, LOG_WARNING);
+	EXPECT_EQ(log.lines().front().first, LOG_WARNING);
 	engine->onRecordingStopped();
 	engine->onRecordingStarted();
 	engine->press(PressMode::MarkOnly, QString());

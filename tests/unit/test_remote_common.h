@@ -1,9 +1,10 @@
 #pragma once
 
-// Shared by the remote-control tests: log capture and a fixture that puts the stand-in for
+// Shared by the remote-control tests: a fixture that puts the stand-in for
 // obs-websocket in place and opens the remote side.
 
 #include "FrontendDouble.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "WebsocketStandIn.h"
 #include "config/Settings.h"
@@ -25,64 +26,6 @@
 
 // Own namespace: other test files have helpers of the same names.
 namespace remote_test {
-
-// Records every libobs log line (from any thread) while alive and passes it on.
-class LogCapture {
-public:
-	LogCapture()
-	{
-		base_get_log_handler(&previous, &previousParam);
-		base_set_log_handler(&LogCapture::handler, this);
-	}
-	~LogCapture() { base_set_log_handler(previous, previousParam); }
-
-	std::vector<std::string> lines() const
-	{
-		std::lock_guard<std::mutex> lock(mutex);
-		return captured;
-	}
-	int count(const std::string &line) const
-	{
-		int n = 0;
-		for (const std::string &l : lines())
-			if (l == line)
-				++n;
-		return n;
-	}
-	int countLevel(int level, const std::string &line) const
-	{
-		std::lock_guard<std::mutex> lock(mutex);
-		int n = 0;
-		for (size_t i = 0; i < captured.size(); ++i)
-			if (captured[i] == line && levels[i] == level)
-				++n;
-		return n;
-	}
-
-private:
-	static void handler(int level, const char *format, va_list args, void *param)
-	{
-		auto *self = static_cast<LogCapture *>(param);
-		va_list copy;
-		va_copy(copy, args);
-		char buf[4096];
-		vsnprintf(buf, sizeof(buf), format, copy);
-		va_end(copy);
-		{
-			std::lock_guard<std::mutex> lock(self->mutex);
-			self->captured.emplace_back(buf);
-			self->levels.push_back(level);
-		}
-		if (self->previous)
-			self->previous(level, format, args, self->previousParam);
-	}
-
-	log_handler_t previous = nullptr;
-	void *previousParam = nullptr;
-	mutable std::mutex mutex;
-	std::vector<std::string> captured;
-	std::vector<int> levels;
-};
 
 class RemoteFixture : public ::testing::Test {
 protected:
