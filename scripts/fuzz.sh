@@ -15,9 +15,7 @@ targets=("$@")
 build=${LUMARK_FUZZ_BUILD_DIR:-$root/build-fuzz}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 
-# -O1 with line tables, as fuzzing builds usually are: fast to build, readable reports.
-CC=clang CXX=clang++ cmake -S . -B "$build" -DLUMARK_QT_VERSION=5 -DLUMARK_FUZZ=ON \
-	-DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -gline-tables-only" >/dev/null
+cmake --preset fuzz -B "$build" >/dev/null
 names=()
 for t in "${targets[@]}"; do names+=("lumark-fuzz-${t//_/-}"); done
 cmake --build "$build" -j"${JOBS:-2}" --target "${names[@]}"

@@ -36,16 +36,16 @@ for h in $hosts; do
 done
 trap 'kill "${preparing[@]}" 2>/dev/null || true; wait; rm -rf "$prepared"' EXIT
 
+# The builds are the presets of CMakePresets.json.
 section "Qt 6 build with ASan/UBSan: unit tests"
-cmake -S . -B build-qt6-asan -DLUMARK_QT_VERSION=6 -DLUMARK_TESTS=ON -DLUMARK_SANITIZE=ON >/dev/null
-cmake --build build-qt6-asan -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	ctest_x --test-dir build-qt6-asan --output-on-failure -j"$jobs"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$jobs"
+ctest_x --preset asan -j"$jobs"
 
 section "Qt 5 build: unit tests"
-cmake -S . -B build-qt5 -DLUMARK_QT_VERSION=5 -DLUMARK_TESTS=ON >/dev/null
-cmake --build build-qt5 -j"$jobs"
-ctest_x --test-dir build-qt5 --output-on-failure -j"$jobs"
+cmake --preset qt5-tests >/dev/null
+cmake --build --preset qt5-tests -j"$jobs"
+ctest_x --preset qt5-tests -j"$jobs"
 
 section "Fuzz targets (ASan/UBSan) and ThreadSanitizer"
 scripts/fuzz.sh # libFuzzer targets with ASan/UBSan, 15 s each
