@@ -32,8 +32,7 @@ static void *vantor_create(obs_data_t *settings, obs_source_t *source)
 	struct vantor_object *obj = bzalloc(sizeof(*obj));
 	obj->source = source;
 	proc_handler_t *ph = obs_source_get_proc_handler(source);
-	proc_handler_add(ph, "void vantor_trigger(in string kind, in string key, out bool fired)", vantor_trigger,
-			 obj);
+	proc_handler_add(ph, "void vantor_trigger(in string kind, in string key, out bool fired)", vantor_trigger, obj);
 	return obj;
 }
 
@@ -76,26 +75,26 @@ static void vantor_filter_render(void *data, gs_effect_t *effect)
 bool obs_module_load(void)
 {
 	struct obs_source_info source = {
-		.id = "vantor_source",
-		.type = OBS_SOURCE_TYPE_INPUT,
-		.output_flags = OBS_SOURCE_VIDEO,
-		.get_name = vantor_source_name,
-		.create = vantor_create,
-		.destroy = vantor_destroy,
-		.get_width = vantor_size,
-		.get_height = vantor_size,
-		.video_render = vantor_source_render,
+	    .id = "vantor_source",
+	    .type = OBS_SOURCE_TYPE_INPUT,
+	    .output_flags = OBS_SOURCE_VIDEO,
+	    .get_name = vantor_source_name,
+	    .create = vantor_create,
+	    .destroy = vantor_destroy,
+	    .get_width = vantor_size,
+	    .get_height = vantor_size,
+	    .video_render = vantor_source_render,
 	};
 	obs_register_source(&source);
 
 	struct obs_source_info filter = {
-		.id = "vantor_filter",
-		.type = OBS_SOURCE_TYPE_FILTER,
-		.output_flags = OBS_SOURCE_VIDEO,
-		.get_name = vantor_filter_name,
-		.create = vantor_create,
-		.destroy = vantor_destroy,
-		.video_render = vantor_filter_render,
+	    .id = "vantor_filter",
+	    .type = OBS_SOURCE_TYPE_FILTER,
+	    .output_flags = OBS_SOURCE_VIDEO,
+	    .get_name = vantor_filter_name,
+	    .create = vantor_create,
+	    .destroy = vantor_destroy,
+	    .video_render = vantor_filter_render,
 	};
 	obs_register_source(&filter);
 	return true;
