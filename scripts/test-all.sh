@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, then runs every test:
+#  0. The C and C++ code must be clang-format'ed (scripts/format.sh --check).
 #  1. Qt 6 build with AddressSanitizer + UndefinedBehaviorSanitizer: unit tests.
 #  2. Qt 5 build: unit tests; the libFuzzer targets for a bounded time; the remote, engine and
 #     playback tests under ThreadSanitizer.
@@ -24,6 +25,9 @@ section() { printf '\n==== %s ====\n' "$*"; }
 
 # libobs's hotkey layer needs an X display; one shared Xvfb serves every test process.
 ctest_x() { xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" ctest "$@"; }
+
+section "clang-format check of src/, tests/ and bench/"
+scripts/format.sh --check
 
 # Making a chroot mostly waits for the network and the disk; let it overlap the builds below.
 prepared=$(mktemp -d "${TMPDIR:-/tmp}/lumark-prepare-XXXXXX")
