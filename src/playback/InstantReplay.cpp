@@ -1,7 +1,7 @@
 #include "playback/InstantReplay.h"
 
 #include "config/Settings.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "playback/ReplayScene.h"
 #include "playback/VantorTrigger.h"
 

@@ -1,7 +1,7 @@
 #include "playback/Recap.h"
 
 #include "config/Settings.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/RecapScene.h"
 #include "playback/ReplayScene.h"
@@ -116,7 +116,8 @@ struct Recap::Hook {
 	}
 };
 
-Recap::Recap(QObject *parent) : QObject(parent), hook(std::make_shared<Hook>())
+Recap::Recap(RecapSessions &sessions, QObject *parent)
+    : QObject(parent), hook(std::make_shared<Hook>()), sessions(sessions)
 {
 	tick.setTimerType(Qt::PreciseTimer);
 	tick.setInterval(250);
@@ -126,20 +127,6 @@ Recap::Recap(QObject *parent) : QObject(parent), hook(std::make_shared<Hook>())
 Recap::~Recap()
 {
 	resetHook();
-}
-
-void Recap::setSessions(RecapSessions *s)
-{
-	sessions = s;
-}
-
-RecapSessions &Recap::sessionSource()
-{
-	if (sessions)
-		return *sessions;
-	if (!engineSessions)
-		engineSessions = makeEngineRecapSessions();
-	return *engineSessions;
 }
 
 QString Recap::fileKey(const QString &path)
@@ -195,7 +182,7 @@ void Recap::start()
 		return;
 	if (!connected) {
 		connected = true;
-		sessionSource().watch(
+		sessions.watch(
 		    this, [this] { dirty = true; },
 		    [this] {
 			    dirty = true;
@@ -468,7 +455,7 @@ void Recap::loadNext(bool inPlace)
 	OBSSourceAutoRelease mediaInUse = resolve(media);
 	OBSSourceAutoRelease textInUse = resolve(text);
 	const int st = obs_source_media_get_state(m);
-	Session *session = sessionSource().findSession(QString::fromStdString(sessionId));
+	Session *session = sessions.findSession(QString::fromStdString(sessionId));
 	const int size = static_cast<int>(playlist.size());
 
 	for (int k = 0; k < size; ++k) {
@@ -479,7 +466,7 @@ void Recap::loadNext(bool inPlace)
 		if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
 			continue;
 		item.path = QString::fromStdString(owner->clip.path);
-		item.memo = sessionSource().hasOwnLabel(*entry) ? QString::fromStdString(entry->label) : QString();
+		item.memo = sessions.hasOwnLabel(*entry) ? QString::fromStdString(entry->label) : QString();
 		if (!QFileInfo(item.path).isFile() || skipped.count(fileKey(item.path)))
 			continue;
 
@@ -660,7 +647,7 @@ void Recap::recordPlayed(const QString &file, long long ms)
 
 void Recap::rebuildPlaylist()
 {
-	RecapSessions &src = sessionSource();
+	RecapSessions &src = sessions;
 	const QString running = src.runningSessionId();
 	const auto itemsOf = [&src](const Session &s) {
 		std::vector<Item> found;

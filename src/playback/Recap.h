@@ -35,9 +35,6 @@ public:
 	virtual void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) = 0;
 };
 
-// The Engine's sessions, as the plug-in uses them.
-std::unique_ptr<RecapSessions> makeEngineRecapSessions();
-
 struct RecapStatus {
 	bool running = false;
 	bool empty = true;
@@ -62,11 +59,8 @@ public:
 		long long tMs = 0;
 	};
 
-	explicit Recap(QObject *parent = nullptr);
+	explicit Recap(RecapSessions &sessions, QObject *parent = nullptr);
 	~Recap() override;
-
-	// Without a call the Engine's sessions are used.
-	void setSessions(RecapSessions *sessions);
 
 	void start();
 	void reset();
@@ -113,7 +107,6 @@ private:
 	void restoreHiddenItems();
 	ProbeResult durationOf(const QString &file);
 	void recordPlayed(const QString &file, long long ms);
-	RecapSessions &sessionSource();
 	bool copyNamesChanged() const;
 	void copyNames();
 
@@ -144,6 +137,5 @@ private:
 	bool empty = false;
 	bool dirty = true;
 	bool connected = false;
-	RecapSessions *sessions = nullptr;
-	std::unique_ptr<RecapSessions> engineSessions;
+	RecapSessions &sessions;
 };

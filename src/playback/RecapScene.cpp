@@ -1,8 +1,7 @@
 #include "playback/RecapScene.h"
 
 #include "config/Settings.h"
-#include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/Recap.h"
 #include "playback/ReplayScene.h"
@@ -234,12 +233,12 @@ bool addRecapSceneToCurrent(QString &message)
 	return true;
 }
 
-bool setupRecapScene(bool add, QString &message)
+bool setupRecapScene(Recap &recap, bool add, QString &message)
 {
 	bool ok = makeRecapScene(message);
 	if (ok && add)
 		ok = addRecapSceneToCurrent(message);
 	if (ok)
-		Engine::instance()->recapPlayer().markDirty();
+		recap.markDirty();
 	return ok;
 }

@@ -1,8 +1,8 @@
 #include "playback/ReplayScene.h"
 
 #include "config/Settings.h"
-#include "module/ModuleCore.h"
-#include "module/ObsCompat.h"
+#include "util/ModuleCore.h"
+#include "util/ObsCompat.h"
 #include "playback/PlaybackKeys.h"
 
 #include <obs-frontend-api.h>

@@ -17,8 +17,9 @@ namespace remote {
 
 extern const char *const kVendorName;
 
-// The Engine that requests, events and marks go to: the module's, or the one a test put in place.
+// The Engine that requests, events and marks go to, as handed to openRemote.
 Engine &engine();
+void setEngine(Engine &engine);
 
 // Texts sent to clients: fixed, never localised.
 namespace errors {

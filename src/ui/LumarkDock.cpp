@@ -3,7 +3,6 @@
 #include "engine/Engine.h"
 #include "lists/Lists.h"
 #include "lists/TextFormat.h"
-#include "module/Lifecycle.h"
 #include "playback/InstantReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
@@ -59,8 +58,8 @@ QSize DockContent::sizeHint() const
 	return hint;
 }
 
-LumarkDock::LumarkDock(QWidget *parent, Engine *engineOverride)
-    : QWidget(parent), engine(engineOverride ? *engineOverride : *Engine::instance())
+LumarkDock::LumarkDock(Engine &engine, std::function<void()> openSettings, QWidget *parent)
+    : QWidget(parent), engine(engine), openSettings(std::move(openSettings))
 {
 	buildLayout();
 	connectActions();
@@ -316,7 +315,10 @@ void LumarkDock::connectActions()
 	connect(copyClipsButton, &QPushButton::clicked, this, &LumarkDock::copyClipNotes);
 	connect(exportButton, &QPushButton::clicked, this, [this] { engine.exportLists(); });
 	connect(folderButton, &QPushButton::clicked, this, &LumarkDock::openExportFolder);
-	connect(settingsButton, &QPushButton::clicked, this, [] { openSettingsDialog(nullptr); });
+	connect(settingsButton, &QPushButton::clicked, this, [this] {
+		if (openSettings)
+			openSettings();
+	});
 }
 
 bool LumarkDock::eventFilter(QObject *watched, QEvent *event)

@@ -108,7 +108,6 @@ protected:
 		memo = objects.source(recapTextSourceType(), textName.c_str());
 		mediaItem = obs_scene_add(scene, media);
 		obs_scene_add(scene, memo);
-		recap.setSessions(&sessions);
 		QObject::connect(&recap, &Recap::clipStarted, &context,
 				 [this](const QString &file, const QString &m, int index, int count) {
 					 started.push_back({file, m, index, count});
@@ -136,7 +135,7 @@ protected:
 	fake::Objects objects;
 	FakeSessions sessions;
 	QTemporaryDir dir;
-	Recap recap;
+	Recap recap{sessions};
 	QObject context;
 	std::vector<Started> started;
 	std::string sceneName, mediaName, textName;
