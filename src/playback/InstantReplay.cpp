@@ -1,7 +1,9 @@
 #include "playback/InstantReplay.h"
 
 #include "config/Settings.h"
+#include "lists/TextFormat.h"
 #include "util/ModuleCore.h"
+#include "util/Utf8.h"
 #include "playback/ReplayScene.h"
 #include "playback/VantorTrigger.h"
 
@@ -21,11 +23,6 @@ bool stoppedLike(int st)
 	return st == OBS_MEDIA_STATE_NONE || st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ERROR;
 }
 
-QByteArray fileNameOf(const QString &path)
-{
-	const int cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-	return path.mid(cut + 1).toUtf8();
-}
 } // namespace
 
 InstantReplay::InstantReplay(QObject *parent) : QObject(parent)
@@ -46,12 +43,8 @@ void InstantReplay::setState(int s)
 
 void InstantReplay::fillPlaySettings(obs_source_t *src, obs_data_t *data, const QString &file)
 {
-	obs_data_set_bool(data, "is_local_file", true);
+	setMediaPlayOnce(data);
 	assignLocalFile(src, data, file);
-	obs_data_set_bool(data, "looping", false);
-	obs_data_set_bool(data, "restart_on_activate", false);
-	obs_data_set_bool(data, "close_when_inactive", false);
-	obs_data_set_bool(data, "clear_on_media_end", false);
 	obs_data_set_int(data, "speed_percent", speedPercent);
 }
 
@@ -115,7 +108,7 @@ bool InstantReplay::play(const QString &file, long long id, long long saveReport
 	phaseClock.restart();
 	setState(Loading);
 	tick.start(kFastTickMs);
-	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(file).constData());
+	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(toUtf8(file)).c_str());
 	return true;
 }
 

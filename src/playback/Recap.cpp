@@ -1,7 +1,9 @@
 #include "playback/Recap.h"
 
 #include "config/Settings.h"
+#include "lists/TextFormat.h"
 #include "util/ModuleCore.h"
+#include "util/Utf8.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/RecapScene.h"
 #include "playback/ReplayScene.h"
@@ -15,12 +17,6 @@
 
 namespace {
 constexpr long long kDefaultLeadMs = 700;
-
-QByteArray fileNameOf(const QString &path)
-{
-	const int cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-	return path.mid(cut + 1).toUtf8();
-}
 
 OBSSourceAutoRelease liveSource(const std::string &name)
 {
@@ -359,7 +355,7 @@ void Recap::tickState(obs_source_t *m, long long g, int st)
 		bool next = st == OBS_MEDIA_STATE_ENDED;
 		if (!next && g > remainingAtShowMs + 3000) {
 			pluginLog(LOG_INFO, "おさらい: 動画が終わらないため次へ進みました（%s）",
-				  fileNameOf(currentFile).constData());
+				  fileNameOf(toUtf8(currentFile)).c_str());
 			next = true;
 		}
 		if (next) {
@@ -430,7 +426,7 @@ void Recap::skipClip()
 {
 	skipped.insert(fileKey(currentFile));
 	pluginLog(LOG_WARNING, "おさらい: 動画が短すぎるか、開けないため飛ばしました（%s）",
-		  fileNameOf(currentFile).constData());
+		  fileNameOf(toUtf8(currentFile)).c_str());
 	restoreHiddenItems();
 	setState(Idle);
 	setInterval(250);
@@ -502,15 +498,11 @@ void Recap::loadNext(bool inPlace)
 			leadByFile[fileKey(currentFile)] = lead;
 			pluginLog(LOG_INFO,
 				  "おさらい: 飛び戻りが間に合わなかったため、次から残り %lld ms で戻ります（%s）", lead,
-				  fileNameOf(currentFile).constData());
+				  fileNameOf(toUtf8(currentFile)).c_str());
 		}
 		OBSDataAutoRelease data = obs_data_create();
-		obs_data_set_bool(data, "is_local_file", true);
+		setMediaPlayOnce(data);
 		assignLocalFile(m, data, currentFile);
-		obs_data_set_bool(data, "looping", false);
-		obs_data_set_bool(data, "restart_on_activate", false);
-		obs_data_set_bool(data, "close_when_inactive", false);
-		obs_data_set_bool(data, "clear_on_media_end", false);
 		obs_data_set_int(data, "speed_percent", 100);
 		const ProbeResult known = durationOf(currentFile);
 		startMs = known.valid ? std::max(0LL, known.ms - seconds * 1000LL) : 0;
@@ -630,7 +622,7 @@ ProbeResult Recap::durationOf(const QString &file)
 		entry.probed = probeFile(file);
 		if (entry.probed.valid)
 			pluginLog(LOG_INFO, "おさらい: ファイルから読んだ長さ %lld ms（%s）", entry.probed.ms,
-				  fileNameOf(file).constData());
+				  fileNameOf(toUtf8(file)).c_str());
 	}
 	return entry.probed.valid ? entry.probed : entry.played;
 }

@@ -8,6 +8,7 @@
 #include "session/Session.h"
 #include "ui/DockContent.h"
 #include "ui/UiText.h"
+#include "util/Utf8.h"
 
 #include <obs-frontend-api.h>
 
@@ -35,11 +36,6 @@ namespace {
 constexpr int kDockWidth = 320;
 constexpr int kStatusIntervalMs = 500;
 constexpr int kTableRetryMs = 300;
-
-QString fromUtf8(const std::string &s)
-{
-	return QString::fromUtf8(s.data(), int(s.size()));
-}
 
 // Narrow buttons in a shared row: let the row decide the width, keep a small padding.
 void makeSqueezable(QPushButton *button)
