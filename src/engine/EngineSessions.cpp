@@ -246,7 +246,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	sessions[id] = std::move(session);
 	saveSession(stored);
 
-	if (source != SessionSource::Free && replay.state() == 0) {
+	if (source != SessionSource::Free && replay.state() == InstantReplay::Idle) {
 		resetReplayScene();
 		replay.clearProblem();
 	}
@@ -370,7 +370,7 @@ void Engine::onFinishedLoading()
 		bufferStartedWallMs = wallMs();
 	lastScene = currentSceneName();
 	recap.start();
-	if (replay.state() == 0)
+	if (replay.state() == InstantReplay::Idle)
 		resetReplayScene();
 	if (viewedId.isEmpty()) {
 		const std::vector<std::string> ids = listSessionIds();

@@ -50,7 +50,9 @@ class Recap : public QObject {
 	Q_OBJECT
 
 public:
-	enum State { Idle = 0, Loading = 1, Seeking = 2, Landing = 3, Showing = 4, Looping = 5 };
+	// Loading: the clip opens hidden; Seeking: jumped to its last seconds; Landing: the jump took
+	// effect, waiting for the picture; Showing: on screen; Looping: the same clip sought back in place.
+	enum class State { Idle, Loading, Seeking, Landing, Showing, Looping };
 
 	struct Item {
 		long long entryId = 0;
@@ -68,7 +70,6 @@ public:
 	const std::vector<Item> &playlistItems() const { return playlist; }
 	bool isLoaded(const QString &path) const;
 	void markDirty() { dirty = true; }
-	int state() const { return state_; }
 
 	static bool validateRecapNames(QString *message = nullptr);
 
@@ -92,7 +93,12 @@ private:
 	struct Hook;
 
 	void onTick();
-	void tickState(obs_source_t *m, long long g, int st);
+	// One function per state; g is the time in the state, st the media state.
+	void tickLoading(obs_source_t *m, long long g, int st);
+	void tickSeeking(obs_source_t *m, long long g, int st);
+	void tickLanding(obs_source_t *m, long long g, int st);
+	void tickShowing(obs_source_t *m, long long g, int st);
+	void tickLooping(obs_source_t *m, long long g, int st);
 	void goLanding(long long t);
 	void setItemsVisible(obs_source_t *media, bool visible);
 	void loadNext(bool inPlace);
@@ -101,7 +107,7 @@ private:
 	void unload();
 	void rebuildPlaylist();
 	void setInterval(int ms);
-	void setState(int s);
+	void setState(State s);
 	void armHook(obs_source_t *src, const QString &file, long long target);
 	void resetHook();
 	void restoreHiddenItems();
@@ -112,7 +118,7 @@ private:
 
 	QTimer tick;
 	QElapsedTimer phaseClock;
-	int state_ = Idle;
+	State state_ = State::Idle;
 	OBSWeakSourceAutoRelease media;
 	OBSWeakSourceAutoRelease text;
 	OBSSourceAutoRelease heldMedia;

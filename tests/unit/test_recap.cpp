@@ -215,7 +215,7 @@ TEST_F(RecapTest, PlaysClipsInOrderWithTheirMemos)
 
 	// Leaving the program unloads everything.
 	obs_set_output_source(0, nullptr);
-	ASSERT_TRUE(waitUntil([&] { return recap.state() == Recap::Idle; }, 2000));
+	ASSERT_TRUE(waitUntil([&] { return !recap.status().running; }, 2000));
 	OBSDataAutoRelease ms = obs_source_get_settings(media);
 	EXPECT_STREQ(obs_data_get_string(ms, "local_file"), "");
 	EXPECT_FALSE(recap.isLoaded(second));
