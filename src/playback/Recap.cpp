@@ -656,9 +656,8 @@ void Recap::recordPlayed(const QString &file, long long ms)
 
 void Recap::rebuildPlaylist()
 {
-	RecapSessions &src = sessions;
-	const QString running = src.runningSessionId();
-	const auto itemsOf = [&src](const Session &s) {
+	const QString running = sessions.runningSessionId();
+	const auto itemsOf = [this](const Session &s) {
 		std::vector<Item> found;
 		for (const Entry &e : s.entries) {
 			if (e.kind != EntryKind::Press && e.kind != EntryKind::Save)
@@ -669,8 +668,9 @@ void Recap::rebuildPlaylist()
 			const QString path = QString::fromStdString(owner->clip.path);
 			if (!QFileInfo(path).isFile())
 				continue;
-			found.push_back(
-			    {e.id, path, src.hasOwnLabel(e) ? QString::fromStdString(e.label) : QString(), e.t_ms});
+			found.push_back({e.id, path,
+					 sessions.hasOwnLabel(e) ? QString::fromStdString(e.label) : QString(),
+					 e.t_ms});
 		}
 		return found;
 	};
@@ -682,10 +682,10 @@ void Recap::rebuildPlaylist()
 	std::string id;
 	std::vector<Item> other;
 	std::string otherId;
-	for (const QString &sid : src.sessionIds()) {
+	for (const QString &sid : sessions.sessionIds()) {
 		if (sid == running)
 			continue;
-		Session *s = src.findSession(sid);
+		Session *s = sessions.findSession(sid);
 		if (!s || s->end_wall_ms == 0)
 			continue;
 		const bool stream = s->source == SessionSource::Stream;
