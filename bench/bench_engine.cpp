@@ -2,7 +2,7 @@
 #include "FrontendDouble.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <benchmark/benchmark.h>
 #include <obs.h>

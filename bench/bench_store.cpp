@@ -3,7 +3,7 @@
 #include "config/Settings.h"
 #include "engine/Engine.h"
 #include "lists/Lists.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "session/SessionStore.h"
 
 #include <benchmark/benchmark.h>
@@ -171,7 +171,7 @@ void BM_WriteQuotesFileCold(benchmark::State &state)
 		state.PauseTiming();
 		auto engine = std::make_unique<Engine>();
 		state.ResumeTiming();
-		if (writeQuotesFile(*engine).isEmpty()) {
+		if (engine->exportQuotes().isEmpty()) {
 			state.SkipWithError("quotes file not written");
 			break;
 		}
@@ -189,9 +189,9 @@ void BM_WriteQuotesFileWarm(benchmark::State &state)
 	settings().export_dir = config.dir.path() + "/out";
 	storeQuotedSessions(int(state.range(0)));
 	Engine engine;
-	writeQuotesFile(engine);
+	engine.exportQuotes();
 	for (auto _ : state) {
-		if (writeQuotesFile(engine).isEmpty()) {
+		if (engine.exportQuotes().isEmpty()) {
 			state.SkipWithError("quotes file not written");
 			break;
 		}

@@ -1,7 +1,7 @@
 #include "config/Settings.h"
 
 #include "config/OrderedJson.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <obs.hpp>
 #include <util/platform.h>

@@ -2,7 +2,7 @@
 
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <util/platform.h>
 
@@ -45,9 +45,9 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 }
 
 Engine::Engine(QObject *parent)
-    : QObject(parent), texts(exportTextsFromLocale()), recapSessions(std::make_unique<EngineRecapSessions>(*this))
+    : QObject(parent), texts(exportTextsFromLocale()), recapSessions(std::make_unique<EngineRecapSessions>(*this)),
+      recap(*recapSessions)
 {
-	recap.setSessions(recapSessions.get());
 	saveTimeout.setSingleShot(true);
 	freshTimer.setInterval(EngineTiming::FreshTickMs);
 	renameTimer.setInterval(EngineTiming::RenameTickMs);

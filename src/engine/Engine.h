@@ -137,6 +137,7 @@ public:
 
 	// Lists of the viewed session; status "Msg.Exported" or "Msg.ExportFailed".
 	QStringList exportLists();
+	// The quotes file of every known session; its path, or empty.
 	QString exportQuotes();
 
 	// --- Marks and presses (EnginePresses.cpp) ---
@@ -231,6 +232,8 @@ private:
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
+	// The session's lists, then the quotes file; a new export folder is saved with the session.
+	QStringList writeSessionLists(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
 	Session *editedSession(const QString &sessionId);
 	// True, with a status message, when an edited text is too long to take.

@@ -2,7 +2,8 @@
 
 // Helpers shared by the Engine's source files only.
 
-#include <QByteArray>
+#include "util/Utf8.h"
+
 #include <QString>
 
 #include <string>
@@ -53,23 +54,8 @@ constexpr int SessionCacheTrimMs = 30000;
 constexpr size_t KeptStoredSessions = 8;
 } // namespace EngineTiming
 
-// Labels and addresses longer than this (UTF-8 bytes, after trimming) are refused: they would bloat
-// every session file, list and dock row, and no memo or archive address comes near it.
-constexpr size_t kMaxTextBytes = 4096;
-
 // True (and a warning logged) when text is too long to take.
 bool refuseLongText(const std::string &text, const char *what);
-
-inline std::string toUtf8(const QString &text)
-{
-	const QByteArray bytes = text.toUtf8();
-	return std::string(bytes.constData(), size_t(bytes.size()));
-}
-
-inline QString fromUtf8(const std::string &text)
-{
-	return QString::fromUtf8(text.data(), int(text.size()));
-}
 
 // Renames a file without ever copying it or replacing an existing file; false when the file
 // system refuses (the file is held open, the target exists).

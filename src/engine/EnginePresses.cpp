@@ -5,7 +5,7 @@
 #include "config/Settings.h"
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
-#include "module/ObsCompat.h"
+#include "util/ObsCompat.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>

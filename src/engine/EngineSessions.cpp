@@ -6,7 +6,7 @@
 #include "engine/EngineInternal.h"
 #include "session/Saturating.h"
 #include "lists/Lists.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "playback/ReplayScene.h"
 #include "session/SessionStore.h"
 
@@ -246,7 +246,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	sessions[id] = std::move(session);
 	saveSession(stored);
 
-	if (source != SessionSource::Free && replay.state() == 0) {
+	if (source != SessionSource::Free && replay.state() == InstantReplay::Idle) {
 		resetReplayScene();
 		replay.clearProblem();
 	}
@@ -268,7 +268,7 @@ void Engine::endSession()
 	pausedSinceNs = 0;
 
 	scheduleRenames(*session, 0);
-	const QStringList written = writeLists(*this, *session);
+	const QStringList written = writeSessionLists(*session);
 	saveSession(*session);
 	const QString id = fromUtf8(session->id);
 	dirtySessions.erase(id);
@@ -370,7 +370,7 @@ void Engine::onFinishedLoading()
 		bufferStartedWallMs = wallMs();
 	lastScene = currentSceneName();
 	recap.start();
-	if (replay.state() == 0)
+	if (replay.state() == InstantReplay::Idle)
 		resetReplayScene();
 	if (viewedId.isEmpty()) {
 		const std::vector<std::string> ids = listSessionIds();
@@ -452,7 +452,7 @@ void Engine::flushExports()
 	for (const QString &id : ids) {
 		Session *session = findSession(id);
 		if (session && session->isEnded())
-			writeLists(*this, *session);
+			writeSessionLists(*session);
 	}
 }
 
@@ -461,7 +461,7 @@ QStringList Engine::exportLists()
 	Session *session = viewedSession();
 	if (!session)
 		return {};
-	const QStringList written = writeLists(*this, *session);
+	const QStringList written = writeSessionLists(*session);
 	if (!written.isEmpty())
 		setStatus(engineMessage(EngineText::Exported, toUtf8(QDir(exportFolder(*session)).dirName())));
 	else
@@ -469,7 +469,26 @@ QStringList Engine::exportLists()
 	return written;
 }
 
+QStringList Engine::writeSessionLists(Session &session)
+{
+	const std::string folderBefore = session.export_dir;
+	const QStringList written = writeLists(session, texts);
+	if (session.export_dir != folderBefore)
+		markSessionDirty(fromUtf8(session.id));
+	exportQuotes();
+	return written;
+}
+
 QString Engine::exportQuotes()
 {
-	return writeQuotesFile(*this);
+	// Every known session once: the stored ones and those only in memory so far.
+	QStringList ids = sessionIds();
+	ids += loadedSessionIds();
+	std::set<QString> seen;
+	std::vector<const Session *> known;
+	for (const QString &id : ids)
+		if (seen.insert(id).second)
+			if (const Session *s = findSession(id))
+				known.push_back(s);
+	return writeQuotesFile(std::move(known), texts);
 }

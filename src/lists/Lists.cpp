@@ -1,8 +1,7 @@
 #include "lists/Lists.h"
 
 #include "config/Settings.h"
-#include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -11,7 +10,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QSaveFile>
-#include <QSet>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -332,16 +330,14 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 	return file.commit();
 }
 
-QStringList writeLists(Engine &engine, Session &session)
+QStringList writeLists(Session &session, const ExportTexts &texts)
 {
 	QStringList written;
 	const QString folder = exportFolder(session);
 	if (folder.isEmpty() || !QDir().mkpath(folder)) {
 		pluginLog(LOG_WARNING, "could not make the folder for the lists");
-		writeQuotesFile(engine);
 		return written;
 	}
-	const ExportTexts &texts = engine.exportTexts();
 	const QDir dir(folder);
 	const struct {
 		QString name;
@@ -357,19 +353,14 @@ QStringList writeLists(Engine &engine, Session &session)
 			written << path;
 	}
 	if (written.size() == 3) {
-		const std::string folderUtf8 = folder.toUtf8().toStdString();
-		if (session.export_dir != folderUtf8) {
-			session.export_dir = folderUtf8;
-			engine.markSessionDirty(QString::fromUtf8(session.id.c_str()));
-		}
+		session.export_dir = folder.toUtf8().toStdString();
 	} else {
 		pluginLog(LOG_WARNING, "could not write all the lists (%d of 3)", int(written.size()));
 	}
-	writeQuotesFile(engine);
 	return written;
 }
 
-QString writeQuotesFile(Engine &engine)
+QString writeQuotesFile(std::vector<const Session *> sessions, const ExportTexts &texts)
 {
 	const QString folder = exportFolder(Session());
 	if (folder.isEmpty() || !QDir().mkpath(folder)) {
@@ -377,18 +368,7 @@ QString writeQuotesFile(Engine &engine)
 		return QString();
 	}
 
-	QStringList ids = engine.sessionIds();
-	ids += engine.loadedSessionIds();
-	QSet<QString> seen;
-	std::vector<const Session *> sessions;
-	for (const QString &id : ids) {
-		if (seen.contains(id))
-			continue;
-		seen.insert(id);
-		if (const Session *s = engine.findSession(id))
-			sessions.push_back(s);
-	}
-	const std::string content = buildQuotesFileText(std::move(sessions), engine.exportTexts());
+	const std::string content = buildQuotesFileText(std::move(sessions), texts);
 
 	const QString path = QDir(folder).filePath(quotesFileName());
 	if (!writeFileAtomically(path, bytesOf(content))) {

@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-class Engine;
-
 // One row of the chapter list, in archive time.
 struct Chapter {
 	int64_t id = 0;
@@ -46,8 +44,8 @@ QString quotesFileName();
 // All or nothing: the previous file stays when the content could not be written whole.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes);
 
-// Writes the timestamps, CSV and notes files of the session (and then the quotes file); returns the
-// paths written, in that order. A complete export records its folder in the session's export_dir.
-QStringList writeLists(Engine &engine, Session &session);
-// Gathers the own labels of every known session into the quotes file; its path, or empty.
-QString writeQuotesFile(Engine &engine);
+// Writes the timestamps, CSV and notes files of the session; returns the paths written, in that
+// order. A complete export records its folder in the session's export_dir.
+QStringList writeLists(Session &session, const ExportTexts &texts);
+// Writes the quotes file of these sessions (see buildQuotesFileText); its path, or empty.
+QString writeQuotesFile(std::vector<const Session *> sessions, const ExportTexts &texts);

@@ -2,7 +2,7 @@
 
 #include "session/Saturating.h"
 
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <algorithm>
 #include <cinttypes>

@@ -2,7 +2,8 @@
 
 #include "config/Settings.h"
 #include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "module/Lifecycle.h"
+#include "util/ModuleCore.h"
 
 #include <obs.hpp>
 

@@ -4,8 +4,8 @@
 #include "config/Settings.h"
 #include "engine/Engine.h"
 #include "module/Hotkeys.h"
-#include "module/ModuleCore.h"
-#include "module/ObsCompat.h"
+#include "util/ModuleCore.h"
+#include "util/ObsCompat.h"
 #include "playback/Recap.h"
 #include "remote/Remote.h"
 #include "ui/LumarkDock.h"
@@ -34,15 +34,17 @@ LumarkDock *dockWidget()
 	return g_dock.data();
 }
 
+// The composition root: the one place that creates the Engine and hands it to every part that
+// serves the user. Only this file and the hotkey callback reach Engine::instance().
 bool moduleLoad()
 {
 	loadSettings();
-	Engine::instance();
-	openRemote();
+	Engine &engine = *Engine::instance();
+	openRemote(engine);
 	registerAddMarkProc();
 	registerHotkeys();
 
-	g_dock = new LumarkDock(nullptr);
+	g_dock = new LumarkDock(engine, [] { openSettingsDialog(nullptr); });
 	compatAddDock(kDockId, moduleText("Dock.Title"), g_dock.data());
 	obs_frontend_add_tools_menu_item(moduleText("Menu.Settings"), openSettingsDialog, nullptr);
 	obs_frontend_add_event_callback(onFrontendEvent, nullptr);
@@ -156,7 +158,7 @@ void openSettingsDialog(void *)
 		return;
 	g_settingsDialogOpen = true;
 	{
-		SettingsDialog dialog(static_cast<QWidget *>(obs_frontend_get_main_window()));
+		SettingsDialog dialog(*Engine::instance(), static_cast<QWidget *>(obs_frontend_get_main_window()));
 		dialog.exec();
 	}
 	g_settingsDialogOpen = false;

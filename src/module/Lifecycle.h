@@ -11,6 +11,8 @@ void moduleUnload();
 
 // Runs once, at the frontend's exit, at scripting shutdown or at unload, whichever comes first.
 void moduleShutdown();
+// True from the first step of shutdown on; read on the hotkey thread too.
+bool isShuttingDown();
 
 void onFrontendEvent(enum obs_frontend_event event, void *data);
 void placeDockOnce();

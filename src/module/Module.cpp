@@ -1,6 +1,6 @@
 // The exported entry points libobs looks for; everything else lives in lumark-core.
 #include "module/Lifecycle.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <obs-module.h>
 

@@ -1,7 +1,10 @@
 #include "playback/InstantReplay.h"
 
 #include "config/Settings.h"
-#include "module/ModuleCore.h"
+#include "lists/TextFormat.h"
+#include "util/ModuleCore.h"
+#include "util/Utf8.h"
+#include "playback/MediaTiming.h"
 #include "playback/ReplayScene.h"
 #include "playback/VantorTrigger.h"
 
@@ -10,8 +13,9 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace MediaTiming;
+
 namespace {
-constexpr long long kDefaultLeadMs = 700;
 constexpr int kTickMs = 40;
 // Until the scene is shown every wait is on the road to the screen: look more often then.
 constexpr int kFastTickMs = 10;
@@ -21,11 +25,6 @@ bool stoppedLike(int st)
 	return st == OBS_MEDIA_STATE_NONE || st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ERROR;
 }
 
-QByteArray fileNameOf(const QString &path)
-{
-	const int cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-	return path.mid(cut + 1).toUtf8();
-}
 } // namespace
 
 InstantReplay::InstantReplay(QObject *parent) : QObject(parent)
@@ -36,7 +35,7 @@ InstantReplay::InstantReplay(QObject *parent) : QObject(parent)
 
 InstantReplay::~InstantReplay() = default;
 
-void InstantReplay::setState(int s)
+void InstantReplay::setState(State s)
 {
 	if (state_ == s)
 		return;
@@ -46,12 +45,8 @@ void InstantReplay::setState(int s)
 
 void InstantReplay::fillPlaySettings(obs_source_t *src, obs_data_t *data, const QString &file)
 {
-	obs_data_set_bool(data, "is_local_file", true);
+	setMediaPlayOnce(data);
 	assignLocalFile(src, data, file);
-	obs_data_set_bool(data, "looping", false);
-	obs_data_set_bool(data, "restart_on_activate", false);
-	obs_data_set_bool(data, "close_when_inactive", false);
-	obs_data_set_bool(data, "clear_on_media_end", false);
 	obs_data_set_int(data, "speed_percent", speedPercent);
 }
 
@@ -115,7 +110,7 @@ bool InstantReplay::play(const QString &file, long long id, long long saveReport
 	phaseClock.restart();
 	setState(Loading);
 	tick.start(kFastTickMs);
-	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(file).constData());
+	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(toUtf8(file)).c_str());
 	return true;
 }
 
@@ -195,7 +190,7 @@ void InstantReplay::clearProblem()
 long long InstantReplay::leadFor(const QString &file) const
 {
 	auto it = leadByFile.find(normalizedPathKey(file));
-	return it == leadByFile.end() ? kDefaultLeadMs : it->second;
+	return it == leadByFile.end() ? DefaultLeadMs : it->second;
 }
 
 void InstantReplay::onTick()
@@ -246,9 +241,10 @@ void InstantReplay::tickLoading(obs_source_t *src, long long o)
 	}
 	if (dur > 0 && !stages.opened)
 		stages.opened = static_cast<long long>(os_gettime_ns());
-	const bool ready = seenPlaying || o >= 500;
+	const bool ready = seenPlaying || o >= StopSettleMs;
 
-	if ((dur >= 1 && dur <= 999) || (ready && (st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ENDED))) {
+	if ((dur >= 1 && dur < MinClipMs) ||
+	    (ready && (st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ENDED))) {
 		problem_ = TooShort;
 		pluginLog(LOG_INFO, "replay: too short (%lld ms, state %d)", dur, st);
 		endNow();
@@ -263,7 +259,7 @@ void InstantReplay::tickLoading(obs_source_t *src, long long o)
 		landedAtPhaseMs = -1;
 		phaseClock.restart();
 		setState(Seeking);
-	} else if (st == OBS_MEDIA_STATE_ERROR || o > 8000) {
+	} else if (st == OBS_MEDIA_STATE_ERROR || o > OpenLimitMs) {
 		problem_ = OpenFailed;
 		pluginLog(LOG_WARNING, "replay: could not open the clip (state %d)", st);
 		endNow();
@@ -276,17 +272,15 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long o)
 	if (landedAtPhaseMs < 0) {
 		// Media time beyond where playing on from the seek origin could have got by now can only
 		// come from the seek, so that needs no settling time.
-		const long long reachable = seekOriginMs + 500 + o * speedPercent / 100;
-		const bool sure = startMs - 3000 > reachable && t >= startMs - 3000;
-		const bool landed =
-		    sure || (o >= 120 && (t >= startMs - 3000 || t > seekOriginMs + 500 + o)) || o >= 1000;
-		if (!landed)
+		const long long reachable = seekOriginMs + SeekSlackMs + o * speedPercent / 100;
+		const bool sure = startMs - SeekToleranceMs > reachable && t >= startMs - SeekToleranceMs;
+		if (!sure && !seekLanded(o, t, startMs, seekOriginMs))
 			return;
 		landedAtPhaseMs = o;
 		landedMediaMs = t;
 		stages.landed = static_cast<long long>(os_gettime_ns());
 	}
-	if (t - landedMediaMs < 100 && o - landedAtPhaseMs < 300)
+	if (t - landedMediaMs < LandMoveMs && o - landedAtPhaseMs < LandLimitMs)
 		return;
 
 	const long long dur = obs_source_media_get_duration(src);
@@ -316,7 +310,7 @@ void InstantReplay::logStages() const
 void InstantReplay::tickShowing(obs_source_t *src, long long o)
 {
 	const int st = obs_source_media_get_state(src);
-	const long long deadline = plannedMs + repeatsLeft * 3000LL;
+	const long long deadline = plannedMs + repeatsLeft * EndOverrunMs;
 	bool repeatFailed = false;
 
 	if (o <= deadline && repeatStep != 0) {
@@ -331,7 +325,7 @@ void InstantReplay::tickShowing(obs_source_t *src, long long o)
 		const long long dur = obs_source_media_get_duration(src);
 		const long long t = obs_source_media_get_time(src);
 		const long long remaining = std::max(0LL, dur - t);
-		if (st == OBS_MEDIA_STATE_PLAYING && dur >= 1000 && remaining <= leadFor(path)) {
+		if (st == OBS_MEDIA_STATE_PLAYING && dur >= MinClipMs && remaining <= leadFor(path)) {
 			seekOriginMs = t;
 			lastRepeatMediaMs = -1;
 			repeatStep = 1;

@@ -38,7 +38,7 @@ public:
 	void abort();
 	bool isLoaded(const QString &path) const;
 
-	int state() const { return state_; }
+	State state() const { return state_; }
 	int problem() const { return problem_; }
 	void clearProblem();
 	// Passes planned for the clip being played (replay_repeat held to 1..3 at play).
@@ -62,7 +62,7 @@ private:
 	StepResult repeatStepRun(obs_source_t *src);
 	void startRecovery(obs_source_t *src, bool reachedEnded);
 	void countRepeat(obs_source_t *src, long long t);
-	void setState(int s);
+	void setState(State s);
 	void unload();
 	void endNow();
 	void startHiding();
@@ -70,7 +70,7 @@ private:
 	void logStages() const;
 
 	QTimer tick;
-	int state_ = Idle;
+	State state_ = Idle;
 	int problem_ = NoProblem;
 	OBSWeakSourceAutoRelease media;
 	QString path;

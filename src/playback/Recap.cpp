@@ -1,7 +1,10 @@
 #include "playback/Recap.h"
 
 #include "config/Settings.h"
-#include "module/ModuleCore.h"
+#include "lists/TextFormat.h"
+#include "util/ModuleCore.h"
+#include "util/Utf8.h"
+#include "playback/MediaTiming.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/RecapScene.h"
 #include "playback/ReplayScene.h"
@@ -13,13 +16,23 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-constexpr long long kDefaultLeadMs = 700;
+using namespace MediaTiming;
 
-QByteArray fileNameOf(const QString &path)
+namespace {
+// Slow while a clip plays, fast near a clip change and while a hidden clip loads.
+constexpr int kTickMs = 250;
+constexpr int kFastTickMs = 40;
+// A seek made by the start hook counts when the time is at most this far before the target.
+constexpr long long kEarlySeekReachMs = 10000;
+
+bool stoppedOrError(int st)
 {
-	const int cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-	return path.mid(cut + 1).toUtf8();
+	return st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ERROR;
+}
+
+bool nearClipChange(long long remainingMs, long long leadMs)
+{
+	return remainingMs < std::max(leadMs + 250, 1500LL);
 }
 
 OBSSourceAutoRelease liveSource(const std::string &name)
@@ -116,30 +129,17 @@ struct Recap::Hook {
 	}
 };
 
-Recap::Recap(QObject *parent) : QObject(parent), hook(std::make_shared<Hook>())
+Recap::Recap(RecapSessions &sessions, QObject *parent)
+    : QObject(parent), hook(std::make_shared<Hook>()), sessions(sessions)
 {
 	tick.setTimerType(Qt::PreciseTimer);
-	tick.setInterval(250);
+	tick.setInterval(kTickMs);
 	connect(&tick, &QTimer::timeout, this, &Recap::onTick);
 }
 
 Recap::~Recap()
 {
 	resetHook();
-}
-
-void Recap::setSessions(RecapSessions *s)
-{
-	sessions = s;
-}
-
-RecapSessions &Recap::sessionSource()
-{
-	if (sessions)
-		return *sessions;
-	if (!engineSessions)
-		engineSessions = makeEngineRecapSessions();
-	return *engineSessions;
 }
 
 QString Recap::fileKey(const QString &path)
@@ -195,7 +195,7 @@ void Recap::start()
 		return;
 	if (!connected) {
 		connected = true;
-		sessionSource().watch(
+		sessions.watch(
 		    this, [this] { dirty = true; },
 		    [this] {
 			    dirty = true;
@@ -231,7 +231,7 @@ void Recap::reset()
 RecapStatus Recap::status() const
 {
 	RecapStatus st;
-	st.running = state_ != Idle;
+	st.running = state_ != State::Idle;
 	st.empty = playlist.empty() || empty;
 	st.sessionId = QString::fromStdString(sessionId);
 	st.count = static_cast<int>(playlist.size());
@@ -243,13 +243,13 @@ RecapStatus Recap::status() const
 
 bool Recap::isLoaded(const QString &path) const
 {
-	return state_ != Idle && !path.isEmpty() && fileKey(path) == fileKey(currentFile);
+	return state_ != State::Idle && !path.isEmpty() && fileKey(path) == fileKey(currentFile);
 }
 
 long long Recap::leadFor(const QString &path) const
 {
 	auto it = leadByFile.find(fileKey(path));
-	return it == leadByFile.end() ? kDefaultLeadMs : it->second;
+	return it == leadByFile.end() ? DefaultLeadMs : it->second;
 }
 
 void Recap::setInterval(int ms)
@@ -258,7 +258,7 @@ void Recap::setInterval(int ms)
 		tick.setInterval(ms);
 }
 
-void Recap::setState(int s)
+void Recap::setState(State s)
 {
 	state_ = s;
 }
@@ -283,7 +283,7 @@ void Recap::onTick()
 			dirty = true;
 			index = -1;
 		}
-		if (state_ == Idle) {
+		if (state_ == State::Idle) {
 			if (!empty || dirty)
 				loadNext(false);
 			return;
@@ -294,11 +294,26 @@ void Recap::onTick()
 			unload();
 			return;
 		}
-		tickState(m, phaseClock.elapsed(), obs_source_media_get_state(m));
+		const long long g = phaseClock.elapsed();
+		const int st = obs_source_media_get_state(m);
+		switch (state_) {
+		case State::Loading:
+			return tickLoading(m, g, st);
+		case State::Seeking:
+			return tickSeeking(m, g, st);
+		case State::Landing:
+			return tickLanding(m, g, st);
+		case State::Showing:
+			return tickShowing(m, g, st);
+		case State::Looping:
+			return tickLooping(m, g, st);
+		case State::Idle:
+			return;
+		}
 		return;
 	}
 
-	if (live || state_ != Idle)
+	if (live || state_ != State::Idle)
 		unload();
 	live = false;
 	if (dirty)
@@ -309,119 +324,105 @@ void Recap::goLanding(long long t)
 {
 	landedMediaMs = t;
 	phaseClock.restart();
-	setInterval(40);
-	setState(Landing);
+	setInterval(kFastTickMs);
+	setState(State::Landing);
 }
 
-void Recap::tickState(obs_source_t *m, long long g, int st)
+void Recap::tickLoading(obs_source_t *m, long long g, int st)
 {
-	const bool stoppedOrError = st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ERROR;
-	switch (state_) {
-	case Loading: {
-		bool started, seekedEarly;
-		{
-			std::lock_guard<std::mutex> lock(hook->mutex);
-			started = hook->started;
-			seekedEarly = hook->seekedEarly;
-		}
-		const long long dur = obs_source_media_get_duration(m);
-		if ((started && dur >= 1 && dur <= 999) || st == OBS_MEDIA_STATE_ERROR ||
-		    (g >= 500 && (st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ENDED)) || g > 8000) {
-			skipClip();
-		} else if (started && st == OBS_MEDIA_STATE_PLAYING && dur >= 1000) {
-			recordPlayed(currentFile, dur);
-			const long long t = obs_source_media_get_time(m);
-			if (seekedEarly && (startMs == 0 || (t >= std::max(startMs - 10000, 1000LL) && t > g + 500))) {
-				goLanding(t);
-			} else {
-				startMs = std::max(0LL, dur - seconds * 1000LL);
-				seekOriginMs = obs_source_media_get_time(m);
-				if (startMs > 0)
-					obs_source_media_set_time(m, startMs);
-				phaseClock.restart();
-				setState(Seeking);
-			}
-		}
-		break;
+	bool started, seekedEarly;
+	{
+		std::lock_guard<std::mutex> lock(hook->mutex);
+		started = hook->started;
+		seekedEarly = hook->seekedEarly;
 	}
-	case Seeking: {
-		if (stoppedOrError) {
-			skipClip();
-			break;
-		}
-		const long long t = obs_source_media_get_time(m);
-		if ((g >= 120 && (t >= startMs - 3000 || t > seekOriginMs + g + 500)) || g >= 1000)
-			goLanding(t);
-		break;
+	const long long dur = obs_source_media_get_duration(m);
+	const bool tooShort = started && dur >= 1 && dur < MinClipMs;
+	const bool stoppedEarly = g >= StopSettleMs && (st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ENDED);
+	if (tooShort || st == OBS_MEDIA_STATE_ERROR || stoppedEarly || g > OpenLimitMs) {
+		skipClip();
+		return;
 	}
-	case Landing: {
-		if (stoppedOrError) {
-			skipClip();
-			break;
-		}
-		const long long t = obs_source_media_get_time(m);
-		if (t >= landedMediaMs + 100 || g >= 300)
-			showClip(obs_source_media_get_duration(m), t);
-		break;
+	if (!started || st != OBS_MEDIA_STATE_PLAYING || dur < MinClipMs)
+		return;
+	recordPlayed(currentFile, dur);
+	const long long t = obs_source_media_get_time(m);
+	// The start hook already sought to the known target: landed once the time is near it.
+	if (seekedEarly &&
+	    (startMs == 0 || (t >= std::max(startMs - kEarlySeekReachMs, 1000LL) && t > g + SeekSlackMs))) {
+		goLanding(t);
+		return;
 	}
-	case Showing: {
-		if (st == OBS_MEDIA_STATE_NONE || stoppedOrError) {
-			skipClip();
-			break;
-		}
-		bool next = st == OBS_MEDIA_STATE_ENDED;
-		if (!next && g > remainingAtShowMs + 3000) {
-			pluginLog(LOG_INFO, "おさらい: 動画が終わらないため次へ進みました（%s）",
-				  fileNameOf(currentFile).constData());
-			next = true;
-		}
-		if (next) {
-			if (index + 1 >= static_cast<int>(playlist.size()))
-				dirty = true;
-			loadNext(false);
-			break;
-		}
-		if (st == OBS_MEDIA_STATE_PLAYING) {
-			const long long dur = obs_source_media_get_duration(m);
-			const long long remaining = std::max(0LL, dur - obs_source_media_get_time(m));
-			const long long lead = leadFor(currentFile);
-			setInterval(remaining < std::max(lead + 250, 1500LL) ? 40 : 250);
-			if (dur >= 1000 && remaining <= lead && !nextPrepared) {
-				nextPrepared = true;
-				if (index + 1 >= static_cast<int>(playlist.size()))
-					dirty = true;
-				loadNext(true);
-			}
-		}
-		break;
+	startMs = std::max(0LL, dur - seconds * 1000LL);
+	seekOriginMs = obs_source_media_get_time(m);
+	if (startMs > 0)
+		obs_source_media_set_time(m, startMs);
+	phaseClock.restart();
+	setState(State::Seeking);
+}
+
+void Recap::tickSeeking(obs_source_t *m, long long g, int st)
+{
+	if (stoppedOrError(st))
+		return skipClip();
+	const long long t = obs_source_media_get_time(m);
+	if (seekLanded(g, t, startMs, seekOriginMs))
+		goLanding(t);
+}
+
+void Recap::tickLanding(obs_source_t *m, long long g, int st)
+{
+	if (stoppedOrError(st))
+		return skipClip();
+	const long long t = obs_source_media_get_time(m);
+	if (t >= landedMediaMs + LandMoveMs || g >= LandLimitMs)
+		showClip(obs_source_media_get_duration(m), t);
+}
+
+void Recap::tickShowing(obs_source_t *m, long long g, int st)
+{
+	if (st == OBS_MEDIA_STATE_NONE || stoppedOrError(st))
+		return skipClip();
+	bool next = st == OBS_MEDIA_STATE_ENDED;
+	if (!next && g > remainingAtShowMs + EndOverrunMs) {
+		pluginLog(LOG_INFO, "おさらい: 動画が終わらないため次へ進みました（%s）",
+			  fileNameOf(toUtf8(currentFile)).c_str());
+		next = true;
 	}
-	case Looping: {
-		if (st == OBS_MEDIA_STATE_NONE || stoppedOrError) {
-			skipClip();
-			break;
-		}
-		if (st == OBS_MEDIA_STATE_ENDED || g >= 1000) {
-			loadNext(false);
-			break;
-		}
-		const long long t = obs_source_media_get_time(m);
-		if (st != OBS_MEDIA_STATE_PLAYING || t < 0) {
-			lastMediaMs = -1;
-		} else if (t < seekOriginMs - 100) {
-			if (lastMediaMs < 0)
-				lastMediaMs = t;
-			else if (t > lastMediaMs)
-				showClip(obs_source_media_get_duration(m), t);
-			else
-				lastMediaMs = t;
-		} else {
-			lastMediaMs = -1;
-		}
-		break;
+	if (next) {
+		if (index + 1 >= static_cast<int>(playlist.size()))
+			dirty = true;
+		loadNext(false);
+		return;
 	}
-	default:
-		break;
+	if (st != OBS_MEDIA_STATE_PLAYING)
+		return;
+	const long long dur = obs_source_media_get_duration(m);
+	const long long remaining = std::max(0LL, dur - obs_source_media_get_time(m));
+	const long long lead = leadFor(currentFile);
+	setInterval(nearClipChange(remaining, lead) ? kFastTickMs : kTickMs);
+	if (dur >= MinClipMs && remaining <= lead && !nextPrepared) {
+		nextPrepared = true;
+		if (index + 1 >= static_cast<int>(playlist.size()))
+			dirty = true;
+		loadNext(true);
 	}
+}
+
+void Recap::tickLooping(obs_source_t *m, long long g, int st)
+{
+	if (st == OBS_MEDIA_STATE_NONE || stoppedOrError(st))
+		return skipClip();
+	if (st == OBS_MEDIA_STATE_ENDED || g >= SeekLimitMs)
+		return loadNext(false);
+	const long long t = obs_source_media_get_time(m);
+	// The same file sought back to its start: shown again once the time runs on from there.
+	if (st != OBS_MEDIA_STATE_PLAYING || t < 0 || t >= seekOriginMs - LandMoveMs)
+		lastMediaMs = -1;
+	else if (lastMediaMs >= 0 && t > lastMediaMs)
+		showClip(obs_source_media_get_duration(m), t);
+	else
+		lastMediaMs = t;
 }
 
 void Recap::showClip(long long dur, long long t)
@@ -430,11 +431,10 @@ void Recap::showClip(long long dur, long long t)
 	OBSSourceAutoRelease tx = resolve(text);
 	setRecapText(tx, currentMemo);
 	restoreHiddenItems();
-	setState(Showing);
+	setState(State::Showing);
 	phaseClock.restart();
 	nextPrepared = false;
-	const long long lead = leadFor(currentFile);
-	setInterval(remainingAtShowMs < std::max(lead + 250, 1500LL) ? 40 : 250);
+	setInterval(nearClipChange(remainingAtShowMs, leadFor(currentFile)) ? kFastTickMs : kTickMs);
 	emit stateChanged();
 	emit clipStarted(currentFile, currentMemo, index + 1, static_cast<int>(playlist.size()));
 }
@@ -443,10 +443,10 @@ void Recap::skipClip()
 {
 	skipped.insert(fileKey(currentFile));
 	pluginLog(LOG_WARNING, "おさらい: 動画が短すぎるか、開けないため飛ばしました（%s）",
-		  fileNameOf(currentFile).constData());
+		  fileNameOf(toUtf8(currentFile)).c_str());
 	restoreHiddenItems();
-	setState(Idle);
-	setInterval(250);
+	setState(State::Idle);
+	setInterval(kTickMs);
 	loadNext(false);
 }
 
@@ -468,7 +468,7 @@ void Recap::loadNext(bool inPlace)
 	OBSSourceAutoRelease mediaInUse = resolve(media);
 	OBSSourceAutoRelease textInUse = resolve(text);
 	const int st = obs_source_media_get_state(m);
-	Session *session = sessionSource().findSession(QString::fromStdString(sessionId));
+	Session *session = sessions.findSession(QString::fromStdString(sessionId));
 	const int size = static_cast<int>(playlist.size());
 
 	for (int k = 0; k < size; ++k) {
@@ -479,13 +479,13 @@ void Recap::loadNext(bool inPlace)
 		if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
 			continue;
 		item.path = QString::fromStdString(owner->clip.path);
-		item.memo = sessionSource().hasOwnLabel(*entry) ? QString::fromStdString(entry->label) : QString();
+		item.memo = sessions.hasOwnLabel(*entry) ? QString::fromStdString(entry->label) : QString();
 		if (!QFileInfo(item.path).isFile() || skipped.count(fileKey(item.path)))
 			continue;
 
 		const bool sameFile = mediaInUse && mediaInUse.Get() == m.Get() && !currentFile.isEmpty() &&
 				      fileKey(currentFile) == fileKey(item.path);
-		if (inPlace && !(sameFile && state_ == Showing && st == OBS_MEDIA_STATE_PLAYING))
+		if (inPlace && !(sameFile && state_ == State::Showing && st == OBS_MEDIA_STATE_PLAYING))
 			return;
 
 		if (textInUse.Get() != tx.Get() || item.memo != currentMemo)
@@ -503,9 +503,9 @@ void Recap::loadNext(bool inPlace)
 			seekOriginMs = obs_source_media_get_time(m);
 			lastMediaMs = -1;
 			obs_source_media_set_time(m, startMs);
-			setState(Looping);
+			setState(State::Looping);
 			phaseClock.restart();
-			setInterval(40);
+			setInterval(kFastTickMs);
 			emit stateChanged();
 			return;
 		}
@@ -515,23 +515,19 @@ void Recap::loadNext(bool inPlace)
 			leadByFile[fileKey(currentFile)] = lead;
 			pluginLog(LOG_INFO,
 				  "おさらい: 飛び戻りが間に合わなかったため、次から残り %lld ms で戻ります（%s）", lead,
-				  fileNameOf(currentFile).constData());
+				  fileNameOf(toUtf8(currentFile)).c_str());
 		}
 		OBSDataAutoRelease data = obs_data_create();
-		obs_data_set_bool(data, "is_local_file", true);
+		setMediaPlayOnce(data);
 		assignLocalFile(m, data, currentFile);
-		obs_data_set_bool(data, "looping", false);
-		obs_data_set_bool(data, "restart_on_activate", false);
-		obs_data_set_bool(data, "close_when_inactive", false);
-		obs_data_set_bool(data, "clear_on_media_end", false);
 		obs_data_set_int(data, "speed_percent", 100);
 		const ProbeResult known = durationOf(currentFile);
 		startMs = known.valid ? std::max(0LL, known.ms - seconds * 1000LL) : 0;
 		armHook(m, currentFile, known.valid ? startMs : -1);
 		const size_t hiddenBefore = hiddenItems.size();
 		setItemsVisible(m, false);
-		setState(Loading);
-		setInterval(hiddenItems.size() > hiddenBefore ? 40 : 250);
+		setState(State::Loading);
+		setInterval(hiddenItems.size() > hiddenBefore ? kFastTickMs : kTickMs);
 		phaseClock.restart();
 		obs_source_update(m, data);
 		emit stateChanged();
@@ -577,7 +573,7 @@ void Recap::restoreHiddenItems()
 
 void Recap::unload()
 {
-	const bool loaded = state_ != Idle || !currentFile.isEmpty() || !currentMemo.isEmpty();
+	const bool loaded = state_ != State::Idle || !currentFile.isEmpty() || !currentMemo.isEmpty();
 	resetHook();
 	if (OBSSourceAutoRelease m = resolve(media)) {
 		obs_source_media_stop(m);
@@ -593,8 +589,8 @@ void Recap::unload()
 	currentFile.clear();
 	currentMemo.clear();
 	landedMediaMs = 0;
-	setState(Idle);
-	setInterval(250);
+	setState(State::Idle);
+	setInterval(kTickMs);
 	if (loaded)
 		emit stateChanged();
 }
@@ -643,7 +639,7 @@ ProbeResult Recap::durationOf(const QString &file)
 		entry.probed = probeFile(file);
 		if (entry.probed.valid)
 			pluginLog(LOG_INFO, "おさらい: ファイルから読んだ長さ %lld ms（%s）", entry.probed.ms,
-				  fileNameOf(file).constData());
+				  fileNameOf(toUtf8(file)).c_str());
 	}
 	return entry.probed.valid ? entry.probed : entry.played;
 }
@@ -660,9 +656,8 @@ void Recap::recordPlayed(const QString &file, long long ms)
 
 void Recap::rebuildPlaylist()
 {
-	RecapSessions &src = sessionSource();
-	const QString running = src.runningSessionId();
-	const auto itemsOf = [&src](const Session &s) {
+	const QString running = sessions.runningSessionId();
+	const auto itemsOf = [this](const Session &s) {
 		std::vector<Item> found;
 		for (const Entry &e : s.entries) {
 			if (e.kind != EntryKind::Press && e.kind != EntryKind::Save)
@@ -673,8 +668,9 @@ void Recap::rebuildPlaylist()
 			const QString path = QString::fromStdString(owner->clip.path);
 			if (!QFileInfo(path).isFile())
 				continue;
-			found.push_back(
-			    {e.id, path, src.hasOwnLabel(e) ? QString::fromStdString(e.label) : QString(), e.t_ms});
+			found.push_back({e.id, path,
+					 sessions.hasOwnLabel(e) ? QString::fromStdString(e.label) : QString(),
+					 e.t_ms});
 		}
 		return found;
 	};
@@ -686,10 +682,10 @@ void Recap::rebuildPlaylist()
 	std::string id;
 	std::vector<Item> other;
 	std::string otherId;
-	for (const QString &sid : src.sessionIds()) {
+	for (const QString &sid : sessions.sessionIds()) {
 		if (sid == running)
 			continue;
-		Session *s = src.findSession(sid);
+		Session *s = sessions.findSession(sid);
 		if (!s || s->end_wall_ms == 0)
 			continue;
 		const bool stream = s->source == SessionSource::Stream;

@@ -35,9 +35,6 @@ public:
 	virtual void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) = 0;
 };
 
-// The Engine's sessions, as the plug-in uses them.
-std::unique_ptr<RecapSessions> makeEngineRecapSessions();
-
 struct RecapStatus {
 	bool running = false;
 	bool empty = true;
@@ -53,7 +50,9 @@ class Recap : public QObject {
 	Q_OBJECT
 
 public:
-	enum State { Idle = 0, Loading = 1, Seeking = 2, Landing = 3, Showing = 4, Looping = 5 };
+	// Loading: the clip opens hidden; Seeking: jumped to its last seconds; Landing: the jump took
+	// effect, waiting for the picture; Showing: on screen; Looping: the same clip sought back in place.
+	enum class State { Idle, Loading, Seeking, Landing, Showing, Looping };
 
 	struct Item {
 		long long entryId = 0;
@@ -62,11 +61,8 @@ public:
 		long long tMs = 0;
 	};
 
-	explicit Recap(QObject *parent = nullptr);
+	explicit Recap(RecapSessions &sessions, QObject *parent = nullptr);
 	~Recap() override;
-
-	// Without a call the Engine's sessions are used.
-	void setSessions(RecapSessions *sessions);
 
 	void start();
 	void reset();
@@ -74,7 +70,6 @@ public:
 	const std::vector<Item> &playlistItems() const { return playlist; }
 	bool isLoaded(const QString &path) const;
 	void markDirty() { dirty = true; }
-	int state() const { return state_; }
 
 	static bool validateRecapNames(QString *message = nullptr);
 
@@ -98,7 +93,12 @@ private:
 	struct Hook;
 
 	void onTick();
-	void tickState(obs_source_t *m, long long g, int st);
+	// One function per state; g is the time in the state, st the media state.
+	void tickLoading(obs_source_t *m, long long g, int st);
+	void tickSeeking(obs_source_t *m, long long g, int st);
+	void tickLanding(obs_source_t *m, long long g, int st);
+	void tickShowing(obs_source_t *m, long long g, int st);
+	void tickLooping(obs_source_t *m, long long g, int st);
 	void goLanding(long long t);
 	void setItemsVisible(obs_source_t *media, bool visible);
 	void loadNext(bool inPlace);
@@ -107,19 +107,18 @@ private:
 	void unload();
 	void rebuildPlaylist();
 	void setInterval(int ms);
-	void setState(int s);
+	void setState(State s);
 	void armHook(obs_source_t *src, const QString &file, long long target);
 	void resetHook();
 	void restoreHiddenItems();
 	ProbeResult durationOf(const QString &file);
 	void recordPlayed(const QString &file, long long ms);
-	RecapSessions &sessionSource();
 	bool copyNamesChanged() const;
 	void copyNames();
 
 	QTimer tick;
 	QElapsedTimer phaseClock;
-	int state_ = Idle;
+	State state_ = State::Idle;
 	OBSWeakSourceAutoRelease media;
 	OBSWeakSourceAutoRelease text;
 	OBSSourceAutoRelease heldMedia;
@@ -144,6 +143,5 @@ private:
 	bool empty = false;
 	bool dirty = true;
 	bool connected = false;
-	RecapSessions *sessions = nullptr;
-	std::unique_ptr<RecapSessions> engineSessions;
+	RecapSessions &sessions;
 };

@@ -1,8 +1,7 @@
 #include "playback/RecapScene.h"
 
 #include "config/Settings.h"
-#include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/Recap.h"
 #include "playback/ReplayScene.h"
@@ -153,11 +152,7 @@ bool makeRecapScene(QString &message)
 	}
 	if (!media) {
 		OBSDataAutoRelease data = obs_data_create();
-		obs_data_set_bool(data, "is_local_file", true);
-		obs_data_set_bool(data, "looping", false);
-		obs_data_set_bool(data, "restart_on_activate", false);
-		obs_data_set_bool(data, "close_when_inactive", false);
-		obs_data_set_bool(data, "clear_on_media_end", false);
+		setMediaPlayOnce(data);
 		obs_data_set_int(data, "speed_percent", 100);
 		media = obs_source_create("ffmpeg_source", s.recap_media.toUtf8().constData(), data, nullptr);
 		if (!media) {
@@ -234,12 +229,12 @@ bool addRecapSceneToCurrent(QString &message)
 	return true;
 }
 
-bool setupRecapScene(bool add, QString &message)
+bool setupRecapScene(Recap &recap, bool add, QString &message)
 {
 	bool ok = makeRecapScene(message);
 	if (ok && add)
 		ok = addRecapSceneToCurrent(message);
 	if (ok)
-		Engine::instance()->recapPlayer().markDirty();
+		recap.markDirty();
 	return ok;
 }

@@ -16,5 +16,7 @@ void setRecapText(obs_source_t *text, const QString &value);
 
 bool makeRecapScene(QString &message);
 bool addRecapSceneToCurrent(QString &message);
+class Recap;
+
 // Makes the scene, adds it to the current scene when asked, and marks the recap playlist dirty.
-bool setupRecapScene(bool add, QString &message);
+bool setupRecapScene(Recap &recap, bool add, QString &message);

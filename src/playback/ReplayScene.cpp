@@ -1,8 +1,8 @@
 #include "playback/ReplayScene.h"
 
 #include "config/Settings.h"
-#include "module/ModuleCore.h"
-#include "module/ObsCompat.h"
+#include "util/ModuleCore.h"
+#include "util/ObsCompat.h"
 #include "playback/PlaybackKeys.h"
 
 #include <obs-frontend-api.h>
@@ -84,6 +84,15 @@ void assignLocalFile(obs_source_t *source, obs_data_t *data, const QString &path
 			obs_data_set_string(privateSettings, kPreviousLocalFileKey, remember.toUtf8().constData());
 	}
 	obs_data_set_string(data, "local_file", spelled.toUtf8().constData());
+}
+
+void setMediaPlayOnce(obs_data_t *data)
+{
+	obs_data_set_bool(data, "is_local_file", true);
+	obs_data_set_bool(data, "looping", false);
+	obs_data_set_bool(data, "restart_on_activate", false);
+	obs_data_set_bool(data, "close_when_inactive", false);
+	obs_data_set_bool(data, "clear_on_media_end", false);
 }
 
 OBSSourceAutoRelease sourceByName(const char *name)
@@ -211,11 +220,7 @@ bool makeReplayScene(QString &message)
 		}
 	} else {
 		OBSDataAutoRelease data = obs_data_create();
-		obs_data_set_bool(data, "is_local_file", true);
-		obs_data_set_bool(data, "looping", false);
-		obs_data_set_bool(data, "restart_on_activate", false);
-		obs_data_set_bool(data, "close_when_inactive", false);
-		obs_data_set_bool(data, "clear_on_media_end", false);
+		setMediaPlayOnce(data);
 		media = obs_source_create("ffmpeg_source", mediaName.constData(), data, nullptr);
 		if (!media) {
 			setMessage(message, PlaybackKeys::SetupFailed);

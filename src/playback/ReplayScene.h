@@ -13,6 +13,10 @@ QString normalizedPathKey(const QString &path);
 // last) so that the media source reloads it; remembers the path in the source's private settings.
 void assignLocalFile(obs_source_t *source, obs_data_t *settings, const QString &path);
 
+// The settings every media source of ours plays with: a local file, played once, that stays loaded
+// while hidden and keeps its last frame at the end.
+void setMediaPlayOnce(obs_data_t *data);
+
 OBSSourceAutoRelease sourceByName(const char *name);
 OBSSourceAutoRelease findReplayScene();
 OBSSourceAutoRelease findReplayMedia();

@@ -1,6 +1,6 @@
 #include "playback/VantorTrigger.h"
 
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <obs.hpp>
 

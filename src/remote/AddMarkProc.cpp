@@ -3,7 +3,7 @@
 
 #include "engine/Engine.h"
 #include "lists/TextFormat.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <util/platform.h>
 
@@ -66,14 +66,14 @@ void procAddMark(void *, calldata_t *cd)
 
 } // namespace
 
-void openRemote()
+void openRemote(Engine &engine)
 {
+	remote::setEngine(engine);
 	remote::openFlag().exchange(true);
 }
 
 void registerAddMarkProc()
 {
-	openRemote();
 	// libobs cannot remove a procedure; a second add would only log a warning.
 	static bool added = false;
 	if (added)

@@ -1,7 +1,7 @@
 #include "remote/Remote.h"
 #include "remote/RemoteCore.h"
 
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <obs.hpp>
 

@@ -2,11 +2,14 @@
 
 #include <QString>
 
+class Engine;
+
 // Remote control: the obs-websocket vendor "kelvaro-lumark" and the add-mark procedure on OBS's global
 // procedure handler. Every function here runs on the UI thread except where noted.
 
-// Marks the remote side open (module load); requests, events and procedure calls are served from now on.
-void openRemote();
+// Marks the remote side open (module load): requests, events and procedure calls go to engine from now
+// on. The engine must outlive every call made while the side is open.
+void openRemote(Engine &engine);
 // Adds "kelvaro_lumark_add_mark" to the global procedure handler (once per process).
 void registerAddMarkProc();
 // Finds obs-websocket through the global procedure handler and registers the vendor with its requests.
@@ -18,11 +21,6 @@ bool isRemoteOpen();
 
 // Slot for Engine::notify: hands the event to the event thread, which sends it to obs-websocket.
 void emitVendorEvent(const QString &type, const QString &json);
-
-class Engine;
-
-// Tests only: points the remote side at an Engine of the test's own (null: the module's).
-void setRemoteEngineForTesting(Engine *engine);
 
 // Tests only: closes the remote side and forgets obs-websocket's handler and the vendor, so that the
 // next registerVendor looks them up again.

@@ -3,6 +3,8 @@
 // Shared internals of the remote side: module-wide state, the procedure-call helpers, the frame that
 // runs a request on the UI thread, and the request table.
 
+#include "util/Utf8.h"
+
 #include <obs.h>
 
 #include <QString>
@@ -17,8 +19,9 @@ namespace remote {
 
 extern const char *const kVendorName;
 
-// The Engine that requests, events and marks go to: the module's, or the one a test put in place.
+// The Engine that requests, events and marks go to, as handed to openRemote.
 Engine &engine();
+void setEngine(Engine &engine);
 
 // Texts sent to clients: fixed, never localised.
 namespace errors {
@@ -34,9 +37,7 @@ constexpr const char *ConfigNotSaved = "applied, but config.json could not be wr
 constexpr const char *SessionFileStays = "the session file could not be deleted";
 } // namespace errors
 
-// Longest label, address or name taken from outside, in UTF-8 bytes. A memo or a song title is far
-// shorter; anything longer is a runaway client and would bloat every session file and list.
-constexpr size_t kMaxTextBytes = 4096;
+// Longer than kMaxTextBytes.
 bool tooLong(const QString &text);
 
 // True from module load until closeRemote; read on every thread.

@@ -142,7 +142,7 @@ void requestGetStatus(obs_data_t *, obs_data_t *reply, void *)
 		obs_data_set_bool(buffer, "capped_by_size", b.capped_by_size);
 		obs_data_set_obj(reply, "buffer", buffer);
 
-		obs_data_set_int(reply, "replay_state", e.replayPlayer().state());
+		obs_data_set_int(reply, "replay_state", static_cast<int>(e.replayPlayer().state()));
 		obs_data_set_int(reply, "replay_problem", e.replayPlayer().problem());
 		obs_data_set_int(reply, "replay_placed", replayPlacementCount());
 		obs_data_set_int(reply, "replay_visible", replayVisibleCount());

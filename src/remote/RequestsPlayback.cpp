@@ -55,7 +55,7 @@ void requestSetupRecapScene(obs_data_t *request, obs_data_t *reply, void *)
 	const bool addToCurrent = boolField(request, "add_to_current");
 	runOnUiThread(reply, [&]() {
 		QString message;
-		const bool ok = setupRecapScene(addToCurrent, message);
+		const bool ok = setupRecapScene(engine().recapPlayer(), addToCurrent, message);
 		writeSetup(reply, ok, message);
 	});
 }

@@ -3,7 +3,7 @@
 #include "remote/RemoteRequests.h"
 
 #include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "session/SessionStore.h"
 
 #include <QMetaObject>
@@ -70,13 +70,18 @@ bool registerRequest(const RequestDef &def)
 } // namespace
 
 namespace {
-std::atomic<Engine *> g_testEngine{nullptr};
-}
+// Set before the remote side opens; request threads read it only while it is open.
+std::atomic<Engine *> g_engine{nullptr};
+} // namespace
 
 Engine &engine()
 {
-	Engine *test = g_testEngine.load();
-	return test ? *test : *Engine::instance();
+	return *g_engine.load();
+}
+
+void setEngine(Engine &target)
+{
+	g_engine.store(&target);
 }
 
 std::atomic<bool> &openFlag()
@@ -222,9 +227,10 @@ void registerVendor()
 			++registered;
 
 	openEventPool();
-	Engine *target = &engine();
 	QObject::disconnect(g_notifyConnection);
-	g_notifyConnection = QObject::connect(target, &Engine::notify, target, &emitVendorEvent, Qt::DirectConnection);
+	if (Engine *target = g_engine.load())
+		g_notifyConnection =
+		    QObject::connect(target, &Engine::notify, target, &emitVendorEvent, Qt::DirectConnection);
 
 	pluginLog(LOG_INFO, "obs-websocket vendor %s ready (%d requests)", kVendorName, registered);
 }
@@ -240,11 +246,6 @@ void closeRemote()
 bool isRemoteOpen()
 {
 	return openFlag().load();
-}
-
-void setRemoteEngineForTesting(Engine *engine)
-{
-	g_testEngine.store(engine);
 }
 
 void resetRemoteForTesting()

@@ -1,6 +1,6 @@
 #include "session/SessionStore.h"
 
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <obs.hpp>
 #include <util/platform.h>

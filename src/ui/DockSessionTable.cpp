@@ -12,6 +12,7 @@
 #include "session/Session.h"
 #include "ui/ShowFile.h"
 #include "ui/UiText.h"
+#include "util/Utf8.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,11 +31,6 @@
 namespace {
 
 enum Column { ColChapter = 0, ColTime = 1, ColKind = 2, ColLabel = 3, ColClip = 4 };
-
-QString fromUtf8(const std::string &s)
-{
-	return QString::fromUtf8(s.data(), int(s.size()));
-}
 
 QString offsetText(int64_t ms)
 {

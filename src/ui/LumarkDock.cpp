@@ -3,12 +3,12 @@
 #include "engine/Engine.h"
 #include "lists/Lists.h"
 #include "lists/TextFormat.h"
-#include "module/Lifecycle.h"
 #include "playback/InstantReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
 #include "ui/DockContent.h"
 #include "ui/UiText.h"
+#include "util/Utf8.h"
 
 #include <obs-frontend-api.h>
 
@@ -37,11 +37,6 @@ constexpr int kDockWidth = 320;
 constexpr int kStatusIntervalMs = 500;
 constexpr int kTableRetryMs = 300;
 
-QString fromUtf8(const std::string &s)
-{
-	return QString::fromUtf8(s.data(), int(s.size()));
-}
-
 // Narrow buttons in a shared row: let the row decide the width, keep a small padding.
 void makeSqueezable(QPushButton *button)
 {
@@ -59,8 +54,8 @@ QSize DockContent::sizeHint() const
 	return hint;
 }
 
-LumarkDock::LumarkDock(QWidget *parent, Engine *engineOverride)
-    : QWidget(parent), engine(engineOverride ? *engineOverride : *Engine::instance())
+LumarkDock::LumarkDock(Engine &engine, std::function<void()> openSettings, QWidget *parent)
+    : QWidget(parent), engine(engine), openSettings(std::move(openSettings))
 {
 	buildLayout();
 	connectActions();
@@ -316,7 +311,10 @@ void LumarkDock::connectActions()
 	connect(copyClipsButton, &QPushButton::clicked, this, &LumarkDock::copyClipNotes);
 	connect(exportButton, &QPushButton::clicked, this, [this] { engine.exportLists(); });
 	connect(folderButton, &QPushButton::clicked, this, &LumarkDock::openExportFolder);
-	connect(settingsButton, &QPushButton::clicked, this, [] { openSettingsDialog(nullptr); });
+	connect(settingsButton, &QPushButton::clicked, this, [this] {
+		if (openSettings)
+			openSettings();
+	});
 }
 
 bool LumarkDock::eventFilter(QObject *watched, QEvent *event)

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 class Engine;
@@ -26,8 +27,8 @@ class LumarkDock : public QWidget {
 	Q_OBJECT
 
 public:
-	// The Engine defaults to the module's single instance.
-	explicit LumarkDock(QWidget *parent = nullptr, Engine *engine = nullptr);
+	// openSettings opens the settings dialog; the module root owns it.
+	LumarkDock(Engine &engine, std::function<void()> openSettings, QWidget *parent = nullptr);
 	~LumarkDock() override;
 
 	QSize sizeHint() const override;
@@ -76,6 +77,7 @@ private:
 	void openExportFolder();
 
 	Engine &engine;
+	std::function<void()> openSettings;
 	DockContent *content = nullptr;
 
 	QPushButton *pressButton = nullptr;

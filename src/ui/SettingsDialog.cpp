@@ -120,8 +120,7 @@ void refill(QComboBox *combo, const QStringList &items, const QString &stored)
 
 } // namespace
 
-SettingsDialog::SettingsDialog(QWidget *parent, Engine *engineOverride)
-    : QDialog(parent), engine(engineOverride ? *engineOverride : *Engine::instance())
+SettingsDialog::SettingsDialog(Engine &engine, QWidget *parent) : QDialog(parent), engine(engine)
 {
 	buildLayout();
 	loadValues();
@@ -402,7 +401,7 @@ void SettingsDialog::setupRecap(bool add)
 	s.recap_text = recapText->currentText().trimmed();
 	s.recap_seconds = recapSeconds->value();
 	QString message;
-	const bool ok = setupRecapScene(add, message);
+	const bool ok = setupRecapScene(engine.recapPlayer(), add, message);
 	saveSettings();
 	refillLists();
 	recapResult->setText(ok ? uiText(add ? UiKey::RecapSetupAdded : UiKey::RecapSetupMade) : message);

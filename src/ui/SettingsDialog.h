@@ -16,8 +16,7 @@ class SettingsDialog : public QDialog {
 	Q_OBJECT
 
 public:
-	// The Engine defaults to the module's single instance.
-	explicit SettingsDialog(QWidget *parent = nullptr, Engine *engine = nullptr);
+	explicit SettingsDialog(Engine &engine, QWidget *parent = nullptr);
 
 	void accept() override;
 

@@ -2,7 +2,7 @@
 
 // Locale keys of the dock and the settings dialog, in one place.
 
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 // or both (split at the first NUL), then it is loaded the way the Engine loads a stored session.
 // Whatever was read must be saved and read back to the same session, and nothing outside the
 // sessions folder may be named.
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "session/SessionStore.h"
 
 #include <obs.hpp>

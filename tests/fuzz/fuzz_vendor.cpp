@@ -7,7 +7,7 @@
 #include "WebsocketStandIn.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "remote/Remote.h"
 #include "remote/RemoteCore.h"
 #include "session/SessionStore.h"
@@ -111,9 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	check(count == 23);
 
 	auto engine = std::make_unique<Engine>();
-	setRemoteEngineForTesting(engine.get());
+	openRemote(*engine);
 	engine->onFinishedLoading();
-	openRemote();
 	registerVendor();
 
 	for (size_t at = 0; at + 2 <= size;) {
@@ -142,7 +141,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	engine->shutdown();
 	resetRemoteForTesting();
 	WebsocketStandIn::install();
-	setRemoteEngineForTesting(nullptr);
 	engine.reset();
 	settings() = Settings();
 	return 0;

@@ -1,6 +1,6 @@
 // One QApplication and one libobs core for the whole test binary.
 #include "FrontendDouble.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>

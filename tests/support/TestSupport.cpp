@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

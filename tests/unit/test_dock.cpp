@@ -2,7 +2,7 @@
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "session/Session.h"
 #include "session/SessionStore.h"
 #include "ui/LumarkDock.h"
@@ -40,6 +40,7 @@ struct LumarkDockTestAccess {
 	QPushButton *dropShort() { return d.dropShortButton; }
 	QPushButton *removeSession() { return d.removeSessionButton; }
 	QPushButton *freeSession() { return d.freeSessionButton; }
+	QPushButton *settings() { return d.settingsButton; }
 	void refresh() { d.refreshStatus(); }
 };
 
@@ -55,6 +56,7 @@ protected:
 	TempConfigDir dir;
 	std::unique_ptr<Engine> engine;
 	std::unique_ptr<LumarkDock> dock;
+	int settingsOpened = 0;
 
 	void SetUp() override
 	{
@@ -62,7 +64,7 @@ protected:
 		loadSettings();
 		engine = std::make_unique<Engine>();
 		engine->onFinishedLoading();
-		dock = std::make_unique<LumarkDock>(nullptr, engine.get());
+		dock = std::make_unique<LumarkDock>(*engine, [this] { ++settingsOpened; });
 		dock->resize(320, 900);
 		dock->show();
 	}
@@ -122,6 +124,9 @@ TEST_F(DockTest, ButtonsMakeTheirEntries)
 	EXPECT_EQ(ui().sessions()->currentText(),
 		  text("Dock.SessionNow").arg(LumarkDock::sessionDisplayName(id, false)));
 	EXPECT_FALSE(ui().stopReplay()->isEnabled()) << "nothing is playing";
+
+	QTest::mouseClick(ui().settings(), Qt::LeftButton);
+	EXPECT_EQ(settingsOpened, 1) << "the settings button asks the module for its dialog";
 }
 
 TEST_F(DockTest, LabelEditAndChapterTickReachTheEngineButRebuildsDoNot)

@@ -8,7 +8,7 @@
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "session/SessionStore.h"
 
 #include <gtest/gtest.h>

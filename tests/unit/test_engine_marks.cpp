@@ -1,6 +1,7 @@
 #include "test_engine_fixture.h"
 
 #include "module/Hotkeys.h"
+#include "module/Lifecycle.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -62,7 +62,8 @@ TEST_F(WriteListsTest, WritesThreeFilesInOrderAndRemembersTheFolder)
 	Session *session = stored(engine, s);
 	ASSERT_NE(session, nullptr);
 
-	const QStringList paths = writeLists(engine, *session);
+	engine.viewSession(QString::fromStdString(s.id));
+	const QStringList paths = engine.exportLists();
 	ASSERT_EQ(paths.size(), 3);
 	EXPECT_EQ(paths[0], out + "/P 2026-05-01_20-00-00 timestamps.txt");
 	EXPECT_EQ(paths[1], out + "/P 2026-05-01_20-00-00 list.csv");
@@ -85,7 +86,7 @@ TEST_F(WriteListsTest, WritesThreeFilesInOrderAndRemembersTheFolder)
 
 	// Later exports stay in the session's folder when the setting changes.
 	settings().export_dir = dir.path() + "/elsewhere";
-	const QStringList again = writeLists(engine, *session);
+	const QStringList again = engine.exportLists();
 	ASSERT_EQ(again.size(), 3);
 	EXPECT_TRUE(again[0].startsWith(out + "/"));
 }
@@ -95,7 +96,7 @@ TEST_F(WriteListsTest, EmptySessionStillGetsAllThreeFiles)
 	Engine engine;
 	Session *session = stored(engine, endedSession("2026-05-02_20-00-00", 1777100000000LL));
 	ASSERT_NE(session, nullptr);
-	const QStringList paths = writeLists(engine, *session);
+	const QStringList paths = writeLists(*session, engine.exportTexts());
 	ASSERT_EQ(paths.size(), 3);
 	EXPECT_EQ(readFileBytes(paths[0]), QByteArray("\r\n"));
 	EXPECT_EQ(readFileBytes(paths[1]),
@@ -108,7 +109,7 @@ TEST_F(WriteListsTest, AFileThatCannotBeWrittenLeavesTheFolderUnrecorded)
 	Session *session = stored(engine, endedSession("2026-05-03_20-00-00", 1777200000000LL));
 	ASSERT_NE(session, nullptr);
 	ASSERT_TRUE(QDir().mkpath(out + "/P 2026-05-03_20-00-00 list.csv")); // a folder in the way
-	const QStringList paths = writeLists(engine, *session);
+	const QStringList paths = writeLists(*session, engine.exportTexts());
 	ASSERT_EQ(paths.size(), 2);
 	EXPECT_TRUE(paths[0].endsWith("timestamps.txt"));
 	EXPECT_TRUE(paths[1].endsWith("clip notes.txt"));
@@ -122,9 +123,9 @@ TEST_F(WriteListsTest, FolderThatCannotBeMadeWritesNothing)
 	ASSERT_NE(session, nullptr);
 	ASSERT_TRUE(writeFileBytes(dir.path() + "/plainfile", "x"));
 	settings().export_dir = dir.path() + "/plainfile/sub";
-	EXPECT_TRUE(writeLists(engine, *session).isEmpty());
+	EXPECT_TRUE(writeLists(*session, engine.exportTexts()).isEmpty());
 	EXPECT_EQ(session->export_dir, "");
-	EXPECT_EQ(writeQuotesFile(engine), QString());
+	EXPECT_EQ(engine.exportQuotes(), QString());
 }
 
 TEST_F(WriteListsTest, QuotesGatherStoredAndLoadedSessions)
@@ -141,7 +142,7 @@ TEST_F(WriteListsTest, QuotesGatherStoredAndLoadedSessions)
 		ASSERT_TRUE(saveSession(*s));
 
 	Engine engine;
-	const QString path = writeQuotesFile(engine);
+	const QString path = engine.exportQuotes();
 	ASSERT_EQ(path, out + "/Lumark quotes.txt");
 	EXPECT_EQ(readFileBytes(path),
 		  QByteArray::fromStdString(buildQuotesFileText({&older, &a, &b, &silent}, engine.exportTexts())));
@@ -154,7 +155,7 @@ TEST_F(WriteListsTest, NoQuotesAnywhereGivesAnEmptyFile)
 	Engine engine;
 	QDir().mkpath(out);
 	ASSERT_TRUE(writeFileBytes(out + "/Lumark quotes.txt", "stale"));
-	const QString path = writeQuotesFile(engine);
+	const QString path = engine.exportQuotes();
 	ASSERT_FALSE(path.isEmpty());
 	EXPECT_TRUE(QFile::exists(path));
 	EXPECT_EQ(readFileBytes(path).size(), 0);

@@ -1,4 +1,4 @@
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <gtest/gtest.h>
 

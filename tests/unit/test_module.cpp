@@ -6,7 +6,7 @@
 #include "module/Lifecycle.h"
 #include "ui/LumarkDock.h"
 #include "ui/SettingsDialog.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>

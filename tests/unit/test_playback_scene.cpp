@@ -3,7 +3,7 @@
 
 #include "FrontendDouble.h"
 #include "TestSupport.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "playback/Recap.h"
 
 #include <gtest/gtest.h>

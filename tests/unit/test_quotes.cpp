@@ -1,5 +1,5 @@
 #include "lists/Lists.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <gtest/gtest.h>
 

@@ -108,7 +108,6 @@ protected:
 		memo = objects.source(recapTextSourceType(), textName.c_str());
 		mediaItem = obs_scene_add(scene, media);
 		obs_scene_add(scene, memo);
-		recap.setSessions(&sessions);
 		QObject::connect(&recap, &Recap::clipStarted, &context,
 				 [this](const QString &file, const QString &m, int index, int count) {
 					 started.push_back({file, m, index, count});
@@ -136,7 +135,7 @@ protected:
 	fake::Objects objects;
 	FakeSessions sessions;
 	QTemporaryDir dir;
-	Recap recap;
+	Recap recap{sessions};
 	QObject context;
 	std::vector<Started> started;
 	std::string sceneName, mediaName, textName;
@@ -216,7 +215,7 @@ TEST_F(RecapTest, PlaysClipsInOrderWithTheirMemos)
 
 	// Leaving the program unloads everything.
 	obs_set_output_source(0, nullptr);
-	ASSERT_TRUE(waitUntil([&] { return recap.state() == Recap::Idle; }, 2000));
+	ASSERT_TRUE(waitUntil([&] { return !recap.status().running; }, 2000));
 	OBSDataAutoRelease ms = obs_source_get_settings(media);
 	EXPECT_STREQ(obs_data_get_string(ms, "local_file"), "");
 	EXPECT_FALSE(recap.isLoaded(second));

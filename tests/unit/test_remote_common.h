@@ -32,12 +32,22 @@ protected:
 	void SetUp() override
 	{
 		WebsocketStandIn::install();
+		owned = std::make_unique<Engine>();
+		engine = owned.get();
+		openRemote(*engine);
 		registerAddMarkProc();
 	}
-	void TearDown() override { resetRemoteForTesting(); }
+	void TearDown() override
+	{
+		resetRemoteForTesting();
+		owned.reset();
+	}
+
+	std::unique_ptr<Engine> owned;
+	Engine *engine = nullptr;
 };
 
-// The Engine singleton made ready, with no session running, its files in a temporary folder.
+// That Engine made ready, with no session running, its files in a temporary folder.
 class RemoteEngineFixture : public RemoteFixture {
 protected:
 	void SetUp() override
@@ -46,10 +56,6 @@ protected:
 		FrontendDouble::reset();
 		savedSettings = settings();
 		settings().export_dir = exportDir.path();
-		// An Engine of our own: the module's one may have been shut down by another test.
-		owned = std::make_unique<Engine>();
-		engine = owned.get();
-		setRemoteEngineForTesting(engine);
 		engine->onFinishedLoading();
 		registerVendor();
 	}
@@ -58,8 +64,6 @@ protected:
 	{
 		endAnySession();
 		RemoteFixture::TearDown();
-		setRemoteEngineForTesting(nullptr);
-		owned.reset();
 		settings() = savedSettings;
 		FrontendDouble::reset();
 	}
@@ -123,8 +127,6 @@ protected:
 	QTemporaryDir exportDir;
 	Settings savedSettings;
 	long long fakeNs = 1000000000000LL; // for tests that put the Engine on a clock of their own
-	std::unique_ptr<Engine> owned;
-	Engine *engine = nullptr;
 };
 
 } // namespace remote_test

@@ -46,7 +46,7 @@ TEST_F(RemoteVendor, WithoutObsWebsocketLogsOnceAndSendsNoEvents)
 
 	// obs-websocket appears later: nothing was connected, so no event reaches it.
 	WebsocketStandIn::setPresent(true);
-	emit Engine::instance()->notify("Marked", "{\"entry_id\":1}");
+	emit engine->notify("Marked", "{\"entry_id\":1}");
 	emitVendorEvent("Marked", "{\"entry_id\":1}");
 	QThread::msleep(50);
 	EXPECT_TRUE(WebsocketStandIn::events().empty());
@@ -59,7 +59,7 @@ TEST_F(RemoteVendor, RefusedVendorLogsAWarningAndRegistersNothing)
 	registerVendor();
 	EXPECT_EQ(log.countLevel(LOG_WARNING, "[lumark] could not register the obs-websocket vendor"), 1);
 	EXPECT_TRUE(WebsocketStandIn::requestNames().empty());
-	emit Engine::instance()->notify("Marked", "{}");
+	emit engine->notify("Marked", "{}");
 	QThread::msleep(50);
 	EXPECT_TRUE(WebsocketStandIn::events().empty());
 }
@@ -80,7 +80,6 @@ TEST_F(RemoteVendor, CountsOnlyTheRequestsObsWebsocketAccepted)
 TEST_F(RemoteVendor, EventsLeaveTheUiThreadInOrderUnderABurst)
 {
 	registerVendor();
-	Engine *engine = Engine::instance();
 	const int burst = 300;
 	for (int i = 0; i < burst; ++i)
 		emit engine->notify(i % 2 ? "Marked" : "ClipSaved", QString("{\"entry_id\":%1}").arg(i));
@@ -100,8 +99,8 @@ TEST_F(RemoteVendor, EventsLeaveTheUiThreadInOrderUnderABurst)
 TEST_F(RemoteVendor, EventPayloadKeepsUnicodeAndBadJsonBecomesAnEmptyObject)
 {
 	registerVendor();
-	emit Engine::instance()->notify("RecapClip", QString::fromUtf8("{\"memo\":\"名言 ✓\",\"index\":1}"));
-	emit Engine::instance()->notify("Marked", "{not json");
+	emit engine->notify("RecapClip", QString::fromUtf8("{\"memo\":\"名言 ✓\",\"index\":1}"));
+	emit engine->notify("Marked", "{not json");
 	ASSERT_TRUE(waitUntil([] { return WebsocketStandIn::events().size() == 2; }));
 	const auto events = WebsocketStandIn::events();
 	OBSDataAutoRelease first = obs_data_create_from_json(events[0].json.c_str());
@@ -116,7 +115,7 @@ TEST_F(RemoteVendor, CloseDropsQueuedEventsAndStopsForwarding)
 	registerVendor();
 	WebsocketStandIn::setEmitDelayMs(200);
 	for (int i = 0; i < 20; ++i)
-		emit Engine::instance()->notify("Marked", QString("{\"entry_id\":%1}").arg(i));
+		emit engine->notify("Marked", QString("{\"entry_id\":%1}").arg(i));
 	QThread::msleep(50); // the first event is under way
 	QElapsedTimer timer;
 	timer.start();
@@ -126,7 +125,7 @@ TEST_F(RemoteVendor, CloseDropsQueuedEventsAndStopsForwarding)
 	EXPECT_EQ(sent, 1u);
 
 	WebsocketStandIn::setEmitDelayMs(0);
-	emit Engine::instance()->notify("Marked", "{}");
+	emit engine->notify("Marked", "{}");
 	emitVendorEvent("Marked", "{}");
 	QThread::msleep(50);
 	EXPECT_EQ(WebsocketStandIn::events().size(), sent);

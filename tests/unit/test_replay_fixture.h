@@ -69,7 +69,7 @@ protected:
 		fake::clips()[normalizedPathKey(path)] = {durationMs, openError, true};
 		return path;
 	}
-	bool waitState(int state, int limitMs = 3000)
+	bool waitState(InstantReplay::State state, int limitMs = 3000)
 	{
 		return waitUntil([&] { return player.state() == state; }, limitMs);
 	}

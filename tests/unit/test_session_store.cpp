@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "session/SessionStore.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "config/Settings.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>

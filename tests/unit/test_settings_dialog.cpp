@@ -2,7 +2,7 @@
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "ui/SettingsDialog.h"
 
 #include <gtest/gtest.h>
@@ -150,7 +150,7 @@ TEST_F(SettingsDialogTest, OkRoundTripsEverySettingAndTakesNewValues)
 	const Settings stored = unusualSettings();
 	settings() = stored;
 	{
-		SettingsDialog dialog(nullptr, engine.get());
+		SettingsDialog dialog(*engine);
 		QSignalSpy status(engine.get(), &Engine::statusChanged);
 		dialog.accept();
 		EXPECT_EQ(status.count(), 1) << "the dock is told to refresh";
@@ -186,7 +186,7 @@ TEST_F(SettingsDialogTest, OkRoundTripsEverySettingAndTakesNewValues)
 	wanted.recap_text = QStringLiteral("Recap 2 Text");
 	wanted.recap_seconds = 120;
 	{
-		SettingsDialog dialog(nullptr, engine.get());
+		SettingsDialog dialog(*engine);
 		SettingsDialogTestAccess ui{dialog};
 		ui.enter(wanted);
 		dialog.accept();
@@ -200,7 +200,7 @@ TEST_F(SettingsDialogTest, CancelChangesNothing)
 {
 	const Settings before = settings();
 	{
-		SettingsDialog dialog(nullptr, engine.get());
+		SettingsDialog dialog(*engine);
 		SettingsDialogTestAccess ui{dialog};
 		ui.enter(unusualSettings());
 		dialog.reject();
@@ -223,7 +223,7 @@ TEST_F(SettingsDialogTest, WithoutTheCameraPluginTheStoredTriggersStay)
 		GTEST_SKIP() << "the camera plug-in stand-in is loaded in this process";
 	settings().vantor_start = QStringLiteral("cam wide");
 	settings().vantor_end = QStringLiteral("cam back");
-	SettingsDialog dialog(nullptr, engine.get());
+	SettingsDialog dialog(*engine);
 	SettingsDialogTestAccess ui{dialog};
 	ASSERT_FALSE(ui.vantorStart()->isEnabled());
 	ASSERT_FALSE(ui.vantorEnd()->isEnabled());
@@ -242,7 +242,7 @@ TEST_F(SettingsDialogTest, WithTheCameraPluginTheTriggersAreEditable)
 		       obs_init_module(module);
 	}();
 	ASSERT_TRUE(loaded || cameraPluginPresent());
-	SettingsDialog dialog(nullptr, engine.get());
+	SettingsDialog dialog(*engine);
 	SettingsDialogTestAccess ui{dialog};
 	ASSERT_TRUE(ui.vantorStart()->isEnabled());
 	ui.vantorStart()->setText(QStringLiteral("  cam wide "));
@@ -257,7 +257,7 @@ TEST_F(SettingsDialogTest, IgnoredScenesLeaveOutTheReplaySceneAndKeepVanishedOne
 	settings().replay_scene = QStringLiteral("My Replay");
 	settings().ignore_scenes = QStringList{QStringLiteral("Talk"), QStringLiteral("Old scene")};
 	settings().scene_marks = false;
-	SettingsDialog dialog(nullptr, engine.get());
+	SettingsDialog dialog(*engine);
 	SettingsDialogTestAccess ui{dialog};
 	QListWidget *list = ui.ignoreScenes();
 	ASSERT_EQ(list->count(), 3);
@@ -277,7 +277,7 @@ TEST_F(SettingsDialogTest, ReplayNeedsAClip)
 {
 	settings().press_clip = true;
 	settings().press_replay = true;
-	SettingsDialog dialog(nullptr, engine.get());
+	SettingsDialog dialog(*engine);
 	SettingsDialogTestAccess ui{dialog};
 	ui.pressClip()->setChecked(false);
 	EXPECT_FALSE(ui.pressReplay()->isChecked());
@@ -289,7 +289,7 @@ TEST_F(SettingsDialogTest, RefillKeepsTypedNamesAndListsMediaSources)
 {
 	OBSSourceAutoRelease media = obs_source_create("ffmpeg_source", "Clip Player", nullptr, nullptr);
 	ASSERT_TRUE(media);
-	SettingsDialog dialog(nullptr, engine.get());
+	SettingsDialog dialog(*engine);
 	SettingsDialogTestAccess ui{dialog};
 	ui.replayMedia()->setCurrentText(QStringLiteral("Typed Media"));
 	ui.replayScene()->setCurrentText(QStringLiteral("Typed Scene"));
@@ -307,7 +307,7 @@ TEST_F(SettingsDialogTest, RefillKeepsTypedNamesAndListsMediaSources)
 
 TEST_F(SettingsDialogTest, BufferNoteSaysWhenTheBufferIsOff)
 {
-	SettingsDialog dialog(nullptr, engine.get());
+	SettingsDialog dialog(*engine);
 	SettingsDialogTestAccess ui{dialog};
 	EXPECT_EQ(ui.bufferNote()->text(), QString::fromUtf8(moduleText("Buffer.Disabled")) + QLatin1Char('\n') +
 					       QString::fromUtf8(moduleText("Settings.BufferNote")));

@@ -1,5 +1,5 @@
 #include "lists/TextFormat.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "module/ObsCompat.h"
+#include "util/ObsCompat.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>

@@ -1,4 +1,4 @@
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 
 #include <util/bmem.h>
 #include <util/text-lookup.h>

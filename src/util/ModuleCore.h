@@ -32,5 +32,3 @@ std::string moduleConfigPath(const char *file);
 void setModuleConfigDirForTesting(const std::string &dir);
 // Tests load the shipped locale files without a module.
 void setModuleDataDirForTesting(const std::string &dir);
-
-bool isShuttingDown();

@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <map>
+
+namespace {
+
+// The order written beside the source lists in CMakeLists.txt; equal ranks may include each other.
+const std::map<QString, int> kRank = {
+    {"util", 0},   {"config", 1}, {"session", 1}, {"lists", 2},  {"playback", 2},
+    {"engine", 3}, {"remote", 4}, {"ui", 4},      {"module", 5},
+};
+
+TEST(Layers, NoIncludePointsUpward)
+{
+	const QString src = QStringLiteral(LUMARK_SOURCE_DIR "/src");
+	const QRegularExpression include(QStringLiteral(R"(^\s*#\s*include\s*"([a-z]+)/)"));
+	int files = 0;
+	QDirIterator it(src, {"*.cpp", "*.h"}, QDir::Files, QDirIterator::Subdirectories);
+	while (it.hasNext()) {
+		const QString path = it.next();
+		const QString folder = path.mid(src.size() + 1).section('/', 0, 0);
+		ASSERT_TRUE(kRank.count(folder)) << "folder without a layer: " << folder.toStdString();
+		QFile file(path);
+		ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+		++files;
+		int line = 0;
+		while (!file.atEnd()) {
+			++line;
+			const auto match = include.match(QString::fromUtf8(file.readLine()));
+			if (!match.hasMatch())
+				continue;
+			const QString target = match.captured(1);
+			ASSERT_TRUE(kRank.count(target)) << path.toStdString() << ":" << line;
+			EXPECT_LE(kRank.at(target), kRank.at(folder))
+			    << path.toStdString() << ":" << line << " includes " << target.toStdString();
+		}
+	}
+	EXPECT_GT(files, 50);
+}
+
+} // namespace
