@@ -312,14 +312,14 @@ void InstantReplay::watchSeek(long long t0)
 	seekDropped = false;
 }
 
-// OBS's media source tells no end of a seek. Its media time is the end of the last frame decoded:
-// the seek empties the decoders (time 0) and decoding goes on from the keyframe before the target.
-// A posted seek is taken before the next frame is decoded, so before it is taken the time can only
-// rise twice (one video and one audio frame already on the way, or the first frames of a file still
-// opening). A third rise, or a fall, is the seek taken and decoded from.
+// OBS's media source tells no end of a seek. Its media time is the end of the last frame decoded,
+// which only grows while playing on; the seek empties the decoders (time 0) and decoding goes on
+// from the keyframe before the target. A posted seek is taken before the next frame is decoded, so
+// until then the time can rise at most twice (one video and one audio frame already on the way, or
+// the first frames of a file still opening). A fall, or a third rise, is the seek taken.
 bool InstantReplay::seekTaken(long long t)
 {
-	if (t + 50 < seekWatchMs || (t == 0 && seekWatchMs > 0))
+	if (t < seekWatchMs)
 		seekDropped = true;
 	else if (t > seekWatchMs)
 		++seekRises;
