@@ -251,6 +251,7 @@ void InstantReplay::tickLoading(obs_source_t *src, long long o)
 	} else if (st == OBS_MEDIA_STATE_PLAYING && dur > 0) {
 		startMs = std::max(0LL, dur - static_cast<long long>(settings().replay_seconds) * 1000);
 		seekOriginMs = obs_source_media_get_time(src);
+		watchSeek(seekOriginMs);
 		if (startMs > 0)
 			obs_source_media_set_time(src, startMs);
 		stages.seek = static_cast<long long>(os_gettime_ns());
@@ -270,11 +271,12 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long o)
 {
 	const long long t = obs_source_media_get_time(src);
 	if (landedAtPhaseMs < 0) {
-		// Media time beyond where playing on from the seek origin could have got by now can only
-		// come from the seek, so that needs no settling time.
+		// Without a seek there is nothing to land. Media time beyond where playing on from the seek
+		// origin could have got by now can only come from the seek, so that needs no settling time.
+		const bool taken = seekTaken(t) || startMs == 0;
 		const long long reachable = seekOriginMs + SeekSlackMs + o * speedPercent / 100;
 		const bool sure = startMs - SeekToleranceMs > reachable && t >= startMs - SeekToleranceMs;
-		if (!sure && !seekLanded(o, t, startMs, seekOriginMs))
+		if (!taken && !sure && !seekLanded(o, t, startMs, seekOriginMs))
 			return;
 		landedAtPhaseMs = o;
 		landedMediaMs = t;
@@ -295,6 +297,28 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long o)
 	startTriggerFired = true;
 	fireVantorTrigger(vantorStartName.c_str());
 	emit started(path, entryId);
+}
+
+void InstantReplay::watchSeek(long long t0)
+{
+	seekWatchMs = t0;
+	seekRises = 0;
+	seekDropped = false;
+}
+
+// OBS's media source tells no end of a seek. Its media time is the end of the last frame decoded,
+// which only grows while playing on; the seek empties the decoders (time 0) and decoding goes on
+// from the keyframe before the target. A posted seek is taken before the next frame is decoded, so
+// until then the time can rise at most twice (one video and one audio frame already on the way, or
+// the first frames of a file still opening). A fall, or a third rise, is the seek taken.
+bool InstantReplay::seekTaken(long long t)
+{
+	if (t < seekWatchMs)
+		seekDropped = true;
+	else if (t > seekWatchMs)
+		++seekRises;
+	seekWatchMs = t;
+	return (seekDropped && t > 0) || seekRises >= 3;
 }
 
 void InstantReplay::logStages() const
@@ -391,16 +415,19 @@ InstantReplay::StepResult InstantReplay::repeatStepRun(obs_source_t *src)
 			return StepResult::Failed;
 		if (st == OBS_MEDIA_STATE_PLAYING && obs_source_media_get_duration(src) > 0) {
 			seekOriginMs = t;
+			watchSeek(t);
 			if (startMs > 0)
 				obs_source_media_set_time(src, startMs);
 			repeatStep = 4;
 			repeatStepClock.restart();
 		}
 		return StepResult::Busy;
-	case 4:
+	case 4: {
 		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
 			return StepResult::Failed;
-		if ((f >= 120 &&
+		const bool taken = seekTaken(t) || startMs == 0;
+		if (taken ||
+		    (f >= 120 &&
 		     (startMs == 0 || t >= startMs - 3000 || t > seekOriginMs + 500 + f * speedPercent / 100)) ||
 		    f >= 1000) {
 			landedMediaMs = t;
@@ -408,6 +435,7 @@ InstantReplay::StepResult InstantReplay::repeatStepRun(obs_source_t *src)
 			repeatStepClock.restart();
 		}
 		return StepResult::Busy;
+	}
 	case 5:
 		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
 			return StepResult::Failed;

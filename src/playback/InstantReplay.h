@@ -68,6 +68,8 @@ private:
 	void startHiding();
 	void fillPlaySettings(obs_source_t *src, obs_data_t *data, const QString &file);
 	void logStages() const;
+	void watchSeek(long long t0);
+	bool seekTaken(long long t);
 
 	QTimer tick;
 	State state_ = Idle;
@@ -81,6 +83,10 @@ private:
 	long long seekOriginMs = 0;
 	long long landedAtPhaseMs = -1;
 	long long landedMediaMs = 0;
+	// What the media time did since the last seek was posted (see seekTaken).
+	long long seekWatchMs = 0;
+	int seekRises = 0;
+	bool seekDropped = false;
 	long long plannedMs = 0;
 	long long hideWaitMs = 0;
 	int repeatsTotal = 1;

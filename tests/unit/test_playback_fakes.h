@@ -45,12 +45,16 @@ struct Media {
 	int stops = 0;
 	std::string localFile;
 	size_t endOnSeek = 0; // this seek (1-based) lands at the end, as a seek past the last frame does
+	// Seeks land on the last keyframe at or before the target, as OBS's media source does (0: exact).
+	long long keyframeEveryMs = 0;
+	// Time moves by this much per time query, like frames decoded one by one, instead of with the clock.
+	long long stepMs = 0;
 
 	long long time()
 	{
 		if (state != OBS_MEDIA_STATE_PLAYING || frozen)
 			return posMs;
-		long long t = posMs + since.elapsed();
+		long long t = stepMs ? (posMs += stepMs) : posMs + since.elapsed();
 		if (autoEnd && durationMs > 0 && t >= durationMs) {
 			state = OBS_MEDIA_STATE_ENDED;
 			posMs = durationMs;
@@ -60,13 +64,14 @@ struct Media {
 	}
 	int mediaState()
 	{
-		time();
+		if (!stepMs)
+			time();
 		return state;
 	}
 	void seek(long long ms)
 	{
 		seeks.push_back(ms);
-		posMs = ms;
+		posMs = keyframeEveryMs ? ms / keyframeEveryMs * keyframeEveryMs : ms;
 		since.restart();
 		if (endOnSeek && seeks.size() == endOnSeek) {
 			state = OBS_MEDIA_STATE_ENDED;

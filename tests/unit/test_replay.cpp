@@ -71,6 +71,31 @@ TEST_F(Replay, ClipShorterThanTheSecondsIsShownWhole)
 	EXPECT_EQ(int(spy.started.size()), 1);
 }
 
+TEST_F(Replay, SeekOntoTheFirstKeyframeIsToldByTheMediaTime)
+{
+	// OBS lands a seek on the keyframe before the target: here the first one. From where playback
+	// already is, only the media time moving on frame by frame tells that the seek was taken; from
+	// further on, its fall does.
+	settings().replay_seconds = 3;
+	Spy spy(player);
+	long long shownAt = -1;
+	QObject::connect(&player, &InstantReplay::started, &spy.context, [&] { shownAt = fm()->posMs; });
+	for (const long long playedMs : {0LL, 300LL}) {
+		SCOPED_TRACE(playedMs);
+		ASSERT_TRUE(player.play(clip("far.mp4", 20000), 1));
+		fm()->keyframeEveryMs = 20000;
+		fm()->stepMs = 10;
+		fm()->posMs = playedMs;
+		fm()->seeks.clear();
+		ASSERT_TRUE(waitState(InstantReplay::Showing));
+		ASSERT_EQ(fm()->seeks.size(), 1u);
+		EXPECT_EQ(fm()->seeks[0], 17000);
+		// Shown once the seek was taken and playback moved, not after a second of hidden playback.
+		EXPECT_GE(shownAt, 40);
+		EXPECT_LT(shownAt, 500);
+	}
+}
+
 TEST_F(Replay, TooShortAndUnopenableClipsEndWithAProblem)
 {
 	Spy spy(player);
