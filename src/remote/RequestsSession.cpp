@@ -29,11 +29,10 @@ void setText(obs_data_t *data, const char *key, const QString &text)
 	obs_data_set_string(data, key, text.toUtf8().constData());
 }
 
-// A reply for a long session is thousands of small blocks, built here and freed on obs-websocket's
-// threads once it has been turned into text there. glibc keeps such freed pages in each thread's
-// arena, and replies that grow with every mark never quite fit the holes the last ones left, so a
-// client polling the session raised OBS's resident memory with each mark. The pages are handed back
-// a moment after the replies, at most once a second.
+// A reply for a long session is thousands of small blocks, and obs-websocket makes a few copies of
+// it while turning it into text. glibc keeps such freed pages in the arenas, so a client polling
+// a growing session raised OBS's resident memory with each mark. The pages are handed back a moment
+// after the replies, at most once a second.
 void releaseFreedPagesSoon()
 {
 #if defined(__GLIBC__)
