@@ -125,6 +125,7 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 		if (const Session *session = pickSession(field)) {
 			snap = takeSnapshot(*session);
 			found = true;
+			releaseFreedPagesSoon();
 		} else
 			writeFailure(reply, errors::NoSession);
 	});
@@ -149,7 +150,6 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 			return;
 	}
 	writeSnapshotExtras(reply, snap);
-	releaseFreedPagesSoon();
 }
 
 void requestListSessions(obs_data_t *, obs_data_t *reply, void *)
