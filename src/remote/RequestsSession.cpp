@@ -6,6 +6,7 @@
 #include "engine/Engine.h"
 #include "lists/ChapterCheck.h"
 #include "lists/Lists.h"
+#include "module/ModuleCore.h"
 #include "session/SessionStore.h"
 
 #include <obs.hpp>
@@ -14,6 +15,8 @@
 #include <QTimer>
 
 #include <atomic>
+#include <string>
+#include <vector>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -26,11 +29,10 @@ void setText(obs_data_t *data, const char *key, const QString &text)
 	obs_data_set_string(data, key, text.toUtf8().constData());
 }
 
-// A reply for a long session is thousands of small blocks, built here and freed on obs-websocket's
-// threads once it has been turned into text there. glibc keeps such freed pages in each thread's
-// arena, and replies that grow with every mark never quite fit the holes the last ones left, so a
-// client polling the session raised OBS's resident memory with each mark. The pages are handed back
-// a moment after the replies, at most once a second.
+// A reply for a long session is thousands of small blocks, and obs-websocket makes a few copies of
+// it while turning it into text. glibc keeps such freed pages in the arenas, so a client polling
+// a growing session raised OBS's resident memory with each mark. The pages are handed back a moment
+// after the replies, at most once a second.
 void releaseFreedPagesSoon()
 {
 #if defined(__GLIBC__)
@@ -44,16 +46,35 @@ void releaseFreedPagesSoon()
 #endif
 }
 
-void writeSession(obs_data_t *reply, const Session &session)
+// What a reply needs from a session, taken on the UI thread in a handful of blocks. The reply itself
+// is built on obs-websocket's thread: thousands of short-lived blocks made on the UI thread landed
+// between the blocks the UI keeps, which then held those pages resident for good.
+struct SessionSnapshot {
+	std::string json;
+	bool active = false;
+	std::string chapterText;
+	std::string exportFolder;
+	std::vector<ChapterIssue> issues;
+};
+
+SessionSnapshot takeSnapshot(const Session &session)
 {
-	// Straight into the reply: a copy in between doubled the blocks of every reply.
-	writeSessionData(reply, session);
-	obs_data_set_bool(reply, "active", !session.isEnded());
-	obs_data_set_string(reply, "chapter_text", chapterText(session, "\n").c_str());
-	setText(reply, "export_folder", exportFolder(session));
-	const auto issues = checkChapters(session);
+	SessionSnapshot snap;
+	snap.json = sessionToJson(session);
+	snap.active = !session.isEnded();
+	snap.chapterText = chapterText(session, "\n");
+	snap.exportFolder = exportFolder(session).toStdString();
+	snap.issues = checkChapters(session);
+	return snap;
+}
+
+void writeSnapshotExtras(obs_data_t *reply, const SessionSnapshot &snap)
+{
+	obs_data_set_bool(reply, "active", snap.active);
+	obs_data_set_string(reply, "chapter_text", snap.chapterText.c_str());
+	obs_data_set_string(reply, "export_folder", snap.exportFolder.c_str());
 	OBSDataArrayAutoRelease array = obs_data_array_create();
-	for (const auto &issue : issues) {
+	for (const auto &issue : snap.issues) {
 		OBSDataAutoRelease item = obs_data_create();
 		obs_data_set_int(item, "problem", static_cast<long long>(issue.problem));
 		obs_data_set_int(item, "index", issue.index);
@@ -61,8 +82,17 @@ void writeSession(obs_data_t *reply, const Session &session)
 		obs_data_array_push_back(array, item);
 	}
 	obs_data_set_array(reply, "issues", array);
-	obs_data_set_bool(reply, "chapters_ok", issues.empty());
+	obs_data_set_bool(reply, "chapters_ok", snap.issues.empty());
 	writeOk(reply, true);
+}
+
+Session *pickSession(const SessionField &field)
+{
+	if (field.given)
+		return field.usable ? engine().findSession(field.id) : nullptr;
+	if (Session *running = engine().currentSession())
+		return running;
+	return engine().viewedSession();
 }
 } // namespace
 
@@ -89,18 +119,37 @@ void requestEndFreeSession(obs_data_t *, obs_data_t *reply, void *)
 void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 {
 	const SessionField field = sessionField(request);
+	SessionSnapshot snap;
+	bool found = false;
 	runOnUiThread(reply, [&]() {
-		Session *session = nullptr;
-		if (field.given)
-			session = field.usable ? engine().findSession(field.id) : nullptr;
-		else if (!(session = engine().currentSession()))
-			session = engine().viewedSession();
-		if (session) {
-			writeSession(reply, *session);
+		if (const Session *session = pickSession(field)) {
+			snap = takeSnapshot(*session);
+			found = true;
 			releaseFreedPagesSoon();
 		} else
 			writeFailure(reply, errors::NoSession);
 	});
+	if (!found)
+		return;
+	// The text is the session file's, which reads back through this same parser.
+	OBSDataAutoRelease data = obs_data_create_from_json(snap.json.c_str());
+	std::string().swap(snap.json);
+	if (data)
+		obs_data_apply(reply, data);
+	else {
+		pluginLog(LOG_WARNING, "GetSession: the session's text did not parse, building the reply in place");
+		runOnUiThread(reply, [&]() {
+			const Session *session = pickSession(field);
+			if (session)
+				writeSessionData(reply, *session);
+			else
+				writeFailure(reply, errors::NoSession);
+			found = session != nullptr;
+		});
+		if (!found)
+			return;
+	}
+	writeSnapshotExtras(reply, snap);
 }
 
 void requestListSessions(obs_data_t *, obs_data_t *reply, void *)

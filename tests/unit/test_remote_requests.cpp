@@ -158,7 +158,7 @@ TEST_F(RemoteRequests, FreeSessionStartAndEnd)
 
 TEST_F(RemoteRequests, GetSessionPicksRunningThenViewedWithoutChangingTheView)
 {
-	const QString stored = storedSession("2026-01-02_10-00-00", {{1000, "a"}, {700000, "b"}});
+	const QString stored = storedSession("2026-01-02_10-00-00", {{1000, "a"}, {700000, "b \"q\" \\ \t 曲 🎵"}});
 	engine->viewSession(stored);
 	ASSERT_TRUE(ok(call("StartFreeSession")));
 	engine->viewSession(stored);
@@ -182,6 +182,13 @@ TEST_F(RemoteRequests, GetSessionPicksRunningThenViewedWithoutChangingTheView)
 	ASSERT_NE(issues.Get(), nullptr);
 	EXPECT_EQ(obs_data_get_bool(byId, "chapters_ok"), obs_data_array_count(issues) == 0);
 	EXPECT_GT(obs_data_array_count(issues), 0u); // two chapters are too few for a chapter list
+	// Besides those keys, the reply is the session's own object, value for value.
+	OBSDataAutoRelease own = sessionToData(*engine->findSession(stored));
+	OBSDataAutoRelease sent = obs_data_create();
+	obs_data_apply(sent, byId);
+	for (const char *extra : {"active", "chapter_text", "export_folder", "issues", "chapters_ok", "ok"})
+		obs_data_erase(sent, extra);
+	EXPECT_STREQ(obs_data_get_json(sent), obs_data_get_json(own));
 
 	ASSERT_TRUE(ok(call("EndFreeSession")));
 	engine->viewSession(stored);
