@@ -6,7 +6,7 @@
 #include "engine/Engine.h"
 #include "lists/ChapterCheck.h"
 #include "lists/Lists.h"
-#include "module/ModuleCore.h"
+#include "util/ModuleCore.h"
 #include "session/SessionStore.h"
 
 #include <obs.hpp>
