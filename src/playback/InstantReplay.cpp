@@ -98,7 +98,7 @@ bool InstantReplay::play(const QString &file, long long id, long long saveReport
 	path = file;
 	entryId = id;
 	repeatsTotal = repeatsLeft = std::clamp(s.replay_repeat, 1, 3);
-	repeatStep = 0;
+	repeatStep = RepeatStep::None;
 	vantorStartName = s.vantor_start.toUtf8().toStdString();
 	vantorEndName = s.vantor_end.toUtf8().toStdString();
 	startTriggerFired = false;
@@ -126,7 +126,7 @@ void InstantReplay::unload()
 	media = nullptr;
 	path.clear();
 	entryId = 0;
-	repeatStep = 0;
+	repeatStep = RepeatStep::None;
 	landedAtPhaseMs = -1;
 	if (startTriggerFired) {
 		startTriggerFired = false;
@@ -337,7 +337,7 @@ void InstantReplay::tickShowing(obs_source_t *src, long long o)
 	const long long deadline = plannedMs + repeatsLeft * EndOverrunMs;
 	bool repeatFailed = false;
 
-	if (o <= deadline && repeatStep != 0) {
+	if (o <= deadline && repeatStep != RepeatStep::None) {
 		if (repeatStepRun(src) == StepResult::Busy)
 			return;
 		repeatFailed = true;
@@ -352,7 +352,7 @@ void InstantReplay::tickShowing(obs_source_t *src, long long o)
 		if (st == OBS_MEDIA_STATE_PLAYING && dur >= MinClipMs && remaining <= leadFor(path)) {
 			seekOriginMs = t;
 			lastRepeatMediaMs = -1;
-			repeatStep = 1;
+			repeatStep = RepeatStep::Seeking;
 			repeatStepClock.restart();
 			obs_source_media_set_time(src, startMs);
 			return;
@@ -378,16 +378,17 @@ InstantReplay::StepResult InstantReplay::repeatStepRun(obs_source_t *src)
 	const long long f = repeatStepClock.elapsed();
 	const long long t = obs_source_media_get_time(src);
 
-	if (repeatStep != 1 && repeatRecoveryClock.isValid() && repeatRecoveryClock.elapsed() >= 2000) {
+	if (repeatStep != RepeatStep::Seeking && repeatRecoveryClock.isValid() &&
+	    repeatRecoveryClock.elapsed() >= 2000) {
 		pluginLog(LOG_WARNING, "replay: repeat recovery timed out while hidden");
 		return StepResult::Failed;
 	}
 
 	switch (repeatStep) {
-	case 1:
+	case RepeatStep::Seeking:
 		if (stoppedLike(st))
 			return StepResult::Failed;
-		if (st == OBS_MEDIA_STATE_ENDED || f >= 1000) {
+		if (st == OBS_MEDIA_STATE_ENDED || f >= SeekLimitMs) {
 			startRecovery(src, st == OBS_MEDIA_STATE_ENDED);
 		} else if (st != OBS_MEDIA_STATE_PLAYING || t < 0 || t >= seekOriginMs - 100) {
 			lastRepeatMediaMs = -1;
@@ -397,49 +398,49 @@ InstantReplay::StepResult InstantReplay::repeatStepRun(obs_source_t *src)
 			lastRepeatMediaMs = t;
 		}
 		return StepResult::Busy;
-	case 2:
+	case RepeatStep::Stopping:
 		if (st == OBS_MEDIA_STATE_ERROR || st == OBS_MEDIA_STATE_NONE)
 			return StepResult::Failed;
 		if (st == OBS_MEDIA_STATE_STOPPED) {
 			OBSDataAutoRelease data = obs_data_create();
 			fillPlaySettings(src, data, path);
 			obs_source_update(src, data);
-			repeatStep = 3;
+			repeatStep = RepeatStep::Reloading;
 			repeatStepClock.restart();
 		}
 		return StepResult::Busy;
-	case 3:
+	case RepeatStep::Reloading:
 		if (st == OBS_MEDIA_STATE_ERROR)
 			return StepResult::Failed;
-		if (f >= 500 && (st == OBS_MEDIA_STATE_ENDED || stoppedLike(st)))
+		if (f >= StopSettleMs && (st == OBS_MEDIA_STATE_ENDED || stoppedLike(st)))
 			return StepResult::Failed;
 		if (st == OBS_MEDIA_STATE_PLAYING && obs_source_media_get_duration(src) > 0) {
 			seekOriginMs = t;
 			watchSeek(t);
 			if (startMs > 0)
 				obs_source_media_set_time(src, startMs);
-			repeatStep = 4;
+			repeatStep = RepeatStep::Landing;
 			repeatStepClock.restart();
 		}
 		return StepResult::Busy;
-	case 4: {
+	case RepeatStep::Landing: {
 		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
 			return StepResult::Failed;
 		const bool taken = seekTaken(t) || startMs == 0;
 		if (taken ||
-		    (f >= 120 &&
-		     (startMs == 0 || t >= startMs - 3000 || t > seekOriginMs + 500 + f * speedPercent / 100)) ||
-		    f >= 1000) {
+		    (f >= SeekSettleMs && (startMs == 0 || t >= startMs - SeekToleranceMs ||
+					   t > seekOriginMs + SeekSlackMs + f * speedPercent / 100)) ||
+		    f >= SeekLimitMs) {
 			landedMediaMs = t;
-			repeatStep = 5;
+			repeatStep = RepeatStep::Settling;
 			repeatStepClock.restart();
 		}
 		return StepResult::Busy;
 	}
-	case 5:
+	case RepeatStep::Settling:
 		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
 			return StepResult::Failed;
-		if (t - landedMediaMs >= 100 || f >= 300) {
+		if (t - landedMediaMs >= LandMoveMs || f >= LandLimitMs) {
 			setReplayVisible(true);
 			countRepeat(src, t);
 		}
@@ -460,7 +461,7 @@ void InstantReplay::startRecovery(obs_source_t *src, bool reachedEnded)
 	}
 	setReplayVisible(false);
 	obs_source_media_stop(src);
-	repeatStep = 2;
+	repeatStep = RepeatStep::Stopping;
 	repeatStepClock.restart();
 	repeatRecoveryClock.restart();
 }
@@ -468,7 +469,7 @@ void InstantReplay::startRecovery(obs_source_t *src, bool reachedEnded)
 void InstantReplay::countRepeat(obs_source_t *src, long long t)
 {
 	repeatsLeft -= 1;
-	repeatStep = 0;
+	repeatStep = RepeatStep::None;
 	const long long dur = obs_source_media_get_duration(src);
 	plannedMs = phaseClock.elapsed() + (std::max(0LL, dur - t) * 100 / speedPercent) * repeatsLeft;
 	pluginLog(LOG_INFO, "replay: repeating (%d/%d)", repeatsTotal - repeatsLeft + 1, repeatsTotal);

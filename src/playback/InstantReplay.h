@@ -91,7 +91,10 @@ private:
 	long long hideWaitMs = 0;
 	int repeatsTotal = 1;
 	int repeatsLeft = 1;
-	int repeatStep = 0;
+	// A repeat seeks back while shown; when the seek misses, the clip is hidden, stopped, reloaded
+	// and sought again before it is shown.
+	enum class RepeatStep { None, Seeking, Stopping, Reloading, Landing, Settling };
+	RepeatStep repeatStep = RepeatStep::None;
 	QElapsedTimer repeatStepClock;
 	QElapsedTimer repeatRecoveryClock;
 	long long lastRepeatMediaMs = -1;
