@@ -102,12 +102,15 @@ describe('soak', { timeout: (SOAK_S * 2 + 150) * 1000, skip }, () => {
 
 		const p = growth(pressRss);
 		const o = growth(saveRss);
-		const mb = (kb) => (kb / 1024).toFixed(1).padStart(5);
+		const mb = (kb) => (kb / 1024).toFixed(1);
+		// One figure per line, so the hosts' figures line up side by side.
 		const lines = [
-			`Resident memory of OBS 29 over ${SOAK_S - WARMUP} s after ${WARMUP} s of warm-up`,
-			`  a press a second, 2 clients polling GetStatus+GetSession  ${mb(p.kb)} MB  ${p.perKb.toFixed(1).padStart(5)} KB per press`,
-			`  OBS's own SaveReplayBuffer a second, no clients            ${mb(o.kb)} MB  ${o.perKb.toFixed(1).padStart(5)} KB per save`,
-			`  the first OBS 3 s after the clients stopped polling       ${mb(kept)} MB`,
+			`resident memory growth over ${SOAK_S - WARMUP} s after ${WARMUP} s of warm-up:`,
+			`  a press a second, 2 clients polling GetStatus+GetSession (MB)   ${mb(p.kb)}`,
+			`  the same, per press (KB)                                      ${p.perKb.toFixed(1)}`,
+			`  OBS's own SaveReplayBuffer a second, no clients (MB)          ${mb(o.kb)}`,
+			`  the same, per save (KB)                                       ${o.perKb.toFixed(1)}`,
+			`  the first OBS 3 s after the clients stopped polling (MB)      ${mb(kept)}`,
 		];
 		t.diagnostic(lines.join('\n'));
 		if (process.env.LUMARK_E2E_REPORT) fs.appendFileSync(process.env.LUMARK_E2E_REPORT, `${lines.join('\n')}\n`);
