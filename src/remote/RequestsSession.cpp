@@ -29,20 +29,33 @@ void setText(obs_data_t *data, const char *key, const QString &text)
 	obs_data_set_string(data, key, text.toUtf8().constData());
 }
 
+// A session text of about sixty marks; a smaller reply leaves too little behind to be worth a trim,
+// which walks every arena (a few milliseconds on the UI thread).
+constexpr size_t kTrimAfterBytes = 32 * 1024;
+
 // A reply for a long session is thousands of small blocks, and obs-websocket makes a few copies of
-// it while turning it into text. glibc keeps such freed pages in the arenas, so a client polling
-// a growing session raised OBS's resident memory with each mark. The pages are handed back a moment
-// after the replies, at most once a second.
+// it while turning it into text. glibc keeps such freed pages in its worker arenas, so clients
+// polling a growing session raised OBS's resident memory with each mark (two clients polling a
+// 720-mark session held 16 MB more when the pages went back once a second). obs-websocket sends
+// the reply within tens of milliseconds of this call, so the pages go back a quarter second later,
+// before a client polling every 500 ms asks again; one trim serves every reply made meanwhile.
 void releaseFreedPagesSoon()
 {
 #if defined(__GLIBC__)
 	static std::atomic<bool> pending{false};
-	if (pending.exchange(true))
+	QObject *app = QCoreApplication::instance();
+	if (!app || pending.exchange(true))
 		return;
-	QTimer::singleShot(1000, QCoreApplication::instance(), [] {
-		pending.store(false);
-		malloc_trim(0);
-	});
+	// Queued to the UI thread: obs-websocket's threads run no event loop for the timer.
+	QMetaObject::invokeMethod(
+	    app,
+	    [app] {
+		    QTimer::singleShot(250, app, [] {
+			    pending.store(false);
+			    malloc_trim(0);
+		    });
+	    },
+	    Qt::QueuedConnection);
 #endif
 }
 
@@ -125,7 +138,6 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 		if (const Session *session = pickSession(field)) {
 			snap = takeSnapshot(*session);
 			found = true;
-			releaseFreedPagesSoon();
 		} else
 			writeFailure(reply, errors::NoSession);
 	});
@@ -133,6 +145,7 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 		return;
 	// The text is the session file's, which reads back through this same parser.
 	OBSDataAutoRelease data = obs_data_create_from_json(snap.json.c_str());
+	const size_t textBytes = snap.json.size();
 	std::string().swap(snap.json);
 	if (data)
 		obs_data_apply(reply, data);
@@ -150,6 +163,8 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 			return;
 	}
 	writeSnapshotExtras(reply, snap);
+	if (textBytes >= kTrimAfterBytes)
+		releaseFreedPagesSoon();
 }
 
 void requestListSessions(obs_data_t *, obs_data_t *reply, void *)
