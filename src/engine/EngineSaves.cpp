@@ -9,6 +9,7 @@
 #include "lists/TextFormat.h"
 
 #include "session/SessionStore.h"
+#include "util/ModuleCore.h"
 
 #include <obs-frontend-api.h>
 #include <util/bmem.h>
@@ -394,4 +395,6 @@ void Engine::saveSessionNow(Session &session)
 	touchSession(session);
 	if (saveSession(session))
 		dirtySessions.erase(fromUtf8(session.id));
+	if (session.entries.size() >= kReleasePagesFromMarks)
+		releaseFreedPagesSoon();
 }

@@ -11,15 +11,8 @@
 
 #include <obs.hpp>
 
-#include <QCoreApplication>
-#include <QTimer>
-
-#include <atomic>
 #include <string>
 #include <vector>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace remote {
 
@@ -29,41 +22,12 @@ void setText(obs_data_t *data, const char *key, const QString &text)
 	obs_data_set_string(data, key, text.toUtf8().constData());
 }
 
-// A session text of about sixty marks; a smaller reply leaves too little behind to be worth a trim,
-// which walks every arena (a few milliseconds on the UI thread).
-constexpr size_t kTrimAfterBytes = 32 * 1024;
-
-// A reply for a long session is thousands of small blocks, and obs-websocket makes a few copies of
-// it while turning it into text. glibc keeps such freed pages in its worker arenas, so clients
-// polling a growing session raised OBS's resident memory with each mark (two clients polling a
-// 720-mark session held 16 MB more when the pages went back once a second). obs-websocket sends
-// the reply within tens of milliseconds of this call, so the pages go back a quarter second later,
-// before a client polling every 500 ms asks again; one trim serves every reply made meanwhile.
-void releaseFreedPagesSoon()
-{
-#if defined(__GLIBC__)
-	static std::atomic<bool> pending{false};
-	QObject *app = QCoreApplication::instance();
-	if (!app || pending.exchange(true))
-		return;
-	// Queued to the UI thread: obs-websocket's threads run no event loop for the timer.
-	QMetaObject::invokeMethod(
-	    app,
-	    [app] {
-		    QTimer::singleShot(250, app, [] {
-			    pending.store(false);
-			    malloc_trim(0);
-		    });
-	    },
-	    Qt::QueuedConnection);
-#endif
-}
-
 // What a reply needs from a session, taken on the UI thread in a handful of blocks. The reply itself
 // is built on obs-websocket's thread: thousands of short-lived blocks made on the UI thread landed
 // between the blocks the UI keeps, which then held those pages resident for good.
 struct SessionSnapshot {
 	std::string json;
+	size_t marks = 0;
 	bool active = false;
 	std::string chapterText;
 	std::string exportFolder;
@@ -74,6 +38,7 @@ SessionSnapshot takeSnapshot(const Session &session)
 {
 	SessionSnapshot snap;
 	snap.json = sessionToJson(session);
+	snap.marks = session.entries.size();
 	snap.active = !session.isEnded();
 	snap.chapterText = chapterText(session, "\n");
 	snap.exportFolder = exportFolder(session).toStdString();
@@ -145,7 +110,6 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 		return;
 	// The text is the session file's, which reads back through this same parser.
 	OBSDataAutoRelease data = obs_data_create_from_json(snap.json.c_str());
-	const size_t textBytes = snap.json.size();
 	std::string().swap(snap.json);
 	if (data)
 		obs_data_apply(reply, data);
@@ -163,7 +127,7 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 			return;
 	}
 	writeSnapshotExtras(reply, snap);
-	if (textBytes >= kTrimAfterBytes)
+	if (snap.marks >= kReleasePagesFromMarks)
 		releaseFreedPagesSoon();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <obs-module.h>
+
+#include <cstddef>
 #include <string>
 
 // Module-wide helpers shared by every subsystem. The module handle and locale lookup are set by the
@@ -19,6 +21,12 @@ void pluginLog(int level, const char *format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// A session of this many marks makes texts and replies whose freed pages are worth handing back.
+constexpr size_t kReleasePagesFromMarks = 60;
+// Hands the pages glibc keeps after freeing large texts and replies back to the system a quarter
+// second from now, from the UI thread; one call serves every caller meanwhile. Any thread.
+void releaseFreedPagesSoon();
 
 obs_module_t *moduleHandle();
 void setModuleHandle(obs_module_t *module);
