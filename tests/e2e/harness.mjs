@@ -806,7 +806,8 @@ export function filesUnder(dir) {
 export async function launch(opts = {}) {
 	const home = await createHome(opts);
 	if (opts.prepare) await opts.prepare(home);
-	installPlugin(home);
+	// plugin: false starts OBS as it comes, the reference for what OBS does by itself.
+	if (opts.plugin !== false) installPlugin(home);
 	let h;
 	try {
 		h = await startObs(home, opts);

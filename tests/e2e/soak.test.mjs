@@ -1,6 +1,6 @@
 // Memory over a long session: a press a second with two clients polling the status and the whole
-// session, beside a second OBS doing only its own save every second. Prints resident growth per
-// press next to OBS's own per save.
+// session, beside a second OBS without the plug-in doing only its own save every second. Prints
+// resident growth per press next to OBS's own per save.
 // LUMARK_E2E_SOAK_S sets the length (default 120 s; by hand 720 for the 12-minute figure).
 // Runs on OBS 29 (the first host); LUMARK_E2E_SOAK=1 runs it on another host too.
 import { describe, it, after } from 'node:test';
@@ -84,7 +84,7 @@ describe('soak', { timeout: (SOAK_S * 2 + 150) * 1000, skip }, () => {
 
 	it(`a press a second for ${SOAK_S} s with two clients polling: resident memory grows like OBS's own saves`, async (t) => {
 		assert.ok(SOAK_S > WARMUP + 30, 'long enough to measure');
-		const [ours, own] = await Promise.all([H.launch(), H.launch()]);
+		const [ours, own] = await Promise.all([H.launch(), H.launch({ plugin: false })]);
 		launched.push(ours, own);
 		if (!(await call(t, ours, 'GetStatus'))) return;
 		await Promise.all([H.startBuffer(ours), H.startBuffer(own)]);
@@ -118,7 +118,7 @@ describe('soak', { timeout: (SOAK_S * 2 + 150) * 1000, skip }, () => {
 			`resident memory growth over ${SOAK_S - WARMUP} s after ${WARMUP} s of warm-up:`,
 			`  a press a second, 2 clients polling GetStatus+GetSession (MB)   ${mb(p.kb)}`,
 			`  the same, per press (KB)                                      ${p.perKb.toFixed(1)}`,
-			`  OBS's own SaveReplayBuffer a second, no clients (MB)          ${mb(o.kb)}`,
+			`  OBS without the plug-in, SaveReplayBuffer a second (MB)       ${mb(o.kb)}`,
 			`  the same, per save (KB)                                       ${o.perKb.toFixed(1)}`,
 			`  the first OBS 3 s after the clients stopped polling (MB)      ${mb(kept)}`,
 		];
@@ -129,9 +129,9 @@ describe('soak', { timeout: (SOAK_S * 2 + 150) * 1000, skip }, () => {
 		for (const r of polled) assert.deepEqual(r.problems, []);
 		for (const r of polled) assert.ok(r.polls >= SOAK_S, `each client polled every 500 ms or so (${r.polls})`);
 		assert.ok(session.entries.length >= SOAK_S, `every press is in the session (${session.entries.length})`);
-		// Over two minutes the allocator's working set moves both figures by 10-25 KB per press from run
-		// to run, so this bound only catches a reply kept per poll (four a second, tens of KB each at
-		// this session size); a session's marks themselves take well under 1 KB each.
-		assert.ok(p.perKb - o.perKb < 50, `${p.perKb.toFixed(1)} KB per press against ${o.perKb.toFixed(1)} KB per save of OBS alone`);
+		// Over two minutes the allocator moves both figures by 10-25 KB per press from run to run (a
+		// press has read 4-18 KB against OBS's own 17-20), so the bound leaves that much room; a reply
+		// kept per poll (four a second, tens of KB each at this session size) is far above it.
+		assert.ok(p.perKb - o.perKb < 30, `${p.perKb.toFixed(1)} KB per press against ${o.perKb.toFixed(1)} KB per save of OBS alone`);
 	});
 });
