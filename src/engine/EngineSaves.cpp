@@ -395,6 +395,5 @@ void Engine::saveSessionNow(Session &session)
 	touchSession(session);
 	if (saveSession(session))
 		dirtySessions.erase(fromUtf8(session.id));
-	if (session.entries.size() >= kReleasePagesFromMarks)
-		releaseFreedPagesSoon();
+	releaseFreedPagesSoon(session.entries.size());
 }

@@ -440,11 +440,10 @@ void Engine::flushSaves()
 	ids.swap(dirtySessions);
 	for (const QString &id : ids) {
 		auto it = sessions.find(id);
-		if (it == sessions.end())
-			continue;
-		saveSession(*it->second);
-		if (it->second->entries.size() >= kReleasePagesFromMarks)
-			releaseFreedPagesSoon();
+		if (it != sessions.end()) {
+			saveSession(*it->second);
+			releaseFreedPagesSoon(it->second->entries.size());
+		}
 	}
 }
 

@@ -127,8 +127,7 @@ void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
 			return;
 	}
 	writeSnapshotExtras(reply, snap);
-	if (snap.marks >= kReleasePagesFromMarks)
-		releaseFreedPagesSoon();
+	releaseFreedPagesSoon(snap.marks);
 }
 
 void requestListSessions(obs_data_t *, obs_data_t *reply, void *)

@@ -117,12 +117,14 @@ void setModuleDataDirForTesting(const std::string &dir)
 // clients polling a 720-mark session held 16 MB more when the pages went back once a second).
 // obs-websocket sends a reply within tens of milliseconds, so the pages go back a quarter second
 // later, before a client polling every 500 ms asks again. A trim walks every arena (a few ms).
-void releaseFreedPagesSoon()
+void releaseFreedPagesSoon(size_t marks)
 {
 #if defined(__GLIBC__)
+	// Below this a session's texts leave too little behind for a pass over every arena.
+	constexpr size_t kFromMarks = 60;
 	static std::atomic<bool> pending{false};
 	QObject *app = QCoreApplication::instance();
-	if (!app || pending.exchange(true))
+	if (marks < kFromMarks || !app || pending.exchange(true))
 		return;
 	// Queued to the UI thread: obs-websocket's threads run no event loop for the timer.
 	QMetaObject::invokeMethod(
@@ -134,5 +136,7 @@ void releaseFreedPagesSoon()
 		    });
 	    },
 	    Qt::QueuedConnection);
+#else
+	(void)marks;
 #endif
 }

@@ -22,11 +22,10 @@ void pluginLog(int level, const char *format, ...)
 #endif
     ;
 
-// A session of this many marks makes texts and replies whose freed pages are worth handing back.
-constexpr size_t kReleasePagesFromMarks = 60;
-// Hands the pages glibc keeps after freeing large texts and replies back to the system a quarter
-// second from now, from the UI thread; one call serves every caller meanwhile. Any thread.
-void releaseFreedPagesSoon();
+// After a reply or a save of a session with this many marks: hands the pages glibc keeps after
+// freeing its texts back to the system a quarter second from now, from the UI thread, when the
+// session is long enough for that to matter; one trim serves every caller meanwhile. Any thread.
+void releaseFreedPagesSoon(size_t marks);
 
 obs_module_t *moduleHandle();
 void setModuleHandle(obs_module_t *module);
