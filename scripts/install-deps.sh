@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
 	cmake g++ make ccache pkg-config
 	libobs-dev obs-studio
+	libavformat-dev libavcodec-dev libavutil-dev
 	qtbase5-dev qtbase5-private-dev qt6-base-dev
 	libgtest-dev libgmock-dev googletest libbenchmark-dev
 	xvfb xauth x11-utils libgl1-mesa-dri

@@ -28,6 +28,7 @@ constexpr const char *ExportDir = "export_dir";
 constexpr const char *ReplaySeconds = "replay_seconds";
 constexpr const char *ReplaySpeed = "replay_speed";
 constexpr const char *ReplayRepeat = "replay_repeat";
+constexpr const char *ReplayFromMemory = "replay_from_memory";
 constexpr const char *VantorStart = "vantor_start";
 constexpr const char *VantorEnd = "vantor_end";
 constexpr const char *ReplayScene = "replay_scene";
@@ -66,6 +67,7 @@ const BoolField kBools[] = {
     {Key::RecordChapters, &Settings::record_chapters},
     {Key::AutoStartBuffer, &Settings::auto_start_buffer},
     {Key::RenameFiles, &Settings::rename_files},
+    {Key::ReplayFromMemory, &Settings::replay_from_memory},
 };
 const IntField kInts[] = {
     {Key::ReplaySeconds, &Settings::replay_seconds, SettingsRange::ReplaySecondsMin, SettingsRange::ReplaySecondsMax},
@@ -197,11 +199,12 @@ bool saveSettings()
 	obs_data_set_obj(data, Key::Hotkeys, g_hotkeyData);
 
 	static const std::vector<const char *> order = {
-	    Key::PressClip,  Key::PressReplay,   Key::SceneMarks,     Key::MarksStart,      Key::MarksSong,
-	    Key::MarksTopic, Key::MarksExternal, Key::RecordChapters, Key::AutoStartBuffer, Key::RenameFiles,
-	    Key::ExportDir,  Key::ReplaySeconds, Key::ReplaySpeed,    Key::ReplayRepeat,    Key::VantorStart,
-	    Key::VantorEnd,  Key::ReplayScene,   Key::ReplayMedia,    Key::RecapScene,      Key::RecapMedia,
-	    Key::RecapText,  Key::RecapSeconds,  Key::DockShown,      Key::IgnoreScenes,    Key::Hotkeys};
+	    Key::PressClip,   Key::PressReplay,   Key::SceneMarks,     Key::MarksStart,      Key::MarksSong,
+	    Key::MarksTopic,  Key::MarksExternal, Key::RecordChapters, Key::AutoStartBuffer, Key::RenameFiles,
+	    Key::ExportDir,   Key::ReplaySeconds, Key::ReplaySpeed,    Key::ReplayRepeat,    Key::ReplayFromMemory,
+	    Key::VantorStart, Key::VantorEnd,     Key::ReplayScene,    Key::ReplayMedia,     Key::RecapScene,
+	    Key::RecapMedia,  Key::RecapText,     Key::RecapSeconds,   Key::DockShown,       Key::IgnoreScenes,
+	    Key::Hotkeys};
 	return saveOrderedJsonSafe(data, order, path.c_str());
 }
 

@@ -22,6 +22,8 @@ struct Settings {
 	int replay_seconds = 20;
 	int replay_speed = 100;
 	int replay_repeat = 1;
+	// A replay press plays from the encoder's packets in memory instead of waiting for OBS's save.
+	bool replay_from_memory = true;
 	QString vantor_start;
 	QString vantor_end;
 	QString replay_scene;

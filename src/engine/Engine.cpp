@@ -69,6 +69,8 @@ Engine::Engine(QObject *parent)
 	connect(&replay, &InstantReplay::started, this, &Engine::onReplayStarted);
 	connect(&replay, &InstantReplay::finished, this, &Engine::onReplayFinished);
 	connect(&recap, &Recap::clipStarted, this, &Engine::onRecapClipStarted);
+	connect(&memory, &MemoryReplay::fileReady, this, &Engine::onMemoryFileReady);
+	connect(&memory, &MemoryReplay::fileFailed, this, &Engine::onMemoryFileFailed);
 }
 
 Engine::~Engine() = default;

@@ -2,6 +2,7 @@
 
 #include "lists/TextFormat.h"
 #include "playback/InstantReplay.h"
+#include "playback/MemoryReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
 
@@ -169,6 +170,8 @@ public:
 	// --- Replay-buffer status (EngineBuffer.cpp) ---
 	BufferStatus bufferStatus() const;
 	void onBufferStarted();
+	// Before the buffer's encoders stop: the memory replay lets go of them first.
+	void onBufferStopping();
 
 	// --- Notifications (EngineNotify.cpp) ---
 	void setStatus(const QString &text);
@@ -189,6 +192,7 @@ public:
 	// --- Players ---
 	Recap &recapPlayer() { return recap; }
 	InstantReplay &replayPlayer() { return replay; }
+	MemoryReplay &memoryReplay() { return memory; }
 
 	// Read-only views of the queues, for the dock and tests.
 	const std::vector<EntryRef> &waitingPressRefs() const { return waitingPresses; }
@@ -222,6 +226,15 @@ private:
 	void onReplayStarted(const QString &path, long long entryId);
 	void onReplayFinished(const QString &path, long long entryId);
 	void onRecapClipStarted(const QString &file, const QString &memo, int index, int count);
+	// --- Replay from memory (EngineReplay.cpp) ---
+	bool startMemoryReplay(const EntryRef &ref, long long pressNs);
+	void onMemoryFileReady(const QString &path, long long entryId);
+	void onMemoryFileFailed(const QString &why, long long entryId);
+	void stopMemoryReplay();
+	// True when the memory replay serves a press of this batch, so its saved clip is not played.
+	bool memoryServes(const std::vector<EntryRef> &batch) const;
+	// The clip's file name for the replay events: empty while a memory replay's clip is unsaved.
+	std::string replayEventFile(const QString &path, long long entryId);
 	void autoStartBuffer();
 	void failBatch(const std::vector<EntryRef> &batch);
 	void recordObsSave(const QString &path, long long savedWallMs);
@@ -273,6 +286,12 @@ private:
 	QTimer exportDelay;
 	QTimer sessionTrim;
 	InstantReplay replay;
+	MemoryReplay memory;
+	// The press whose replay is made from memory, from the request until its replay ends.
+	enum class MemoryStep { None, Making, Playing };
+	MemoryStep memoryStep = MemoryStep::None;
+	EntryRef memoryRef;
+	QString memoryFile;
 	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it
 	Recap recap;
 	int chaptersAdded = 0;

@@ -79,7 +79,16 @@ BufferStatus Engine::bufferStatus() const
 void Engine::onBufferStarted()
 {
 	bufferStartedWallMs = wallMs();
+	// A new run of the buffer starts a new memory.
+	memory.stop();
+	if (settings().replay_from_memory)
+		memory.start(settings().replay_seconds);
 	emit statusChanged();
+}
+
+void Engine::onBufferStopping()
+{
+	memory.stop();
 }
 
 void Engine::autoStartBuffer()

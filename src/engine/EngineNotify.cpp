@@ -48,7 +48,7 @@ void Engine::onReplayStarted(const QString &path, long long entryId)
 				toUtf8(QString::number(double(replayLatencyMs) / 1000.0, 'f', 1))));
 
 	OBSDataAutoRelease data = obs_data_create();
-	obs_data_set_string(data, "file", fileNameOf(toUtf8(path)).c_str());
+	obs_data_set_string(data, "file", replayEventFile(path, entryId).c_str());
 	obs_data_set_int(data, "entry_id", entryId);
 	obs_data_set_int(data, "seconds", settings().replay_seconds);
 	obs_data_set_int(data, "speed", settings().replay_speed);
@@ -60,9 +60,16 @@ void Engine::onReplayStarted(const QString &path, long long entryId)
 void Engine::onReplayFinished(const QString &path, long long entryId)
 {
 	OBSDataAutoRelease data = obs_data_create();
-	obs_data_set_string(data, "file", fileNameOf(toUtf8(path)).c_str());
+	obs_data_set_string(data, "file", replayEventFile(path, entryId).c_str());
 	obs_data_set_int(data, "entry_id", entryId);
 	emit notify(QStringLiteral("ReplayEnded"), jsonOf(data));
+	if (memory.isReplayFile(path)) {
+		memory.removeFile(path);
+		if (path == memoryFile) {
+			memoryStep = MemoryStep::None;
+			memoryFile.clear();
+		}
+	}
 
 	// A clip blocked by the replay gets its name right after.
 	const long long soon = wallMs() + EngineTiming::RenameAfterReplayMs;

@@ -73,6 +73,8 @@ long long Engine::press(PressMode mode, const QString &label)
 		entry.clip.state = ClipState::Waiting;
 		entry.clip.want_replay = wantReplay;
 		waitingPresses.push_back(EntryRef{currentId, entry.id});
+		if (wantReplay)
+			startMemoryReplay(waitingPresses.back(), monotonicNs());
 		setStatus(engineMessage(EngineText::Saving, defaultLabel, timeText));
 	} else {
 		entry.clip.state = ClipState::NoBuffer;

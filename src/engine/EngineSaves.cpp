@@ -88,6 +88,7 @@ void Engine::onSaveTimeout()
 void Engine::onBufferStopped()
 {
 	bufferStartedWallMs = 0;
+	memory.stop();
 	// OBS may still deliver the file it was writing; give it a short while.
 	if (!pendingPresses.empty())
 		saveTimeout.start(EngineTiming::SaveLimitAfterStopMs);
@@ -171,7 +172,7 @@ void Engine::onReplayBufferSaved()
 	if (haveOwner) {
 		scheduleRename(owner, EngineTiming::RenameAfterSaveMs);
 		setStatus(engineMessage(EngineText::Saved, names, timeText));
-		if (anyReplay && savedWallMs - ownerWallMs < EngineTiming::ReplayWindowMs) {
+		if (anyReplay && savedWallMs - ownerWallMs < EngineTiming::ReplayWindowMs && !memoryServes(batch)) {
 			replayRequestWallMs = ownerWallMs;
 			// A file still waiting for OBS's remux to open it is played once it has its new name.
 			auto waiting = std::find_if(freshClips.begin(), freshClips.end(), [&](const FreshClip &f) {
@@ -268,6 +269,7 @@ bool Engine::replayEntry(long long entryId)
 
 void Engine::stopReplay()
 {
+	stopMemoryReplay();
 	replay.stop();
 }
 

@@ -384,6 +384,7 @@ void Engine::onFinishedLoading()
 
 void Engine::stopPlayback()
 {
+	stopMemoryReplay();
 	replay.abort();
 	recap.reset();
 }
@@ -392,6 +393,9 @@ void Engine::shutdown()
 {
 	if (stopped)
 		return;
+	memory.stop();
+	memory.waitForWorker();
+	stopMemoryReplay();
 	replay.abort();
 	recap.reset();
 	if (currentSession())

@@ -6,6 +6,7 @@
 #include "module/Hotkeys.h"
 #include "util/ModuleCore.h"
 #include "util/ObsCompat.h"
+#include "playback/MemoryReplay.h"
 #include "playback/Recap.h"
 #include "remote/Remote.h"
 #include "ui/LumarkDock.h"
@@ -39,6 +40,8 @@ LumarkDock *dockWidget()
 bool moduleLoad()
 {
 	loadSettings();
+	MemoryReplay::registerOutputType();
+	MemoryReplay::cleanFolder();
 	Engine &engine = *Engine::instance();
 	openRemote(engine);
 	registerAddMarkProc();
@@ -104,6 +107,9 @@ void onFrontendEvent(enum obs_frontend_event event, void *)
 		break;
 	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED:
 		engine->onBufferStarted();
+		break;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPING:
+		engine->onBufferStopping();
 		break;
 	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED:
 		engine->onBufferStopped();

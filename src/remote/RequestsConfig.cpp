@@ -42,7 +42,7 @@ struct ConfigChange {
 		QString value;
 	};
 
-	Flag flags[10] = {
+	Flag flags[11] = {
 	    {"press_clip", &Settings::press_clip},
 	    {"press_replay", &Settings::press_replay},
 	    {"scene_marks", &Settings::scene_marks},
@@ -53,6 +53,7 @@ struct ConfigChange {
 	    {"record_chapters", &Settings::record_chapters},
 	    {"auto_start_buffer", &Settings::auto_start_buffer},
 	    {"rename_files", &Settings::rename_files},
+	    {"replay_from_memory", &Settings::replay_from_memory},
 	};
 	Number numbers[4] = {
 	    {"replay_seconds", &Settings::replay_seconds, SettingsRange::ReplaySecondsMin,

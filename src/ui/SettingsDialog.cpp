@@ -225,6 +225,8 @@ void SettingsDialog::buildLayout()
 	replayMedia = makeNameCombo(nullptr, replayGroup);
 	replayForm->addRow(uiText(UiKey::SetReplayMedia), replayMedia);
 	replay->addLayout(replayForm);
+	replayFromMemory = new QCheckBox(uiText(UiKey::SetReplayFromMemory), replayGroup);
+	replay->addWidget(replayFromMemory);
 	auto *replayButtons = new QHBoxLayout;
 	auto *makeScene = new QPushButton(uiText(UiKey::SetMakeScene), replayGroup);
 	auto *addScene = new QPushButton(uiText(UiKey::SetAddToScene), replayGroup);
@@ -320,6 +322,7 @@ void SettingsDialog::loadValues()
 	replaySeconds->setValue(s.replay_seconds);
 	replaySpeed->setValue(s.replay_speed);
 	replayRepeat->setValue(s.replay_repeat);
+	replayFromMemory->setChecked(s.replay_from_memory);
 	recapSeconds->setValue(s.recap_seconds);
 	vantorStart->setText(s.vantor_start);
 	vantorEnd->setText(s.vantor_end);
@@ -441,6 +444,7 @@ void SettingsDialog::accept()
 	s.replay_seconds = replaySeconds->value();
 	s.replay_speed = replaySpeed->value();
 	s.replay_repeat = replayRepeat->value();
+	s.replay_from_memory = replayFromMemory->isChecked();
 	// Disabled while the companion plug-in is missing: keep the names the user set up before.
 	if (vantorStart->isEnabled() && vantorEnd->isEnabled()) {
 		s.vantor_start = vantorStart->text().trimmed();

@@ -48,6 +48,7 @@ private:
 	QSpinBox *replaySeconds = nullptr;
 	QSpinBox *replaySpeed = nullptr;
 	QSpinBox *replayRepeat = nullptr;
+	QCheckBox *replayFromMemory = nullptr;
 	QLineEdit *vantorStart = nullptr;
 	QLineEdit *vantorEnd = nullptr;
 	QComboBox *replayScene = nullptr;

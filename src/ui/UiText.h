@@ -157,6 +157,7 @@ constexpr const char *SetReplaySeconds = "Settings.ReplaySeconds";
 constexpr const char *SetSecondsSuffix = "Settings.SecondsSuffix";
 constexpr const char *SetReplaySpeed = "Settings.ReplaySpeed";
 constexpr const char *SetReplayRepeat = "Settings.ReplayRepeat";
+constexpr const char *SetReplayFromMemory = "Settings.ReplayFromMemory";
 constexpr const char *SetReplayScene = "Settings.ReplayScene";
 constexpr const char *SetReplayMedia = "Settings.ReplayMedia";
 constexpr const char *SetMakeScene = "Settings.MakeScene";

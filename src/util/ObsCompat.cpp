@@ -104,3 +104,47 @@ void compatEnumCanvasScenes(const std::function<void(obs_source_t *scene)> &fn)
 	compatEnumScenes(fn);
 #endif
 }
+
+#if LUMARK_OBS_AT_LEAST(31, 0)
+namespace {
+void tapTrampoline(obs_output_t *, encoder_packet *packet, encoder_packet_time *, void *param)
+{
+	auto *tap = static_cast<CompatPacketTap *>(param);
+	tap->fn(tap->param, packet);
+}
+} // namespace
+#endif
+
+bool compatHasPacketTap()
+{
+#if LUMARK_OBS_AT_LEAST(31, 0)
+	return true;
+#else
+	return false;
+#endif
+}
+
+bool compatAddPacketTap(obs_output_t *output, CompatPacketTap *tap)
+{
+#if LUMARK_OBS_AT_LEAST(31, 0)
+	if (!output || !tap || !tap->fn)
+		return false;
+	obs_output_add_packet_callback(output, tapTrampoline, tap);
+	return true;
+#else
+	(void)output;
+	(void)tap;
+	return false;
+#endif
+}
+
+void compatRemovePacketTap(obs_output_t *output, CompatPacketTap *tap)
+{
+#if LUMARK_OBS_AT_LEAST(31, 0)
+	if (output && tap)
+		obs_output_remove_packet_callback(output, tapTrampoline, tap);
+#else
+	(void)output;
+	(void)tap;
+#endif
+}

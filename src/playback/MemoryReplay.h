@@ -1,0 +1,69 @@
+#pragma once
+
+#include "playback/PacketRing.h"
+#include "playback/ReplayMux.h"
+#include "util/ObsCompat.h"
+
+#include <obs.hpp>
+
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+// Keeps the replay buffer's last seconds as references to its encoded packets and turns them into
+// a short Matroska file on request, so that a replay need not wait for OBS's save. OBS 31+ taps
+// the replay buffer's own packets; older hosts attach an output of ours to its encoders.
+class MemoryReplay : public QObject {
+	Q_OBJECT
+
+public:
+	explicit MemoryReplay(QObject *parent = nullptr);
+	~MemoryReplay() override;
+
+	// The output type older hosts need; once, at module load.
+	static void registerOutputType();
+	// Folder of the replay files: memory-backed where the system offers one.
+	static QString folder();
+	// Removes files that earlier runs left behind (their process is gone).
+	static void cleanFolder();
+
+	// At the replay buffer's start (and whenever the setting is switched on while it runs).
+	void start(int replaySeconds);
+	// Before or with the buffer's stop; never after, or our output would keep its encoders alive.
+	void stop();
+	bool capturing() const { return running.load(); }
+
+	// Starts making the file of the last `seconds` for an entry; false, with the reason, when the
+	// memory cannot serve it and the saved clip must be waited for.
+	bool request(long long entryId, int seconds, long long pressNs, std::string &why);
+	bool isReplayFile(const QString &path) const;
+	void removeFile(const QString &path);
+	// Waits for the file being made, if any.
+	void waitForWorker();
+
+	const PacketRing &ring() const { return packets; }
+
+signals:
+	void fileReady(const QString &path, long long entryId);
+	void fileFailed(const QString &why, long long entryId);
+
+private:
+	static void onPacket(void *param, encoder_packet *packet);
+	static void onOwnOutputStopped(void *param, calldata_t *data);
+	bool readHeader(MuxHeader &out, std::string &why) const;
+
+	PacketRing packets;
+	CompatPacketTap tap;
+	OBSWeakOutputAutoRelease tapped; // the replay buffer, while tapped (OBS 31+)
+	OBSOutputAutoRelease ownOutput;  // our output on its encoders (older hosts)
+	OBSSignal ownStopped;
+	OBSWeakEncoderAutoRelease videoEncoder;
+	OBSWeakEncoderAutoRelease audioEncoder;
+	std::atomic<bool> running{false};
+	QThreadPool worker;
+	long long fileSeq = 0;
+};

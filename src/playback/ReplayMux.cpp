@@ -1,0 +1,227 @@
+#include "playback/ReplayMux.h"
+
+#include <media-io/video-io.h>
+#include <util/platform.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/mathematics.h>
+}
+
+#include <cstring>
+
+namespace {
+
+std::string avError(int code)
+{
+	char text[AV_ERROR_MAX_STRING_SIZE] = {};
+	av_strerror(code, text, sizeof(text));
+	return text;
+}
+
+AVCodecID codecId(const std::string &name)
+{
+	if (name == "h264")
+		return AV_CODEC_ID_H264;
+	if (name == "hevc")
+		return AV_CODEC_ID_HEVC;
+	if (name == "av1")
+		return AV_CODEC_ID_AV1;
+	if (name == "aac")
+		return AV_CODEC_ID_AAC;
+	if (name == "opus")
+		return AV_CODEC_ID_OPUS;
+	const AVCodecDescriptor *desc = avcodec_descriptor_get_by_name(name.c_str());
+	return desc ? desc->id : AV_CODEC_ID_NONE;
+}
+
+void setColour(AVCodecParameters *par, const MuxTrack &t)
+{
+	par->color_range = t.fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+	switch (t.colorspace) {
+	case VIDEO_CS_601:
+		par->color_primaries = AVCOL_PRI_SMPTE170M;
+		par->color_trc = AVCOL_TRC_SMPTE170M;
+		par->color_space = AVCOL_SPC_SMPTE170M;
+		break;
+	case VIDEO_CS_SRGB:
+		par->color_primaries = AVCOL_PRI_BT709;
+		par->color_trc = AVCOL_TRC_IEC61966_2_1;
+		par->color_space = AVCOL_SPC_BT709;
+		break;
+	case VIDEO_CS_2100_PQ:
+		par->color_primaries = AVCOL_PRI_BT2020;
+		par->color_trc = AVCOL_TRC_SMPTE2084;
+		par->color_space = AVCOL_SPC_BT2020_NCL;
+		break;
+	case VIDEO_CS_2100_HLG:
+		par->color_primaries = AVCOL_PRI_BT2020;
+		par->color_trc = AVCOL_TRC_ARIB_STD_B67;
+		par->color_space = AVCOL_SPC_BT2020_NCL;
+		break;
+	default:
+		par->color_primaries = AVCOL_PRI_BT709;
+		par->color_trc = AVCOL_TRC_BT709;
+		par->color_space = AVCOL_SPC_BT709;
+		break;
+	}
+}
+
+bool addStream(AVFormatContext *fmt, const MuxTrack &t, bool video, std::string &error)
+{
+	const AVCodecID id = codecId(t.codec);
+	if (id == AV_CODEC_ID_NONE) {
+		error = "unknown codec " + t.codec;
+		return false;
+	}
+	AVStream *st = avformat_new_stream(fmt, nullptr);
+	if (!st) {
+		error = "out of memory";
+		return false;
+	}
+	AVCodecParameters *par = st->codecpar;
+	par->codec_type = video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+	par->codec_id = id;
+	if (!t.extraData.empty()) {
+		par->extradata = static_cast<uint8_t *>(av_mallocz(t.extraData.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+		if (!par->extradata) {
+			error = "out of memory";
+			return false;
+		}
+		std::memcpy(par->extradata, t.extraData.data(), t.extraData.size());
+		par->extradata_size = static_cast<int>(t.extraData.size());
+	}
+	if (video) {
+		par->width = static_cast<int>(t.width);
+		par->height = static_cast<int>(t.height);
+		setColour(par, t);
+		if (t.fpsNum && t.fpsDen)
+			st->avg_frame_rate = AVRational{static_cast<int>(t.fpsNum), static_cast<int>(t.fpsDen)};
+	} else {
+		par->sample_rate = static_cast<int>(t.sampleRate);
+		av_channel_layout_default(&par->ch_layout, t.channels ? static_cast<int>(t.channels) : 2);
+		if (id == AV_CODEC_ID_AAC)
+			par->frame_size = 1024;
+	}
+	return true;
+}
+
+struct Output {
+	AVFormatContext *fmt = nullptr;
+	~Output()
+	{
+		if (!fmt)
+			return;
+		if (fmt->pb)
+			avio_closep(&fmt->pb);
+		avformat_free_context(fmt);
+	}
+};
+
+bool writeAll(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
+	      std::string &error)
+{
+	Output out;
+	int rc = avformat_alloc_output_context2(&out.fmt, nullptr, "matroska", path.c_str());
+	if (rc < 0 || !out.fmt) {
+		error = "no Matroska muxer: " + avError(rc);
+		return false;
+	}
+	if (!addStream(out.fmt, header.video, true, error))
+		return false;
+	if (header.hasAudio && !addStream(out.fmt, header.audio, false, error))
+		return false;
+	rc = avio_open(&out.fmt->pb, path.c_str(), AVIO_FLAG_WRITE);
+	if (rc < 0) {
+		error = "cannot open the file: " + avError(rc);
+		return false;
+	}
+	rc = avformat_write_header(out.fmt, nullptr);
+	if (rc < 0) {
+		error = "header: " + avError(rc);
+		return false;
+	}
+
+	// Time 0 is the first keyframe's decode time, so no stream starts below zero.
+	int64_t baseUsec = 0;
+	for (const encoder_packet &p : packets) {
+		if (p.type == OBS_ENCODER_VIDEO) {
+			baseUsec = p.dts_usec;
+			break;
+		}
+	}
+	int64_t videoBase = 0;
+	bool videoBaseSet = false;
+	AVPacket *pkt = av_packet_alloc();
+	if (!pkt) {
+		error = "out of memory";
+		return false;
+	}
+	for (const encoder_packet &p : packets) {
+		const bool video = p.type == OBS_ENCODER_VIDEO;
+		if (!video && !header.hasAudio)
+			continue;
+		const AVRational tb{p.timebase_num, p.timebase_den};
+		if (tb.num <= 0 || tb.den <= 0)
+			continue;
+		int64_t base;
+		if (video) {
+			if (!videoBaseSet) {
+				videoBase = p.dts;
+				videoBaseSet = true;
+			}
+			base = videoBase;
+		} else {
+			base = av_rescale_q(baseUsec, AVRational{1, 1000000}, tb);
+		}
+		av_packet_unref(pkt);
+		pkt->data = p.data;
+		pkt->size = static_cast<int>(p.size);
+		pkt->stream_index = video ? 0 : 1;
+		pkt->pts = p.pts - base;
+		pkt->dts = p.dts - base;
+		if (pkt->dts < 0 || pkt->pts < 0)
+			continue;
+		if (p.keyframe)
+			pkt->flags |= AV_PKT_FLAG_KEY;
+		av_packet_rescale_ts(pkt, tb, out.fmt->streams[pkt->stream_index]->time_base);
+		rc = av_write_frame(out.fmt, pkt);
+		if (rc < 0) {
+			av_packet_free(&pkt);
+			error = "write: " + avError(rc);
+			return false;
+		}
+	}
+	av_packet_free(&pkt);
+	rc = av_write_trailer(out.fmt);
+	if (rc < 0) {
+		error = "trailer: " + avError(rc);
+		return false;
+	}
+	return true;
+}
+
+} // namespace
+
+bool muxMatroska(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
+		 std::string &error)
+{
+	bool anyVideo = false;
+	for (const encoder_packet &p : packets)
+		anyVideo = anyVideo || p.type == OBS_ENCODER_VIDEO;
+	if (!anyVideo) {
+		error = "no video";
+		return false;
+	}
+	if (header.video.extraData.empty() && header.video.codec != "av1") {
+		error = "the video encoder gave no header";
+		return false;
+	}
+	const bool ok = writeAll(path, header, packets, error);
+	if (!ok)
+		os_unlink(path.c_str());
+	return ok;
+}
