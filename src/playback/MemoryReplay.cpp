@@ -255,7 +255,8 @@ bool MemoryReplay::readHeader(MuxHeader &out, std::string &why) const
 		if (obs_encoder_get_extra_data(audio, &data, &size) && data && size)
 			out.audio.extraData.assign(data, data + size);
 		// AAC cannot be read back without its header; the picture alone is still a replay.
-		out.hasAudio = !out.audio.extraData.empty() || out.audio.codec != "aac";
+		out.hasAudio =
+		    !out.audio.extraData.empty() || QString::fromStdString(out.audio.codec).toLower() != "aac";
 	}
 	return true;
 }
@@ -301,8 +302,8 @@ bool MemoryReplay::request(long long entryId, int seconds, long long pressNs, st
 			    }
 			    pluginLog(LOG_INFO,
 				      "replay from memory: %lld ms of video, newest frame %lld ms before the press, "
-				      "muxed in %lld ms",
-				      spanMs, behindMs, muxMs);
+				      "muxed in %lld ms into %s",
+				      spanMs, behindMs, muxMs, path.toUtf8().constData());
 			    emit fileReady(path, entryId);
 		    },
 		    Qt::QueuedConnection);

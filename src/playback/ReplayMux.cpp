@@ -11,6 +11,8 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -22,8 +24,10 @@ std::string avError(int code)
 	return text;
 }
 
-AVCodecID codecId(const std::string &name)
+AVCodecID codecId(std::string name)
 {
+	// OBS's own AAC encoder calls its codec "AAC".
+	std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
 	if (name == "h264")
 		return AV_CODEC_ID_H264;
 	if (name == "hevc")

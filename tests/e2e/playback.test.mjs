@@ -37,8 +37,9 @@ function stageLines(h) {
 // Presses in replay mode on a running stream and buffer, ROUNDS times, and prints the medians of the
 // whole road and of each stage of the player.
 async function measureLatency(t, h, rtmp, title, fillMs) {
-	const figures = { obsSave: [], pressSaved: [], replay: [], pressAfterSave: [] };
-	await call(t, h, 'SetConfig', { replay_seconds: 3, replay_speed: 200, replay_repeat: 1 });
+	const figures = { obsSave: [], pressSaved: [], replay: [], pressAfterSave: [], memory: [], behind: [], mux: [] };
+	// The save-then-play road first; the replay from memory below, in the same OBS and run.
+	await call(t, h, 'SetConfig', { replay_seconds: 3, replay_speed: 200, replay_repeat: 1, replay_from_memory: false });
 	await H.startStream(h, rtmp.url);
 	await H.startBuffer(h);
 	await H.sleep(fillMs);
@@ -80,6 +81,7 @@ async function measureLatency(t, h, rtmp, title, fillMs) {
 		figures.pressAfterSave.push(qs.at - t0);
 		await H.sleep(300);
 	}
+	await measureMemoryReplay(t, h, figures);
 	const from = h.events.mark();
 	await H.stopStream(h);
 	await h.events.waitVendor('SessionEnded', { from, timeout: 10000 });
@@ -92,6 +94,9 @@ async function measureLatency(t, h, rtmp, title, fillMs) {
 		`  Press <300 ms after a save -> ClipSaved     ${med(figures.pressAfterSave)}`,
 		`  Press -> replay visible (latency_ms)        ${med(figures.replay)}`,
 		`  replay beyond the save (latency - save)     ${med(figures.replay) - med(figures.obsSave)}`,
+		`  Press -> replay visible, from memory        ${med(figures.memory)}`,
+		`  memory: newest frame before the press       ${med(figures.behind)}`,
+		`  memory: mux of the replay file              ${med(figures.mux)}`,
 	];
 	// OBS runs with --verbose, so the player's debug lines are in its log.
 	assert.equal(stages.length, ROUNDS, 'one stage line per replay');
@@ -110,6 +115,52 @@ async function measureLatency(t, h, rtmp, title, fillMs) {
 	for (const v of [...figures.obsSave, ...figures.pressSaved, ...figures.replay, ...figures.pressAfterSave]) assert.ok(v > 0 && v < 20000);
 	assert.ok(med(figures.pressAfterSave) - med(figures.obsSave) < 300, 'a press right after a save waits for nothing but OBS');
 	assert.ok(med(figures.replay) >= med(figures.pressSaved) - 200, 'a replay shows after its clip was saved');
+	assert.ok(med(figures.memory) < med(figures.replay), 'the replay from memory waits for no save');
+}
+
+// "replay from memory: N ms of video, newest frame N ms before the press, muxed in N ms into PATH"
+const MEMORY_LINE = /\[lumark\] replay from memory: (\d+) ms of video, newest frame (-?\d+) ms before the press, muxed in (\d+) ms into (.+)$/;
+
+function memoryLines(h) {
+	return H.latestLogText(h.home)
+		.split('\n')
+		.map((l) => l.match(MEMORY_LINE))
+		.filter(Boolean)
+		.map((m) => ({ span: Number(m[1]), behind: Number(m[2]), mux: Number(m[3]), file: m[4].trim() }));
+}
+
+// Switched on while the buffer runs: the first press has no memory yet and plays its saved clip;
+// once the memory holds the replay's seconds, presses play from it before their clip is saved.
+async function measureMemoryReplay(t, h, figures) {
+	await call(t, h, 'SetConfig', { replay_from_memory: true });
+	let from = h.events.mark();
+	const first = await H.vendor(h.obs, 'Press', { mode: 'replay', label: 'first from memory' });
+	const saved = await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === first.entry_id);
+	const fallback = await h.events.waitVendor('ReplayStarted', { from, timeout: 20000 }, (d) => d.entry_id === first.entry_id);
+	assert.equal(fallback.data.eventData.file, saved.data.eventData.file, 'the fall-back plays the saved clip');
+	assert.match(H.latestLogText(h.home), /replay from memory: not possible \(the buffer holds less than one second\)/);
+	await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 }, (d) => d.entry_id === first.entry_id);
+	await H.sleep(5000);
+
+	for (let i = 0; i < ROUNDS; i++) {
+		from = h.events.mark();
+		const seen = memoryLines(h).length;
+		const p = await H.vendor(h.obs, 'Press', { mode: 'replay', label: `memory ${i + 1}` });
+		assert.equal(p.ok, true, p.error);
+		const rs = await h.events.waitVendor('ReplayStarted', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+		figures.memory.push(rs.data.eventData.latency_ms);
+		const cs = await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+		assert.ok([cs.data.eventData.file, ''].includes(rs.data.eventData.file), 'the clip or nothing yet');
+		const ended = await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
+		assert.ok(ended.at > rs.at);
+		const line = memoryLines(h).slice(seen).pop();
+		assert.ok(line, 'the memory replay logged its file');
+		assert.ok(line.span >= 3000, `at least the replay's seconds (${line.span} ms)`);
+		figures.behind.push(line.behind);
+		figures.mux.push(line.mux);
+		await H.waitFor(() => !fs.existsSync(line.file), { what: 'the replay file removed after the replay', timeout: 2000 });
+		await H.sleep(300);
+	}
 }
 
 describe('playback on stream', { timeout: 420000 }, () => {
@@ -153,14 +204,16 @@ describe('playback on stream', { timeout: 420000 }, () => {
 		assert.equal(H.colourName(await H.sceneColour(h.obs, H.SCENES[0])), 'red');
 		await H.sleep(9500); // fill the buffer with red
 
+		// The replay comes from memory (the default), its clip is still saved by OBS.
 		const from = h.events.mark();
 		const p = await H.vendor(h.obs, 'Press', { mode: 'replay', label: 'replayed' });
 		assert.equal(p.ok, true, p.error);
-		const saved = (await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id)).data.eventData;
-		await setColour(h, 'Colour A', H.GREEN);
 		const started = (await h.events.waitVendor('ReplayStarted', { from, timeout: 20000 })).data.eventData;
+		await setColour(h, 'Colour A', H.GREEN);
+		const saved = (await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id)).data.eventData;
 		assert.equal(started.entry_id, p.entry_id);
-		assert.equal(started.file, saved.file);
+		assert.ok([saved.file, ''].includes(started.file), `the clip's name or none yet: ${started.file}`);
+		assert.match(H.latestLogText(h.home), /replay from memory: \d+ ms of video/);
 		assert.equal(started.seconds, 8);
 		assert.equal(started.repeat, 1);
 		assert.ok(started.latency_ms > 0 && started.latency_ms < 20000, `latency ${started.latency_ms}`);
@@ -173,16 +226,15 @@ describe('playback on stream', { timeout: 420000 }, () => {
 		assert.equal(st.replay_state, 3);
 		assert.equal(st.replay_latency_ms, started.latency_ms);
 
-		// The session ends while the clip shows: its file keeps OBS's name until the replay is over.
+		// The session ends while the replay shows: the clip is not what plays, so it is renamed at once.
 		const s0 = await getSession(h, saved.session_id);
 		const original = entryById(s0, p.entry_id).clip.path;
 		await H.stopStream(h);
 		await h.events.waitVendor('SessionEnded', { from, timeout: 10000 });
-		await H.sleep(1500);
-		if (!h.events.vendor('ReplayEnded', from).length) assert.ok(fs.existsSync(original), 'not renamed while it plays');
 
 		const ended = (await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 })).data.eventData;
 		assert.equal(ended.entry_id, p.entry_id);
+		assert.equal(ended.file, path.basename(entryById(await getSession(h, saved.session_id), p.entry_id).clip.path));
 		const endedAt = performance.now();
 		st = await H.vendor(h.obs, 'GetStatus');
 		assert.equal(st.replay_visible, 0);
