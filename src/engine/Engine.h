@@ -172,6 +172,9 @@ public:
 	void onBufferStarted();
 	// Before the buffer's encoders stop: the memory replay lets go of them first.
 	void onBufferStopping();
+	// After the settings changed: the memory of the replay follows "replay_from_memory" and
+	// "replay_seconds" at once, so that switching it off hands its memory back.
+	void applyReplaySettings();
 
 	// --- Notifications (EngineNotify.cpp) ---
 	void setStatus(const QString &text);

@@ -32,6 +32,17 @@ bool Engine::startMemoryReplay(const EntryRef &ref, long long pressNs)
 	return true;
 }
 
+void Engine::applyReplaySettings()
+{
+	const bool want = settings().replay_from_memory && obs_frontend_replay_buffer_active();
+	if (!want)
+		memory.stop();
+	else if (!memory.capturing())
+		memory.start(settings().replay_seconds);
+	else
+		memory.keep(settings().replay_seconds);
+}
+
 void Engine::onMemoryFileReady(const QString &path, long long entryId)
 {
 	Session *session = nullptr;

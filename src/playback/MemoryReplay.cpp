@@ -19,8 +19,6 @@ namespace {
 constexpr const char *kOutputId = "kelvaro_lumark_replay_memory";
 // What obs-websocket's GetOutputList shows, so that nobody takes it for a stray output.
 constexpr const char *kOutputName = "Lumark instant replay (memory)";
-// Held beyond the replay's own length: a press reads from the keyframe before its start.
-constexpr int kMarginSeconds = 2;
 // Less than this makes no replay worth showing; the saved clip is waited for instead.
 constexpr int64_t kMinHeldUsec = 1000000;
 constexpr const char *kFilePrefix = "replay-";
@@ -145,7 +143,7 @@ void MemoryReplay::start(int replaySeconds)
 	videoEncoder = obs_encoder_get_weak_encoder(video);
 	audioEncoder = audio ? obs_encoder_get_weak_encoder(audio) : nullptr;
 	packets.clear();
-	packets.setKeepUsec((replaySeconds + kMarginSeconds) * 1000000LL);
+	keep(replaySeconds);
 
 	if (compatHasPacketTap()) {
 		tap.fn = &MemoryReplay::onPacket;
@@ -179,6 +177,12 @@ void MemoryReplay::start(int replaySeconds)
 	}
 	running = true;
 	pluginLog(LOG_INFO, "replay from memory: joined the replay buffer's encoders");
+}
+
+void MemoryReplay::keep(int replaySeconds)
+{
+	// Trimming whole GOPs keeps the keyframe at or before the replay's start, all a press needs.
+	packets.setKeepUsec(replaySeconds * 1000000LL);
 }
 
 void MemoryReplay::stop()

@@ -36,6 +36,8 @@ public:
 	// Before or with the buffer's stop; never after, or our output would keep its encoders alive.
 	void stop();
 	bool capturing() const { return running.load(); }
+	// A longer replay fills up as the buffer runs on; a shorter one frees what it no longer needs.
+	void keep(int replaySeconds);
 
 	// Starts making the file of the last `seconds` for an entry; false, with the reason, when the
 	// memory cannot serve it and the saved clip must be waited for.

@@ -166,6 +166,7 @@ void requestSetConfig(obs_data_t *request, obs_data_t *reply, void *)
 	}
 	runOnUiThread(reply, [&]() {
 		change.apply(settings());
+		engine().applyReplaySettings();
 		const bool saved = saveSettings();
 		emit engine().statusChanged();
 		if (saved)

@@ -458,6 +458,7 @@ void SettingsDialog::accept()
 	s.recap_seconds = recapSeconds->value();
 
 	saveSettings();
+	engine.applyReplaySettings();
 	emit engine.statusChanged();
 	QDialog::accept();
 }
