@@ -199,9 +199,13 @@ void MemoryReplay::stop()
 		compatRemovePacketTap(buffer, &tap);
 		tapped = nullptr;
 	}
+	// Where the packets were our own copies, their pages go back to the system with them.
+	const bool large = packets.heldBytes() > 1024 * 1024;
 	packets.clear();
 	videoEncoder = nullptr;
 	audioEncoder = nullptr;
+	if (large)
+		releaseFreedPages();
 	if (was)
 		pluginLog(LOG_INFO, "replay from memory: stopped");
 }

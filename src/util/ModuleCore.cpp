@@ -117,6 +117,13 @@ void setModuleDataDirForTesting(const std::string &dir)
 // clients polling a 720-mark session held 16 MB more when the pages went back once a second).
 // obs-websocket sends a reply within tens of milliseconds, so the pages go back a quarter second
 // later, before a client polling every 500 ms asks again. A trim walks every arena (a few ms).
+void releaseFreedPages()
+{
+#if defined(__GLIBC__)
+	malloc_trim(0);
+#endif
+}
+
 void releaseFreedPagesSoon(size_t marks)
 {
 #if defined(__GLIBC__)

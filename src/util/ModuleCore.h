@@ -26,6 +26,8 @@ void pluginLog(int level, const char *format, ...)
 // freeing its texts back to the system a quarter second from now, from the UI thread, when the
 // session is long enough for that to matter; one trim serves every caller meanwhile. Any thread.
 void releaseFreedPagesSoon(size_t marks);
+// The same at once, on the calling thread, after a large block of memory was let go.
+void releaseFreedPages();
 
 obs_module_t *moduleHandle();
 void setModuleHandle(obs_module_t *module);

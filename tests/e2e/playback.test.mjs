@@ -336,3 +336,68 @@ describe('replay latency with streaming encoder settings', { timeout: 300000 }, 
 		await measureLatency(t, h, rtmp, 'streaming settings: 1280x720 30 fps, keyframe every 2 s, 30 s buffer', 31000);
 	});
 });
+
+// What keeping the replay in memory costs: a 5-minute buffer at 6 Mbps, OBS's resident memory with
+// the memory on and off in turn, in one OBS. On OBS 31+ the packets are the buffer's own.
+describe('resident memory of the replay from memory', { timeout: 240000 }, () => {
+	const SECONDS = 20;
+	let h;
+	before(async () => {
+		h = await H.launch({
+			prepare: (home) => {
+				const ini = path.join(home.obsDir, 'basic', 'profiles', 'CI', 'basic.ini');
+				const text = fs
+					.readFileSync(ini, 'utf8')
+					.replace(/^RecRBTime=.*$/m, 'RecRBTime=300')
+					.replace(/^RecRBSize=.*$/m, 'RecRBSize=1024')
+					.replace(/^RecQuality=.*$/m, 'RecQuality=Stream\nUseAdvanced=true\nx264Settings=keyint=60')
+					.replace(/^VBitrate=.*$/m, 'VBitrate=6000');
+				fs.writeFileSync(ini, text);
+			},
+		});
+	});
+	after(async () => {
+		if (h) await h.close();
+	});
+
+	const rssMb = () => Number(/VmRSS:\s+(\d+) kB/.exec(fs.readFileSync(`/proc/${h.obsPid}/status`, 'utf8'))[1]) / 1024;
+	// The median of five readings a second apart, and when it was taken.
+	async function reading() {
+		const values = [];
+		for (let i = 0; i < 5; i++) {
+			await H.sleep(1000);
+			values.push(rssMb());
+		}
+		return { mb: H.median(values), at: performance.now() - 3000 };
+	}
+
+	it('costs about the replay seconds of the bitrate, or nothing where the packets are shared', async (t) => {
+		const cfg = await call(t, h, 'SetConfig', { replay_seconds: SECONDS, replay_from_memory: true });
+		if (!cfg) return;
+		await H.startBuffer(h);
+		await H.sleep((SECONDS + 6) * 1000);
+		// The buffer itself grows all along (it holds 300 s): its growth is read from two readings
+		// with the memory off and taken out of the readings with it on.
+		const extra = [];
+		for (let round = 0; round < 2; round++) {
+			const on = await reading();
+			await call(t, h, 'SetConfig', { replay_from_memory: false });
+			const off1 = await reading();
+			const off2 = await reading();
+			const slope = (off2.mb - off1.mb) / (off2.at - off1.at);
+			extra.push(on.mb - (off1.mb + slope * (on.at - off1.at)));
+			await call(t, h, 'SetConfig', { replay_from_memory: true });
+			await H.sleep((SECONDS + 3) * 1000);
+		}
+		await H.stopBuffer(h);
+		const [major] = String(process.env.LUMARK_E2E_OBS_VERSION ?? '29').split('.').map(Number);
+		const shared = major >= 31;
+		const budget = shared ? 2 : (1.2 * 6 * SECONDS) / 8;
+		const line = `replay from memory, 6 Mbps, ${SECONDS} s replay, 300 s buffer: extra resident ${H.median(extra).toFixed(1)} MB (rounds ${extra
+			.map((x) => x.toFixed(1))
+			.join(', ')}; budget ${budget.toFixed(1)} MB${shared ? ', packets shared' : ''})`;
+		t.diagnostic(line);
+		if (process.env.LUMARK_E2E_REPORT) fs.appendFileSync(process.env.LUMARK_E2E_REPORT, `${line}\n`);
+		assert.ok(H.median(extra) <= budget, line);
+	});
+});
