@@ -153,30 +153,11 @@ bool Engine::renameClip(RenameJob &job)
 		}
 	}
 
-	// OBS's automatic remux leaves an ".mp4" beside clips of other containers.
-	QString copy;
-	if (suffix.compare(QStringLiteral("mp4"), Qt::CaseInsensitive) != 0) {
-		const QFileInfo remuxed(dir.filePath(info.completeBaseName() + QStringLiteral(".mp4")));
-		if (remuxed.exists() && remuxed.lastModified().toMSecsSinceEpoch() >=
-					    entry->clip.saved_wall_ms - EngineTiming::RemuxCopyAgeMs)
-			copy = remuxed.filePath();
-	}
-
 	if (!renameFile(path, target))
 		return false;
 	entry->clip.path = toUtf8(target);
-
-	const QString oldCopy = dir.filePath(info.completeBaseName() + QStringLiteral(".mp4"));
-	const QString newCopy = dir.filePath(QFileInfo(target).completeBaseName() + QStringLiteral(".mp4"));
-	for (RemuxRename &item : remuxRenames) {
-		if (item.to.compare(oldCopy, Qt::CaseInsensitive) == 0)
-			item.to = newCopy;
-	}
-	if (!copy.isEmpty() && !QFile::exists(newCopy) && !renameFile(copy, newCopy)) {
-		remuxRenames.push_back(RemuxRename{copy, newCopy, wallMs() + EngineTiming::RenameRetryMs, 0});
-		if (!renameTimer.isActive())
-			renameTimer.start();
-	}
+	// OBS's automatic remux leaves a copy beside clips of other containers and fragmented ones.
+	moveRemuxCopies(info, QFileInfo(target), entry->clip.saved_wall_ms);
 
 	blog(LOG_INFO, "[lumark] clip renamed to %s", fileNameOf(toUtf8(target)).c_str());
 	// At once: after a crash the entry must still name a file that exists.
