@@ -244,6 +244,8 @@ private:
 	void moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs);
 	// A save OBS wrote over a file that an entry still owned: that entry's clip is lost.
 	void failOverwritten(const QString &path);
+	// A session file copied by hand ("X - Copy.json") still names X's clips, which X named first.
+	bool clipOfEarlierSession(const Session &session, const std::string &path, QString *ownerId);
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);

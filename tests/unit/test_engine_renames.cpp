@@ -169,6 +169,37 @@ TEST_F(RenamesTest, RenamingSwitchedOffLeavesTheFileUnderObsName)
 	EXPECT_FALSE(engine->renameTimerRef().isActive());
 }
 
+// A session file copied by hand still names the original's clips: shown and played from there, never
+// renamed, whoever edits the copy; the original keeps renaming its own.
+TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
+{
+	const long long id = savedPress(makeFile("copied.mkv"));
+	const std::string originalId = current().id;
+	FrontendDouble::state().streaming = false;
+	engine->onStreamingStopped();
+	engine->renameTick();
+	const QString named = base() + ".mkv";
+	ASSERT_EQ(clipPath(id), named);
+	engine->flushSaves();
+	const QString copyId = QString::fromStdString(originalId) + " - Copy";
+	ASSERT_TRUE(QFile::copy(sessionFile(originalId), sessionFile(copyId.toStdString())));
+
+	LogCapture log;
+	engine->setLabel(id, QStringLiteral("copy label"), copyId);
+	engine->setShift(1000, copyId);
+	advance(2500);
+	engine->renameTick();
+	EXPECT_EQ(engine->findSession(copyId)->findEntry(id)->clip.path, named.toStdString());
+	EXPECT_TRUE(QFile::exists(named));
+	EXPECT_EQ(log.count("not renamed for its copy"), 1);
+
+	engine->setLabel(id, QStringLiteral("mine"), QString::fromStdString(originalId));
+	advance(2500);
+	engine->renameTick();
+	EXPECT_EQ(engine->findSession(QString::fromStdString(originalId))->findEntry(id)->clip.path,
+		  (base() + " mine.mkv").toStdString());
+}
+
 TEST_F(RenamesTest, GivesUpAfterOneHundredTwentyRefusals)
 {
 	const QString mkv = makeFile("stuck.mkv");
