@@ -241,9 +241,6 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		const plain = await h.events.waitObs('ReplayBufferSaved', { from });
 		await h.events.waitVendor('ClipSaved', { from });
 		await peerFinds(plain);
-		await H.sleep(500);
-		const last = (await getSession(h, sid)).entries.at(-1);
-		assert.equal(last.clip.path, plain.data.savedReplayPath, 'the entry names OBS\'s file');
 		await call(t, h, 'SetConfig', { rename_files: true });
 
 		const end = await H.vendor(h.obs, 'EndFreeSession');

@@ -122,8 +122,6 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().empty(); }));
 	EXPECT_EQ(entry(p3).clip.path, obsName.toStdString());
 	EXPECT_EQ(readFileBytes(obsName), QByteArray("third"));
-	ASSERT_TRUE(loadSession(current().id, onDisk));
-	EXPECT_EQ(onDisk.findEntry(p3)->clip.path, obsName.toStdString());
 	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
 
 	// The later rename goes from the kept name to the final one.
@@ -162,12 +160,11 @@ TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
 	// A remux that never starts holds nothing for long; a buffer stop leaves no request behind.
 	ASSERT_TRUE(writeFileBytes(mkv, "second"));
 	obsSaved(mkv);
-	const long long p3 = engine->press(PressMode::Default, QString());
+	engine->press(PressMode::Default, QString());
 	EXPECT_EQ(requests(), 2);
 	FrontendDouble::state().replayBufferActive = false;
 	engine->onBufferStopped();
 	EXPECT_TRUE(engine->waitingPressRefs().empty());
-	EXPECT_EQ(entry(p3).clip.state, ClipState::NoBuffer);
 
 	// OBS's own save writes over p2's file before its remux starts: p2 is lost, the new file is only
 	// the new entry's.
@@ -189,18 +186,6 @@ TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
 	EXPECT_EQ(own.clip.path, mkv.toStdString());
 	EXPECT_EQ(readFileBytes(dir + "/Replay 2026-05-01 20-00-00.mp4"), QByteArray("remuxing own"));
 	EXPECT_EQ(requests(), 2);
-
-	// A fragmented MP4 keeps its container: OBS 30+ remuxes it into "name.remuxed.mp4".
-	config_set_string(FrontendDouble::profileConfig(), "SimpleOutput", "RecFormat2", "fragmented_mp4");
-	nameSavesIn(dir, QStringLiteral("mp4"));
-	const QString mp4 = dir + "/Replay 2026-05-01 20-00-01.mp4";
-	ASSERT_TRUE(writeFileBytes(mp4, "fragments"));
-	obsSaved(mp4);
-	const Entry &fragmented = current().entries.back();
-	EXPECT_EQ(fragmented.clip.path, mp4.toStdString()) << "OBS's remux opens it by that name";
-	ASSERT_TRUE(writeFileBytes(dir + "/Replay 2026-05-01 20-00-01.remuxed.mp4", "remuxed"));
-	ASSERT_TRUE(
-	    waitUntil([&] { return QFile::exists(dir + "/Replay 2026-05-01 20-00-01 (Lumark05).remuxed.mp4"); }));
 }
 
 TEST_F(SavesTest, ClipRanges)
