@@ -8,6 +8,7 @@
 
 #include <obs.h>
 
+#include <QFileInfo>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -52,15 +53,17 @@ struct RenameJob {
 	long long seq = 0; // order queued
 };
 
-// A replay file just saved by OBS under its clock-second name, still to be moved aside before a
-// later save of the same second can write over it.
+// A replay file just saved by OBS. While a new save could get the same name (and OBS writes over
+// a file of that name) it is kept aside under that name with the mark; then it goes back.
 struct FreshClip {
 	QString sessionId;
-	QString path; // the name OBS gave it
+	long long entryId = 0; // the owner
+	QString obsPath;       // the name OBS gave it, which peers read
+	QString path;          // where it is now: obsPath, or aside
 	long long savedWallMs = 0;
-	long long remuxWaitUntilMs = 0; // wall ms; 0 when no remux is expected
-	bool playAfter = false;         // the instant replay waits for the moved file
-	long long entryId = 0;          // the owner, for that replay
+	long long remuxWaitUntilMs = 0; // wall ms; 0 when no remux is awaited
+	long long backDueMs = 0;        // wall ms: the first try to go back; gives up a while later
+	bool playAfter = false;         // the instant replay waits for the remux to open the file
 	std::string names;              // for the status message of a replay that cannot start
 	std::string timeText;
 	long long reportedNs = 0; // monotonic ns when OBS reported the save, for the replay's figures
@@ -83,6 +86,8 @@ public:
 	using Clock = std::function<long long()>;
 	using FileRenamer = std::function<bool(const QString &from, const QString &to)>;
 	using FileHeldCheck = std::function<bool(const QString &path)>;
+	// The path OBS would give a replay saved now; empty when it cannot tell (a save is being written).
+	using SaveNamer = std::function<QString()>;
 
 	explicit Engine(QObject *parent = nullptr);
 	~Engine() override;
@@ -166,6 +171,8 @@ public:
 	// File operations of the renames: moveFileNoReplace, and the players' hold on a file. Tests add
 	// a renamer that refuses (a locked file) and a hold of their own.
 	void setFileOps(FileRenamer renamer, FileHeldCheck held);
+	// Tests name saves by their own clock; OBS's replay buffer output otherwise.
+	void setSaveNamer(SaveNamer namer);
 
 	// --- Replay-buffer status (EngineBuffer.cpp) ---
 	BufferStatus bufferStatus() const;
@@ -242,9 +249,19 @@ private:
 	void failBatch(const std::vector<EntryRef> &batch);
 	void recordObsSave(const QString &path, long long savedWallMs);
 	QString keepFreshClip(FreshClip fresh);
-	bool moveFreshClip(FreshClip &fresh, bool giveUp);
+	// One step of a fresh clip's watch; true when it needs no more.
+	bool stepFreshClip(FreshClip &fresh, long long now);
+	bool moveAside(FreshClip &fresh, Entry &owner);
+	bool moveBack(FreshClip &fresh, Entry &owner);
 	void freshTick();
 	bool freshClipBlocksSave() const;
+	bool saveNameClash(const QString &obsPath) const;
+	// Takes OBS's remuxed copies of a clip along to its new name.
+	void moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs);
+	// A save OBS wrote over a file that an entry still owned: that entry's clip is lost.
+	void failOverwritten(const QString &path);
+	// A session file copied by hand ("X - Copy.json") still names X's clips, which X named first.
+	bool clipOfEarlierSession(const Session &session, const std::string &path, QString *ownerId);
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
@@ -309,4 +326,5 @@ private:
 	Clock wallClock;
 	FileRenamer fileRenamer;
 	FileHeldCheck fileHeldCheck;
+	SaveNamer saveNamer;
 };

@@ -5,6 +5,7 @@
 #include "util/Utf8.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -48,6 +49,8 @@ constexpr long long RemuxCopyAgeMs = 60000;
 constexpr int FreshTickMs = 20;
 constexpr long long RemuxStartWaitMs = 1000;
 constexpr long long FreshMoveLimitMs = 3000;
+// While only clips kept aside are watched (waiting for OBS's name to move on), a slower tick.
+constexpr int FreshAsideTickMs = 100;
 // Stored sessions loaded for an export, the recap or a look stay this long after the last load.
 constexpr int SessionCacheTrimMs = 30000;
 // The newest stored sessions, kept loaded: the dock, the recap and the lists ask for them most.
@@ -60,6 +63,10 @@ bool refuseLongText(const std::string &text, const char *what);
 // Renames a file without ever copying it or replacing an existing file; false when the file
 // system refuses (the file is held open, the target exists).
 bool moveFileNoReplace(const QString &from, const QString &to);
+
+// The endings after a clip's complete base name of the copies OBS's automatic remux writes beside
+// it: ".mp4" for a clip of another container, ".remuxed.<suffix>" for fragmented MP4 or MOV (OBS 30+).
+QStringList remuxCopyTails(const QString &suffix);
 
 // The localised message of key with %1 and %2 filled in.
 QString engineMessage(const char *key, const std::string &first = std::string(),

@@ -5,11 +5,14 @@
 #include "config/Settings.h"
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
+#include "session/SessionStore.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 void Engine::setFileOps(FileRenamer renamer, FileHeldCheck held)
 {
@@ -129,6 +132,13 @@ bool Engine::renameClip(RenameJob &job)
 	if (!entry || entry->clip.state != ClipState::Saved || entry->clip.shared_with != 0 || entry->clip.path.empty())
 		return true;
 
+	QString ownerId;
+	if (clipOfEarlierSession(*session, entry->clip.path, &ownerId)) {
+		blog(LOG_INFO, "[lumark] clip of session %s, not renamed for its copy %s (%s)", toUtf8(ownerId).c_str(),
+		     session->id.c_str(), fileNameOf(entry->clip.path).c_str());
+		return true;
+	}
+
 	const QString path = fromUtf8(entry->clip.path);
 	if (fileHeldByPlayer(path))
 		return false;
@@ -153,33 +163,42 @@ bool Engine::renameClip(RenameJob &job)
 		}
 	}
 
-	// OBS's automatic remux leaves an ".mp4" beside clips of other containers.
-	QString copy;
-	if (suffix.compare(QStringLiteral("mp4"), Qt::CaseInsensitive) != 0) {
-		const QFileInfo remuxed(dir.filePath(info.completeBaseName() + QStringLiteral(".mp4")));
-		if (remuxed.exists() && remuxed.lastModified().toMSecsSinceEpoch() >=
-					    entry->clip.saved_wall_ms - EngineTiming::RemuxCopyAgeMs)
-			copy = remuxed.filePath();
-	}
-
 	if (!renameFile(path, target))
 		return false;
 	entry->clip.path = toUtf8(target);
-
-	const QString oldCopy = dir.filePath(info.completeBaseName() + QStringLiteral(".mp4"));
-	const QString newCopy = dir.filePath(QFileInfo(target).completeBaseName() + QStringLiteral(".mp4"));
-	for (RemuxRename &item : remuxRenames) {
-		if (item.to.compare(oldCopy, Qt::CaseInsensitive) == 0)
-			item.to = newCopy;
-	}
-	if (!copy.isEmpty() && !QFile::exists(newCopy) && !renameFile(copy, newCopy)) {
-		remuxRenames.push_back(RemuxRename{copy, newCopy, wallMs() + EngineTiming::RenameRetryMs, 0});
-		if (!renameTimer.isActive())
-			renameTimer.start();
-	}
+	// OBS's automatic remux leaves a copy beside clips of other containers and fragmented ones.
+	moveRemuxCopies(info, QFileInfo(target), entry->clip.saved_wall_ms);
 
 	blog(LOG_INFO, "[lumark] clip renamed to %s", fileNameOf(toUtf8(target)).c_str());
 	// At once: after a crash the entry must still name a file that exists.
 	saveSessionNow(*session);
 	return true;
+}
+
+bool Engine::clipOfEarlierSession(const Session &session, const std::string &path, QString *ownerId)
+{
+	const auto names = [&path](const Session &other) {
+		return std::any_of(other.entries.begin(), other.entries.end(),
+				   [&path](const Entry &e) { return !e.clip.path.empty() && e.clip.path == path; });
+	};
+	QStringList ids = sessionIds();
+	for (const QString &id : loadedSessionIds())
+		if (!ids.contains(id))
+			ids.append(id);
+	// A copy's file name holds its original's ("X - Copy", "Copy of X"); a copy never saves clips.
+	for (const QString &id : ids) {
+		const std::string other = toUtf8(id);
+		if (other.size() >= session.id.size() || session.id.find(other) == std::string::npos)
+			continue;
+		auto loaded = sessions.find(id);
+		Session stored;
+		const Session *original = loaded != sessions.end() ? loaded->second.get() : nullptr;
+		if (!original && loadSession(other, stored))
+			original = &stored;
+		if (original && names(*original)) {
+			*ownerId = id;
+			return true;
+		}
+	}
+	return false;
 }

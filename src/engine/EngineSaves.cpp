@@ -102,6 +102,8 @@ void Engine::onReplayBufferSaved()
 	BPtr<char> last = obs_frontend_get_last_replay();
 	const QString path = last ? QString::fromUtf8(last.Get()) : QString();
 	const long long savedWallMs = wallMs();
+	if (!path.isEmpty())
+		failOverwritten(path);
 
 	if (pendingPresses.empty()) {
 		if (!path.isEmpty() && !stopped)
@@ -152,6 +154,7 @@ void Engine::onReplayBufferSaved()
 			// Move it aside before any event names it; the entry follows the file.
 			FreshClip fresh;
 			fresh.sessionId = ownerSessionId;
+			fresh.entryId = owner.entryId;
 			fresh.path = path;
 			fresh.savedWallMs = savedWallMs;
 			filePath = toUtf8(keepFreshClip(fresh));
@@ -176,7 +179,8 @@ void Engine::onReplayBufferSaved()
 			replayRequestWallMs = ownerWallMs;
 			// A file still waiting for OBS's remux to open it is played once it has its new name.
 			auto waiting = std::find_if(freshClips.begin(), freshClips.end(), [&](const FreshClip &f) {
-				return f.sessionId == ownerSessionId && toUtf8(f.path) == filePath;
+				return f.remuxWaitUntilMs > 0 && f.sessionId == ownerSessionId &&
+				       toUtf8(f.path) == filePath;
 			});
 			if (waiting != freshClips.end()) {
 				waiting->playAfter = true;
@@ -226,6 +230,7 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	entry.clip.path = toUtf8(path);
 	FreshClip kept;
 	kept.sessionId = fromUtf8(session->id);
+	kept.entryId = entry.id;
 	kept.path = path;
 	kept.savedWallMs = savedWallMs;
 	entry.clip.path = toUtf8(keepFreshClip(kept));
@@ -271,125 +276,6 @@ void Engine::stopReplay()
 {
 	stopMemoryReplay();
 	replay.stop();
-}
-
-namespace {
-// OBS remuxes a saved replay in the background right after announcing it, reading it by the name
-// it gave it; moving the file before the remux has opened it would cost the ".mp4" copy.
-bool remuxExpected(const QFileInfo &info)
-{
-	const QString suffix = info.suffix();
-	for (const char *plain : {"mp4", "mov", "avi"})
-		if (suffix.compare(QLatin1String(plain), Qt::CaseInsensitive) == 0)
-			return false;
-	config_t *profile = obs_frontend_get_profile_config();
-	if (!profile || !config_get_bool(profile, "Video", "AutoRemux"))
-		return false;
-	const char *mode = config_get_string(profile, "Output", "Mode");
-	const char *recType = config_get_string(profile, "AdvOut", "RecType");
-	return !(mode && strcmp(mode, "Advanced") == 0 && recType && strcmp(recType, "FFmpeg") == 0);
-}
-
-QString remuxCopyOf(const QFileInfo &info)
-{
-	return info.dir().filePath(info.completeBaseName() + QStringLiteral(".mp4"));
-}
-} // namespace
-
-QString Engine::keepFreshClip(FreshClip fresh)
-{
-	const QFileInfo info(fresh.path);
-	if (!info.exists())
-		return fresh.path;
-	if (remuxExpected(info))
-		fresh.remuxWaitUntilMs = wallMs() + EngineTiming::RemuxStartWaitMs;
-	else if (moveFreshClip(fresh, false))
-		return fresh.path;
-	freshClips.push_back(fresh);
-	if (!freshTimer.isActive())
-		freshTimer.start();
-	return fresh.path;
-}
-
-bool Engine::moveFreshClip(FreshClip &fresh, bool giveUp)
-{
-	Session *session = findSession(fresh.sessionId);
-	Entry *owner = nullptr;
-	const std::string oldPath = toUtf8(fresh.path);
-	if (session) {
-		for (Entry &e : session->entries) {
-			if (e.clip.state == ClipState::Saved && e.clip.shared_with == 0 && e.clip.path == oldPath) {
-				owner = &e;
-				break;
-			}
-		}
-	}
-	const QFileInfo info(fresh.path);
-	if (!owner || !info.exists())
-		return true;
-
-	QString copy;
-	const QFileInfo remuxed(remuxCopyOf(info));
-	if (fresh.remuxWaitUntilMs > 0) {
-		// The remux opens its output only after its input, so a new ".mp4" means the input is open.
-		const bool started =
-		    remuxed.exists() && remuxed.lastModified().toMSecsSinceEpoch() >= fresh.savedWallMs - 1000;
-		if (!started && !giveUp && wallMs() < fresh.remuxWaitUntilMs)
-			return false;
-	}
-	if (remuxed.exists() &&
-	    remuxed.lastModified().toMSecsSinceEpoch() >= fresh.savedWallMs - EngineTiming::RemuxCopyAgeMs)
-		copy = remuxed.filePath();
-
-	// OBS's own name with the mark: still readable in the folder, and never a name OBS makes.
-	const QDir dir = info.dir();
-	const QString dotSuffix = info.suffix().isEmpty() ? QString() : QStringLiteral(".") + info.suffix();
-	const QString base = QStringLiteral("%1 (%2)").arg(
-	    info.completeBaseName(), fromUtf8(sanitizeFileName(pressLabel(texts, owner->number))));
-	QString target = dir.filePath(base + dotSuffix);
-	for (int n = 2; n <= 99 && QFileInfo::exists(target); ++n)
-		target = dir.filePath(QStringLiteral("%1 %2%3").arg(base).arg(n).arg(dotSuffix));
-	if (!renameFile(fresh.path, target))
-		return giveUp;
-
-	owner->clip.path = toUtf8(target);
-	const QString newCopy = remuxCopyOf(QFileInfo(target));
-	if (!copy.isEmpty() && !QFileInfo::exists(newCopy) && !renameFile(copy, newCopy)) {
-		remuxRenames.push_back(RemuxRename{copy, newCopy, wallMs() + EngineTiming::RenameRetryMs, 0});
-		if (!renameTimer.isActive())
-			renameTimer.start();
-	}
-	blog(LOG_INFO, "[lumark] replay file kept as %s", fileNameOf(owner->clip.path).c_str());
-	fresh.path = target;
-	saveSessionNow(*session);
-	return true;
-}
-
-void Engine::freshTick()
-{
-	const long long now = wallMs();
-	for (size_t i = 0; i < freshClips.size();) {
-		FreshClip fresh = freshClips[i];
-		const bool giveUp = now - fresh.savedWallMs >= EngineTiming::FreshMoveLimitMs;
-		if (!moveFreshClip(fresh, giveUp) && !giveUp) {
-			++i;
-			continue;
-		}
-		freshClips.erase(freshClips.begin() + long(i));
-		if (fresh.playAfter)
-			playSaved(fresh.path, fresh.entryId, fresh.names, fresh.timeText, fresh.reportedNs);
-	}
-	if (freshClips.empty())
-		freshTimer.stop();
-	pumpSaves();
-}
-
-bool Engine::freshClipBlocksSave() const
-{
-	// A new save lands in a later clock second than every file still under OBS's name: no clash.
-	const long long second = wallMs() / 1000;
-	return std::any_of(freshClips.begin(), freshClips.end(),
-			   [second](const FreshClip &f) { return f.savedWallMs / 1000 >= second; });
 }
 
 void Engine::saveSessionNow(Session &session)

@@ -16,12 +16,21 @@ async function endFree(h) {
 	}
 }
 
-// The plug-in moves each file OBS saves out of the way of OBS's next save of the same clock second:
-// OBS's name with the press label before the extension.
+// While OBS could give its next save the same name (the same clock second), the plug-in keeps the
+// file aside under OBS's name with the press label; then OBS's newest file is back under its name.
 const keptPath = (obsPath, number) => {
 	const ext = path.extname(obsPath);
 	return `${obsPath.slice(0, obsPath.length - ext.length)} (${L.pressLabel(number)})${ext}`;
 };
+const eitherName = (obsPath, number) => [obsPath, keptPath(obsPath, number)].map((p) => path.basename(p));
+
+// A peer (an obs-websocket client, OBS's instant-replay script, a folder watcher) opens the file OBS
+// reported a second after the report.
+async function peerFinds(report) {
+	await H.sleep(Math.max(0, report.at + 1000 - performance.now()));
+	const file = report.data.savedReplayPath;
+	assert.ok(fs.existsSync(file) && fs.statSync(file).size > 0, `${file} is there 1 s after ReplayBufferSaved`);
+}
 
 describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 	let h;
@@ -82,16 +91,17 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		const obsSaved = await h.events.waitObs('ReplayBufferSaved', { from });
 		const saved = (await h.events.waitVendor('ClipSaved', { from }, (d) => d.entry_id === id)).data.eventData;
 		assert.equal(saved.clip_state, 2);
-		const kept = keptPath(obsSaved.data.savedReplayPath, 1);
-		assert.equal(saved.file, path.basename(kept));
+		const obsPath = obsSaved.data.savedReplayPath;
+		assert.ok(eitherName(obsPath, 1).includes(saved.file), `ClipSaved names ${saved.file}`);
+		await peerFinds(obsSaved);
 
 		const s = await getSession(h, sid);
 		assert.equal(s.active, true);
 		assert.equal(s.source, 2, 'free session');
 		const e = entryById(s, id);
 		assert.equal(e.clip.state, 2);
-		assert.equal(e.clip.path, kept);
-		assert.equal(H.readJson(H.sessionFile(h.home, sid)).entries.find((x) => x.id === id).clip.path, kept, 'on disk at once');
+		assert.equal(e.clip.path, obsPath);
+		assert.equal(H.readJson(H.sessionFile(h.home, sid)).entries.find((x) => x.id === id).clip.path, obsPath, 'on disk at once');
 		assert.equal(e.clip.shared_with ?? 0, 0);
 		assert.ok(e.clip.end_ms >= e.t_ms && e.clip.end_ms - e.t_ms < 3000, `clip ends at the request (${e.clip.end_ms} vs ${e.t_ms})`);
 		assert.ok(e.clip.start_ms >= 0 && e.clip.start_ms < e.clip.end_ms);
@@ -146,13 +156,14 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		await H.sleep(1500); // a third save would show up here
 		const obsSaves = obsSavesSoFar();
 		assert.equal(obsSaves.length, 2, 'one save for the first press, one for the batch of two');
-		// Asked at once one after the other, both saves often get the same name from OBS.
+		// Asked at once one after the other, both saves often get the same name from OBS: the newer
+		// file has it, the older one stays aside.
 		const [f1, f2] = obsSaves.map((i) => i.data.savedReplayPath);
-		const [k1, k2] = [keptPath(f1, 1), keptPath(f2, 2)];
+		const [k1, k2] = [f1 === f2 ? keptPath(f1, 1) : f1, f2];
 		assert.ok(fs.existsSync(k1) && fs.existsSync(k2), 'both clips are kept');
-		assert.equal(saved[0].data.eventData.file, path.basename(k1));
-		assert.equal(saved[1].data.eventData.file, path.basename(k2));
-		assert.equal(saved[2].data.eventData.file, path.basename(k2), 'the shared clip reports the owner file');
+		assert.ok(eitherName(f1, 1).includes(saved[0].data.eventData.file));
+		assert.ok(eitherName(f2, 2).includes(saved[1].data.eventData.file));
+		assert.equal(saved[2].data.eventData.file, saved[1].data.eventData.file, 'the shared clip reports the owner file');
 
 		const sid = saved[0].data.eventData.session_id;
 		const s = await getSession(h, sid);
@@ -201,6 +212,7 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 			return r.length >= 2 ? r : null;
 		}, { what: "OBS's reports of both saves", timeout: 5000 }).catch(() => null);
 		if (reports && reports[0].data.savedReplayPath === reports[1].data.savedReplayPath) t.diagnostic('both saves got the same name from OBS');
+		if (reports) await peerFinds(reports[1]);
 		assert.equal(m2.session_id, sid);
 		assert.equal(m2.number, 2);
 		assert.equal(m2.clip_state, 2, 'already saved when marked');
@@ -211,13 +223,25 @@ describe('free sessions in a real OBS', { timeout: 240000 }, () => {
 		assert.equal(e.label, L.pressLabel(2));
 		assert.equal(e.clip.end_ms, e.t_ms, 'a save by OBS ends its clip at the estimated request');
 		assert.notEqual(e1.clip.path, e.clip.path, 'no two entries own one file');
-		assert.equal(path.basename(e1.clip.path), c1.file);
-		assert.equal(path.basename(e.clip.path), c2.file);
-		const size1 = fs.statSync(e1.clip.path).size;
-		assert.ok(size1 > 0 && fs.statSync(e.clip.path).size > 0, 'both clips are there');
+		// Each clip under the name its ClipSaved gave, or back under OBS's name.
+		const named = (file, reported, number) => [reported, reported.replace(` (${L.pressLabel(number)})`, '')].includes(path.basename(file));
+		assert.ok(named(e1.clip.path, c1.file, 1), `${e1.clip.path} after ${c1.file}`);
+		assert.ok(named(e.clip.path, c2.file, 2), `${e.clip.path} after ${c2.file}`);
 		await H.sleep(1000);
-		assert.equal(fs.statSync(e1.clip.path).size, size1, 'the first clip was not written over');
+		const later = await getSession(h, sid);
+		const [l1, l2] = [entryById(later, m.entry_id).clip.path, entryById(later, m2.entry_id).clip.path];
+		assert.ok(fs.statSync(l1).size > 0 && fs.statSync(l2).size > 0, 'both clips are there');
 		assert.ok(!H.latestLogText(h.home).includes('clip file is gone'), 'no clip went missing');
+		assert.ok(!H.latestLogText(h.home).includes('a later save wrote over'), 'no clip was written over');
+
+		// With renaming off a save's file stays where OBS put it, for its peers.
+		if (!(await call(t, h, 'SetConfig', { rename_files: false }))) return;
+		from = h.events.mark();
+		await h.obs.call('SaveReplayBuffer');
+		const plain = await h.events.waitObs('ReplayBufferSaved', { from });
+		await h.events.waitVendor('ClipSaved', { from });
+		await peerFinds(plain);
+		await call(t, h, 'SetConfig', { rename_files: true });
 
 		const end = await H.vendor(h.obs, 'EndFreeSession');
 		assert.equal(end.ok, true, end.error);

@@ -1,5 +1,6 @@
 // Scenarios only newer hosts can run. OBS 30.2+: recording chapters (Hybrid MP4), the chapter
-// warning with a recording format that takes none, and the dock added by id. OBS 31.1+: a scene
+// warning with a recording format that takes none (fragmented MP4, whose replays OBS remuxes), and the
+// dock added by id. OBS 31.1+: a scene
 // of the main canvas. "scripts/host.sh obs30 e2e" and "obs32 e2e" run them; older hosts skip.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
@@ -22,6 +23,12 @@ function setRecordFormat(home, format) {
 	const text = fs.readFileSync(file, 'utf8');
 	assert.match(text, /^RecFormat2=/m, 'the profile names OBS 30 recording format');
 	fs.writeFileSync(file, text.replace(/^RecFormat2=.*$/m, `RecFormat2=${format}`));
+}
+
+// OBS's automatic remux after each save and recording (profile [Video] AutoRemux).
+function setAutoRemux(home) {
+	const file = path.join(home.obsDir, 'basic', 'profiles', 'CI', 'basic.ini');
+	fs.writeFileSync(file, fs.readFileSync(file, 'utf8').replace(/^\[Video\]$/m, '[Video]\nAutoRemux=true'));
 }
 
 function ffprobeChapters(file) {
@@ -160,9 +167,28 @@ describe('newer host: OBS 30.2 recording chapters and docks', { skip, timeout: 3
 			assert.equal(countOf(H.allLogText(h.home), CHAPTER_WARNING), 0, 'no chapter warning with Hybrid MP4');
 		}));
 
-	it('an MKV recording warns once per recording that chapters are unavailable', (t) =>
-		withObs({ prepare: (home) => setRecordFormat(home, 'mkv') }, async (h) => {
+	it('a fragmented MP4 recording warns once per recording that chapters are unavailable; its replays keep OBS\'s remux', (t) =>
+		withObs({ prepare: (home) => (setRecordFormat(home, 'fragmented_mp4'), setAutoRemux(home)) }, async (h) => {
 			if (!(await call(t, h, 'GetStatus'))) return;
+			// OBS remuxes a fragmented MP4 replay into "name.remuxed.mp4" after the saved event, opening
+			// the file by the name it reported.
+			await H.startBuffer(h);
+			await H.sleep(1500);
+			const from = h.events.mark();
+			const press = await H.vendor(h.obs, 'Press', { label: 'remuxed' });
+			assert.equal(press.ok, true, press.error);
+			const saved = await h.events.waitObs('ReplayBufferSaved', { from });
+			assert.match(saved.data.savedReplayPath, /\.mp4$/);
+			const copyOf = (file) => file.replace(/\.mp4$/, '.remuxed.mp4');
+			const sid = (await H.vendor(h.obs, 'GetStatus')).session_id;
+			await H.waitFor(async () => {
+				const s = await H.vendor(h.obs, 'GetSession', { session_id: sid });
+				const file = s.entries.find((e) => e.id === press.entry_id)?.clip?.path;
+				return file && fs.existsSync(file) && fs.existsSync(copyOf(file)) && fs.statSync(copyOf(file)).size > 0;
+			}, { timeout: 10000, what: "OBS's remuxed copy beside the clip" });
+			const end = await H.vendor(h.obs, 'EndFreeSession');
+			assert.equal(end.ok, true, end.error);
+
 			await H.startRecord(h);
 			if (!(await pressMarks(t, h, ['one', 'two', 'three']))) return;
 			assert.equal((await H.vendor(h.obs, 'GetStatus')).record_chapters_added, 0);

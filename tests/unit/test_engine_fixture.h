@@ -100,6 +100,17 @@ protected:
 		return e ? *e : none;
 	}
 
+	// OBS names each save in dir after the clock second of the request, as its default format does.
+	void nameSavesIn(const QString &dir, const QString &ext = QStringLiteral("mkv"))
+	{
+		engine->setSaveNamer([this, dir, ext] {
+			return dir +
+			       QDateTime::fromMSecsSinceEpoch(wall).toString(
+				   QStringLiteral("'/Replay 'yyyy-MM-dd hh-mm-ss.")) +
+			       ext;
+		});
+	}
+
 	// OBS answers a save request with this file.
 	void obsSaved(const QString &path)
 	{

@@ -151,20 +151,51 @@ TEST_F(RenamesTest, TakenNamesGetANumberAndMp4ClipsTakeNoCopy)
 	EXPECT_TRUE(QFile::exists(base() + ".mp4")) << "the other file is left alone";
 }
 
-TEST_F(RenamesTest, RenamingSwitchedOffTouchesNoFile)
+TEST_F(RenamesTest, RenamingSwitchedOffLeavesTheFileUnderObsName)
 {
 	settings().rename_files = false;
-	const QString mkv = makeFile("keep.mkv");
-	const long long id = savedPress(mkv);
-	// Only the move out of the way of OBS's next save, which a clip needs to survive.
-	const QString kept = clips + "/keep (Lumark01).mkv";
-	EXPECT_EQ(clipPath(id), kept);
+	nameSavesIn(clips);
+	const QString obsName = makeFile("Replay 2026-05-01 20-00-05.mkv");
+	const long long id = savedPress(obsName);
+	// Only kept out of the way of a save of the same second, which a clip needs to survive.
+	EXPECT_EQ(clipPath(id), clips + "/Replay 2026-05-01 20-00-05 (Lumark01).mkv");
+	advance(1000);
+	ASSERT_TRUE(waitUntil([&] { return clipPath(id) == obsName; }));
 	advance(15000);
 	engine->renameTick();
-	EXPECT_TRUE(QFile::exists(kept));
-	EXPECT_EQ(clipPath(id), kept);
+	EXPECT_TRUE(QFile::exists(obsName));
+	EXPECT_EQ(clipPath(id), obsName);
 	EXPECT_TRUE(engine->renameQueue().empty());
 	EXPECT_FALSE(engine->renameTimerRef().isActive());
+}
+
+// A session file copied by hand still names the original's clips: shown and played from there, never
+// renamed, whoever edits the copy; the original keeps renaming its own.
+TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
+{
+	const long long id = savedPress(makeFile("copied.mkv"));
+	const std::string originalId = current().id;
+	FrontendDouble::state().streaming = false;
+	engine->onStreamingStopped();
+	engine->renameTick();
+	const QString named = base() + ".mkv";
+	ASSERT_EQ(clipPath(id), named);
+	engine->flushSaves();
+	const QString copyId = QString::fromStdString(originalId) + " - Copy";
+	ASSERT_TRUE(QFile::copy(sessionFile(originalId), sessionFile(copyId.toStdString())));
+
+	LogCapture log;
+	engine->setShift(1000, copyId);
+	advance(2500);
+	engine->renameTick();
+	EXPECT_TRUE(QFile::exists(named));
+	EXPECT_EQ(log.count("not renamed for its copy"), 1);
+
+	engine->setLabel(id, QStringLiteral("mine"), QString::fromStdString(originalId));
+	advance(2500);
+	engine->renameTick();
+	EXPECT_EQ(engine->findSession(QString::fromStdString(originalId))->findEntry(id)->clip.path,
+		  (base() + " mine.mkv").toStdString());
 }
 
 TEST_F(RenamesTest, GivesUpAfterOneHundredTwentyRefusals)

@@ -70,13 +70,15 @@ TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
 }
 
 // OBS names a replay file after the clock second of its save and writes over a file of that name.
-// Every saved file is moved aside at once, so no later save (ours or OBS's own) costs a clip, and
-// our next request no longer waits for the clock.
-TEST_F(SavesTest, EachSavedFileIsMovedAsideBeforeASaveOfTheSameSecondCanOverwriteIt)
+// While a save could still get that name the file is kept aside, so no later save (ours or OBS's
+// own) costs a clip and our next request never waits for the clock; then OBS's newest file of that
+// name is back under it, where peers were told to find it.
+TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 {
 	settings().press_replay = false;
 	const QString dir = work.path() + "/clips";
 	QDir().mkpath(dir);
+	nameSavesIn(dir);
 	const QString obsName = dir + "/Replay 2026-05-01 20-00-00.mkv";
 	// OBS (re)writes its file, then reports it.
 	auto obsWrites = [&](const QByteArray &content) {
@@ -98,9 +100,9 @@ TEST_F(SavesTest, EachSavedFileIsMovedAsideBeforeASaveOfTheSameSecondCanOverwrit
 	// A save from a websocket client 300 ms later, in the same second.
 	advance(300);
 	obsWrites("obs own");
-	const Entry &own = current().entries.back();
-	EXPECT_EQ(own.number, 2);
-	EXPECT_EQ(own.clip.path, (dir + "/Replay 2026-05-01 20-00-00 (Lumark02).mkv").toStdString());
+	const long long own = current().entries.back().id;
+	EXPECT_EQ(entry(own).number, 2);
+	EXPECT_EQ(entry(own).clip.path, (dir + "/Replay 2026-05-01 20-00-00 (Lumark02).mkv").toStdString());
 
 	// A press right after: asked at once, and its file of the same name is kept apart too.
 	advance(100);
@@ -109,10 +111,18 @@ TEST_F(SavesTest, EachSavedFileIsMovedAsideBeforeASaveOfTheSameSecondCanOverwrit
 	advance(200);
 	obsWrites("third");
 	EXPECT_EQ(readFileBytes(kept1), QByteArray("first"));
-	EXPECT_EQ(readFileBytes(QString::fromStdString(own.clip.path)), QByteArray("obs own"));
+	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(own).clip.path)), QByteArray("obs own"));
 	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(p3).clip.path)), QByteArray("third"));
-	std::set<std::string> paths{entry(p1).clip.path, own.clip.path, entry(p3).clip.path};
+	std::set<std::string> paths{entry(p1).clip.path, entry(own).clip.path, entry(p3).clip.path};
 	EXPECT_EQ(paths.size(), 3u) << "no two entries own one file";
+	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().size() == 1; })) << "the newest is watched";
+
+	// The next second: the newest file is back under OBS's name, the older ones keep theirs.
+	advance(200);
+	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().empty(); }));
+	EXPECT_EQ(entry(p3).clip.path, obsName.toStdString());
+	EXPECT_EQ(readFileBytes(obsName), QByteArray("third"));
+	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
 
 	// The later rename goes from the kept name to the final one.
 	advance(15000);
@@ -122,14 +132,16 @@ TEST_F(SavesTest, EachSavedFileIsMovedAsideBeforeASaveOfTheSameSecondCanOverwrit
 	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(p1).clip.path)), QByteArray("first"));
 }
 
-// With OBS's automatic remux the file moves once the remux has opened it (its ".mp4" appears),
-// taking the copy along; a request of the same second waits for that, and for nothing else.
+// With OBS's automatic remux the file keeps OBS's name until the remux has opened it (its copy
+// appears); a request of the same second waits for that, and a save that writes over it meanwhile
+// costs that clip, never the new one.
 TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
 {
 	settings().press_replay = false;
 	config_set_bool(FrontendDouble::profileConfig(), "Video", "AutoRemux", true);
 	const QString dir = work.path() + "/clips";
 	QDir().mkpath(dir);
+	nameSavesIn(dir);
 	const QString mkv = dir + "/Replay 2026-05-01 20-00-00.mkv";
 	ASSERT_TRUE(writeFileBytes(mkv, "clip"));
 
@@ -140,9 +152,8 @@ TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
 	EXPECT_EQ(requests(), 1) << "OBS would give this save the same name";
 
 	ASSERT_TRUE(writeFileBytes(dir + "/Replay 2026-05-01 20-00-00.mp4", "remuxing"));
-	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().empty(); }));
 	const QString kept = dir + "/Replay 2026-05-01 20-00-00 (Lumark01)";
-	EXPECT_EQ(entry(p1).clip.path, (kept + ".mkv").toStdString());
+	ASSERT_TRUE(waitUntil([&] { return entry(p1).clip.path == (kept + ".mkv").toStdString(); }));
 	EXPECT_TRUE(QFile::exists(kept + ".mp4")) << "the remuxed copy goes along";
 	EXPECT_EQ(requests(), 2);
 
@@ -154,9 +165,26 @@ TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
 	FrontendDouble::state().replayBufferActive = false;
 	engine->onBufferStopped();
 	EXPECT_TRUE(engine->waitingPressRefs().empty());
+
+	// OBS's own save writes over p2's file before its remux starts: p2 is lost, the new file is only
+	// the new entry's.
+	advance(300);
+	ASSERT_TRUE(writeFileBytes(mkv, "obs own"));
+	LogCapture log;
+	obsSaved(mkv);
+	const Entry &own = current().entries.back();
+	EXPECT_EQ(entry(p2).clip.state, ClipState::Failed);
+	EXPECT_EQ(entry(p2).clip.path, "");
+	EXPECT_EQ(log.count("[lumark] a later save wrote over the clip of mark 2 before it was kept apart"), 1);
+	ASSERT_TRUE(writeFileBytes(dir + "/Replay 2026-05-01 20-00-00.mp4", "remuxing own"));
+	ASSERT_TRUE(waitUntil([&] { return own.clip.path != mkv.toStdString(); }));
+	EXPECT_EQ(readFileBytes(QString::fromStdString(own.clip.path)), QByteArray("obs own"));
+
+	// The next second OBS's name is free of clashes again: that file goes back under it.
 	advance(1000);
 	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().empty(); }));
-	EXPECT_EQ(entry(p2).clip.path, (dir + "/Replay 2026-05-01 20-00-00 (Lumark02).mkv").toStdString());
+	EXPECT_EQ(own.clip.path, mkv.toStdString());
+	EXPECT_EQ(readFileBytes(dir + "/Replay 2026-05-01 20-00-00.mp4"), QByteArray("remuxing own"));
 	EXPECT_EQ(requests(), 2);
 }
 

@@ -1,0 +1,292 @@
+// Fresh replay files: kept aside only while OBS could give a new save the same name, then put back
+// under OBS's name, which obs-websocket clients, scripts and folder watchers read.
+
+#include "engine/Engine.h"
+
+#include "engine/EngineInternal.h"
+#include "lists/TextFormat.h"
+#include "playback/ReplayScene.h"
+#include "session/SessionStore.h"
+
+#include <obs-frontend-api.h>
+#include <obs.hpp>
+#include <util/config-file.h>
+#include <util/dstr.h>
+#include <util/platform.h>
+#include <util/util.hpp>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+
+QStringList remuxCopyTails(const QString &suffix)
+{
+	QStringList tails{QStringLiteral(".remuxed.") + suffix};
+	if (suffix.compare(QLatin1String("mp4"), Qt::CaseInsensitive) != 0)
+		tails.append(QStringLiteral(".mp4"));
+	return tails;
+}
+
+namespace {
+
+bool samePath(const QString &a, const QString &b)
+{
+#if defined(_WIN32) || defined(__APPLE__)
+	return normalizedPathKey(a) == normalizedPathKey(b);
+#else
+	return QDir::cleanPath(a) == QDir::cleanPath(b);
+#endif
+}
+
+// OBS's automatic remux of a saved replay (OBSBasic::AutoRemux, OBS 29 to 32) reads the file by the
+// name it gave it right after the saved event; true when it will write a copy beside this clip.
+bool remuxExpected(const QFileInfo &info)
+{
+	config_t *profile = obs_frontend_get_profile_config();
+	if (!profile || !config_get_bool(profile, "Video", "AutoRemux"))
+		return false;
+	const char *mode = config_get_string(profile, "Output", "Mode");
+	const bool simple = !mode || strcmp(mode, "Simple") == 0;
+	const char *recType = config_get_string(profile, "AdvOut", "RecType");
+	if (!simple && recType && astrcmpi(recType, "FFmpeg") == 0)
+		return false;
+	const QString suffix = info.suffix();
+	if (suffix.compare(QLatin1String("avi"), Qt::CaseInsensitive) == 0)
+		return false;
+	// OBS 30+ remuxes fragmented MP4 and MOV into "name.remuxed.ext", keeping the container.
+	const char *format = config_get_string(profile, simple ? "SimpleOutput" : "AdvOut", "RecFormat2");
+	if (format && strncmp(format, "fragmented", 10) == 0)
+		return true;
+	for (const char *plain : {"mp4", "mov"})
+		if (suffix.compare(QLatin1String(plain), Qt::CaseInsensitive) == 0)
+			return false;
+	return true;
+}
+
+// As the replay buffer output builds the name of its next save (generate_filename in obs-ffmpeg-mux.c).
+QString obsReplayPathNow()
+{
+	OBSOutputAutoRelease output = obs_frontend_get_replay_buffer_output();
+	if (!output)
+		return {};
+	if (obs_output_active(output)) {
+		// "get_last_replay" answers only while no save is being written, whose name is unknown here.
+		calldata_t cd = {};
+		const bool idle = proc_handler_call(obs_output_get_proc_handler(output), "get_last_replay", &cd) &&
+				  calldata_string(&cd, "path");
+		calldata_free(&cd);
+		if (!idle)
+			return {};
+	}
+	OBSDataAutoRelease settings = obs_output_get_settings(output);
+	const char *dir = obs_data_get_string(settings, "directory");
+	BPtr<char> name = os_generate_formatted_filename(obs_data_get_string(settings, "extension"),
+							 obs_data_get_bool(settings, "allow_spaces"),
+							 obs_data_get_string(settings, "format"));
+	if (!dir || !*dir || !name)
+		return {};
+	QString path = QString::fromUtf8(dir).replace(QLatin1Char('\\'), QLatin1Char('/'));
+	if (!path.endsWith(QLatin1Char('/')))
+		path += QLatin1Char('/');
+	return path + QString::fromUtf8(name.Get());
+}
+
+bool remuxStarted(const FreshClip &fresh)
+{
+	// The remux opens its output only after its input, so a new copy means the input is open.
+	const QFileInfo info(fresh.path);
+	for (const QString &tail : remuxCopyTails(info.suffix())) {
+		const QFileInfo copy(info.dir().filePath(info.completeBaseName() + tail));
+		if (copy.exists() && copy.lastModified().toMSecsSinceEpoch() >= fresh.savedWallMs - 1000)
+			return true;
+	}
+	return false;
+}
+
+} // namespace
+
+void Engine::setSaveNamer(SaveNamer namer)
+{
+	saveNamer = std::move(namer);
+}
+
+bool Engine::saveNameClash(const QString &obsPath) const
+{
+	const QString next = saveNamer ? saveNamer() : obsReplayPathNow();
+	return next.isEmpty() || samePath(next, obsPath);
+}
+
+void Engine::moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs)
+{
+	for (const QString &tail : remuxCopyTails(from.suffix())) {
+		const QString oldCopy = from.dir().filePath(from.completeBaseName() + tail);
+		const QString newCopy = to.dir().filePath(to.completeBaseName() + tail);
+		for (RemuxRename &item : remuxRenames) {
+			if (item.to.compare(oldCopy, Qt::CaseInsensitive) == 0)
+				item.to = newCopy;
+		}
+		const QFileInfo copy(oldCopy);
+		if (!copy.exists() ||
+		    copy.lastModified().toMSecsSinceEpoch() < savedWallMs - EngineTiming::RemuxCopyAgeMs ||
+		    QFileInfo::exists(newCopy) || renameFile(oldCopy, newCopy))
+			continue;
+		remuxRenames.push_back(RemuxRename{oldCopy, newCopy, wallMs() + EngineTiming::RenameRetryMs, 0});
+		if (!renameTimer.isActive())
+			renameTimer.start();
+	}
+}
+
+QString Engine::keepFreshClip(FreshClip fresh)
+{
+	fresh.obsPath = fresh.path;
+	// OBS's name goes back to its newest file, which peers were told about; older ones stay aside.
+	freshClips.erase(std::remove_if(freshClips.begin(), freshClips.end(),
+					[&fresh](const FreshClip &f) { return samePath(f.obsPath, fresh.obsPath); }),
+			 freshClips.end());
+	const QFileInfo info(fresh.path);
+	if (!info.exists() || !saveNameClash(fresh.obsPath))
+		return fresh.path;
+	if (remuxExpected(info))
+		fresh.remuxWaitUntilMs = wallMs() + EngineTiming::RemuxStartWaitMs;
+	else if (stepFreshClip(fresh, wallMs()))
+		return fresh.path;
+	freshClips.push_back(fresh);
+	if (!freshTimer.isActive())
+		freshTimer.start(EngineTiming::FreshTickMs);
+	return fresh.path;
+}
+
+bool Engine::stepFreshClip(FreshClip &fresh, long long now)
+{
+	Session *session = nullptr;
+	Entry *owner = lookupEntry(EntryRef{fresh.sessionId, fresh.entryId}, &session);
+	// Removed, failed, renamed or deleted meanwhile: nothing left to guard.
+	if (!owner || owner->clip.state != ClipState::Saved || owner->clip.shared_with != 0 ||
+	    owner->clip.path != toUtf8(fresh.path) || !QFileInfo::exists(fresh.path))
+		return true;
+
+	if (fresh.path != fresh.obsPath) {
+		if (saveNameClash(fresh.obsPath) || fileHeldByPlayer(fresh.path))
+			return false;
+		if (fresh.backDueMs == 0)
+			fresh.backDueMs = now;
+		return moveBack(fresh, *owner) || now - fresh.backDueMs >= EngineTiming::FreshMoveLimitMs;
+	}
+
+	if (fresh.remuxWaitUntilMs > 0) {
+		if (!remuxStarted(fresh) && now < fresh.remuxWaitUntilMs)
+			return false;
+		fresh.remuxWaitUntilMs = 0;
+	}
+	if (!saveNameClash(fresh.obsPath))
+		return true;
+	if (moveAside(fresh, *owner))
+		return false;
+	return now - fresh.savedWallMs >= EngineTiming::FreshMoveLimitMs;
+}
+
+bool Engine::moveAside(FreshClip &fresh, Entry &owner)
+{
+	// OBS's own name with the mark: still readable in the folder, and never a name OBS makes.
+	const QFileInfo info(fresh.path);
+	const QDir dir = info.dir();
+	const QString dotSuffix = info.suffix().isEmpty() ? QString() : QStringLiteral(".") + info.suffix();
+	const QString base = QStringLiteral("%1 (%2)").arg(info.completeBaseName(),
+							   fromUtf8(sanitizeFileName(pressLabel(texts, owner.number))));
+	QString target = dir.filePath(base + dotSuffix);
+	for (int n = 2; n <= 99 && QFileInfo::exists(target); ++n)
+		target = dir.filePath(QStringLiteral("%1 %2%3").arg(base).arg(n).arg(dotSuffix));
+	if (!renameFile(fresh.path, target))
+		return false;
+
+	owner.clip.path = toUtf8(target);
+	moveRemuxCopies(info, QFileInfo(target), fresh.savedWallMs);
+	blog(LOG_INFO, "[lumark] replay file kept as %s", fileNameOf(owner.clip.path).c_str());
+	fresh.path = target;
+	if (Session *session = findSession(fresh.sessionId))
+		saveSessionNow(*session);
+	return true;
+}
+
+bool Engine::moveBack(FreshClip &fresh, Entry &owner)
+{
+	if (QFileInfo::exists(fresh.obsPath)) {
+		// A newer file took the name meanwhile; never written over, this clip keeps its own.
+		blog(LOG_INFO, "[lumark] OBS's name is taken again, the replay file stays %s",
+		     fileNameOf(owner.clip.path).c_str());
+		return true;
+	}
+	if (!renameFile(fresh.path, fresh.obsPath))
+		return false;
+	owner.clip.path = toUtf8(fresh.obsPath);
+	moveRemuxCopies(QFileInfo(fresh.path), QFileInfo(fresh.obsPath), fresh.savedWallMs);
+	blog(LOG_INFO, "[lumark] replay file back under OBS's name %s", fileNameOf(owner.clip.path).c_str());
+	fresh.path = fresh.obsPath;
+	if (Session *session = findSession(fresh.sessionId))
+		saveSessionNow(*session);
+	return true;
+}
+
+void Engine::freshTick()
+{
+	const long long now = wallMs();
+	std::vector<FreshClip> play;
+	bool quick = false;
+	for (size_t i = 0; i < freshClips.size();) {
+		FreshClip &fresh = freshClips[i];
+		const bool done = stepFreshClip(fresh, now);
+		// The replay waits only for the remux to open the file, not for the way back.
+		if (fresh.playAfter && (done || fresh.remuxWaitUntilMs == 0)) {
+			play.push_back(fresh);
+			fresh.playAfter = false;
+		}
+		if (done) {
+			freshClips.erase(freshClips.begin() + long(i));
+			continue;
+		}
+		quick = quick || fresh.path == fresh.obsPath;
+		++i;
+	}
+	if (freshClips.empty())
+		freshTimer.stop();
+	else
+		freshTimer.setInterval(quick ? EngineTiming::FreshTickMs : EngineTiming::FreshAsideTickMs);
+	for (const FreshClip &f : play)
+		playSaved(f.path, f.entryId, f.names, f.timeText, f.reportedNs);
+	pumpSaves();
+}
+
+bool Engine::freshClipBlocksSave() const
+{
+	// A file still under OBS's name would be written over by a save that gets the same name.
+	return std::any_of(freshClips.begin(), freshClips.end(),
+			   [this](const FreshClip &f) { return f.path == f.obsPath && saveNameClash(f.obsPath); });
+}
+
+void Engine::failOverwritten(const QString &path)
+{
+	for (auto &item : sessions) {
+		Session &session = *item.second;
+		for (Entry &owner : session.entries) {
+			if (owner.clip.state != ClipState::Saved || owner.clip.shared_with != 0 ||
+			    owner.clip.path.empty() || !samePath(fromUtf8(owner.clip.path), path))
+				continue;
+			blog(LOG_WARNING,
+			     "[lumark] a later save wrote over the clip of mark %d before it was kept apart (%s)",
+			     int(owner.number), fileNameOf(owner.clip.path).c_str());
+			for (Entry &sharer : session.entries) {
+				if (sharer.clip.state == ClipState::Saved && sharer.clip.shared_with == owner.id)
+					sharer.clip.state = ClipState::Failed;
+			}
+			owner.clip.state = ClipState::Failed;
+			owner.clip.path.clear();
+			touchSession(session);
+		}
+	}
+	freshClips.erase(std::remove_if(freshClips.begin(), freshClips.end(),
+					[&path](const FreshClip &f) { return samePath(f.path, path); }),
+			 freshClips.end());
+}
