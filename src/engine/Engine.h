@@ -255,6 +255,8 @@ private:
 	bool moveBack(FreshClip &fresh, Entry &owner);
 	void freshTick();
 	bool freshClipBlocksSave() const;
+	// At shutdown: files kept aside go back under OBS's name.
+	void settleFreshClips();
 	bool saveNameClash(const QString &obsPath) const;
 	// Takes OBS's remuxed copies of a clip along to its new name.
 	void moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs);

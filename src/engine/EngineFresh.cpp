@@ -259,6 +259,18 @@ void Engine::freshTick()
 	pumpSaves();
 }
 
+void Engine::settleFreshClips()
+{
+	// OBS makes no save after this, so no clash is left to guard against.
+	for (FreshClip &fresh : freshClips) {
+		Entry *owner = lookupEntry(EntryRef{fresh.sessionId, fresh.entryId});
+		if (owner && fresh.path != fresh.obsPath && owner->clip.path == toUtf8(fresh.path))
+			moveBack(fresh, *owner);
+	}
+	freshClips.clear();
+	freshTimer.stop();
+}
+
 bool Engine::freshClipBlocksSave() const
 {
 	// A file still under OBS's name would be written over by a save that gets the same name.

@@ -398,6 +398,7 @@ void Engine::shutdown()
 	stopMemoryReplay();
 	replay.abort();
 	recap.reset();
+	settleFreshClips();
 	if (currentSession())
 		endSession();
 	renameTick();

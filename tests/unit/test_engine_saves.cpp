@@ -132,6 +132,25 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(p1).clip.path)), QByteArray("first"));
 }
 
+// OBS saves nothing after the plug-in shuts down: a file still aside goes back under OBS's name.
+TEST_F(SavesTest, ShutdownPutsAKeptFileBackUnderObsName)
+{
+	settings().press_replay = false;
+	settings().rename_files = false; // OBS's name is then the final one
+	const QString dir = work.path() + "/clips";
+	QDir().mkpath(dir);
+	nameSavesIn(dir);
+	const QString obsName = dir + "/Replay 2026-05-01 20-00-00.mkv";
+	const long long p1 = engine->press(PressMode::Default, QString());
+	advance(250);
+	ASSERT_TRUE(writeFileBytes(obsName, "clip"));
+	obsSaved(obsName);
+	ASSERT_FALSE(QFile::exists(obsName)) << "kept aside within its second";
+	engine->shutdown();
+	EXPECT_EQ(entry(p1).clip.path, obsName.toStdString());
+	EXPECT_EQ(readFileBytes(obsName), QByteArray("clip"));
+}
+
 // With OBS's automatic remux the file keeps OBS's name until the remux has opened it (its copy
 // appears); a request of the same second waits for that, and a save that writes over it meanwhile
 // costs that clip, never the new one.
