@@ -30,11 +30,12 @@ Session sessionFromData(obs_data_t *data);
 // are not valid UTF-8 repaired so the file always reads back.
 std::string sessionToJson(const Session &session);
 
-bool saveSession(const Session &session);
+// On failure, error (when given) gets the C library's error number, 0 when no file could be named.
+bool saveSession(const Session &session, int *error = nullptr);
 // Fills out only when a file (or its backup) was read.
 bool loadSession(const std::string &id, Session &out);
 // Stored ids, newest first.
 std::vector<std::string> listSessionIds();
-// Deletes the ".bak", ".tmp" and ".json" files; true when the ".json" was deleted.
+// Deletes the ".bak", ".tmp" and ".json" files; true when there was one and none is left.
 bool removeSessionFiles(const Session &session);
 bool removeSessionFiles(const std::string &id);

@@ -195,14 +195,16 @@ TEST_F(SessionStoreTest, BackupIsUsedWhenTheFileIsBrokenAndNothingWhenBothAre)
 	Session s = sample();
 	ASSERT_TRUE(saveSession(s));
 	s.prefix = "second";
-	ASSERT_TRUE(saveSession(s)); // the first content is now the backup
+	ASSERT_TRUE(saveSession(s));
+	s.prefix = "third";
+	ASSERT_TRUE(saveSession(s)); // the backup must now hold the second text, not keep the first
 	const QString json = file(QString::fromStdString(s.id) + ".json");
-	ASSERT_TRUE(QFile::exists(json + ".bak"));
 	EXPECT_FALSE(QFile::exists(json + ".tmp"));
 	writeFileBytes(json, "{ broken");
+	writeFileBytes(json + ".tmp", "{ broken too");
 	Session back;
 	ASSERT_TRUE(loadSession(s.id, back));
-	EXPECT_EQ(back.prefix, "2026-05-01 20-00");
+	EXPECT_EQ(back.prefix, "second");
 
 	writeSessionFile("c.json", "not json");
 	Session untouched;
@@ -233,6 +235,15 @@ TEST_F(SessionStoreTest, InterruptedWritesLoseNoSession)
 	ASSERT_TRUE(loadSession(s.id, back));
 	EXPECT_EQ(back.prefix, "newer") << "the complete new text wins over the backup";
 	EXPECT_TRUE(QFile::exists(json)) << "and the file is written again";
+
+	// Only the ".bak" left (a sync tool carried just that one): listed, read and written back too.
+	ASSERT_TRUE(QFile::remove(json));
+	EXPECT_EQ(listSessionIds(), (std::vector<std::string>{"old", s.id}));
+	ASSERT_TRUE(loadSession(s.id, back));
+	EXPECT_EQ(back.prefix, "2026-05-01 20-00");
+	EXPECT_TRUE(QFile::exists(json));
+	back.prefix = "newer";
+	ASSERT_TRUE(saveSession(back));
 
 	// A partly written ".tmp" beside the file changes nothing.
 	ASSERT_TRUE(writeFileBytes(json + ".tmp", "{\"id\": \"x\", \"pre"));
