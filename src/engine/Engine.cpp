@@ -60,6 +60,8 @@ Engine::Engine(QObject *parent)
 	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
 	connect(&saveDelay, &QTimer::timeout, this, &Engine::flushSaves);
 	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
+	saveRetry.setSingleShot(true);
+	connect(&saveRetry, &QTimer::timeout, this, &Engine::flushSaves);
 	sessionTrim.setSingleShot(true);
 	sessionTrim.setInterval(EngineTiming::SessionCacheTrimMs);
 	connect(&sessionTrim, &QTimer::timeout, this, &Engine::trimLoadedSessions);

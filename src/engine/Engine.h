@@ -172,7 +172,8 @@ public:
 
 	// --- Notifications (EngineNotify.cpp) ---
 	void setStatus(const QString &text);
-	QString statusText() const { return status; }
+	// The status message; while session files cannot be written, a line saying so follows it.
+	QString statusText() const;
 	void emitEntryEvent(const QString &type, const Session &session, const Entry &entry);
 
 	// --- Session editing (EngineEdit.cpp) ---
@@ -203,6 +204,7 @@ public:
 	const QTimer &renameTimerRef() const { return renameTimer; }
 	const QTimer &saveDelayTimer() const { return saveDelay; }
 	const QTimer &exportDelayTimer() const { return exportDelay; }
+	const QTimer &saveRetryTimer() const { return saveRetry; }
 	const std::vector<FreshClip> &freshClipQueue() const { return freshClips; }
 	const QTimer &sessionTrimTimer() const { return sessionTrim; }
 	// Drops loaded sessions nothing needs: not running, shown, waiting for a save, an export, a clip
@@ -232,6 +234,9 @@ private:
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
+	// Writes the session's file at once; a failure keeps it unsaved and tries again later.
+	bool storeSession(Session &session);
+	void noteSessionWrite(const Session &session, bool saved, int error);
 	// The session's lists, then the quotes file; a new export folder is saved with the session.
 	QStringList writeSessionLists(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
@@ -270,6 +275,12 @@ private:
 	std::set<QString> dirtyExports;
 	QTimer saveDelay;
 	long long firstDirtyWallMs = 0; // wall ms of the oldest unsaved change
+	// Sessions whose last write failed, retried from saveRetry with a growing delay; saveProblem is
+	// the line told while there are any.
+	std::set<QString> failedSessions;
+	QTimer saveRetry;
+	int saveRetryMs = 0;
+	QString saveProblem;
 	QTimer exportDelay;
 	QTimer sessionTrim;
 	InstantReplay replay;

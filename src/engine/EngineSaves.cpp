@@ -393,7 +393,6 @@ bool Engine::freshClipBlocksSave() const
 void Engine::saveSessionNow(Session &session)
 {
 	touchSession(session);
-	if (saveSession(session))
-		dirtySessions.erase(fromUtf8(session.id));
+	storeSession(session);
 	releaseFreedPagesSoon(session.entries.size());
 }

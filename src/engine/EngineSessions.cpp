@@ -18,6 +18,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 Session *Engine::currentSession()
 {
@@ -41,16 +43,18 @@ Session *Engine::findSession(const QString &id)
 	if (!loadSession(plain, *session))
 		return nullptr;
 	// A stored session that never got its end (OBS quit first) is closed at its last mark.
-	if (!session->isEnded() && id != currentId) {
+	const bool unfinished = !session->isEnded() && id != currentId;
+	if (unfinished) {
 		int64_t last = 0;
 		for (const Entry &e : session->entries)
 			last = std::max(last, e.t_ms);
 		session->length_ms = last;
 		session->end_wall_ms = satAdd(satAdd(session->start_wall_ms, last), 1);
-		saveSession(*session);
 	}
 	Session *raw = session.get();
 	sessions[id] = std::move(session);
+	if (unfinished)
+		storeSession(*raw);
 	// The quotes file and the recap read every stored session; they must not all stay loaded.
 	if (!stopped)
 		sessionTrim.start();
@@ -132,6 +136,11 @@ bool Engine::removeSession(const QString &id)
 	dirtySessions.erase(id);
 	dirtyExports.erase(id);
 	sessions.erase(id);
+	if (failedSessions.erase(id) && failedSessions.empty()) {
+		saveProblem.clear();
+		saveRetry.stop();
+		saveRetryMs = 0;
+	}
 	blog(LOG_INFO, "[lumark] session %s removed (file deleted)", id.toUtf8().constData());
 
 	if (viewedId == id) {
@@ -244,7 +253,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	currentId = viewedId = id;
 	Session &stored = *session;
 	sessions[id] = std::move(session);
-	saveSession(stored);
+	storeSession(stored);
 
 	if (source != SessionSource::Free && replay.state() == InstantReplay::Idle) {
 		resetReplayScene();
@@ -269,9 +278,7 @@ void Engine::endSession()
 
 	scheduleRenames(*session, 0);
 	const QStringList written = writeSessionLists(*session);
-	saveSession(*session);
-	const QString id = fromUtf8(session->id);
-	dirtySessions.erase(id);
+	storeSession(*session);
 
 	blog(LOG_INFO, "[lumark] session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
 	     (long long)session->length_ms, session->entries.size(), int(written.size()));
@@ -405,6 +412,7 @@ void Engine::shutdown()
 	renameTimer.stop();
 	saveDelay.stop();
 	exportDelay.stop();
+	saveRetry.stop();
 }
 
 void Engine::markSessionDirty(const QString &id)
@@ -441,10 +449,75 @@ void Engine::flushSaves()
 	for (const QString &id : ids) {
 		auto it = sessions.find(id);
 		if (it != sessions.end()) {
-			saveSession(*it->second);
+			storeSession(*it->second);
 			releaseFreedPagesSoon(it->second->entries.size());
 		}
 	}
+}
+
+namespace {
+QString writeProblemText(int error)
+{
+	switch (error) {
+	case ENOSPC:
+#ifdef EDQUOT
+	case EDQUOT:
+#endif
+		return fromUtf8(moduleText(EngineText::WhyDiskFull));
+	case EACCES:
+	case EPERM:
+	case EROFS:
+		return fromUtf8(moduleText(EngineText::WhyNoAccess));
+	case EBUSY:
+#ifdef ETXTBSY
+	case ETXTBSY:
+#endif
+		return fromUtf8(moduleText(EngineText::WhyInUse));
+	case 0:
+		return fromUtf8(moduleText(EngineText::WhyUnknown));
+	default:
+		return QString::fromLocal8Bit(std::strerror(error));
+	}
+}
+} // namespace
+
+bool Engine::storeSession(Session &session)
+{
+	int error = 0;
+	const bool saved = saveSession(session, &error);
+	noteSessionWrite(session, saved, error);
+	return saved;
+}
+
+void Engine::noteSessionWrite(const Session &session, bool saved, int error)
+{
+	const QString id = fromUtf8(session.id);
+	if (saved) {
+		dirtySessions.erase(id);
+		if (!failedSessions.erase(id) || !failedSessions.empty())
+			return;
+		saveRetry.stop();
+		saveRetryMs = 0;
+		saveProblem.clear();
+		pluginLog(LOG_INFO, "session files are written again (%s last)", session.id.c_str());
+		setStatus(engineMessage(EngineText::SessionsSavedAgain));
+		return;
+	}
+	// Never forgotten: it stays unsaved, so it is neither trimmed nor dropped, until a write lands.
+	dirtySessions.insert(id);
+	failedSessions.insert(id);
+	if (!stopped && !saveRetry.isActive()) {
+		saveRetryMs = saveRetryMs == 0 ? EngineTiming::SaveRetryFirstMs
+					       : std::min(saveRetryMs * 2, EngineTiming::SaveRetryMaxMs);
+		saveRetry.start(saveRetryMs);
+	}
+	if (!saveProblem.isEmpty())
+		return;
+	const QString why = writeProblemText(error);
+	pluginLog(LOG_WARNING, "session %s could not be saved (%s), trying again", session.id.c_str(),
+		  why.toUtf8().constData());
+	saveProblem = engineMessage(EngineText::SessionNotSaved, session.prefix, toUtf8(why));
+	emit statusChanged();
 }
 
 void Engine::flushExports()

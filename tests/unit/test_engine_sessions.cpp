@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 using SessionsTest = EngineTest;
@@ -187,8 +190,17 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 	Session *again = engine->findSession(QString::fromStdString(ids[1]));
 	ASSERT_NE(again, nullptr);
 	EXPECT_EQ(again->entries.at(0).label, "quote 1");
-	engine->flushSaves();
-	engine->trimLoadedSessions();
+
+	// A write that fails (its ".tmp" name is taken by a folder) keeps the session until one lands.
+	const QString blocked = sessionFile(ids.front()) + ".tmp";
+	ASSERT_TRUE(QDir().mkpath(blocked));
+	for (bool writable : {false, true}) {
+		if (writable)
+			ASSERT_TRUE(QDir().rmdir(blocked));
+		engine->flushSaves();
+		engine->trimLoadedSessions();
+		EXPECT_EQ(engine->loadedSessionIds().contains(oldest), !writable);
+	}
 	EXPECT_EQ(engine->loadedSessionIds().size(), 8);
 }
 
@@ -306,6 +318,53 @@ TEST_F(SessionsTest, EditsOfAnExportedSessionRewriteItsListsLater)
 	EXPECT_EQ(engine->exportDelayTimer().interval(), 1500);
 	engine->flushExports();
 	EXPECT_TRUE(engine->dirtyExportIds().empty());
+}
+
+// A failed write is told once, retried on a growing delay and once more at shutdown, and every mark
+// reaches the file with no further change; the end of the failure is told too.
+TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
+{
+	LogCapture log;
+	ready();
+	ASSERT_TRUE(engine->startFreeSession());
+	const std::string id = current().id;
+	const QString blocked = sessionFile(id) + ".tmp";
+	const QString notSaved = msg("Msg.SessionNotSaved", QString::fromStdString(current().prefix),
+				     QString::fromLocal8Bit(strerror(EISDIR)));
+	auto fileLabels = [&] {
+		Session onDisk;
+		EXPECT_TRUE(loadSession(id, onDisk)) << "the stored file stays readable";
+		std::string labels;
+		for (const Entry &e : onDisk.entries)
+			labels += e.label + ";";
+		return labels;
+	};
+
+	ASSERT_TRUE(QDir().mkpath(blocked));
+	engine->press(PressMode::MarkOnly, QStringLiteral("one"));
+	engine->flushSaves();
+	EXPECT_TRUE(engine->statusText().endsWith("\n" + notSaved)) << engine->statusText().toStdString();
+	EXPECT_EQ(engine->saveRetryTimer().interval(), 2000);
+	engine->press(PressMode::MarkOnly, QStringLiteral("two"));
+	ASSERT_TRUE(waitUntil([&] { return engine->saveRetryTimer().interval() == 4000; }, 3000))
+	    << "retried by itself, then later";
+	EXPECT_EQ(log.count("could not be saved"), 1);
+	EXPECT_EQ(fileLabels(), "");
+
+	ASSERT_TRUE(QDir().rmdir(blocked));
+	engine->flushSaves(); // the retry timer's turn
+	EXPECT_EQ(fileLabels(), "one;two;");
+	EXPECT_EQ(engine->statusText(), msg("Msg.SessionsSavedAgain"));
+	EXPECT_EQ(log.count("written again"), 1);
+	EXPECT_FALSE(engine->saveRetryTimer().isActive());
+
+	ASSERT_TRUE(QDir().mkpath(blocked));
+	engine->press(PressMode::MarkOnly, QStringLiteral("three"));
+	engine->flushSaves();
+	EXPECT_EQ(log.count("could not be saved"), 2) << "a new failure is told again";
+	ASSERT_TRUE(QDir().rmdir(blocked));
+	engine->shutdown();
+	EXPECT_EQ(fileLabels(), "one;two;three;");
 }
 
 TEST_F(SessionsTest, ShutdownEndsTheSessionAndRefusesEverythingAfter)
