@@ -180,6 +180,7 @@ describe('recording and stream sessions', { timeout: 300000 }, () => {
 		if (!(await call(t, h, 'GetStatus'))) return;
 		const dir = h.home.sessionsDir;
 		const status = async () => (await H.vendor(h.obs, 'GetStatus')).message;
+		fs.mkdirSync(dir, { recursive: true });
 		execFileSync('mount', ['-t', 'tmpfs', '-o', 'size=64k', 'tmpfs', dir]);
 		let mounted = true;
 		try {
@@ -191,7 +192,7 @@ describe('recording and stream sessions', { timeout: 300000 }, () => {
 			const p = await H.vendor(h.obs, 'Press', { mode: 'mark', label: 'on a full disk' });
 			assert.equal(p.ok, true, p.error);
 			const sid = (await H.vendor(h.obs, 'GetStatus')).session_id;
-			await H.vendor(h.obs, 'AddMark', { kind: 'topic', label: 'also on a full disk' });
+			assert.equal((await H.vendor(h.obs, 'Press', { mode: 'mark', label: 'also on a full disk' })).ok, true);
 			await H.waitFor(async () => /could not be saved \(disk full\)/.test(await status()), { what: 'the status telling the failure', timeout: 5000 });
 			await H.sleep(2500); // a retry fails too, and is not told again
 			execFileSync('umount', [dir]);
