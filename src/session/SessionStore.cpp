@@ -420,18 +420,29 @@ bool writeSessionFile(const std::string &path, const std::string &json, int &err
 
 } // namespace
 
-bool saveSession(const Session &session, int *error)
+bool writeSessionText(const std::string &path, const std::string &json, int *error)
 {
 	int why = 0;
 	bool saved = false;
-	const std::string folder = isPlainSessionId(session.id) ? sessionsFolder() : std::string();
-	if (!folder.empty()) {
-		os_mkdirs(folder.c_str());
-		saved = writeSessionFile(sessionFilePath(session), sessionToJson(session), why);
+	const size_t slash = path.find_last_of('/');
+	if (!path.empty() && slash != std::string::npos) {
+		os_mkdirs(path.substr(0, slash).c_str());
+		saved = writeSessionFile(path, json, why);
 	}
 	if (error)
 		*error = saved ? 0 : why;
 	return saved;
+}
+
+bool saveSession(const Session &session, int *error)
+{
+	const std::string path = sessionFilePath(session);
+	if (path.empty()) {
+		if (error)
+			*error = 0;
+		return false;
+	}
+	return writeSessionText(path, sessionToJson(session), error);
 }
 
 bool loadSession(const std::string &id, Session &out)

@@ -7,7 +7,8 @@
 #include <vector>
 
 // Session files: one JSON file per session in the module's "sessions" folder, replaced through a
-// ".tmp" file with the old content kept as ".bak". No state between calls; UI thread only.
+// ".tmp" file with the old content kept as ".bak". No state between calls; UI thread only, but for
+// writeSessionText, which the session writer's thread runs.
 
 // True when the id can name a file inside the sessions folder: not empty, not "." or "..", and free
 // of "/", "\", ':' and control characters. Ids from outside that fail are treated as unknown.
@@ -32,6 +33,9 @@ std::string sessionToJson(const Session &session);
 
 // On failure, error (when given) gets the C library's error number, 0 when no file could be named.
 bool saveSession(const Session &session, int *error = nullptr);
+// Writes a session's JSON text to its file path (sessionFilePath), making the folder when missing.
+// Touches nothing but the files, so any thread may call it.
+bool writeSessionText(const std::string &path, const std::string &json, int *error = nullptr);
 // Fills out only when a file (or its backup) was read.
 bool loadSession(const std::string &id, Session &out);
 // Stored ids, newest first.
