@@ -46,7 +46,10 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 
 Engine::Engine(QObject *parent)
     : QObject(parent), texts(exportTextsFromLocale()), recapSessions(std::make_unique<EngineRecapSessions>(*this)),
-      recap(*recapSessions)
+      recap(*recapSessions), writer([this] {
+	      QMetaObject::invokeMethod(
+		  this, [this] { takeWriteOutcomes(); }, Qt::QueuedConnection);
+      })
 {
 	saveTimeout.setSingleShot(true);
 	freshTimer.setInterval(EngineTiming::FreshTickMs);

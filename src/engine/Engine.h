@@ -4,6 +4,7 @@
 #include "playback/InstantReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
+#include "session/SessionWriter.h"
 
 #include <obs.h>
 
@@ -132,6 +133,9 @@ public:
 	void markSessionDirty(const QString &id);
 	void flushSaves();
 	void flushExports();
+	// Returns once every session write handed to the writer thread has landed, with its outcome
+	// taken in. Shutdown uses it; so do tests that read a file right after a save.
+	void waitForWrites();
 
 	const ExportTexts &exportTexts() const { return texts; }
 
@@ -234,9 +238,11 @@ private:
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
-	// Writes the session's file at once; a failure keeps it unsaved and tries again later.
-	bool storeSession(Session &session);
-	void noteSessionWrite(const Session &session, bool saved, int error);
+	// Takes the session's text now and hands it to the writer thread; the outcome comes back through
+	// takeWriteOutcomes. A failure keeps it unsaved and tries again later.
+	void storeSession(Session &session);
+	void takeWriteOutcomes();
+	void noteSessionWrite(const QString &id, const std::string &prefix, bool saved, int error);
 	// The session's lists, then the quotes file; a new export folder is saved with the session.
 	QStringList writeSessionLists(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
@@ -298,4 +304,10 @@ private:
 	Clock wallClock;
 	FileRenamer fileRenamer;
 	FileHeldCheck fileHeldCheck;
+
+	// Per session id, the ticket of the newest write handed over and not yet answered: such a
+	// session is unsaved, like a dirty one.
+	std::map<QString, uint64_t> writesInFlight;
+	// Last: its thread finishes the queued writes before anything else of the Engine goes.
+	SessionWriter writer;
 };

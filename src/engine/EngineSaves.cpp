@@ -394,5 +394,4 @@ void Engine::saveSessionNow(Session &session)
 {
 	touchSession(session);
 	storeSession(session);
-	releaseFreedPagesSoon(session.entries.size());
 }

@@ -65,6 +65,8 @@ void Engine::trimLoadedSessions()
 {
 	std::set<QString> keep{currentId, viewedId, recap.status().sessionId};
 	keep.insert(dirtySessions.begin(), dirtySessions.end());
+	for (const auto &item : writesInFlight)
+		keep.insert(item.first);
 	keep.insert(dirtyExports.begin(), dirtyExports.end());
 	for (const std::vector<EntryRef> *queue : {&waitingPresses, &pendingPresses})
 		for (const EntryRef &ref : *queue)
@@ -88,8 +90,21 @@ Session *Engine::viewedSession()
 
 QStringList Engine::sessionIds()
 {
+	std::vector<std::string> stored = listSessionIds();
+	// A session whose first write is still queued has no file yet.
+	bool added = false;
+	for (const auto &item : writesInFlight) {
+		std::string id = toUtf8(item.first);
+		if (std::find(stored.begin(), stored.end(), id) == stored.end()) {
+			stored.push_back(std::move(id));
+			added = true;
+		}
+	}
+	if (added)
+		std::sort(stored.begin(), stored.end(),
+			  [](const std::string &a, const std::string &b) { return a + ".json" > b + ".json"; });
 	QStringList ids;
-	for (const std::string &id : listSessionIds())
+	for (const std::string &id : stored)
 		ids.append(fromUtf8(id));
 	if (!currentId.isEmpty() && !ids.contains(currentId))
 		ids.prepend(currentId);
@@ -116,8 +131,12 @@ bool Engine::removeSession(const QString &id)
 {
 	if (id.isEmpty() || id == currentId || !findSession(id))
 		return false;
+	// A queued write landing after the delete would bring the file back.
+	writer.drop(toUtf8(id));
 	// A file that stays would bring the session back at the next listing: report that, change nothing.
 	if (!removeSessionFiles(toUtf8(id))) {
+		if (writesInFlight.erase(id))
+			markSessionDirty(id); // what was dropped is written again
 		blog(LOG_WARNING, "[lumark] session %s not removed (file not deleted)", id.toUtf8().constData());
 		return false;
 	}
@@ -135,6 +154,7 @@ bool Engine::removeSession(const QString &id)
 			 renameJobs.end());
 	dirtySessions.erase(id);
 	dirtyExports.erase(id);
+	writesInFlight.erase(id);
 	sessions.erase(id);
 	if (failedSessions.erase(id) && failedSessions.empty()) {
 		saveProblem.clear();
@@ -405,8 +425,12 @@ void Engine::shutdown()
 		endSession();
 	renameTick();
 	stopped = true;
+	// Queued writes land first, so a failed one gets its last try below and nothing older lands after.
+	waitForWrites();
 	flushSaves();
 	flushExports();
+	flushSaves(); // an export folder the lists just got
+	waitForWrites();
 	saveTimeout.stop();
 	freshTimer.stop();
 	renameTimer.stop();
@@ -448,10 +472,8 @@ void Engine::flushSaves()
 	ids.swap(dirtySessions);
 	for (const QString &id : ids) {
 		auto it = sessions.find(id);
-		if (it != sessions.end()) {
+		if (it != sessions.end())
 			storeSession(*it->second);
-			releaseFreedPagesSoon(it->second->entries.size());
-		}
 	}
 }
 
@@ -481,25 +503,52 @@ QString writeProblemText(int error)
 }
 } // namespace
 
-bool Engine::storeSession(Session &session)
-{
-	int error = 0;
-	const bool saved = saveSession(session, &error);
-	noteSessionWrite(session, saved, error);
-	return saved;
-}
-
-void Engine::noteSessionWrite(const Session &session, bool saved, int error)
+void Engine::storeSession(Session &session)
 {
 	const QString id = fromUtf8(session.id);
+	// From here a change is a newer text; the one taken now is unsaved until its outcome comes.
+	dirtySessions.erase(id);
+	std::string path = sessionFilePath(session);
+	if (path.empty()) {
+		noteSessionWrite(id, session.prefix, false, 0);
+		return;
+	}
+	writesInFlight[id] = writer.submit(session.id, std::move(path), sessionToJson(session));
+}
+
+void Engine::waitForWrites()
+{
+	writer.wait();
+	takeWriteOutcomes();
+}
+
+void Engine::takeWriteOutcomes()
+{
+	for (const SessionWriteOutcome &outcome : writer.takeOutcomes()) {
+		const QString id = fromUtf8(outcome.id);
+		auto session = sessions.find(id);
+		if (session != sessions.end())
+			releaseFreedPagesSoon(session->second->entries.size());
+		// A removed session's write, or one a newer text has overtaken: the newest one decides.
+		auto it = writesInFlight.find(id);
+		if (it == writesInFlight.end() || it->second != outcome.ticket)
+			continue;
+		writesInFlight.erase(it);
+		noteSessionWrite(id, session != sessions.end() ? session->second->prefix : outcome.id, outcome.saved,
+				 outcome.error);
+	}
+}
+
+void Engine::noteSessionWrite(const QString &id, const std::string &prefix, bool saved, int error)
+{
 	if (saved) {
-		dirtySessions.erase(id);
-		if (!failedSessions.erase(id) || !failedSessions.empty())
+		// A change made after the text was taken is still to be written; its write decides.
+		if (dirtySessions.count(id) || !failedSessions.erase(id) || !failedSessions.empty())
 			return;
 		saveRetry.stop();
 		saveRetryMs = 0;
 		saveProblem.clear();
-		pluginLog(LOG_INFO, "session files are written again (%s last)", session.id.c_str());
+		pluginLog(LOG_INFO, "session files are written again (%s last)", toUtf8(id).c_str());
 		setStatus(engineMessage(EngineText::SessionsSavedAgain));
 		return;
 	}
@@ -514,9 +563,9 @@ void Engine::noteSessionWrite(const Session &session, bool saved, int error)
 	if (!saveProblem.isEmpty())
 		return;
 	const QString why = writeProblemText(error);
-	pluginLog(LOG_WARNING, "session %s could not be saved (%s), trying again", session.id.c_str(),
+	pluginLog(LOG_WARNING, "session %s could not be saved (%s), trying again", toUtf8(id).c_str(),
 		  why.toUtf8().constData());
-	saveProblem = engineMessage(EngineText::SessionNotSaved, session.prefix, toUtf8(why));
+	saveProblem = engineMessage(EngineText::SessionNotSaved, prefix, toUtf8(why));
 	emit statusChanged();
 }
 

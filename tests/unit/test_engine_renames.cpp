@@ -71,6 +71,7 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	EXPECT_EQ(log.count("[lumark] clip renamed to 2026-05-01 20-00 Lumark01 0-00-05.mkv"), 1);
 	EXPECT_TRUE(engine->renameQueue().empty());
 	EXPECT_FALSE(engine->renameTimerRef().isActive());
+	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(current().id, onDisk));
 	EXPECT_EQ(onDisk.findEntry(id)->clip.path, (base() + ".mkv").toStdString()) << "on disk at once";

@@ -26,6 +26,7 @@ TEST_F(SessionsTest, NothingBeforeLoadingFinishedThenAPressStartsAFreeSession)
 	EXPECT_EQ(entry(id).t_ms, 0);
 	EXPECT_EQ(s.id, "2026-05-01_20-00-00");
 	EXPECT_EQ(s.prefix, "2026-05-01 20-00");
+	engine->waitForWrites();
 	EXPECT_TRUE(QFile::exists(sessionFile(s.id))) << "a new session is written at once";
 	EXPECT_EQ(engine->viewedSessionId(), QString::fromStdString(s.id));
 	EXPECT_FALSE(engine->startFreeSession()) << "one is already running";
@@ -144,6 +145,7 @@ TEST_F(SessionsTest, UnfinishedSessionIsClosedOnFirstLoad)
 	ASSERT_NE(loaded, nullptr);
 	EXPECT_EQ(loaded->length_ms, 12000);
 	EXPECT_EQ(loaded->end_wall_ms, left.start_wall_ms + 12001);
+	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(left.id, onDisk));
 	EXPECT_EQ(onDisk.end_wall_ms, left.start_wall_ms + 12001) << "the repair is saved at once";
@@ -195,6 +197,7 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 		if (writable)
 			ASSERT_TRUE(QDir().rmdir(blocked));
 		engine->flushSaves();
+		engine->waitForWrites();
 		engine->trimLoadedSessions();
 		EXPECT_EQ(engine->loadedSessionIds().contains(oldest), !writable);
 	}
@@ -253,6 +256,7 @@ TEST_F(SessionsTest, ViewingACopiedSessionLeavesTheOriginalAlone)
 	ASSERT_EQ(engine->viewedSessionId(), QString::fromStdString(copyId));
 	engine->setLabel(1, QStringLiteral("only in the copy"));
 	engine->flushSaves();
+	engine->waitForWrites();
 	EXPECT_EQ(readFileBytes(sessionFile(left.id)), original);
 	Session copy;
 	ASSERT_TRUE(loadSession(copyId, copy));
@@ -266,6 +270,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	const long long id = engine->press(PressMode::MarkOnly, QString());
 	Session &s = current();
 	engine->flushSaves();
+	engine->waitForWrites();
 	const QByteArray before = readFileBytes(sessionFile(s.id));
 
 	for (int i = 0; i < 10; ++i)
@@ -276,6 +281,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	EXPECT_TRUE(engine->dirtyExportIds().empty()) << "a running session is not re-exported";
 
 	engine->flushSaves();
+	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(s.id, onDisk));
 	EXPECT_EQ(onDisk.entries.back().label, "label 9");
@@ -296,6 +302,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	engine->setLabel(id, QStringLiteral("steady last"));
 	EXPECT_EQ(engine->saveDelayTimer().interval(), 0);
 	ASSERT_TRUE(waitUntil([&] { return engine->dirtySessionIds().empty(); }));
+	engine->waitForWrites();
 	ASSERT_TRUE(loadSession(s.id, onDisk));
 	EXPECT_EQ(onDisk.entries.back().label, "steady last");
 }
@@ -322,6 +329,7 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 {
 	ready();
 	ASSERT_TRUE(engine->startFreeSession());
+	engine->waitForWrites();
 	const std::string id = current().id;
 	const QString blocked = sessionFile(id) + ".tmp"; // a folder there makes every write fail
 	auto labelsOnDisk = [&] {
@@ -340,6 +348,7 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 	EXPECT_EQ(labelsOnDisk(), "");
 	ASSERT_TRUE(QDir().rmdir(blocked));
 	engine->flushSaves(); // the retry timer's turn
+	engine->waitForWrites();
 	EXPECT_EQ(labelsOnDisk(), "one;");
 	EXPECT_FALSE(engine->saveRetryTimer().isActive());
 
