@@ -134,7 +134,9 @@ bool Engine::removeSession(const QString &id)
 	// A queued write landing after the delete would bring the file back.
 	writer.drop(toUtf8(id));
 	// A file that stays would bring the session back at the next listing: report that, change nothing.
-	if (!removeSessionFiles(toUtf8(id))) {
+	// No file at all (its writes never landed) is no failure.
+	removeSessionFiles(toUtf8(id));
+	if (sessionFilesExist(toUtf8(id))) {
 		if (writesInFlight.erase(id))
 			markSessionDirty(id); // what was dropped is written again
 		blog(LOG_WARNING, "[lumark] session %s not removed (file not deleted)", id.toUtf8().constData());

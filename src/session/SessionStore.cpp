@@ -515,18 +515,22 @@ std::vector<std::string> listSessionIds()
 	return ids;
 }
 
+bool sessionFilesExist(const std::string &id)
+{
+	const std::string path = sessionFilePath(id);
+	return !path.empty() && (os_file_exists(path.c_str()) || os_file_exists((path + ".tmp").c_str()) ||
+				 os_file_exists((path + ".bak").c_str()));
+}
+
 bool removeSessionFiles(const std::string &id)
 {
 	const std::string path = sessionFilePath(id);
-	if (path.empty())
+	if (!sessionFilesExist(id))
 		return false;
-	const std::string tmp = path + ".tmp";
-	const std::string bak = path + ".bak";
-	const bool had = os_file_exists(path.c_str()) || os_file_exists(tmp.c_str()) || os_file_exists(bak.c_str());
-	os_unlink(bak.c_str());
-	os_unlink(tmp.c_str());
+	os_unlink((path + ".bak").c_str());
+	os_unlink((path + ".tmp").c_str());
 	os_unlink(path.c_str());
-	return had && !os_file_exists(path.c_str()) && !os_file_exists(tmp.c_str()) && !os_file_exists(bak.c_str());
+	return !sessionFilesExist(id);
 }
 
 bool removeSessionFiles(const Session &session)

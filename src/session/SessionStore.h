@@ -43,3 +43,5 @@ std::vector<std::string> listSessionIds();
 // Deletes the ".bak", ".tmp" and ".json" files; true when there was one and none is left.
 bool removeSessionFiles(const Session &session);
 bool removeSessionFiles(const std::string &id);
+// True when the ".json", ".tmp" or ".bak" file of the id is there.
+bool sessionFilesExist(const std::string &id);

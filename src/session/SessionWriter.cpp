@@ -76,16 +76,17 @@ void SessionWriter::run()
 		std::string().swap(job.json); // freed before the owner hears of it and hands pages back
 
 		lock.lock();
-		writing = false;
-		writingId.clear();
 		const bool first = outcomes.empty();
 		outcomes.push_back(std::move(outcome));
-		changed.notify_all();
 		if (first && ready) {
 			// Not under the lock: the call posts to another thread, which may be taking outcomes.
 			lock.unlock();
 			ready();
 			lock.lock();
 		}
+		// Only now, so that a wait returns with the outcome there and its owner told.
+		writing = false;
+		writingId.clear();
+		changed.notify_all();
 	}
 }

@@ -34,7 +34,7 @@ public:
 	uint64_t submit(const std::string &id, std::string path, std::string json);
 	// Drops the queued writes of the id and waits for one of it in progress; true when any was dropped.
 	bool drop(const std::string &id);
-	// Returns once every write handed over before has been done.
+	// Returns once every write handed over before is done, its outcome there to take.
 	void wait();
 	// The outcomes since the last call, in the order the writes were done.
 	std::vector<SessionWriteOutcome> takeOutcomes();

@@ -197,6 +197,8 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 		if (writable)
 			ASSERT_TRUE(QDir().rmdir(blocked));
 		engine->flushSaves();
+		engine->trimLoadedSessions();
+		EXPECT_TRUE(engine->loadedSessionIds().contains(oldest)) << "its write is still on its way";
 		engine->waitForWrites();
 		engine->trimLoadedSessions();
 		EXPECT_EQ(engine->loadedSessionIds().contains(oldest), !writable);
@@ -220,7 +222,10 @@ TEST_F(SessionsTest, RemovingSessions)
 
 	engine->viewSession(older);
 	EXPECT_EQ(engine->viewedSessionId(), older);
+	engine->setArchiveUrl(QStringLiteral("https://example.com/a"), older);
+	engine->flushSaves(); // a write that must not bring the file back after the removal
 	ASSERT_TRUE(engine->removeSession(older));
+	engine->waitForWrites();
 	EXPECT_FALSE(QFile::exists(sessionFile(older.toStdString())));
 	EXPECT_EQ(engine->viewedSessionId(), running) << "the view falls back to the running session";
 	EXPECT_EQ(engine->statusText(), msg("Msg.SessionRemoved"));
@@ -228,11 +233,15 @@ TEST_F(SessionsTest, RemovingSessions)
 
 	// A file that cannot be deleted is a failure, and the session stays.
 	ASSERT_TRUE(engine->endFreeSession());
+	engine->waitForWrites();
 	const QString stuck = sessionFile(running.toStdString());
 	ASSERT_TRUE(QFile::remove(stuck));
 	ASSERT_TRUE(QDir().mkpath(stuck + "/held")); // unlink refuses it, whoever runs the test
+	engine->setArchiveUrl(QStringLiteral("https://example.com/b"), running);
+	engine->flushSaves();
 	EXPECT_FALSE(engine->removeSession(running));
 	EXPECT_NE(engine->findSession(running), nullptr);
+	EXPECT_EQ(engine->dirtySessionIds().count(running), 1u) << "a write it dropped is made again";
 }
 
 // A copy of a stored session ("X - Copy.json") is viewed, repaired and saved under its own name.
@@ -347,9 +356,14 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 	ASSERT_TRUE(waitUntil([&] { return engine->saveRetryTimer().interval() == 4000; }, 3000));
 	EXPECT_EQ(labelsOnDisk(), "");
 	ASSERT_TRUE(QDir().rmdir(blocked));
-	engine->flushSaves(); // the retry timer's turn
+	engine->flushSaves();                                       // the retry timer's turn
+	engine->press(PressMode::MarkOnly, QStringLiteral("late")); // after that text was taken
 	engine->waitForWrites();
 	EXPECT_EQ(labelsOnDisk(), "one;");
+	EXPECT_TRUE(engine->saveRetryTimer().isActive()) << "the problem stays until the newest text lands";
+	engine->flushSaves();
+	engine->waitForWrites();
+	EXPECT_EQ(labelsOnDisk(), "one;late;");
 	EXPECT_FALSE(engine->saveRetryTimer().isActive());
 
 	ASSERT_TRUE(QDir().mkpath(blocked));
@@ -357,7 +371,7 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 	engine->flushSaves();
 	ASSERT_TRUE(QDir().rmdir(blocked));
 	engine->shutdown();
-	EXPECT_EQ(labelsOnDisk(), "one;two;");
+	EXPECT_EQ(labelsOnDisk(), "one;late;two;");
 }
 
 TEST_F(SessionsTest, ShutdownEndsTheSessionAndRefusesEverythingAfter)

@@ -1,12 +1,16 @@
 #include "TestSupport.h"
 #include "util/ModuleCore.h"
 #include "session/SessionStore.h"
+#include "session/SessionWriter.h"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>
 
 #include <QDir>
 #include <QFile>
+
+#include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -309,6 +313,39 @@ TEST_F(SessionStoreTest, RemoveDeletesCompanionsAndReportsTheJsonFile)
 	EXPECT_FALSE(QFile::exists(json + ".bak"));
 	EXPECT_FALSE(QFile::exists(json + ".tmp"));
 	EXPECT_FALSE(removeSessionFiles(s));
+}
+
+using SessionWriterTest = SessionStoreTest;
+
+// Writes land in the order given, the newest text last; a dropped one never lands after the drop;
+// a failure comes back with its reason.
+TEST_F(SessionWriterTest, InOrderNewestLastDroppedNeverLands)
+{
+	std::atomic<int> readyCalls{0};
+	SessionWriter writer([&readyCalls] { ++readyCalls; });
+	const std::string a = file("a.json").toStdString();
+	uint64_t last = 0;
+	for (int i = 0; i < 50; ++i)
+		last = writer.submit("a", a, "{\"n\": " + std::to_string(i) + "}");
+	writer.wait();
+	EXPECT_EQ(readFileBytes(QString::fromStdString(a)), QByteArray("{\"n\": 49}"));
+	const std::vector<SessionWriteOutcome> done = writer.takeOutcomes();
+	ASSERT_FALSE(done.empty());
+	EXPECT_TRUE(done.back().saved && done.back().ticket == last);
+	EXPECT_TRUE(std::is_sorted(done.begin(), done.end(), [](const auto &x, const auto &y) {
+		return x.ticket <= y.ticket;
+	})) << "no write overtakes an earlier one";
+	EXPECT_GE(readyCalls.load(), 1);
+
+	const QString b = file("b.json");
+	writer.submit("b", b.toStdString(), "{}");
+	const bool dropped = writer.drop("b");
+	EXPECT_NE(dropped, QFile::exists(b)) << "either dropped or done before the drop returned";
+	writer.submit("c", a + "/under-a-file.json", "{}");
+	writer.wait();
+	const std::vector<SessionWriteOutcome> failed = writer.takeOutcomes();
+	ASSERT_FALSE(failed.empty());
+	EXPECT_TRUE(!failed.back().saved && failed.back().error != 0);
 }
 
 TEST(SessionIdSafety, PlainIdsOnly)
