@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QString>
 
 #include <algorithm>
@@ -453,7 +454,8 @@ bool loadSession(const std::string &id, Session &out)
 	// The file itself; else what an interrupted write left: the complete new text, then the old one.
 	for (const char *ext : {"", ".tmp", ".bak"}) {
 		const std::string candidate = path + ext;
-		if (!os_file_exists(candidate.c_str()))
+		// A folder of that name would be read as a file of absurd size.
+		if (!QFileInfo(QString::fromUtf8(candidate.c_str())).isFile())
 			continue;
 		OBSDataAutoRelease data = obs_data_create_from_json_file(candidate.c_str());
 		if (!data)

@@ -261,6 +261,12 @@ TEST_F(SessionStoreTest, InterruptedWritesLoseNoSession)
 	EXPECT_EQ(readFileBytes(json + ".broken"), QByteArray("{ broken"));
 	EXPECT_TRUE(loadSession(s.id, back));
 	EXPECT_FALSE(QFile::exists(json + ".tmp"));
+
+	// A folder in the place of a companion is not read as one: the backup is.
+	ASSERT_TRUE(QFile::remove(json));
+	ASSERT_TRUE(QDir().mkpath(json + ".tmp"));
+	EXPECT_TRUE(loadSession(s.id, back));
+	ASSERT_TRUE(QDir().rmdir(json + ".tmp"));
 	EXPECT_TRUE(removeSessionFiles(s));
 }
 
