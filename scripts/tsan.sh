@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # ThreadSanitizer run of the unit tests that cross threads: the remote side (obs-websocket's request
-# threads, the event pool, the add-mark procedure), the engine and the players.
+# threads, the event pool, the add-mark procedure), the engine with its session writer, the players.
 # Usage: scripts/tsan.sh [extra gtest filter, e.g. 'RemoteVendor.*']
 # Reports from uninstrumented Qt and libobs internals are named in tests/tsan.supp; any report from
 # our own code fails the run.

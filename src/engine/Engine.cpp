@@ -46,7 +46,10 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 
 Engine::Engine(QObject *parent)
     : QObject(parent), texts(exportTextsFromLocale()), recapSessions(std::make_unique<EngineRecapSessions>(*this)),
-      recap(*recapSessions)
+      recap(*recapSessions), writer([this] {
+	      QMetaObject::invokeMethod(
+		  this, [this] { takeWriteOutcomes(); }, Qt::QueuedConnection);
+      })
 {
 	saveTimeout.setSingleShot(true);
 	freshTimer.setInterval(EngineTiming::FreshTickMs);
@@ -60,6 +63,8 @@ Engine::Engine(QObject *parent)
 	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
 	connect(&saveDelay, &QTimer::timeout, this, &Engine::flushSaves);
 	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
+	saveRetry.setSingleShot(true);
+	connect(&saveRetry, &QTimer::timeout, this, &Engine::flushSaves);
 	sessionTrim.setSingleShot(true);
 	sessionTrim.setInterval(EngineTiming::SessionCacheTrimMs);
 	connect(&sessionTrim, &QTimer::timeout, this, &Engine::trimLoadedSessions);

@@ -5,6 +5,7 @@
 #include "playback/MemoryReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
+#include "session/SessionWriter.h"
 
 #include <obs.h>
 
@@ -138,6 +139,9 @@ public:
 	void markSessionDirty(const QString &id);
 	void flushSaves();
 	void flushExports();
+	// Returns once every session write handed to the writer thread has landed, with its outcome
+	// taken in. Shutdown uses it; so do tests that read a file right after a save.
+	void waitForWrites();
 
 	const ExportTexts &exportTexts() const { return texts; }
 
@@ -185,7 +189,8 @@ public:
 
 	// --- Notifications (EngineNotify.cpp) ---
 	void setStatus(const QString &text);
-	QString statusText() const { return status; }
+	// The status message; while session files cannot be written, a line saying so follows it.
+	QString statusText() const;
 	void emitEntryEvent(const QString &type, const Session &session, const Entry &entry);
 
 	// --- Session editing (EngineEdit.cpp) ---
@@ -217,6 +222,7 @@ public:
 	const QTimer &renameTimerRef() const { return renameTimer; }
 	const QTimer &saveDelayTimer() const { return saveDelay; }
 	const QTimer &exportDelayTimer() const { return exportDelay; }
+	const QTimer &saveRetryTimer() const { return saveRetry; }
 	const std::vector<FreshClip> &freshClipQueue() const { return freshClips; }
 	const QTimer &sessionTrimTimer() const { return sessionTrim; }
 	// Drops loaded sessions nothing needs: not running, shown, waiting for a save, an export, a clip
@@ -267,6 +273,11 @@ private:
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
+	// Takes the session's text now and hands it to the writer thread; the outcome comes back through
+	// takeWriteOutcomes. A failure keeps it unsaved and tries again later.
+	void storeSession(Session &session);
+	void takeWriteOutcomes();
+	void noteSessionWrite(const QString &id, const std::string &prefix, bool saved, int error);
 	// The session's lists, then the quotes file; a new export folder is saved with the session.
 	QStringList writeSessionLists(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
@@ -305,6 +316,12 @@ private:
 	std::set<QString> dirtyExports;
 	QTimer saveDelay;
 	long long firstDirtyWallMs = 0; // wall ms of the oldest unsaved change
+	// Sessions whose last write failed, retried from saveRetry with a growing delay; saveProblem is
+	// the line told while there are any.
+	std::set<QString> failedSessions;
+	QTimer saveRetry;
+	int saveRetryMs = 0;
+	QString saveProblem;
 	QTimer exportDelay;
 	QTimer sessionTrim;
 	InstantReplay replay;
@@ -329,4 +346,10 @@ private:
 	FileRenamer fileRenamer;
 	FileHeldCheck fileHeldCheck;
 	SaveNamer saveNamer;
+
+	// Per session id, the ticket of the newest write handed over and not yet answered: such a
+	// session is unsaved, like a dirty one.
+	std::map<QString, uint64_t> writesInFlight;
+	// Last: its thread finishes the queued writes before anything else of the Engine goes.
+	SessionWriter writer;
 };

@@ -24,6 +24,13 @@ constexpr const char *SessionRemoved = "Msg.SessionRemoved";
 constexpr const char *Exported = "Msg.Exported";
 constexpr const char *ExportFailed = "Msg.ExportFailed";
 constexpr const char *TextTooLong = "Msg.TextTooLong";
+constexpr const char *SessionNotSaved = "Msg.SessionNotSaved";
+constexpr const char *SessionsSavedAgain = "Msg.SessionsSavedAgain";
+// Why a session file could not be written.
+constexpr const char *WhyDiskFull = "Msg.WhyDiskFull";
+constexpr const char *WhyNoAccess = "Msg.WhyNoAccess";
+constexpr const char *WhyInUse = "Msg.WhyInUse";
+constexpr const char *WhyUnknown = "Msg.WhyUnknown";
 // Label of a session's start mark.
 constexpr const char *StartLabel = "Label.Start";
 } // namespace EngineText
@@ -32,6 +39,9 @@ namespace EngineTiming {
 constexpr int SaveDelayMs = 400;
 constexpr long long SaveCapMs = 2000;
 constexpr int ExportDelayMs = 1500;
+// A session file that could not be written is tried again after this, doubling up to the cap.
+constexpr int SaveRetryFirstMs = 2000;
+constexpr int SaveRetryMaxMs = 30000;
 constexpr int RenameTickMs = 1000;
 constexpr int SaveLimitMs = 30000;
 constexpr int SaveLimitAfterStopMs = 3000;

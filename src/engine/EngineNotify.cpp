@@ -23,6 +23,13 @@ void Engine::setStatus(const QString &text)
 	emit statusChanged();
 }
 
+QString Engine::statusText() const
+{
+	if (saveProblem.isEmpty())
+		return status;
+	return status.isEmpty() ? saveProblem : status + QLatin1Char('\n') + saveProblem;
+}
+
 void Engine::emitEntryEvent(const QString &type, const Session &session, const Entry &entry)
 {
 	OBSDataAutoRelease data = obs_data_create();

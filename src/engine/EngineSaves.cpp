@@ -281,7 +281,5 @@ void Engine::stopReplay()
 void Engine::saveSessionNow(Session &session)
 {
 	touchSession(session);
-	if (saveSession(session))
-		dirtySessions.erase(fromUtf8(session.id));
-	releaseFreedPagesSoon(session.entries.size());
+	storeSession(session);
 }

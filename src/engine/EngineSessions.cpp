@@ -18,6 +18,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 Session *Engine::currentSession()
 {
@@ -41,16 +43,18 @@ Session *Engine::findSession(const QString &id)
 	if (!loadSession(plain, *session))
 		return nullptr;
 	// A stored session that never got its end (OBS quit first) is closed at its last mark.
-	if (!session->isEnded() && id != currentId) {
+	const bool unfinished = !session->isEnded() && id != currentId;
+	if (unfinished) {
 		int64_t last = 0;
 		for (const Entry &e : session->entries)
 			last = std::max(last, e.t_ms);
 		session->length_ms = last;
 		session->end_wall_ms = satAdd(satAdd(session->start_wall_ms, last), 1);
-		saveSession(*session);
 	}
 	Session *raw = session.get();
 	sessions[id] = std::move(session);
+	if (unfinished)
+		storeSession(*raw);
 	// The quotes file and the recap read every stored session; they must not all stay loaded.
 	if (!stopped)
 		sessionTrim.start();
@@ -61,6 +65,8 @@ void Engine::trimLoadedSessions()
 {
 	std::set<QString> keep{currentId, viewedId, recap.status().sessionId};
 	keep.insert(dirtySessions.begin(), dirtySessions.end());
+	for (const auto &item : writesInFlight)
+		keep.insert(item.first);
 	keep.insert(dirtyExports.begin(), dirtyExports.end());
 	for (const std::vector<EntryRef> *queue : {&waitingPresses, &pendingPresses})
 		for (const EntryRef &ref : *queue)
@@ -84,8 +90,21 @@ Session *Engine::viewedSession()
 
 QStringList Engine::sessionIds()
 {
+	std::vector<std::string> stored = listSessionIds();
+	// A session whose first write is still queued has no file yet.
+	bool added = false;
+	for (const auto &item : writesInFlight) {
+		std::string id = toUtf8(item.first);
+		if (std::find(stored.begin(), stored.end(), id) == stored.end()) {
+			stored.push_back(std::move(id));
+			added = true;
+		}
+	}
+	if (added)
+		std::sort(stored.begin(), stored.end(),
+			  [](const std::string &a, const std::string &b) { return a + ".json" > b + ".json"; });
 	QStringList ids;
-	for (const std::string &id : listSessionIds())
+	for (const std::string &id : stored)
 		ids.append(fromUtf8(id));
 	if (!currentId.isEmpty() && !ids.contains(currentId))
 		ids.prepend(currentId);
@@ -112,8 +131,14 @@ bool Engine::removeSession(const QString &id)
 {
 	if (id.isEmpty() || id == currentId || !findSession(id))
 		return false;
+	// A queued write landing after the delete would bring the file back.
+	writer.drop(toUtf8(id));
 	// A file that stays would bring the session back at the next listing: report that, change nothing.
-	if (!removeSessionFiles(toUtf8(id))) {
+	// No file at all (its writes never landed) is no failure.
+	removeSessionFiles(toUtf8(id));
+	if (sessionFilesExist(toUtf8(id))) {
+		if (writesInFlight.erase(id))
+			markSessionDirty(id); // what was dropped is written again
 		blog(LOG_WARNING, "[lumark] session %s not removed (file not deleted)", id.toUtf8().constData());
 		return false;
 	}
@@ -131,7 +156,13 @@ bool Engine::removeSession(const QString &id)
 			 renameJobs.end());
 	dirtySessions.erase(id);
 	dirtyExports.erase(id);
+	writesInFlight.erase(id);
 	sessions.erase(id);
+	if (failedSessions.erase(id) && failedSessions.empty()) {
+		saveProblem.clear();
+		saveRetry.stop();
+		saveRetryMs = 0;
+	}
 	blog(LOG_INFO, "[lumark] session %s removed (file deleted)", id.toUtf8().constData());
 
 	if (viewedId == id) {
@@ -244,7 +275,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	currentId = viewedId = id;
 	Session &stored = *session;
 	sessions[id] = std::move(session);
-	saveSession(stored);
+	storeSession(stored);
 
 	if (source != SessionSource::Free && replay.state() == InstantReplay::Idle) {
 		resetReplayScene();
@@ -269,9 +300,7 @@ void Engine::endSession()
 
 	scheduleRenames(*session, 0);
 	const QStringList written = writeSessionLists(*session);
-	saveSession(*session);
-	const QString id = fromUtf8(session->id);
-	dirtySessions.erase(id);
+	storeSession(*session);
 
 	blog(LOG_INFO, "[lumark] session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
 	     (long long)session->length_ms, session->entries.size(), int(written.size()));
@@ -403,13 +432,18 @@ void Engine::shutdown()
 		endSession();
 	renameTick();
 	stopped = true;
+	// Queued writes land first, so a failed one gets its last try below and nothing older lands after.
+	waitForWrites();
 	flushSaves();
 	flushExports();
+	flushSaves(); // an export folder the lists just got
+	waitForWrites();
 	saveTimeout.stop();
 	freshTimer.stop();
 	renameTimer.stop();
 	saveDelay.stop();
 	exportDelay.stop();
+	saveRetry.stop();
 }
 
 void Engine::markSessionDirty(const QString &id)
@@ -445,11 +479,101 @@ void Engine::flushSaves()
 	ids.swap(dirtySessions);
 	for (const QString &id : ids) {
 		auto it = sessions.find(id);
-		if (it != sessions.end()) {
-			saveSession(*it->second);
-			releaseFreedPagesSoon(it->second->entries.size());
-		}
+		if (it != sessions.end())
+			storeSession(*it->second);
 	}
+}
+
+namespace {
+QString writeProblemText(int error)
+{
+	switch (error) {
+	case ENOSPC:
+#ifdef EDQUOT
+	case EDQUOT:
+#endif
+		return fromUtf8(moduleText(EngineText::WhyDiskFull));
+	case EACCES:
+	case EPERM:
+	case EROFS:
+		return fromUtf8(moduleText(EngineText::WhyNoAccess));
+	case EBUSY:
+#ifdef ETXTBSY
+	case ETXTBSY:
+#endif
+		return fromUtf8(moduleText(EngineText::WhyInUse));
+	case 0:
+		return fromUtf8(moduleText(EngineText::WhyUnknown));
+	default:
+		return QString::fromLocal8Bit(std::strerror(error));
+	}
+}
+} // namespace
+
+void Engine::storeSession(Session &session)
+{
+	const QString id = fromUtf8(session.id);
+	// From here a change is a newer text; the one taken now is unsaved until its outcome comes.
+	dirtySessions.erase(id);
+	std::string path = sessionFilePath(session);
+	if (path.empty()) {
+		noteSessionWrite(id, session.prefix, false, 0);
+		return;
+	}
+	writesInFlight[id] = writer.submit(session.id, std::move(path), sessionToJson(session));
+}
+
+void Engine::waitForWrites()
+{
+	writer.wait();
+	takeWriteOutcomes();
+}
+
+void Engine::takeWriteOutcomes()
+{
+	for (const SessionWriteOutcome &outcome : writer.takeOutcomes()) {
+		const QString id = fromUtf8(outcome.id);
+		auto session = sessions.find(id);
+		if (session != sessions.end())
+			releaseFreedPagesSoon(session->second->entries.size());
+		// A removed session's write, or one a newer text has overtaken: the newest one decides.
+		auto it = writesInFlight.find(id);
+		if (it == writesInFlight.end() || it->second != outcome.ticket)
+			continue;
+		writesInFlight.erase(it);
+		noteSessionWrite(id, session != sessions.end() ? session->second->prefix : outcome.id, outcome.saved,
+				 outcome.error);
+	}
+}
+
+void Engine::noteSessionWrite(const QString &id, const std::string &prefix, bool saved, int error)
+{
+	if (saved) {
+		// A change made after the text was taken is still to be written; its write decides.
+		if (dirtySessions.count(id) || !failedSessions.erase(id) || !failedSessions.empty())
+			return;
+		saveRetry.stop();
+		saveRetryMs = 0;
+		saveProblem.clear();
+		pluginLog(LOG_INFO, "session files are written again (%s last)", toUtf8(id).c_str());
+		setStatus(engineMessage(EngineText::SessionsSavedAgain));
+		return;
+	}
+	// Never forgotten: it stays unsaved, so it is neither trimmed nor dropped, until a write lands.
+	dirtySessions.insert(id);
+	failedSessions.insert(id);
+	if (!stopped && !saveRetry.isActive()) {
+		saveRetryMs = saveRetryMs == 0 ? EngineTiming::SaveRetryFirstMs
+					       : std::min(saveRetryMs * 2, EngineTiming::SaveRetryMaxMs);
+		saveRetry.start(saveRetryMs);
+	}
+	if (!saveProblem.isEmpty())
+		return;
+	const QString why = writeProblemText(error);
+	pluginLog(LOG_WARNING, "session %s could not be saved (%s), trying again", toUtf8(id).c_str(),
+		  why.toUtf8().constData());
+	saveProblem = engineMessage(EngineText::SessionNotSaved, prefix, toUtf8(why));
+	emit statusChanged();
 }
 
 void Engine::flushExports()

@@ -7,13 +7,16 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QString>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cerrno>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -349,22 +352,49 @@ Session sessionFromData(obs_data_t *data)
 
 namespace {
 
+#ifdef _WIN32
+// The C library's number for the Windows error of the last failed call.
+int lastWindowsError()
+{
+	switch (GetLastError()) {
+	case ERROR_DISK_FULL:
+	case ERROR_HANDLE_DISK_FULL:
+		return ENOSPC;
+	case ERROR_ACCESS_DENIED:
+	case ERROR_WRITE_PROTECT:
+		return EACCES;
+	case ERROR_SHARING_VIOLATION:
+	case ERROR_LOCK_VIOLATION:
+		return EBUSY;
+	default:
+		return EIO;
+	}
+}
+#endif
+
 // The new text goes completely to "<file>.tmp" first, the old file is kept as "<file>.bak", and the
-// temporary file then takes the file's name in one step: at every moment "<file>" is whole.
-bool writeSessionFile(const std::string &path, const std::string &json)
+// temporary file then takes the file's name in one step: at every moment "<file>" is whole. A failed
+// write leaves the file as it was and no ".tmp" behind.
+bool writeSessionFile(const std::string &path, const std::string &json, int &error)
 {
 	const std::string tmp = path + ".tmp";
 	const std::string bak = path + ".bak";
 	FILE *file = os_fopen(tmp.c_str(), "wb");
-	if (!file)
+	if (!file) {
+		error = errno;
 		return false;
+	}
 	bool written = fwrite(json.data(), 1, json.size(), file) == json.size() && fflush(file) == 0;
 #ifdef _WIN32
 	written = written && _commit(_fileno(file)) == 0;
 #else
 	written = written && fsync(fileno(file)) == 0;
 #endif
-	written = fclose(file) == 0 && written;
+	error = written ? 0 : errno;
+	if (fclose(file) != 0 && written) {
+		written = false;
+		error = errno;
+	}
 	if (!written) {
 		os_unlink(tmp.c_str());
 		return false;
@@ -378,20 +408,42 @@ bool writeSessionFile(const std::string &path, const std::string &json)
 			os_copyfile(path.c_str(), bak.c_str());
 #endif
 	}
-	return os_rename(tmp.c_str(), path.c_str()) == 0;
+	if (os_rename(tmp.c_str(), path.c_str()) == 0)
+		return true;
+#ifdef _WIN32
+	error = lastWindowsError();
+#else
+	error = errno;
+#endif
+	os_unlink(tmp.c_str());
+	return false;
 }
 
 } // namespace
 
-bool saveSession(const Session &session)
+bool writeSessionText(const std::string &path, const std::string &json, int *error)
 {
-	if (!isPlainSessionId(session.id))
+	int why = 0;
+	bool saved = false;
+	const size_t slash = path.find_last_of('/');
+	if (!path.empty() && slash != std::string::npos) {
+		os_mkdirs(path.substr(0, slash).c_str());
+		saved = writeSessionFile(path, json, why);
+	}
+	if (error)
+		*error = saved ? 0 : why;
+	return saved;
+}
+
+bool saveSession(const Session &session, int *error)
+{
+	const std::string path = sessionFilePath(session);
+	if (path.empty()) {
+		if (error)
+			*error = 0;
 		return false;
-	const std::string folder = sessionsFolder();
-	if (folder.empty())
-		return false;
-	os_mkdirs(folder.c_str());
-	return writeSessionFile(sessionFilePath(session), sessionToJson(session));
+	}
+	return writeSessionText(path, sessionToJson(session), error);
 }
 
 bool loadSession(const std::string &id, Session &out)
@@ -402,7 +454,8 @@ bool loadSession(const std::string &id, Session &out)
 	// The file itself; else what an interrupted write left: the complete new text, then the old one.
 	for (const char *ext : {"", ".tmp", ".bak"}) {
 		const std::string candidate = path + ext;
-		if (!os_file_exists(candidate.c_str()))
+		// A folder of that name would be read as a file of absurd size.
+		if (!QFileInfo(QString::fromUtf8(candidate.c_str())).isFile())
 			continue;
 		OBSDataAutoRelease data = obs_data_create_from_json_file(candidate.c_str());
 		if (!data)
@@ -436,16 +489,20 @@ std::vector<std::string> listSessionIds()
 	const std::string folder = sessionsFolder();
 	if (folder.empty())
 		return ids;
-	// A session whose write was cut off between its two renames has only its ".tmp" (and ".bak").
-	QDirIterator it(QString::fromUtf8(folder.c_str()), {QStringLiteral("*.json"), QStringLiteral("*.json.tmp")},
+	// A write cut off between its two renames leaves only ".tmp" and ".bak", and a sync tool may carry
+	// only the ".bak": each names the session once, when nothing before it in this order is there.
+	QDirIterator it(QString::fromUtf8(folder.c_str()),
+			{QStringLiteral("*.json"), QStringLiteral("*.json.tmp"), QStringLiteral("*.json.bak")},
 			QDir::Files | QDir::Hidden | QDir::CaseSensitive);
 	const size_t extLen = std::strlen(kJsonExt);
 	while (it.hasNext()) {
 		it.next();
 		std::string name = it.fileName().toUtf8().toStdString();
-		if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+		const bool bak = name.size() > 4 && name.compare(name.size() - 4, 4, ".bak") == 0;
+		if (bak || (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)) {
 			name.resize(name.size() - 4);
-			if (os_file_exists((folder + "/" + name).c_str()))
+			const std::string path = folder + "/" + name;
+			if (os_file_exists(path.c_str()) || (bak && os_file_exists((path + ".tmp").c_str())))
 				continue;
 		}
 		if (name.size() <= extLen || name.compare(name.size() - extLen, extLen, kJsonExt) != 0)
@@ -460,17 +517,22 @@ std::vector<std::string> listSessionIds()
 	return ids;
 }
 
+bool sessionFilesExist(const std::string &id)
+{
+	const std::string path = sessionFilePath(id);
+	return !path.empty() && (os_file_exists(path.c_str()) || os_file_exists((path + ".tmp").c_str()) ||
+				 os_file_exists((path + ".bak").c_str()));
+}
+
 bool removeSessionFiles(const std::string &id)
 {
 	const std::string path = sessionFilePath(id);
-	if (path.empty())
+	if (!sessionFilesExist(id))
 		return false;
-	const std::string tmp = path + ".tmp";
-	const bool had = os_file_exists(path.c_str()) || os_file_exists(tmp.c_str());
 	os_unlink((path + ".bak").c_str());
-	os_unlink(tmp.c_str());
+	os_unlink((path + ".tmp").c_str());
 	os_unlink(path.c_str());
-	return had && !os_file_exists(path.c_str()) && !os_file_exists(tmp.c_str());
+	return !sessionFilesExist(id);
 }
 
 bool removeSessionFiles(const Session &session)

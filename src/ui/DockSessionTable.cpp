@@ -256,17 +256,16 @@ void LumarkDock::onItemChanged(QTableWidgetItem *item)
 
 void LumarkDock::applyShiftText()
 {
-	const QString text = shiftEdit->text().trimmed();
-	if (text.isEmpty()) {
-		engine.setShift(0, tableSessionId);
+	if (shiftSessionId.isEmpty())
 		return;
-	}
+	const QString text = shiftEdit->text().trimmed();
 	int64_t ms = 0;
-	if (!parseTimeText(text.toUtf8().toStdString(), ms)) {
+	if (!text.isEmpty() && !parseTimeText(text.toUtf8().toStdString(), ms)) {
 		showMessage(uiText(UiKey::MsgBadTime));
 		return;
 	}
-	engine.setShift(ms, tableSessionId);
+	engine.setShift(ms, shiftSessionId);
+	shiftEdit->setModified(false);
 }
 
 void LumarkDock::refreshEditControls()
@@ -280,7 +279,10 @@ void LumarkDock::refreshEditControls()
 	removeSessionButton->setEnabled(viewed && session->end_wall_ms != 0);
 	if (!viewed)
 		return;
-	if (!shiftEdit->hasFocus()) {
+	// A field being edited keeps its text and the session it was begun for: a stream starting
+	// meanwhile must not receive it.
+	if (!shiftEdit->hasFocus() && !shiftEdit->isModified()) {
+		shiftSessionId = fromUtf8(session->id);
 		const int64_t shift = session->shift_ms;
 		const QString text = shift == 0  ? QString()
 				     : shift < 0 ? QLatin1Char('-') + offsetText(satSub(0, shift))
@@ -288,7 +290,8 @@ void LumarkDock::refreshEditControls()
 		if (shiftEdit->text() != text)
 			shiftEdit->setText(text);
 	}
-	if (!urlEdit->hasFocus()) {
+	if (!urlEdit->hasFocus() && !urlEdit->isModified()) {
+		urlSessionId = fromUtf8(session->id);
 		const QString url = fromUtf8(session->archive_url);
 		if (urlEdit->text() != url)
 			urlEdit->setText(url);

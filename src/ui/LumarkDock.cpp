@@ -304,8 +304,12 @@ void LumarkDock::connectActions()
 		if (id != 0)
 			engine.setShiftToEntry(id, tableSessionId);
 	});
-	connect(urlEdit, &QLineEdit::editingFinished, this,
-		[this] { engine.setArchiveUrl(urlEdit->text(), tableSessionId); });
+	connect(urlEdit, &QLineEdit::editingFinished, this, [this] {
+		if (urlSessionId.isEmpty())
+			return;
+		engine.setArchiveUrl(urlEdit->text(), urlSessionId);
+		urlEdit->setModified(false);
+	});
 	connect(dropShortButton, &QPushButton::clicked, this, [this] { engine.dropShortChapters(); });
 	connect(copyButton, &QPushButton::clicked, this, &LumarkDock::copyChapters);
 	connect(copyClipsButton, &QPushButton::clicked, this, &LumarkDock::copyClipNotes);

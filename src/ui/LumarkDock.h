@@ -113,6 +113,9 @@ private:
 
 	QString memoTargetSession;
 	QString tableSessionId; // the session whose entries the table shows
+	// The sessions whose shift and address the fields show, kept while the user edits them.
+	QString shiftSessionId;
+	QString urlSessionId;
 	QString ownMessageOver; // the Engine's message when the dock showed its own
 	bool ownMessageShown = false;
 	int64_t memoTargetEntry = 0;

@@ -3,6 +3,7 @@ import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
+import { execFileSync } from 'node:child_process';
 import * as H from './harness.mjs';
 import * as L from './lists-model.mjs';
 import { call, getSession, entryById, expectLists, recordFile } from './common.mjs';
@@ -174,5 +175,40 @@ describe('recording and stream sessions', { timeout: 300000 }, () => {
 		assert.equal(q.ok, true, q.error);
 		assert.ok(fs.existsSync(q.path), q.path);
 		assert.ok(fs.readFileSync(q.path, 'utf8').includes('edited, "quoted" label'));
+	});
+	it('marks made on a full disk are kept, told once, and reach the file when space is back', async (t) => {
+		if (process.getuid?.() !== 0) return t.skip('mounting a small tmpfs needs root');
+		if (!(await call(t, h, 'GetStatus'))) return;
+		const dir = h.home.sessionsDir;
+		const status = async () => (await H.vendor(h.obs, 'GetStatus')).message;
+		fs.mkdirSync(dir, { recursive: true });
+		execFileSync('mount', ['-t', 'tmpfs', '-o', 'size=64k', 'tmpfs', dir]);
+		let mounted = true;
+		try {
+			try {
+				fs.writeFileSync(path.join(dir, 'filler'), Buffer.alloc(1 << 20));
+			} catch (e) {
+				assert.equal(e.code, 'ENOSPC');
+			}
+			const p = await H.vendor(h.obs, 'Press', { mode: 'mark', label: 'on a full disk' });
+			assert.equal(p.ok, true, p.error);
+			const sid = (await H.vendor(h.obs, 'GetStatus')).session_id;
+			assert.equal((await H.vendor(h.obs, 'Press', { mode: 'mark', label: 'also on a full disk' })).ok, true);
+			await H.waitFor(async () => /could not be saved \(disk full\)/.test(await status()), { what: 'the status telling the failure', timeout: 5000 });
+			await H.sleep(2500); // a retry fails too, and is not told again
+			execFileSync('umount', [dir]);
+			mounted = false;
+			await H.waitFor(() => fs.existsSync(H.sessionFile(h.home, sid)), { what: 'the session file written by a retry', timeout: 20000 });
+			const labels = H.readJson(H.sessionFile(h.home, sid)).entries.map((e) => e.label);
+			assert.deepEqual(labels, ['on a full disk', 'also on a full disk']);
+			await H.waitFor(async () => /saved again/.test(await status()), { what: 'the status telling the end', timeout: 3000 });
+			assert.doesNotMatch(await status(), /could not be saved/);
+			const log = H.allLogText(h.home);
+			assert.equal(log.split(`session ${sid} could not be saved`).length - 1, 1, 'told once in the log');
+			assert.match(log, /session files are written again/);
+			assert.deepEqual(fs.readdirSync(dir).filter((f) => f.startsWith(sid) && !f.endsWith('.json')), [], 'no stray files');
+		} finally {
+			if (mounted) execFileSync('umount', [dir]);
+		}
 	});
 });

@@ -36,6 +36,7 @@ struct LumarkDockTestAccess {
 			d.rebuildTable();
 	}
 	QLineEdit *shift() { return d.shiftEdit; }
+	QLineEdit *url() { return d.urlEdit; }
 	QLabel *check() { return d.checkLabel; }
 	QPushButton *dropShort() { return d.dropShortButton; }
 	QPushButton *removeSession() { return d.removeSessionButton; }
@@ -235,6 +236,21 @@ TEST_F(DockTest, ShiftFieldTakesNegativeTimesAndRefusesBadOnes)
 	emit shift->editingFinished();
 	EXPECT_EQ(engine->viewedSession()->shift_ms, 0) << "an empty field means 0:00";
 	EXPECT_EQ(ui().shift()->text(), QString());
+
+	// Typed for this session: a stream starting before Enter receives neither the shift nor the address.
+	const QString typedFor = engine->viewedSessionId();
+	QTest::keyClicks(shift, QStringLiteral("0:07"));
+	QTest::keyClicks(ui().url(), QStringLiteral("https://v.example/1"));
+	FrontendDouble::state().streaming = true;
+	engine->onStreamingStarted();
+	QLineEdit *url = ui().url();
+	ASSERT_NE(engine->viewedSessionId(), typedFor);
+	emit shift->editingFinished();
+	emit url->editingFinished();
+	EXPECT_EQ(engine->findSession(typedFor)->shift_ms, 7000);
+	EXPECT_EQ(engine->findSession(typedFor)->archive_url, "https://v.example/1");
+	EXPECT_EQ(engine->currentSession()->shift_ms, 0);
+	EXPECT_EQ(engine->currentSession()->archive_url, "");
 }
 
 TEST_F(DockTest, ComboShowsSecondsOnlyForSessionsOfTheSameMinute)

@@ -1,5 +1,7 @@
 #include "test_engine_fixture.h"
 
+#include "engine/EngineInternal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -69,6 +71,7 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	EXPECT_EQ(log.count("[lumark] clip renamed to 2026-05-01 20-00 Lumark01 0-00-05.mkv"), 1);
 	EXPECT_TRUE(engine->renameQueue().empty());
 	EXPECT_FALSE(engine->renameTimerRef().isActive());
+	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(current().id, onDisk));
 	EXPECT_EQ(onDisk.findEntry(id)->clip.path, (base() + ".mkv").toStdString()) << "on disk at once";
@@ -149,6 +152,17 @@ TEST_F(RenamesTest, TakenNamesGetANumberAndMp4ClipsTakeNoCopy)
 	engine->renameTick();
 	EXPECT_EQ(clipPath(id), base() + " (2).mp4");
 	EXPECT_TRUE(QFile::exists(base() + ".mp4")) << "the other file is left alone";
+}
+
+// The Engine looks for a free name first, but a file may appear in between: it must never be replaced.
+TEST_F(RenamesTest, MovingOntoAnExistingFileIsRefusedAndBothStayWhole)
+{
+	const QString from = makeFile("Replay.mkv");
+	const QString to = clips + "/taken.mkv";
+	ASSERT_TRUE(writeFileBytes(to, QByteArray("other")));
+	EXPECT_FALSE(moveFileNoReplace(from, to));
+	EXPECT_EQ(readFileBytes(from), QByteArray("clip"));
+	EXPECT_EQ(readFileBytes(to), QByteArray("other"));
 }
 
 TEST_F(RenamesTest, RenamingSwitchedOffLeavesTheFileUnderObsName)

@@ -93,6 +93,7 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
 	EXPECT_FALSE(QFile::exists(obsName));
 	EXPECT_EQ(lastEvent("ClipSaved")->data["file"].toString(), QFileInfo(kept1).fileName());
+	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(current().id, onDisk));
 	EXPECT_EQ(onDisk.findEntry(p1)->clip.path, kept1.toStdString()) << "the session file knows it at once";

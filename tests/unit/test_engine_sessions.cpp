@@ -26,6 +26,7 @@ TEST_F(SessionsTest, NothingBeforeLoadingFinishedThenAPressStartsAFreeSession)
 	EXPECT_EQ(entry(id).t_ms, 0);
 	EXPECT_EQ(s.id, "2026-05-01_20-00-00");
 	EXPECT_EQ(s.prefix, "2026-05-01 20-00");
+	engine->waitForWrites();
 	EXPECT_TRUE(QFile::exists(sessionFile(s.id))) << "a new session is written at once";
 	EXPECT_EQ(engine->viewedSessionId(), QString::fromStdString(s.id));
 	EXPECT_FALSE(engine->startFreeSession()) << "one is already running";
@@ -144,6 +145,7 @@ TEST_F(SessionsTest, UnfinishedSessionIsClosedOnFirstLoad)
 	ASSERT_NE(loaded, nullptr);
 	EXPECT_EQ(loaded->length_ms, 12000);
 	EXPECT_EQ(loaded->end_wall_ms, left.start_wall_ms + 12001);
+	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(left.id, onDisk));
 	EXPECT_EQ(onDisk.end_wall_ms, left.start_wall_ms + 12001) << "the repair is saved at once";
@@ -187,8 +189,20 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 	Session *again = engine->findSession(QString::fromStdString(ids[1]));
 	ASSERT_NE(again, nullptr);
 	EXPECT_EQ(again->entries.at(0).label, "quote 1");
-	engine->flushSaves();
-	engine->trimLoadedSessions();
+
+	// A write that fails (its ".tmp" name is taken by a folder) keeps the session until one lands.
+	const QString blocked = sessionFile(ids.front()) + ".tmp";
+	ASSERT_TRUE(QDir().mkpath(blocked));
+	for (bool writable : {false, true}) {
+		if (writable)
+			ASSERT_TRUE(QDir().rmdir(blocked));
+		engine->flushSaves();
+		engine->trimLoadedSessions();
+		EXPECT_TRUE(engine->loadedSessionIds().contains(oldest)) << "its write is still on its way";
+		engine->waitForWrites();
+		engine->trimLoadedSessions();
+		EXPECT_EQ(engine->loadedSessionIds().contains(oldest), !writable);
+	}
 	EXPECT_EQ(engine->loadedSessionIds().size(), 8);
 }
 
@@ -208,7 +222,10 @@ TEST_F(SessionsTest, RemovingSessions)
 
 	engine->viewSession(older);
 	EXPECT_EQ(engine->viewedSessionId(), older);
+	engine->setArchiveUrl(QStringLiteral("https://example.com/a"), older);
+	engine->flushSaves(); // a write that must not bring the file back after the removal
 	ASSERT_TRUE(engine->removeSession(older));
+	engine->waitForWrites();
 	EXPECT_FALSE(QFile::exists(sessionFile(older.toStdString())));
 	EXPECT_EQ(engine->viewedSessionId(), running) << "the view falls back to the running session";
 	EXPECT_EQ(engine->statusText(), msg("Msg.SessionRemoved"));
@@ -216,11 +233,15 @@ TEST_F(SessionsTest, RemovingSessions)
 
 	// A file that cannot be deleted is a failure, and the session stays.
 	ASSERT_TRUE(engine->endFreeSession());
+	engine->waitForWrites();
 	const QString stuck = sessionFile(running.toStdString());
 	ASSERT_TRUE(QFile::remove(stuck));
 	ASSERT_TRUE(QDir().mkpath(stuck + "/held")); // unlink refuses it, whoever runs the test
+	engine->setArchiveUrl(QStringLiteral("https://example.com/b"), running);
+	engine->flushSaves();
 	EXPECT_FALSE(engine->removeSession(running));
 	EXPECT_NE(engine->findSession(running), nullptr);
+	EXPECT_EQ(engine->dirtySessionIds().count(running), 1u) << "a write it dropped is made again";
 }
 
 // A copy of a stored session ("X - Copy.json") is viewed, repaired and saved under its own name.
@@ -244,6 +265,7 @@ TEST_F(SessionsTest, ViewingACopiedSessionLeavesTheOriginalAlone)
 	ASSERT_EQ(engine->viewedSessionId(), QString::fromStdString(copyId));
 	engine->setLabel(1, QStringLiteral("only in the copy"));
 	engine->flushSaves();
+	engine->waitForWrites();
 	EXPECT_EQ(readFileBytes(sessionFile(left.id)), original);
 	Session copy;
 	ASSERT_TRUE(loadSession(copyId, copy));
@@ -257,6 +279,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	const long long id = engine->press(PressMode::MarkOnly, QString());
 	Session &s = current();
 	engine->flushSaves();
+	engine->waitForWrites();
 	const QByteArray before = readFileBytes(sessionFile(s.id));
 
 	for (int i = 0; i < 10; ++i)
@@ -267,6 +290,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	EXPECT_TRUE(engine->dirtyExportIds().empty()) << "a running session is not re-exported";
 
 	engine->flushSaves();
+	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(s.id, onDisk));
 	EXPECT_EQ(onDisk.entries.back().label, "label 9");
@@ -287,6 +311,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	engine->setLabel(id, QStringLiteral("steady last"));
 	EXPECT_EQ(engine->saveDelayTimer().interval(), 0);
 	ASSERT_TRUE(waitUntil([&] { return engine->dirtySessionIds().empty(); }));
+	engine->waitForWrites();
 	ASSERT_TRUE(loadSession(s.id, onDisk));
 	EXPECT_EQ(onDisk.entries.back().label, "steady last");
 }
@@ -306,6 +331,47 @@ TEST_F(SessionsTest, EditsOfAnExportedSessionRewriteItsListsLater)
 	EXPECT_EQ(engine->exportDelayTimer().interval(), 1500);
 	engine->flushExports();
 	EXPECT_TRUE(engine->dirtyExportIds().empty());
+}
+
+// A failed write stays unsaved and is tried again by itself, later each time, and once more at shutdown.
+TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
+{
+	ready();
+	ASSERT_TRUE(engine->startFreeSession());
+	engine->waitForWrites();
+	const std::string id = current().id;
+	const QString blocked = sessionFile(id) + ".tmp"; // a folder there makes every write fail
+	auto labelsOnDisk = [&] {
+		Session onDisk;
+		EXPECT_TRUE(loadSession(id, onDisk)) << "the stored file stays readable";
+		std::string labels;
+		for (const Entry &e : onDisk.entries)
+			labels += e.label + ";";
+		return labels;
+	};
+
+	ASSERT_TRUE(QDir().mkpath(blocked));
+	engine->press(PressMode::MarkOnly, QStringLiteral("one"));
+	engine->flushSaves();
+	ASSERT_TRUE(waitUntil([&] { return engine->saveRetryTimer().interval() == 4000; }, 3000));
+	EXPECT_EQ(labelsOnDisk(), "");
+	ASSERT_TRUE(QDir().rmdir(blocked));
+	engine->flushSaves();                                       // the retry timer's turn
+	engine->press(PressMode::MarkOnly, QStringLiteral("late")); // after that text was taken
+	engine->waitForWrites();
+	EXPECT_EQ(labelsOnDisk(), "one;");
+	EXPECT_TRUE(engine->saveRetryTimer().isActive()) << "the problem stays until the newest text lands";
+	engine->flushSaves();
+	engine->waitForWrites();
+	EXPECT_EQ(labelsOnDisk(), "one;late;");
+	EXPECT_FALSE(engine->saveRetryTimer().isActive());
+
+	ASSERT_TRUE(QDir().mkpath(blocked));
+	engine->press(PressMode::MarkOnly, QStringLiteral("two"));
+	engine->flushSaves();
+	ASSERT_TRUE(QDir().rmdir(blocked));
+	engine->shutdown();
+	EXPECT_EQ(labelsOnDisk(), "one;late;two;");
 }
 
 TEST_F(SessionsTest, ShutdownEndsTheSessionAndRefusesEverythingAfter)

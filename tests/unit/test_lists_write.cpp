@@ -77,6 +77,7 @@ TEST_F(WriteListsTest, WritesThreeFilesInOrderAndRemembersTheFolder)
 	// The folder is remembered and reaches the file with the next save.
 	EXPECT_EQ(session->export_dir, out.toStdString());
 	engine.flushSaves();
+	engine.waitForWrites();
 	Session back;
 	ASSERT_TRUE(loadSession(s.id, back));
 	EXPECT_EQ(back.export_dir, out.toStdString());

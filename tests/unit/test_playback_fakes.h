@@ -49,11 +49,23 @@ struct Media {
 	long long keyframeEveryMs = 0;
 	// Time moves by this much per time query, like frames decoded one by one, instead of with the clock.
 	long long stepMs = 0;
+	// Frames already decoded when a seek is posted: time rises this many queries more, then pauses
+	// for seekLag queries before the seek takes.
+	int framesInFlight = 0, seekLag = 0;
+	long long pendingSeekMs = -1;
 
 	long long time()
 	{
 		if (state != OBS_MEDIA_STATE_PLAYING || frozen)
 			return posMs;
+		if (pendingSeekMs >= 0) {
+			if (framesInFlight > 0 && framesInFlight--)
+				return posMs += stepMs;
+			if (seekLag > 0 && seekLag--)
+				return posMs;
+			posMs = keyframeEveryMs ? pendingSeekMs / keyframeEveryMs * keyframeEveryMs : pendingSeekMs;
+			pendingSeekMs = -1;
+		}
 		long long t = stepMs ? (posMs += stepMs) : posMs + since.elapsed();
 		if (autoEnd && durationMs > 0 && t >= durationMs) {
 			state = OBS_MEDIA_STATE_ENDED;
@@ -71,6 +83,10 @@ struct Media {
 	void seek(long long ms)
 	{
 		seeks.push_back(ms);
+		if (framesInFlight > 0 || seekLag > 0) {
+			pendingSeekMs = ms;
+			return;
+		}
 		posMs = keyframeEveryMs ? ms / keyframeEveryMs * keyframeEveryMs : ms;
 		since.restart();
 		if (endOnSeek && seeks.size() == endOnSeek) {

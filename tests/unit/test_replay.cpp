@@ -96,6 +96,22 @@ TEST_F(Replay, SeekOntoTheFirstKeyframeIsToldByTheMediaTime)
 	}
 }
 
+// Two frames decoded before the seek still arrive, then the time pauses until the seek takes: those
+// rises are not the seek, and the clip must not go on air from where it was.
+TEST_F(Replay, FramesAlreadyOnTheirWayDoNotCountAsTheSeek)
+{
+	settings().replay_seconds = 3;
+	Spy spy(player);
+	long long shownAt = -1;
+	QObject::connect(&player, &InstantReplay::started, &spy.context, [&] { shownAt = fm()->posMs; });
+	ASSERT_TRUE(player.play(clip("late.mp4", 20000), 1));
+	fm()->stepMs = 10;
+	fm()->framesInFlight = 2;
+	fm()->seekLag = 40; // at 10 ms ticks: longer than a landing waits, short of the seek limit
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	EXPECT_GE(shownAt, 17000);
+}
+
 TEST_F(Replay, TooShortAndUnopenableClipsEndWithAProblem)
 {
 	Spy spy(player);

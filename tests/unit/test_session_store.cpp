@@ -1,12 +1,16 @@
 #include "TestSupport.h"
 #include "util/ModuleCore.h"
 #include "session/SessionStore.h"
+#include "session/SessionWriter.h"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>
 
 #include <QDir>
 #include <QFile>
+
+#include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -195,14 +199,16 @@ TEST_F(SessionStoreTest, BackupIsUsedWhenTheFileIsBrokenAndNothingWhenBothAre)
 	Session s = sample();
 	ASSERT_TRUE(saveSession(s));
 	s.prefix = "second";
-	ASSERT_TRUE(saveSession(s)); // the first content is now the backup
+	ASSERT_TRUE(saveSession(s));
+	s.prefix = "third";
+	ASSERT_TRUE(saveSession(s)); // the backup must now hold the second text, not keep the first
 	const QString json = file(QString::fromStdString(s.id) + ".json");
-	ASSERT_TRUE(QFile::exists(json + ".bak"));
 	EXPECT_FALSE(QFile::exists(json + ".tmp"));
 	writeFileBytes(json, "{ broken");
+	writeFileBytes(json + ".tmp", "{ broken too");
 	Session back;
 	ASSERT_TRUE(loadSession(s.id, back));
-	EXPECT_EQ(back.prefix, "2026-05-01 20-00");
+	EXPECT_EQ(back.prefix, "second");
 
 	writeSessionFile("c.json", "not json");
 	Session untouched;
@@ -234,6 +240,15 @@ TEST_F(SessionStoreTest, InterruptedWritesLoseNoSession)
 	EXPECT_EQ(back.prefix, "newer") << "the complete new text wins over the backup";
 	EXPECT_TRUE(QFile::exists(json)) << "and the file is written again";
 
+	// Only the ".bak" left (a sync tool carried just that one): listed, read and written back too.
+	ASSERT_TRUE(QFile::remove(json));
+	EXPECT_EQ(listSessionIds(), (std::vector<std::string>{"old", s.id}));
+	ASSERT_TRUE(loadSession(s.id, back));
+	EXPECT_EQ(back.prefix, "2026-05-01 20-00");
+	EXPECT_TRUE(QFile::exists(json));
+	back.prefix = "newer";
+	ASSERT_TRUE(saveSession(back));
+
 	// A partly written ".tmp" beside the file changes nothing.
 	ASSERT_TRUE(writeFileBytes(json + ".tmp", "{\"id\": \"x\", \"pre"));
 	ASSERT_TRUE(loadSession(s.id, back));
@@ -246,6 +261,12 @@ TEST_F(SessionStoreTest, InterruptedWritesLoseNoSession)
 	EXPECT_EQ(readFileBytes(json + ".broken"), QByteArray("{ broken"));
 	EXPECT_TRUE(loadSession(s.id, back));
 	EXPECT_FALSE(QFile::exists(json + ".tmp"));
+
+	// A folder in the place of a companion is not read as one: the backup is.
+	ASSERT_TRUE(QFile::remove(json));
+	ASSERT_TRUE(QDir().mkpath(json + ".tmp"));
+	EXPECT_TRUE(loadSession(s.id, back));
+	ASSERT_TRUE(QDir().rmdir(json + ".tmp"));
 	EXPECT_TRUE(removeSessionFiles(s));
 }
 
@@ -298,6 +319,39 @@ TEST_F(SessionStoreTest, RemoveDeletesCompanionsAndReportsTheJsonFile)
 	EXPECT_FALSE(QFile::exists(json + ".bak"));
 	EXPECT_FALSE(QFile::exists(json + ".tmp"));
 	EXPECT_FALSE(removeSessionFiles(s));
+}
+
+using SessionWriterTest = SessionStoreTest;
+
+// Writes land in the order given, the newest text last; a dropped one never lands after the drop;
+// a failure comes back with its reason.
+TEST_F(SessionWriterTest, InOrderNewestLastDroppedNeverLands)
+{
+	std::atomic<int> readyCalls{0};
+	SessionWriter writer([&readyCalls] { ++readyCalls; });
+	const std::string a = file("a.json").toStdString();
+	uint64_t last = 0;
+	for (int i = 0; i < 50; ++i)
+		last = writer.submit("a", a, "{\"n\": " + std::to_string(i) + "}");
+	writer.wait();
+	EXPECT_EQ(readFileBytes(QString::fromStdString(a)), QByteArray("{\"n\": 49}"));
+	const std::vector<SessionWriteOutcome> done = writer.takeOutcomes();
+	ASSERT_FALSE(done.empty());
+	EXPECT_TRUE(done.back().saved && done.back().ticket == last);
+	EXPECT_TRUE(std::is_sorted(done.begin(), done.end(), [](const auto &x, const auto &y) {
+		return x.ticket <= y.ticket;
+	})) << "no write overtakes an earlier one";
+	EXPECT_GE(readyCalls.load(), 1);
+
+	const QString b = file("b.json");
+	writer.submit("b", b.toStdString(), "{}");
+	const bool dropped = writer.drop("b");
+	EXPECT_NE(dropped, QFile::exists(b)) << "either dropped or done before the drop returned";
+	writer.submit("c", a + "/under-a-file.json", "{}");
+	writer.wait();
+	const std::vector<SessionWriteOutcome> failed = writer.takeOutcomes();
+	ASSERT_FALSE(failed.empty());
+	EXPECT_TRUE(!failed.back().saved && failed.back().error != 0);
 }
 
 TEST(SessionIdSafety, PlainIdsOnly)
