@@ -195,6 +195,7 @@ TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
 	const QString named = base() + ".mkv";
 	ASSERT_EQ(clipPath(id), named);
 	engine->flushSaves();
+	engine->waitForWrites();
 	const QString copyId = QString::fromStdString(originalId) + " - Copy";
 	ASSERT_TRUE(QFile::copy(sessionFile(originalId), sessionFile(copyId.toStdString())));
 
