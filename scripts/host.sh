@@ -48,6 +48,8 @@
 #   LUMARK_E2E_RECORD_FORMAT  the profile's recording format (hybrid_mp4 where chapters exist)
 #   LUMARK_E2E_OBS_LAUNCHER "<this script> HOST obs" (start further OBS instances on this host)
 #   LUMARK_E2E_FFPROBE      "<this script> HOST run ffprobe" (the host's ffprobe)
+#   LUMARK_E2E_HOST_ROOT    e2e: the chroot's root folder (empty on the machine itself); a chroot
+#                           host's OBS runs in a mount namespace of its own under it
 set -euo pipefail
 
 SELF=$(readlink -f "${BASH_SOURCE[0]}")
@@ -691,7 +693,7 @@ run_e2e() {
 	# shellcheck disable=SC2046
 	env -u LUMARK_HOST_NS LUMARK_HOST_NO_BUILD=1 $(host_env) "${launcher[@]}" LUMARK_E2E_FFPROBE="$SELF $HOST run ffprobe" \
 		LUMARK_E2E_PLUGIN_DIR="$ROOT$INSTALL_DIR/lumark-button" LUMARK_E2E_VERSION_HEADER="$VERSION_HEADER" \
-		LUMARK_E2E_REPORT="$figures" "${vantor[@]}" \
+		LUMARK_E2E_REPORT="$figures" LUMARK_E2E_HOST_ROOT="$ROOT" "${vantor[@]}" \
 		timeout --signal=TERM --kill-after=30 "${LUMARK_E2E_TIMEOUT:-1800}" \
 		node --test --test-concurrency=1 --test-reporter=spec "${opts[@]}" "${tests[@]}" &
 	RUNNER_PID=$!

@@ -182,21 +182,21 @@ describe('recording and stream sessions', { timeout: 300000 }, () => {
 		const dir = h.home.sessionsDir;
 		const status = async () => (await H.vendor(h.obs, 'GetStatus')).message;
 		fs.mkdirSync(dir, { recursive: true });
-		execFileSync('mount', ['-t', 'tmpfs', '-o', 'size=64k', 'tmpfs', dir]);
+		// A chroot host's OBS has mounts of its own: the small disk goes there, under the chroot.
+		const root = process.env.LUMARK_E2E_HOST_ROOT ?? '';
+		const inObsMounts = (cmd, args) => execFileSync(root ? 'nsenter' : cmd, root ? ['--target', String(h.obsPid), '--mount', cmd, ...args] : args);
+		const full = root + dir;
+		inObsMounts('mount', ['-t', 'tmpfs', '-o', 'size=64k', 'tmpfs', full]);
 		let mounted = true;
 		try {
-			try {
-				fs.writeFileSync(path.join(dir, 'filler'), Buffer.alloc(1 << 20));
-			} catch (e) {
-				assert.equal(e.code, 'ENOSPC');
-			}
+			inObsMounts('sh', ['-c', `head -c 1048576 /dev/zero > '${full}/filler' 2>/dev/null; true`]);
 			const p = await H.vendor(h.obs, 'Press', { mode: 'mark', label: 'on a full disk' });
 			assert.equal(p.ok, true, p.error);
 			const sid = (await H.vendor(h.obs, 'GetStatus')).session_id;
 			assert.equal((await H.vendor(h.obs, 'Press', { mode: 'mark', label: 'also on a full disk' })).ok, true);
 			await H.waitFor(async () => /could not be saved \(disk full\)/.test(await status()), { what: 'the status telling the failure', timeout: 5000 });
 			await H.sleep(2500); // a retry fails too, and is not told again
-			execFileSync('umount', [dir]);
+			inObsMounts('umount', [full]);
 			mounted = false;
 			await H.waitFor(() => fs.existsSync(H.sessionFile(h.home, sid)), { what: 'the session file written by a retry', timeout: 20000 });
 			const labels = H.readJson(H.sessionFile(h.home, sid)).entries.map((e) => e.label);
@@ -208,7 +208,7 @@ describe('recording and stream sessions', { timeout: 300000 }, () => {
 			assert.match(log, /session files are written again/);
 			assert.deepEqual(fs.readdirSync(dir).filter((f) => f.startsWith(sid) && !f.endsWith('.json')), [], 'no stray files');
 		} finally {
-			if (mounted) execFileSync('umount', [dir]);
+			if (mounted) inObsMounts('umount', [full]);
 		}
 	});
 });
