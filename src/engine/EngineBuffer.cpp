@@ -82,7 +82,7 @@ void Engine::onBufferStarted()
 	// A new run of the buffer starts a new memory.
 	memory.stop();
 	if (settings().replay_from_memory)
-		memory.start(settings().replay_seconds);
+		memory.start(settings().replay_seconds, true);
 	emit statusChanged();
 }
 

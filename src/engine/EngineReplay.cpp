@@ -19,7 +19,7 @@ bool Engine::startMemoryReplay(const EntryRef &ref, long long pressNs)
 	}
 	// Switched on while the buffer runs: this press waits for its clip, the next ones need not.
 	if (!memory.capturing() && obs_frontend_replay_buffer_active())
-		memory.start(settings().replay_seconds);
+		memory.start(settings().replay_seconds, false);
 	std::string why;
 	if (!memory.request(ref.entryId, settings().replay_seconds, pressNs, why)) {
 		pluginLog(LOG_INFO, "replay from memory: not possible (%s); the replay waits for the saved clip",
@@ -38,7 +38,7 @@ void Engine::applyReplaySettings()
 	if (!want)
 		memory.stop();
 	else if (!memory.capturing())
-		memory.start(settings().replay_seconds);
+		memory.start(settings().replay_seconds, false);
 	else
 		memory.keep(settings().replay_seconds);
 }

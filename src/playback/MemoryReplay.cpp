@@ -128,7 +128,7 @@ void MemoryReplay::cleanFolder()
 	}
 }
 
-void MemoryReplay::start(int replaySeconds)
+void MemoryReplay::start(int replaySeconds, bool withBuffer)
 {
 	stop();
 	OBSOutputAutoRelease buffer = obs_frontend_get_replay_buffer_output();
@@ -144,6 +144,7 @@ void MemoryReplay::start(int replaySeconds)
 	audioEncoder = audio ? obs_encoder_get_weak_encoder(audio) : nullptr;
 	packets.clear();
 	keep(replaySeconds);
+	filling = !withBuffer;
 
 	if (compatHasPacketTap()) {
 		tap.fn = &MemoryReplay::onPacket;
@@ -182,7 +183,11 @@ void MemoryReplay::start(int replaySeconds)
 void MemoryReplay::keep(int replaySeconds)
 {
 	// Trimming whole GOPs keeps the keyframe at or before the replay's start, all a press needs.
-	packets.setKeepUsec(replaySeconds * 1000000LL);
+	const int64_t usec = replaySeconds * 1000000LL;
+	if (usec > keepUsec && running)
+		filling = true;
+	keepUsec = usec;
+	packets.setKeepUsec(usec);
 }
 
 void MemoryReplay::stop()
@@ -278,10 +283,16 @@ bool MemoryReplay::request(long long entryId, int seconds, long long pressNs, st
 	MuxHeader header;
 	if (!readHeader(header, why))
 		return false;
-	if (packets.heldUsec() < kMinHeldUsec) {
+	const int64_t held = packets.heldUsec();
+	if (held < kMinHeldUsec) {
 		why = "the buffer holds less than one second";
 		return false;
 	}
+	if (filling && held < keepUsec) {
+		why = "the memory does not hold the replay's seconds yet";
+		return false;
+	}
+	filling = false;
 	auto snap = std::make_shared<PacketSnapshot>(packets.snapshot(seconds * 1000000LL));
 	if (snap->spanUsec() < kMinHeldUsec) {
 		why = "the buffer holds less than one second";

@@ -31,8 +31,9 @@ public:
 	// Removes files that earlier runs left behind (their process is gone).
 	static void cleanFolder();
 
-	// At the replay buffer's start (and whenever the setting is switched on while it runs).
-	void start(int replaySeconds);
+	// At the replay buffer's start, or later (the setting switched on while it runs): then the buffer
+	// holds more than the memory until the memory has filled up.
+	void start(int replaySeconds, bool withBuffer);
 	// Before or with the buffer's stop; never after, or our output would keep its encoders alive.
 	void stop();
 	bool capturing() const { return running.load(); }
@@ -68,4 +69,8 @@ private:
 	std::atomic<bool> running{false};
 	QThreadPool worker;
 	long long fileSeq = 0;
+	// Joined late or made longer: a press falls back to the saved clip until the replay's seconds
+	// are held, since the buffer has them already.
+	std::atomic<bool> filling{false};
+	int64_t keepUsec = 0;
 };

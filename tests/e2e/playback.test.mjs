@@ -140,7 +140,9 @@ async function measureMemoryReplay(t, h, figures) {
 	assert.equal(fallback.data.eventData.file, saved.data.eventData.file, 'the fall-back plays the saved clip');
 	assert.match(H.latestLogText(h.home), /replay from memory: not possible \(the buffer holds less than one second\)/);
 	await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 }, (d) => d.entry_id === first.entry_id);
-	await H.sleep(5000);
+	// Until the memory holds the replay's seconds from a keyframe (x264's default is one every
+	// 250 frames, 8.3 s), presses keep playing the saved clip.
+	await H.sleep(12000);
 
 	for (let i = 0; i < ROUNDS; i++) {
 		from = h.events.mark();
