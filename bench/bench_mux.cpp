@@ -2,9 +2,9 @@
 // with AAC beside it, into a Matroska file in a memory-backed folder, as a replay press does.
 #include "playback/ReplayMux.h"
 
-#include <benchmark/benchmark.h>
+#include "EncodedPacket.h"
 
-#include <util/bmem.h>
+#include <benchmark/benchmark.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,25 +20,6 @@ extern "C" {
 #include <unistd.h>
 
 namespace {
-
-encoder_packet refcounted(obs_encoder_type type, const uint8_t *data, size_t size, int64_t pts, int64_t dts, int den,
-			  bool key)
-{
-	auto *refs = static_cast<long *>(bmalloc(size + sizeof(long)));
-	*refs = 1;
-	encoder_packet p = {};
-	p.data = reinterpret_cast<uint8_t *>(refs + 1);
-	std::memcpy(p.data, data, size);
-	p.size = size;
-	p.type = type;
-	p.keyframe = key;
-	p.pts = pts;
-	p.dts = dts;
-	p.timebase_num = 1;
-	p.timebase_den = den;
-	p.dts_usec = p.sys_dts_usec = dts * 1000000 / den;
-	return p;
-}
 
 struct TenSeconds {
 	MuxHeader header;
@@ -92,12 +73,12 @@ struct TenSeconds {
 		auto drain = [&] {
 			while (avcodec_receive_packet(ctx, pkt) == 0) {
 				videoBytes += pkt->size;
-				packets.push_back(refcounted(OBS_ENCODER_VIDEO, pkt->data, pkt->size, pkt->pts,
-							     pkt->dts, 30, pkt->flags & AV_PKT_FLAG_KEY));
+				packets.push_back(refcountedPacket(OBS_ENCODER_VIDEO, pkt->data, pkt->size, pkt->pts,
+								   pkt->dts, 30, pkt->flags & AV_PKT_FLAG_KEY));
 				for (int k = 0; k < 2; ++k) {
 					const int64_t n = pkt->dts * 1600 + k * 800;
-					packets.push_back(
-					    refcounted(OBS_ENCODER_AUDIO, aac.data(), aac.size(), n, n, 48000, true));
+					packets.push_back(refcountedPacket(OBS_ENCODER_AUDIO, aac.data(), aac.size(), n,
+									   n, 48000, true));
 				}
 				av_packet_unref(pkt);
 			}

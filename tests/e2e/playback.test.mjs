@@ -301,6 +301,15 @@ describe('playback on stream', { timeout: 420000 }, () => {
 	});
 });
 
+// The profile's keys replaced by `values`, and the replay buffer on the stream encoder with a
+// keyframe every 2 s.
+function streamEncoderProfile(home, values) {
+	const ini = path.join(home.obsDir, 'basic', 'profiles', 'CI', 'basic.ini');
+	let text = fs.readFileSync(ini, 'utf8').replace(/^RecQuality=.*$/m, 'RecQuality=Stream\nUseAdvanced=true\nx264Settings=keyint=60');
+	for (const [key, value] of Object.entries(values)) text = text.replace(new RegExp(`^${key}=.*$`, 'm'), `${key}=${value}`);
+	fs.writeFileSync(ini, text);
+}
+
 // The encoder settings streaming services ask for: a keyframe every 2 s, 1280x720 at 30 fps, and a
 // 30 s replay buffer, whose clips are longer and seek to a keyframe further from the start.
 describe('replay latency with streaming encoder settings', { timeout: 300000 }, () => {
@@ -309,19 +318,8 @@ describe('replay latency with streaming encoder settings', { timeout: 300000 }, 
 	before(async () => {
 		rtmp = await H.startNginx();
 		h = await H.launch({
-			prepare: (home) => {
-				const ini = path.join(home.obsDir, 'basic', 'profiles', 'CI', 'basic.ini');
-				const text = fs
-					.readFileSync(ini, 'utf8')
-					.replace(/^BaseCX=.*$/m, 'BaseCX=1280')
-					.replace(/^BaseCY=.*$/m, 'BaseCY=720')
-					.replace(/^OutputCX=.*$/m, 'OutputCX=1280')
-					.replace(/^OutputCY=.*$/m, 'OutputCY=720')
-					.replace(/^RecRBTime=.*$/m, 'RecRBTime=30')
-					.replace(/^RecQuality=.*$/m, 'RecQuality=Stream\nUseAdvanced=true\nx264Settings=keyint=60')
-					.replace(/^VBitrate=.*$/m, 'VBitrate=2500');
-				fs.writeFileSync(ini, text);
-			},
+			prepare: (home) =>
+				streamEncoderProfile(home, { BaseCX: 1280, BaseCY: 720, OutputCX: 1280, OutputCY: 720, RecRBTime: 30, VBitrate: 2500 }),
 		});
 	});
 	after(async () => {
@@ -346,16 +344,7 @@ describe('resident memory of the replay from memory', { timeout: 240000 }, () =>
 	let h;
 	before(async () => {
 		h = await H.launch({
-			prepare: (home) => {
-				const ini = path.join(home.obsDir, 'basic', 'profiles', 'CI', 'basic.ini');
-				const text = fs
-					.readFileSync(ini, 'utf8')
-					.replace(/^RecRBTime=.*$/m, 'RecRBTime=300')
-					.replace(/^RecRBSize=.*$/m, 'RecRBSize=1024')
-					.replace(/^RecQuality=.*$/m, 'RecQuality=Stream\nUseAdvanced=true\nx264Settings=keyint=60')
-					.replace(/^VBitrate=.*$/m, 'VBitrate=6000');
-				fs.writeFileSync(ini, text);
-			},
+			prepare: (home) => streamEncoderProfile(home, { RecRBTime: 300, RecRBSize: 1024, VBitrate: 6000 }),
 		});
 	});
 	after(async () => {

@@ -4,11 +4,11 @@
 #include "playback/PacketRing.h"
 #include "playback/ReplayMux.h"
 
+#include "EncodedPacket.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
-
-#include <util/bmem.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -21,27 +21,10 @@ extern "C" {
 
 namespace {
 
-// A packet whose data carries libobs's reference count in front of it.
-encoder_packet makePacket(obs_encoder_type type, int64_t usec, bool key, const uint8_t *bytes = nullptr,
-			  size_t size = 16, int64_t pts = -1, int64_t dts = -1, int tbDen = 1000000)
+// A packet of `usec` in a microsecond timebase.
+encoder_packet makePacket(obs_encoder_type type, int64_t usec, bool key)
 {
-	auto *refs = static_cast<long *>(bmalloc(size + sizeof(long)));
-	*refs = 1;
-	encoder_packet p = {};
-	p.data = reinterpret_cast<uint8_t *>(refs + 1);
-	if (bytes)
-		std::memcpy(p.data, bytes, size);
-	else
-		std::memset(p.data, 0, size);
-	p.size = size;
-	p.type = type;
-	p.keyframe = key;
-	p.dts_usec = p.sys_dts_usec = usec;
-	p.timebase_num = 1;
-	p.timebase_den = tbDen;
-	p.dts = dts >= 0 ? dts : usec;
-	p.pts = pts >= 0 ? pts : p.dts;
-	return p;
+	return refcountedPacket(type, nullptr, 16, usec, usec, 1000000, key);
 }
 
 // 30 fps video with a keyframe every 2 s and audio every 21 ms, from `fromUsec` for `seconds`.
@@ -175,16 +158,15 @@ void encode(Encoded &out, int frames)
 	const int64_t offset = 900;
 	auto drain = [&] {
 		while (avcodec_receive_packet(ctx, pkt) == 0) {
-			const int64_t usec = (pkt->dts + offset) * 1000000 / 30;
-			out.packets.push_back(makePacket(OBS_ENCODER_VIDEO, usec, pkt->flags & AV_PKT_FLAG_KEY,
-							 pkt->data, pkt->size, pkt->pts + offset, pkt->dts + offset,
-							 30));
+			out.packets.push_back(refcountedPacket(OBS_ENCODER_VIDEO, pkt->data, pkt->size,
+							       pkt->pts + offset, pkt->dts + offset, 30,
+							       pkt->flags & AV_PKT_FLAG_KEY));
 			// Two AAC frames per video frame at 48 kHz, with a fixed valid header.
 			for (int k = 0; k < 2 && out.header.hasAudio; ++k) {
 				const int64_t n = (pkt->dts + offset) * 1600 + k * 1024;
 				const uint8_t silence[] = {0x21, 0x10, 0x04, 0x60, 0x8c, 0x1c};
-				out.packets.push_back(makePacket(OBS_ENCODER_AUDIO, n * 1000000 / 48000, true, silence,
-								 sizeof(silence), n, n, 48000));
+				out.packets.push_back(
+				    refcountedPacket(OBS_ENCODER_AUDIO, silence, sizeof(silence), n, n, 48000, true));
 			}
 			av_packet_unref(pkt);
 		}
