@@ -108,10 +108,14 @@ void MemoryReplay::registerOutputType()
 
 QString MemoryReplay::folder()
 {
-	QString base = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-	if (base.isEmpty() || !QFileInfo(base).isDir())
-		base = QDir::tempPath();
-	return base + QStringLiteral("/lumark-button");
+	// Asked at every replay's start and end: looked up once per process.
+	static const QString path = [] {
+		QString base = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+		if (base.isEmpty() || !QFileInfo(base).isDir())
+			base = QDir::tempPath();
+		return base + QStringLiteral("/lumark-button");
+	}();
+	return path;
 }
 
 void MemoryReplay::cleanFolder()
