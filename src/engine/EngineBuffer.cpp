@@ -79,10 +79,11 @@ BufferStatus Engine::bufferStatus() const
 void Engine::onBufferStarted()
 {
 	bufferStartedWallMs = wallMs();
-	// A new run of the buffer starts a new memory.
-	memory.stop();
+	// A new run of the buffer starts a new memory (start drops the old one).
 	if (settings().replay_from_memory)
 		memory.start(settings().replay_seconds, true);
+	else
+		memory.stop();
 	emit statusChanged();
 }
 
