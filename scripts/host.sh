@@ -348,7 +348,7 @@ build() {
 	in_host "${ccache[@]}" CCACHE_BASEDIR="$src" sh -c "
 		set -e
 		if ! grep -q '^LUMARK_QT_VERSION:STRING=$HOST_QT\$' $BUILD_DIR/CMakeCache.txt 2>/dev/null; then
-			cmake -S $src -B $BUILD_DIR -DLUMARK_QT_VERSION=$HOST_QT \
+			cmake -S $src -B $BUILD_DIR -DLUMARK_QT_VERSION=$HOST_QT -DLUMARK_WERROR=ON \
 				-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$INSTALL_DIR
 		fi
 		cmake --build $BUILD_DIR -j2 --target lumark-button

@@ -114,7 +114,7 @@ export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 eval "$(dpkg-buildflags --export=sh)"
 export CFLAGS="$CPPFLAGS $CFLAGS" CXXFLAGS="$CPPFLAGS $CXXFLAGS"
 if ! grep -q "^LUMARK_QT_VERSION:STRING=$qt\$" "$build/CMakeCache.txt" 2>/dev/null; then
-	cmake -S "$src" -B "$build" -DLUMARK_QT_VERSION=$qt -DCMAKE_BUILD_TYPE=None >/dev/null
+	cmake -S "$src" -B "$build" -DLUMARK_QT_VERSION=$qt -DLUMARK_WERROR=ON -DCMAKE_BUILD_TYPE=None >/dev/null
 fi
 cmake --build "$build" -j2 --target lumark-button
 rm -rf "$build/packages"

@@ -60,3 +60,8 @@ const Entry *Session::clipOwner(const Entry &entry) const
 {
 	return const_cast<Session *>(this)->clipOwner(entry);
 }
+
+bool ownsSavedClip(const Entry &entry)
+{
+	return entry.clip.state == ClipState::Saved && entry.clip.shared_with == 0 && !entry.clip.path.empty();
+}

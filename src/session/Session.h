@@ -26,6 +26,11 @@ struct Clip {
 	bool want_replay = false;
 };
 
+struct Entry;
+// True when this entry's clip is a saved file of its own (not shared, path known): the entry whose
+// file is renamed, probed and played.
+bool ownsSavedClip(const Entry &entry);
+
 struct Entry {
 	int64_t id = 0; // set by Session::addEntry
 	EntryKind kind = EntryKind::Press;

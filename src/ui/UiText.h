@@ -8,7 +8,7 @@
 
 inline QString uiText(const char *key)
 {
-	return QString::fromUtf8(moduleText(key));
+	return moduleQText(key);
 }
 
 namespace UiKey {

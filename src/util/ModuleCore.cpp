@@ -75,6 +75,11 @@ const char *moduleText(const char *key)
 	return out ? out : "";
 }
 
+QString moduleQText(const char *key)
+{
+	return QString::fromUtf8(moduleText(key));
+}
+
 void pluginLog(int level, const char *format, ...)
 {
 	// Room for "[lumark] " in front of the caller's format.

@@ -2,6 +2,8 @@
 
 #include <obs-module.h>
 
+#include <QString>
+
 #include <cstddef>
 #include <string>
 
@@ -14,6 +16,8 @@ extern const char *const kDockId;
 
 // Localised text for a key; the key itself when the locale lacks it. Never null.
 const char *moduleText(const char *key);
+// The same as a Qt string, for widgets, status messages and Qt files.
+QString moduleQText(const char *key);
 
 // One log line through libobs with the "[lumark] " prefix.
 void pluginLog(int level, const char *format, ...)

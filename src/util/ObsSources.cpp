@@ -1,0 +1,21 @@
+#include "util/ObsSources.h"
+
+#include <cstring>
+
+const char *const kMediaSourceId = "ffmpeg_source";
+
+bool isMediaSource(obs_source_t *source)
+{
+	const char *id = source ? obs_source_get_unversioned_id(source) : nullptr;
+	return id && std::strcmp(id, kMediaSourceId) == 0;
+}
+
+OBSSourceAutoRelease liveSourceByName(const char *name)
+{
+	if (!name || !*name)
+		return nullptr;
+	OBSSourceAutoRelease source = obs_get_source_by_name(name);
+	if (source && obs_source_removed(source))
+		return nullptr;
+	return source;
+}
