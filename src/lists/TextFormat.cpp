@@ -274,12 +274,6 @@ std::string csvField(const std::string &text)
 	return out;
 }
 
-std::string fileNameOf(const std::string &path)
-{
-	const size_t at = path.find_last_of("/\\");
-	return at == std::string::npos ? path : path.substr(at + 1);
-}
-
 std::string sanitizeFileName(const std::string &text)
 {
 	static const size_t kLimit = 150;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/Session.h"
+#include "util/Paths.h"
 
 #include <array>
 #include <cstdint>
@@ -87,8 +88,6 @@ bool hasOwnLabel(const Entry &entry, const ExportTexts &texts);
 
 // One CSV field, quoted when it holds a comma, quote, CR or LF.
 std::string csvField(const std::string &text);
-// The part after the last '/' or '\'.
-std::string fileNameOf(const std::string &path);
 // Safe as a Windows file name: control characters become spaces, forbidden characters their
 // full-width forms, at most 150 bytes and never cut inside a character.
 std::string sanitizeFileName(const std::string &text);

@@ -1,7 +1,7 @@
 #include "playback/Recap.h"
 
 #include "config/Settings.h"
-#include "lists/TextFormat.h"
+#include "util/Paths.h"
 #include "util/ModuleCore.h"
 #include "util/Utf8.h"
 #include "playback/MediaTiming.h"
