@@ -8,6 +8,7 @@
 #                   websocket answers from the machine, and that the plug-in unloads on exit
 #   prepare         make (or refresh) the host: the cached chroot, or check the machine's packages
 #   build           build the plug-in against the host's libobs and Qt; prints the install folder
+#   cpack           chroot hosts: the packages (CPack) of that same build; prints their folder
 #   exec CMD...     like check, but runs CMD on the machine while OBS runs; CMD gets the
 #                   LUMARK_E2E_* variables below. The exit status is CMD's, or 1 when a check failed.
 #   obs ARGS...     launcher: a headless "obs ARGS..." of this host (own X server) for the OBS home
@@ -345,11 +346,26 @@ build() {
 	log "building the Qt $HOST_QT variant against libobs $libobs"
 	local ccache=()
 	[ -z "$ROOT" ] || ccache=(CCACHE_DIR=/var/cache/ccache)
+	# A chroot host's build is also the one its packages are made from (scripts/package.sh), so it
+	# uses Debian's own build flags, hardening included; the machine's host shares the unit tests'.
+	local flags='' type=RelWithDebInfo
+	if [ -n "$ROOT" ]; then
+		in_host sh -c 'command -v dpkg-buildflags >/dev/null && command -v file >/dev/null' ||
+			in_host sh -c 'apt-get install -y -q --no-install-recommends dpkg-dev file >/dev/null 2>&1'
+		flags='export DEB_BUILD_MAINT_OPTIONS=hardening=+all; eval "$(dpkg-buildflags --export=sh)"
+			export CFLAGS="$CPPFLAGS $CFLAGS" CXXFLAGS="$CPPFLAGS $CXXFLAGS"'
+		type=None
+	fi
 	in_host "${ccache[@]}" CCACHE_BASEDIR="$src" sh -c "
 		set -e
-		if ! grep -q '^LUMARK_QT_VERSION:STRING=$HOST_QT\$' $BUILD_DIR/CMakeCache.txt 2>/dev/null; then
+		$flags
+		if ! grep -q '^LUMARK_QT_VERSION:STRING=$HOST_QT\$' $BUILD_DIR/CMakeCache.txt 2>/dev/null ||
+			! grep -q '^LUMARK_WERROR:BOOL=ON\$' $BUILD_DIR/CMakeCache.txt ||
+			{ [ -n '$ROOT' ] && ! grep -q '^CMAKE_BUILD_TYPE:STRING=$type\$' $BUILD_DIR/CMakeCache.txt; }; then
+			# The flags are taken at the first configure only.
+			[ -z '$ROOT' ] || rm -rf $BUILD_DIR
 			cmake -S $src -B $BUILD_DIR -DLUMARK_QT_VERSION=$HOST_QT -DLUMARK_WERROR=ON \
-				-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$INSTALL_DIR
+				-DCMAKE_BUILD_TYPE=$type -DCMAKE_INSTALL_PREFIX=$INSTALL_DIR
 		fi
 		cmake --build $BUILD_DIR -j2 --target lumark-button
 		rm -rf $INSTALL_DIR
@@ -723,6 +739,20 @@ build)
 	build
 	echo "$ROOT$INSTALL_DIR/lumark-button"
 	;;
+cpack)
+	prepare
+	build
+	[ -n "$ROOT" ] || die "cpack: only chroot hosts; scripts/package.sh builds for the machine itself"
+	with_lock
+	mount_base "$ROOT"
+	mount_src
+	in_host sh -c "cd $BUILD_DIR && rm -rf packages && cpack >cpack.log 2>&1" || {
+		tail -n 20 "$ROOT$BUILD_DIR/cpack.log" >&2
+		die "cpack failed, see $ROOT$BUILD_DIR/cpack.log"
+	}
+	unlock
+	echo "$ROOT$BUILD_DIR/packages"
+	;;
 check) run_session ;;
 e2e) run_e2e "$@" ;;
 exec)
@@ -738,5 +768,5 @@ run | shell)
 	bind_extra
 	if [ "$cmd" = shell ]; then in_host bash; else in_host "$@"; fi
 	;;
-*) die "unknown command: $cmd (check, prepare, build, exec, e2e, obs, run, shell)" ;;
+*) die "unknown command: $cmd (check, prepare, build, cpack, exec, e2e, obs, run, shell)" ;;
 esac
