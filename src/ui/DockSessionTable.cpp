@@ -160,50 +160,7 @@ void LumarkDock::rebuildTable()
 
 	const Session *session = engine.viewedSession();
 	tableSessionId = session ? fromUtf8(session->id) : QString();
-	int keepRow = -1;
-	if (!session) {
-		entryTable->setRowCount(0);
-	} else {
-		const ExportTexts &texts = engine.exportTexts();
-		const QBrush grey(palette().color(QPalette::Disabled, QPalette::Text));
-		const Qt::ItemFlags plain = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-		entryTable->setRowCount(int(session->entries.size()));
-		for (int row = 0; row < int(session->entries.size()); ++row) {
-			const Entry &entry = session->entries[size_t(row)];
-
-			auto *chapter = makeItem(QString(), plain | Qt::ItemIsUserCheckable);
-			chapter->setCheckState(entry.chapter ? Qt::Checked : Qt::Unchecked);
-			chapter->setToolTip(uiText(UiKey::ColChapterTip));
-
-			const int64_t archive = archiveOffset(*session, entry.t_ms);
-			auto *time = makeItem(archive < 0 ? uiText(UiKey::TimeBeforeCut) : offsetText(archive), plain);
-			time->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.id));
-			time->setToolTip(uiText(UiKey::TimeStreamTip).arg(offsetText(entry.t_ms)));
-
-			const std::string kindText = entry.kind == EntryKind::Press ? pressLabel(texts, entry.number)
-										    : kindName(texts, entry.kind);
-			auto *kind = makeItem(fromUtf8(kindText), plain);
-
-			auto *label = makeItem(fromUtf8(entry.label), plain | Qt::ItemIsEditable);
-			label->setToolTip(uiText(UiKey::ColLabelTip));
-
-			const auto clipText = clipCellText(entry, *session, engine);
-			auto *clip = makeItem(clipText.first, plain);
-			clip->setToolTip(clipText.second);
-
-			if (!entry.chapter) {
-				for (QTableWidgetItem *item : {time, kind, label, clip})
-					item->setForeground(grey);
-			}
-			entryTable->setItem(row, ColChapter, chapter);
-			entryTable->setItem(row, ColTime, time);
-			entryTable->setItem(row, ColKind, kind);
-			entryTable->setItem(row, ColLabel, label);
-			entryTable->setItem(row, ColClip, clip);
-			if (keepId != 0 && entry.id == keepId)
-				keepRow = row;
-		}
-	}
+	const int keepRow = fillTableRows(session, keepId);
 	if (keepRow >= 0)
 		entryTable->selectRow(keepRow);
 	else
@@ -216,7 +173,65 @@ void LumarkDock::rebuildTable()
 	tableRebuilding = false;
 	refreshEditControls();
 	refreshChapterCheck();
+	followViewedSessionInCombo();
+}
 
+int LumarkDock::fillTableRows(const Session *session, int64_t keepId)
+{
+	if (!session) {
+		entryTable->setRowCount(0);
+		return -1;
+	}
+	const QBrush grey(palette().color(QPalette::Disabled, QPalette::Text));
+	int keepRow = -1;
+	entryTable->setRowCount(int(session->entries.size()));
+	for (int row = 0; row < int(session->entries.size()); ++row) {
+		const Entry &entry = session->entries[size_t(row)];
+		setTableRow(row, entry, *session, grey);
+		if (keepId != 0 && entry.id == keepId)
+			keepRow = row;
+	}
+	return keepRow;
+}
+
+void LumarkDock::setTableRow(int row, const Entry &entry, const Session &session, const QBrush &grey)
+{
+	const Qt::ItemFlags plain = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+
+	auto *chapter = makeItem(QString(), plain | Qt::ItemIsUserCheckable);
+	chapter->setCheckState(entry.chapter ? Qt::Checked : Qt::Unchecked);
+	chapter->setToolTip(uiText(UiKey::ColChapterTip));
+
+	const int64_t archive = archiveOffset(session, entry.t_ms);
+	auto *time = makeItem(archive < 0 ? uiText(UiKey::TimeBeforeCut) : offsetText(archive), plain);
+	time->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.id));
+	time->setToolTip(uiText(UiKey::TimeStreamTip).arg(offsetText(entry.t_ms)));
+
+	const ExportTexts &texts = engine.exportTexts();
+	const std::string kindText =
+	    entry.kind == EntryKind::Press ? pressLabel(texts, entry.number) : kindName(texts, entry.kind);
+	auto *kind = makeItem(fromUtf8(kindText), plain);
+
+	auto *label = makeItem(fromUtf8(entry.label), plain | Qt::ItemIsEditable);
+	label->setToolTip(uiText(UiKey::ColLabelTip));
+
+	const auto clipText = clipCellText(entry, session, engine);
+	auto *clip = makeItem(clipText.first, plain);
+	clip->setToolTip(clipText.second);
+
+	if (!entry.chapter) {
+		for (QTableWidgetItem *item : {time, kind, label, clip})
+			item->setForeground(grey);
+	}
+	entryTable->setItem(row, ColChapter, chapter);
+	entryTable->setItem(row, ColTime, time);
+	entryTable->setItem(row, ColKind, kind);
+	entryTable->setItem(row, ColLabel, label);
+	entryTable->setItem(row, ColClip, clip);
+}
+
+void LumarkDock::followViewedSessionInCombo()
+{
 	const QString viewedId = engine.viewedSessionId();
 	const int comboIndex = sessionCombo->findData(viewedId);
 	if (comboIndex < 0) {
@@ -364,7 +379,7 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 		return;
 	const QString sessionId = fromUtf8(session->id);
 	const Entry *owner = session->clipOwner(*entry);
-	const QString path = owner && owner->clip.state == ClipState::Saved ? fromUtf8(owner->clip.path) : QString();
+	const QString path = owner && ownsSavedClip(*owner) ? fromUtf8(owner->clip.path) : QString();
 	const bool hasFile = !path.isEmpty();
 
 	QMenu menu(this);

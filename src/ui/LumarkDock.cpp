@@ -7,6 +7,7 @@
 #include "playback/Recap.h"
 #include "session/Session.h"
 #include "ui/DockContent.h"
+#include "ui/StatusTexts.h"
 #include "ui/UiText.h"
 #include "util/Utf8.h"
 
@@ -15,7 +16,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QGridLayout>
@@ -34,7 +34,10 @@
 namespace {
 
 constexpr int kDockWidth = 320;
+// The status line's clock counts whole seconds: two refreshes a second never skip one.
 constexpr int kStatusIntervalMs = 500;
+// A rebuild held back by an open cell editor tries again this soon: quick once the edit ends,
+// without polling hard while it lasts.
 constexpr int kTableRetryMs = 300;
 
 // Narrow buttons in a shared row: let the row decide the width, keep a small padding.
@@ -43,6 +46,20 @@ void makeSqueezable(QPushButton *button)
 	button->setMinimumWidth(0);
 	button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 	button->setStyleSheet(QStringLiteral("padding-left: 3px; padding-right: 3px;"));
+}
+
+QLabel *makeWrappingLabel(const QString &text, QWidget *parent)
+{
+	auto *label = new QLabel(text, parent);
+	label->setWordWrap(true);
+	return label;
+}
+
+// A refresh runs twice a second; a text is only set when it changed.
+template <typename Widget> void setTextIfChanged(Widget *widget, const QString &text)
+{
+	if (widget->text() != text)
+		widget->setText(text);
 }
 
 } // namespace
@@ -113,6 +130,25 @@ void LumarkDock::buildLayout()
 	layout->setContentsMargins(6, 6, 6, 6);
 	layout->setSpacing(6);
 
+	addPressControls(layout);
+	addStatusLines(layout);
+	addSessionRow(layout);
+	addEntryTable(layout);
+	addEditControls(layout);
+	addActionButtons(layout);
+
+	// Long texts wrap instead of widening the dock.
+	for (QLabel *label : {memoLabel, statusLabel, bufferLabel, messageLabel, recapLabel, checkLabel}) {
+		QSizePolicy policy = label->sizePolicy();
+		policy.setHorizontalPolicy(QSizePolicy::Ignored);
+		label->setSizePolicy(policy);
+	}
+
+	scroll->setWidget(content);
+}
+
+void LumarkDock::addPressControls(QVBoxLayout *layout)
+{
 	pressButton = new QPushButton(uiText(UiKey::Press), content);
 	pressButton->setToolTip(uiText(UiKey::PressTip));
 	pressButton->setMinimumHeight(44);
@@ -123,8 +159,7 @@ void LumarkDock::buildLayout()
 	pressButton->setFont(pressFont);
 	layout->addWidget(pressButton);
 
-	memoLabel = new QLabel(uiText(UiKey::MemoNone), content);
-	memoLabel->setWordWrap(true);
+	memoLabel = makeWrappingLabel(uiText(UiKey::MemoNone), content);
 	layout->addWidget(memoLabel);
 
 	memoEdit = new QLineEdit(content);
@@ -149,35 +184,37 @@ void LumarkDock::buildLayout()
 		pressRow->addWidget(button, 1);
 	}
 	layout->addLayout(pressRow);
+}
 
+void LumarkDock::addStatusLines(QVBoxLayout *layout)
+{
 	freeSessionButton = new QPushButton(uiText(UiKey::StartFreeSession), content);
 	layout->addWidget(freeSessionButton);
 
-	statusLabel = new QLabel(content);
-	statusLabel->setWordWrap(true);
+	statusLabel = makeWrappingLabel(QString(), content);
 	layout->addWidget(statusLabel);
 
 	auto *bufferRow = new QHBoxLayout;
-	bufferLabel = new QLabel(content);
-	bufferLabel->setWordWrap(true);
+	bufferLabel = makeWrappingLabel(QString(), content);
 	bufferRow->addWidget(bufferLabel, 1);
 	startBufferButton = new QPushButton(uiText(UiKey::StartBuffer), content);
 	bufferRow->addWidget(startBufferButton);
 	layout->addLayout(bufferRow);
 
-	messageLabel = new QLabel(content);
-	messageLabel->setWordWrap(true);
+	messageLabel = makeWrappingLabel(QString(), content);
 	messageLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 	messageLabel->hide();
 	layout->addWidget(messageLabel);
 
-	recapLabel = new QLabel(content);
-	recapLabel->setWordWrap(true);
+	recapLabel = makeWrappingLabel(QString(), content);
 	recapLabel->setTextFormat(Qt::PlainText);
 	recapLabel->setObjectName(QStringLiteral("lumarkRecapStatus"));
 	recapLabel->hide();
 	layout->addWidget(recapLabel);
+}
 
+void LumarkDock::addSessionRow(QVBoxLayout *layout)
+{
 	auto *sessionRow = new QHBoxLayout;
 	sessionCombo = new QComboBox(content);
 	sessionCombo->setAccessibleName(uiText(UiKey::Sessions));
@@ -191,7 +228,10 @@ void LumarkDock::buildLayout()
 	removeSessionButton->setAccessibleName(uiText(UiKey::RemoveSessionTitle));
 	sessionRow->addWidget(removeSessionButton);
 	layout->addLayout(sessionRow);
+}
 
+void LumarkDock::addEntryTable(QVBoxLayout *layout)
+{
 	entryTable = new QTableWidget(0, 5, content);
 	entryTable->setHorizontalHeaderLabels({uiText(UiKey::ColChapter), uiText(UiKey::ColTime),
 					       uiText(UiKey::ColKind), uiText(UiKey::ColLabel),
@@ -213,7 +253,10 @@ void LumarkDock::buildLayout()
 	header->resizeSection(4, 96);
 	entryTable->setMinimumHeight(160);
 	layout->addWidget(entryTable, 1);
+}
 
+void LumarkDock::addEditControls(QVBoxLayout *layout)
+{
 	auto *shiftRow = new QHBoxLayout;
 	auto *shiftLabel = new QLabel(uiText(UiKey::Shift), content);
 	shiftEdit = new QLineEdit(content);
@@ -238,14 +281,16 @@ void LumarkDock::buildLayout()
 	urlEdit->setAccessibleName(uiText(UiKey::UrlPlaceholder));
 	layout->addWidget(urlEdit);
 
-	checkLabel = new QLabel(content);
-	checkLabel->setWordWrap(true);
+	checkLabel = makeWrappingLabel(QString(), content);
 	layout->addWidget(checkLabel);
 
 	dropShortButton = new QPushButton(uiText(UiKey::DropShort), content);
 	dropShortButton->setToolTip(uiText(UiKey::DropShortTip));
 	layout->addWidget(dropShortButton);
+}
 
+void LumarkDock::addActionButtons(QVBoxLayout *layout)
+{
 	auto *grid = new QGridLayout;
 	copyButton = new QPushButton(uiText(UiKey::Copy), content);
 	grid->addWidget(copyButton, 0, 0, 1, 2);
@@ -261,15 +306,6 @@ void LumarkDock::buildLayout()
 	settingsButton->setAccessibleName(uiText(UiKey::SettingsAccessible));
 	grid->addWidget(settingsButton, 3, 0, 1, 2);
 	layout->addLayout(grid);
-
-	// Long texts wrap instead of widening the dock.
-	for (QLabel *label : {memoLabel, statusLabel, bufferLabel, messageLabel, recapLabel, checkLabel}) {
-		QSizePolicy policy = label->sizePolicy();
-		policy.setHorizontalPolicy(QSizePolicy::Ignored);
-		label->setSizePolicy(policy);
-	}
-
-	scroll->setWidget(content);
 }
 
 void LumarkDock::connectActions()
@@ -376,43 +412,12 @@ void LumarkDock::refreshStatus()
 	const bool ready = engine.isReady();
 
 	freeSessionButton->setVisible(ready && !obs_frontend_streaming_active() && !obs_frontend_recording_active());
-	const QString freeText =
-	    uiText(running && running->source == SessionSource::Free ? UiKey::EndFreeSession : UiKey::StartFreeSession);
-	if (freeSessionButton->text() != freeText)
-		freeSessionButton->setText(freeText);
-
-	QString status;
-	if (running) {
-		const char *key = running->source == SessionSource::Stream      ? UiKey::StatusStreaming
-				  : running->source == SessionSource::Recording ? UiKey::StatusRecording
-										: UiKey::StatusFree;
-		status = uiText(key).arg(fromUtf8(formatOffset(engine.offsetNow())));
-	} else {
-		status = uiText(UiKey::StatusIdle);
-	}
-	if (statusLabel->text() != status)
-		statusLabel->setText(status);
+	setTextIfChanged(freeSessionButton, freeSessionButtonText(running));
+	setTextIfChanged(statusLabel, sessionStatusText(running, running ? engine.offsetNow() : 0));
 
 	const BufferStatus buffer = engine.bufferStatus();
-	QString bufferText;
-	if (!ready) {
-		bufferText.clear();
-	} else if (buffer.enabled) {
-		const QString length = (buffer.seconds < 60 || buffer.seconds % 60 != 0)
-					   ? uiText(UiKey::BufferSeconds).arg(buffer.seconds)
-					   : uiText(UiKey::BufferMinutes).arg(buffer.seconds / 60);
-		QString memory;
-		if (buffer.estimate_mb > 0)
-			memory = uiText(buffer.capped_by_size ? UiKey::BufferMemoryCapped : UiKey::BufferMemory)
-				     .arg(buffer.estimate_mb);
-		bufferText = uiText(buffer.active ? UiKey::BufferOn : UiKey::BufferOff).arg(length, memory);
-	} else {
-		bufferText = uiText(UiKey::BufferDisabled);
-	}
-	if (bufferLabel->text() != bufferText)
-		bufferLabel->setText(bufferText);
+	setTextIfChanged(bufferLabel, bufferStatusText(ready, buffer));
 	bufferLabel->setToolTip(uiText(UiKey::BufferTip));
-
 	startBufferButton->setVisible(ready && buffer.enabled && !buffer.active);
 
 	// The dock's own message stays while the Engine's message is the one it replaced.
@@ -423,25 +428,10 @@ void LumarkDock::refreshStatus()
 			setMessageText(message);
 	}
 
-	InstantReplay &replay = engine.replayPlayer();
-	stopReplayButton->setEnabled(replay.state() != InstantReplay::Idle);
+	stopReplayButton->setEnabled(engine.replayPlayer().state() != InstantReplay::Idle);
 
 	const RecapStatus recap = engine.recapPlayer().status();
-	QString recapText;
-	if (recap.running) {
-		const Session *session = engine.findSession(recap.sessionId);
-		const QString name = session ? QDateTime::fromMSecsSinceEpoch(session->start_wall_ms)
-						   .toString(QStringLiteral("yyyy-MM-dd HH:mm"))
-					     : sessionDisplayName(recap.sessionId, false);
-		const char *kind = !session                                      ? UiKey::SessionFree
-				   : session->source == SessionSource::Stream    ? UiKey::SessionStream
-				   : session->source == SessionSource::Recording ? UiKey::SessionRecord
-										 : UiKey::SessionFree;
-		recapText = uiText(UiKey::RecapPlaying)
-				.arg(name, uiText(kind), QString::number(recap.index), QString::number(recap.count));
-	} else if (recap.empty) {
-		recapText = uiText(UiKey::RecapEmpty);
-	}
+	const QString recapText = recapStatusText(recap, recap.running ? engine.findSession(recap.sessionId) : nullptr);
 	if (recapLabel->text() != recapText) {
 		recapLabel->setText(recapText);
 		// An empty word-wrapped label still takes a line; the dock is short on height.

@@ -11,6 +11,7 @@
 
 class Engine;
 class DockContent;
+class QBrush;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -18,6 +19,7 @@ class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
 class QTimer;
+class QVBoxLayout;
 struct Entry;
 struct Session;
 
@@ -60,8 +62,20 @@ private:
 	friend struct LumarkDockTestAccess;
 
 	void buildLayout();
+	// One builder per group of the dock, top to bottom.
+	void addPressControls(QVBoxLayout *layout);
+	void addStatusLines(QVBoxLayout *layout);
+	void addSessionRow(QVBoxLayout *layout);
+	void addEntryTable(QVBoxLayout *layout);
+	void addEditControls(QVBoxLayout *layout);
+	void addActionButtons(QVBoxLayout *layout);
 	void connectActions();
 	void confirmRemoveSession();
+	// The rows of the session, or none; returns the row of the entry keepId, -1 when it is gone.
+	int fillTableRows(const Session *session, int64_t keepId);
+	void setTableRow(int row, const Entry &entry, const Session &session, const QBrush &grey);
+	// The combo shows the session the table shows.
+	void followViewedSessionInCombo();
 	void refreshEditControls();
 	void refreshChapterCheck();
 	void onItemChanged(QTableWidgetItem *item);

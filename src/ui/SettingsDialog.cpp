@@ -5,7 +5,9 @@
 #include "playback/InstantReplay.h"
 #include "playback/RecapScene.h"
 #include "playback/ReplayScene.h"
+#include "ui/StatusTexts.h"
 #include "ui/UiText.h"
+#include "util/ObsSources.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -28,7 +30,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -72,18 +73,17 @@ QStringList sceneNames()
 	return names;
 }
 
-// Names of the sources whose type passes the test, sorted case-sensitively.
-QStringList sourceNames(bool (*wanted)(const char *unversionedId))
+// Names of the sources that pass the test, sorted case-sensitively.
+QStringList sourceNames(bool (*wanted)(obs_source_t *))
 {
 	struct Walk {
-		bool (*wanted)(const char *);
+		bool (*wanted)(obs_source_t *);
 		QStringList names;
 	} walk{wanted, {}};
 	obs_enum_sources(
 	    [](void *param, obs_source_t *source) {
 		    auto *w = static_cast<Walk *>(param);
-		    const char *id = obs_source_get_unversioned_id(source);
-		    if (id && w->wanted(id))
+		    if (w->wanted(source))
 			    w->names << QString::fromUtf8(obs_source_get_name(source));
 		    return true;
 	    },
@@ -92,9 +92,9 @@ QStringList sourceNames(bool (*wanted)(const char *unversionedId))
 	return walk.names;
 }
 
-bool isMediaSource(const char *id)
+bool isTextSourceForRecap(obs_source_t *source)
 {
-	return strcmp(id, "ffmpeg_source") == 0;
+	return isRecapTextSource(obs_source_get_unversioned_id(source));
 }
 
 bool companionInstalled()
@@ -105,6 +105,23 @@ bool companionInstalled()
 			return true;
 	}
 	return false;
+}
+
+QLabel *makeResultLine(QWidget *parent)
+{
+	auto *label = new QLabel(parent);
+	label->setWordWrap(true);
+	return label;
+}
+
+// The set-up buttons of a group, left-aligned.
+QHBoxLayout *makeButtonRow(QPushButton *make, QPushButton *add)
+{
+	auto *row = new QHBoxLayout;
+	row->addWidget(make);
+	row->addWidget(add);
+	row->addStretch();
+	return row;
 }
 
 // Refills an editable combo box without losing what the user typed.
@@ -143,149 +160,25 @@ void SettingsDialog::buildLayout()
 
 	auto *content = new QWidget;
 	auto *layout = new QVBoxLayout(content);
-
-	// Press
-	auto *pressGroup = new QGroupBox(uiText(UiKey::SetPressGroup), content);
-	auto *press = new QVBoxLayout(pressGroup);
-	press->addWidget(makeNote(uiText(UiKey::SetPressNote), pressGroup));
-	pressClip = new QCheckBox(uiText(UiKey::SetPressClip), pressGroup);
-	press->addWidget(pressClip);
-	pressReplay = new QCheckBox(uiText(UiKey::SetPressReplay), pressGroup);
-	press->addWidget(pressReplay);
-	press->addWidget(makeNote(uiText(UiKey::SetHotkeyNote), pressGroup));
-	layout->addWidget(pressGroup);
-
-	// Marks
-	auto *marksGroup = new QGroupBox(uiText(UiKey::SetMarksGroup), content);
-	auto *marks = new QVBoxLayout(marksGroup);
-	marksStart = new QCheckBox(uiText(UiKey::SetMarksStart), marksGroup);
-	marks->addWidget(marksStart);
-	sceneMarks = new QCheckBox(uiText(UiKey::SetSceneMarks), marksGroup);
-	marks->addWidget(sceneMarks);
-	recordChapters = new QCheckBox(uiText(UiKey::SetRecordChapters), marksGroup);
-	marks->addWidget(recordChapters);
-	auto *ignoreLabel = new QLabel(uiText(UiKey::SetIgnoreScenes), marksGroup);
-	ignoreLabel->setWordWrap(true);
-	marks->addWidget(ignoreLabel);
-	ignoreScenes = new QListWidget(marksGroup);
-	ignoreScenes->setAccessibleName(uiText(UiKey::SetIgnoreScenes));
-	ignoreScenes->setMaximumHeight(120);
-	marks->addWidget(ignoreScenes);
-	marks->addSpacing(8);
-	marks->addWidget(makeHeading(uiText(UiKey::SetExternalMarksHeading), marksGroup));
-	marks->addWidget(makeNote(uiText(UiKey::SetExternalMarksNote), marksGroup));
-	marksSong = new QCheckBox(uiText(UiKey::SetMarksSong), marksGroup);
-	marks->addWidget(marksSong);
-	marksTopic = new QCheckBox(uiText(UiKey::SetMarksTopic), marksGroup);
-	marks->addWidget(marksTopic);
-	marksExternal = new QCheckBox(uiText(UiKey::SetMarksExternal), marksGroup);
-	marks->addWidget(marksExternal);
-	marks->addWidget(makeNote(uiText(UiKey::SetMarksNote), marksGroup));
-	layout->addWidget(marksGroup);
-
-	// Replay buffer and files
-	auto *filesGroup = new QGroupBox(uiText(UiKey::SetFilesGroup), content);
-	auto *files = new QVBoxLayout(filesGroup);
-	autoBuffer = new QCheckBox(uiText(UiKey::SetAutoBuffer), filesGroup);
-	files->addWidget(autoBuffer);
-	bufferNote = makeNote(QString(), filesGroup);
-	files->addWidget(bufferNote);
-	renameFiles = new QCheckBox(uiText(UiKey::SetRename), filesGroup);
-	files->addWidget(renameFiles);
-	files->addWidget(new QLabel(uiText(UiKey::SetExportDir), filesGroup));
-	auto *dirRow = new QHBoxLayout;
-	exportDir = new QLineEdit(filesGroup);
-	exportDir->setPlaceholderText(uiText(UiKey::SetExportDirPlaceholder));
-	exportDir->setAccessibleName(uiText(UiKey::SetExportDir));
-	dirRow->addWidget(exportDir, 1);
-	auto *pick = new QPushButton(uiText(UiKey::SetPick), filesGroup);
-	dirRow->addWidget(pick);
-	files->addLayout(dirRow);
-	layout->addWidget(filesGroup);
-
-	// Replay on stream
-	auto *replayGroup = new QGroupBox(uiText(UiKey::SetReplayGroup), content);
-	auto *replay = new QVBoxLayout(replayGroup);
-	auto *replayForm = new QFormLayout;
-	replaySeconds = new QSpinBox(replayGroup);
-	replaySeconds->setRange(SettingsRange::ReplaySecondsMin, SettingsRange::ReplaySecondsMax);
-	replaySeconds->setSuffix(uiText(UiKey::SetSecondsSuffix));
-	replayForm->addRow(uiText(UiKey::SetReplaySeconds), replaySeconds);
-	replaySpeed = new QSpinBox(replayGroup);
-	replaySpeed->setRange(SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax);
-	replaySpeed->setSingleStep(10);
-	replaySpeed->setSuffix(QStringLiteral(" %"));
-	replayForm->addRow(uiText(UiKey::SetReplaySpeed), replaySpeed);
-	replayRepeat = new QSpinBox(replayGroup);
-	replayRepeat->setRange(SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax);
-	replayRepeat->setAccessibleName(uiText(UiKey::SetReplayRepeat));
-	replayForm->addRow(uiText(UiKey::SetReplayRepeat), replayRepeat);
-	replayScene = makeNameCombo(nullptr, replayGroup);
-	replayForm->addRow(uiText(UiKey::SetReplayScene), replayScene);
-	replayMedia = makeNameCombo(nullptr, replayGroup);
-	replayForm->addRow(uiText(UiKey::SetReplayMedia), replayMedia);
-	replay->addLayout(replayForm);
-	replayFromMemory = new QCheckBox(uiText(UiKey::SetReplayFromMemory), replayGroup);
-	replay->addWidget(replayFromMemory);
-	auto *replayButtons = new QHBoxLayout;
-	auto *makeScene = new QPushButton(uiText(UiKey::SetMakeScene), replayGroup);
-	auto *addScene = new QPushButton(uiText(UiKey::SetAddToScene), replayGroup);
-	replayButtons->addWidget(makeScene);
-	replayButtons->addWidget(addScene);
-	replayButtons->addStretch();
-	replay->addLayout(replayButtons);
-	replayResult = new QLabel(replayGroup);
-	replayResult->setWordWrap(true);
-	replay->addWidget(replayResult);
-	replay->addWidget(makeNote(uiText(UiKey::SetReplayNote), replayGroup));
-	replay->addSpacing(8);
-	replay->addWidget(makeHeading(uiText(UiKey::SetVantorHeading), replayGroup));
-	auto *vantorForm = new QFormLayout;
-	vantorStart = new QLineEdit(replayGroup);
-	vantorStart->setAccessibleName(uiText(UiKey::SetVantorStart));
-	vantorForm->addRow(uiText(UiKey::SetVantorStart), vantorStart);
-	vantorEnd = new QLineEdit(replayGroup);
-	vantorEnd->setAccessibleName(uiText(UiKey::SetVantorEnd));
-	vantorForm->addRow(uiText(UiKey::SetVantorEnd), vantorEnd);
-	replay->addLayout(vantorForm);
-	const bool companion = companionInstalled();
-	replay->addWidget(
-	    makeNote(uiText(companion ? UiKey::SetVantorNote : UiKey::SetVantorUnavailable), replayGroup));
-	vantorStart->setEnabled(companion);
-	vantorEnd->setEnabled(companion);
-	layout->addWidget(replayGroup);
-
-	// Recap
-	auto *recapGroup = new QGroupBox(uiText(UiKey::SetRecapGroup), content);
-	auto *recap = new QVBoxLayout(recapGroup);
-	auto *recapForm = new QFormLayout;
-	recapScene = makeNameCombo(UiKey::SetRecapScene, recapGroup);
-	recapForm->addRow(uiText(UiKey::SetRecapScene), recapScene);
-	recapMedia = makeNameCombo(UiKey::SetRecapMedia, recapGroup);
-	recapForm->addRow(uiText(UiKey::SetRecapMedia), recapMedia);
-	recapText = makeNameCombo(UiKey::SetRecapText, recapGroup);
-	recapForm->addRow(uiText(UiKey::SetRecapText), recapText);
-	recapSeconds = new QSpinBox(recapGroup);
-	recapSeconds->setRange(SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax);
-	recapSeconds->setSuffix(uiText(UiKey::SetSecondsSuffix));
-	recapSeconds->setAccessibleName(uiText(UiKey::SetRecapSeconds));
-	recapForm->addRow(uiText(UiKey::SetRecapSeconds), recapSeconds);
-	recap->addLayout(recapForm);
-	auto *recapButtons = new QHBoxLayout;
-	auto *makeRecap = new QPushButton(uiText(UiKey::SetMakeRecapScene), recapGroup);
-	auto *addRecap = new QPushButton(uiText(UiKey::SetAddToScene), recapGroup);
-	recapButtons->addWidget(makeRecap);
-	recapButtons->addWidget(addRecap);
-	recapButtons->addStretch();
-	recap->addLayout(recapButtons);
-	recapResult = new QLabel(recapGroup);
-	recapResult->setWordWrap(true);
-	recap->addWidget(recapResult);
-	recap->addWidget(makeNote(uiText(UiKey::SetRecapNote), recapGroup));
-	layout->addWidget(recapGroup);
-
+	layout->addWidget(buildPressGroup(content));
+	layout->addWidget(buildMarksGroup(content));
+	layout->addWidget(buildFilesGroup(content));
+	layout->addWidget(buildReplayGroup(content));
+	layout->addWidget(buildRecapGroup(content));
 	layout->addStretch();
 	scroll->setWidget(content);
+}
+
+QGroupBox *SettingsDialog::buildPressGroup(QWidget *content)
+{
+	auto *group = new QGroupBox(uiText(UiKey::SetPressGroup), content);
+	auto *press = new QVBoxLayout(group);
+	press->addWidget(makeNote(uiText(UiKey::SetPressNote), group));
+	pressClip = new QCheckBox(uiText(UiKey::SetPressClip), group);
+	press->addWidget(pressClip);
+	pressReplay = new QCheckBox(uiText(UiKey::SetPressReplay), group);
+	press->addWidget(pressReplay);
+	press->addWidget(makeNote(uiText(UiKey::SetHotkeyNote), group));
 
 	// A replay needs a clip.
 	connect(pressReplay, &QCheckBox::toggled, this, [this](bool on) {
@@ -296,12 +189,148 @@ void SettingsDialog::buildLayout()
 		if (!on)
 			pressReplay->setChecked(false);
 	});
+	return group;
+}
+
+QGroupBox *SettingsDialog::buildMarksGroup(QWidget *content)
+{
+	auto *group = new QGroupBox(uiText(UiKey::SetMarksGroup), content);
+	auto *marks = new QVBoxLayout(group);
+	marksStart = new QCheckBox(uiText(UiKey::SetMarksStart), group);
+	marks->addWidget(marksStart);
+	sceneMarks = new QCheckBox(uiText(UiKey::SetSceneMarks), group);
+	marks->addWidget(sceneMarks);
+	recordChapters = new QCheckBox(uiText(UiKey::SetRecordChapters), group);
+	marks->addWidget(recordChapters);
+	auto *ignoreLabel = new QLabel(uiText(UiKey::SetIgnoreScenes), group);
+	ignoreLabel->setWordWrap(true);
+	marks->addWidget(ignoreLabel);
+	ignoreScenes = new QListWidget(group);
+	ignoreScenes->setAccessibleName(uiText(UiKey::SetIgnoreScenes));
+	ignoreScenes->setMaximumHeight(120);
+	marks->addWidget(ignoreScenes);
+	marks->addSpacing(8);
+	marks->addWidget(makeHeading(uiText(UiKey::SetExternalMarksHeading), group));
+	marks->addWidget(makeNote(uiText(UiKey::SetExternalMarksNote), group));
+	marksSong = new QCheckBox(uiText(UiKey::SetMarksSong), group);
+	marks->addWidget(marksSong);
+	marksTopic = new QCheckBox(uiText(UiKey::SetMarksTopic), group);
+	marks->addWidget(marksTopic);
+	marksExternal = new QCheckBox(uiText(UiKey::SetMarksExternal), group);
+	marks->addWidget(marksExternal);
+	marks->addWidget(makeNote(uiText(UiKey::SetMarksNote), group));
+
 	connect(sceneMarks, &QCheckBox::toggled, ignoreScenes, &QWidget::setEnabled);
+	return group;
+}
+
+QGroupBox *SettingsDialog::buildFilesGroup(QWidget *content)
+{
+	auto *group = new QGroupBox(uiText(UiKey::SetFilesGroup), content);
+	auto *files = new QVBoxLayout(group);
+	autoBuffer = new QCheckBox(uiText(UiKey::SetAutoBuffer), group);
+	files->addWidget(autoBuffer);
+	bufferNote = makeNote(QString(), group);
+	files->addWidget(bufferNote);
+	renameFiles = new QCheckBox(uiText(UiKey::SetRename), group);
+	files->addWidget(renameFiles);
+	files->addWidget(new QLabel(uiText(UiKey::SetExportDir), group));
+	auto *dirRow = new QHBoxLayout;
+	exportDir = new QLineEdit(group);
+	exportDir->setPlaceholderText(uiText(UiKey::SetExportDirPlaceholder));
+	exportDir->setAccessibleName(uiText(UiKey::SetExportDir));
+	dirRow->addWidget(exportDir, 1);
+	auto *pick = new QPushButton(uiText(UiKey::SetPick), group);
+	dirRow->addWidget(pick);
+	files->addLayout(dirRow);
+
 	connect(pick, &QPushButton::clicked, this, &SettingsDialog::pickExportFolder);
+	return group;
+}
+
+QGroupBox *SettingsDialog::buildReplayGroup(QWidget *content)
+{
+	auto *group = new QGroupBox(uiText(UiKey::SetReplayGroup), content);
+	auto *replay = new QVBoxLayout(group);
+	auto *form = new QFormLayout;
+	replaySeconds = new QSpinBox(group);
+	replaySeconds->setRange(SettingsRange::ReplaySecondsMin, SettingsRange::ReplaySecondsMax);
+	replaySeconds->setSuffix(uiText(UiKey::SetSecondsSuffix));
+	form->addRow(uiText(UiKey::SetReplaySeconds), replaySeconds);
+	replaySpeed = new QSpinBox(group);
+	replaySpeed->setRange(SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax);
+	replaySpeed->setSingleStep(10);
+	replaySpeed->setSuffix(QStringLiteral(" %"));
+	form->addRow(uiText(UiKey::SetReplaySpeed), replaySpeed);
+	replayRepeat = new QSpinBox(group);
+	replayRepeat->setRange(SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax);
+	replayRepeat->setAccessibleName(uiText(UiKey::SetReplayRepeat));
+	form->addRow(uiText(UiKey::SetReplayRepeat), replayRepeat);
+	replayScene = makeNameCombo(nullptr, group);
+	form->addRow(uiText(UiKey::SetReplayScene), replayScene);
+	replayMedia = makeNameCombo(nullptr, group);
+	form->addRow(uiText(UiKey::SetReplayMedia), replayMedia);
+	replay->addLayout(form);
+	replayFromMemory = new QCheckBox(uiText(UiKey::SetReplayFromMemory), group);
+	replay->addWidget(replayFromMemory);
+	auto *makeScene = new QPushButton(uiText(UiKey::SetMakeScene), group);
+	auto *addScene = new QPushButton(uiText(UiKey::SetAddToScene), group);
+	replay->addLayout(makeButtonRow(makeScene, addScene));
+	replayResult = makeResultLine(group);
+	replay->addWidget(replayResult);
+	replay->addWidget(makeNote(uiText(UiKey::SetReplayNote), group));
+	addVantorRows(replay, group);
+
 	connect(makeScene, &QPushButton::clicked, this, [this] { setupReplayScene(false); });
 	connect(addScene, &QPushButton::clicked, this, [this] { setupReplayScene(true); });
+	return group;
+}
+
+void SettingsDialog::addVantorRows(QVBoxLayout *replay, QGroupBox *group)
+{
+	replay->addSpacing(8);
+	replay->addWidget(makeHeading(uiText(UiKey::SetVantorHeading), group));
+	auto *form = new QFormLayout;
+	vantorStart = new QLineEdit(group);
+	vantorStart->setAccessibleName(uiText(UiKey::SetVantorStart));
+	form->addRow(uiText(UiKey::SetVantorStart), vantorStart);
+	vantorEnd = new QLineEdit(group);
+	vantorEnd->setAccessibleName(uiText(UiKey::SetVantorEnd));
+	form->addRow(uiText(UiKey::SetVantorEnd), vantorEnd);
+	replay->addLayout(form);
+	const bool companion = companionInstalled();
+	replay->addWidget(makeNote(uiText(companion ? UiKey::SetVantorNote : UiKey::SetVantorUnavailable), group));
+	vantorStart->setEnabled(companion);
+	vantorEnd->setEnabled(companion);
+}
+
+QGroupBox *SettingsDialog::buildRecapGroup(QWidget *content)
+{
+	auto *group = new QGroupBox(uiText(UiKey::SetRecapGroup), content);
+	auto *recap = new QVBoxLayout(group);
+	auto *form = new QFormLayout;
+	recapScene = makeNameCombo(UiKey::SetRecapScene, group);
+	form->addRow(uiText(UiKey::SetRecapScene), recapScene);
+	recapMedia = makeNameCombo(UiKey::SetRecapMedia, group);
+	form->addRow(uiText(UiKey::SetRecapMedia), recapMedia);
+	recapText = makeNameCombo(UiKey::SetRecapText, group);
+	form->addRow(uiText(UiKey::SetRecapText), recapText);
+	recapSeconds = new QSpinBox(group);
+	recapSeconds->setRange(SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax);
+	recapSeconds->setSuffix(uiText(UiKey::SetSecondsSuffix));
+	recapSeconds->setAccessibleName(uiText(UiKey::SetRecapSeconds));
+	form->addRow(uiText(UiKey::SetRecapSeconds), recapSeconds);
+	recap->addLayout(form);
+	auto *makeRecap = new QPushButton(uiText(UiKey::SetMakeRecapScene), group);
+	auto *addRecap = new QPushButton(uiText(UiKey::SetAddToScene), group);
+	recap->addLayout(makeButtonRow(makeRecap, addRecap));
+	recapResult = makeResultLine(group);
+	recap->addWidget(recapResult);
+	recap->addWidget(makeNote(uiText(UiKey::SetRecapNote), group));
+
 	connect(makeRecap, &QPushButton::clicked, this, [this] { setupRecap(false); });
 	connect(addRecap, &QPushButton::clicked, this, [this] { setupRecap(true); });
+	return group;
 }
 
 void SettingsDialog::loadValues()
@@ -330,6 +359,16 @@ void SettingsDialog::loadValues()
 	recapMedia->setCurrentText(s.recap_media);
 	recapText->setCurrentText(s.recap_text);
 
+	loadIgnoreScenes(s);
+	replayScene->setCurrentText(s.replay_scene);
+	replayMedia->setCurrentText(s.replay_media);
+	refillLists();
+
+	bufferNote->setText(bufferSizeText(engine.bufferStatus()) + QLatin1Char('\n') + uiText(UiKey::SetBufferNote));
+}
+
+void SettingsDialog::loadIgnoreScenes(const Settings &s)
+{
 	// Scenes of this collection first, then ignored scenes that are gone (still ticked, so they stay).
 	QStringList names = sceneNames();
 	for (const QString &name : s.ignore_scenes) {
@@ -344,25 +383,6 @@ void SettingsDialog::loadValues()
 		item->setCheckState(s.ignore_scenes.contains(name) ? Qt::Checked : Qt::Unchecked);
 	}
 	ignoreScenes->setEnabled(sceneMarks->isChecked());
-
-	replayScene->setCurrentText(s.replay_scene);
-	replayMedia->setCurrentText(s.replay_media);
-	refillLists();
-
-	const BufferStatus buffer = engine.bufferStatus();
-	QString line;
-	if (buffer.enabled) {
-		if (buffer.estimate_mb < 1)
-			line = uiText(UiKey::SetBufferNowUnknown).arg(buffer.seconds);
-		else
-			line = uiText(UiKey::SetBufferNow)
-				   .arg(QString::number(buffer.seconds),
-					QString::number(buffer.video_kbps + std::max<int64_t>(buffer.audio_kbps, 0)),
-					QString::number(buffer.estimate_mb));
-	} else {
-		line = uiText(UiKey::BufferDisabled);
-	}
-	bufferNote->setText(line + QLatin1Char('\n') + uiText(UiKey::SetBufferNote));
 }
 
 void SettingsDialog::refillLists()
@@ -374,7 +394,7 @@ void SettingsDialog::refillLists()
 	refill(replayMedia, media, s.replay_media);
 	refill(recapScene, scenes, s.recap_scene);
 	refill(recapMedia, media, s.recap_media);
-	refill(recapText, sourceNames(isRecapTextSource), s.recap_text);
+	refill(recapText, sourceNames(isTextSourceForRecap), s.recap_text);
 }
 
 void SettingsDialog::setupReplayScene(bool add)

@@ -5,10 +5,13 @@
 class Engine;
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QSpinBox;
+class QVBoxLayout;
+struct Settings;
 
 // Every setting of the plug-in in one modal dialog, plus the buttons that make the replay and
 // recap scenes. OK writes everything back; Cancel leaves the settings as they were.
@@ -24,7 +27,15 @@ private:
 	friend struct SettingsDialogTestAccess;
 
 	void buildLayout();
+	// One builder per group, top to bottom.
+	QGroupBox *buildPressGroup(QWidget *content);
+	QGroupBox *buildMarksGroup(QWidget *content);
+	QGroupBox *buildFilesGroup(QWidget *content);
+	QGroupBox *buildReplayGroup(QWidget *content);
+	void addVantorRows(QVBoxLayout *replay, QGroupBox *group);
+	QGroupBox *buildRecapGroup(QWidget *content);
 	void loadValues();
+	void loadIgnoreScenes(const Settings &s);
 	void refillLists();
 	void setupReplayScene(bool add);
 	void setupRecap(bool add);

@@ -10,6 +10,11 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+
+namespace {
+// A file manager that has not answered by then is taken as missing, and the folder opens instead.
+constexpr int kFileManagerAnswerMs = 5000;
+} // namespace
 #endif
 
 bool showFileInFileManager(const QString &path)
@@ -30,7 +35,7 @@ bool showFileInFileManager(const QString &path)
 		call << QStringList{QUrl::fromLocalFile(absolute).toString()} << QString();
 		// Never wait on the UI thread: a slow or missing file manager answers later, or with an
 		// error, and then the folder opens instead.
-		auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+		auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kFileManagerAnswerMs));
 		const QString folder = QFileInfo(absolute).absolutePath();
 		QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
 				 [folder](QDBusPendingCallWatcher *done) {

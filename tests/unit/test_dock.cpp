@@ -2,14 +2,17 @@
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
+#include "playback/Recap.h"
 #include "util/ModuleCore.h"
 #include "session/Session.h"
 #include "session/SessionStore.h"
 #include "ui/LumarkDock.h"
+#include "ui/StatusTexts.h"
 
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -49,7 +52,7 @@ namespace {
 
 QString text(const char *key)
 {
-	return QString::fromUtf8(moduleText(key));
+	return moduleQText(key);
 }
 
 class DockTest : public ::testing::Test {
@@ -472,6 +475,65 @@ TEST_F(DockTest, BurstOfPressesRebuildsTheTableOnceThenCatchesUp)
 	EXPECT_LT(table->rowCount(), 50);
 	ASSERT_TRUE(waitUntil([&] { return table->rowCount() == 50; }, 3000));
 	EXPECT_EQ(table->item(49, 3)->text(), QStringLiteral("take 49"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(DockStatusTexts, EachStateTheDockAndTheDialogShow)
+{
+	Session free;
+	free.source = SessionSource::Free;
+	Session stream;
+	stream.source = SessionSource::Stream;
+	Session recording;
+	recording.source = SessionSource::Recording;
+	recording.start_wall_ms = QDateTime(QDate(2024, 5, 1), QTime(21, 7, 33)).toMSecsSinceEpoch();
+
+	EXPECT_EQ(freeSessionButtonText(nullptr), QStringLiteral("Start free session"));
+	EXPECT_EQ(freeSessionButtonText(&free), QStringLiteral("End free session"));
+	EXPECT_EQ(freeSessionButtonText(&stream), QStringLiteral("Start free session"));
+
+	EXPECT_EQ(sessionStatusText(nullptr, 0), text("Status.Idle"));
+	EXPECT_EQ(sessionStatusText(&stream, 65000), QStringLiteral("Streaming 01:05"));
+	EXPECT_EQ(sessionStatusText(&recording, 0), QStringLiteral("Recording 00:00"));
+	EXPECT_EQ(sessionStatusText(&free, 3000), QStringLiteral("Free session 00:03"));
+
+	BufferStatus buffer;
+	buffer.enabled = true;
+	EXPECT_TRUE(bufferStatusText(false, buffer).isEmpty()) << "nothing before OBS is ready";
+	buffer.active = true;
+	buffer.seconds = 90;
+	EXPECT_EQ(bufferStatusText(true, buffer), QStringLiteral("Replay buffer: on (90 s)"));
+	buffer.active = false;
+	buffer.seconds = 120;
+	buffer.estimate_mb = 300;
+	buffer.capped_by_size = true;
+	EXPECT_EQ(bufferStatusText(true, buffer), QStringLiteral("Replay buffer: stopped (2 min, max 300 MB)"));
+	buffer.capped_by_size = false;
+	EXPECT_EQ(bufferStatusText(true, buffer), QStringLiteral("Replay buffer: stopped (2 min, about 300 MB)"));
+	buffer.video_kbps = 6000;
+	buffer.audio_kbps = -1;
+	EXPECT_EQ(bufferSizeText(buffer),
+		  QStringLiteral("Replay buffer: 120 s at about 6000 kbps, about 300 MB of memory."));
+	buffer.estimate_mb = 0;
+	EXPECT_EQ(bufferSizeText(buffer), QStringLiteral("Replay buffer: 120 s (memory use unknown)."));
+	buffer.enabled = false;
+	EXPECT_EQ(bufferStatusText(true, buffer), text("Buffer.Disabled"));
+	EXPECT_EQ(bufferSizeText(buffer), text("Buffer.Disabled"));
+
+	RecapStatus recap;
+	EXPECT_EQ(recapStatusText(recap, nullptr), text("Recap.Empty"));
+	recap.empty = false;
+	EXPECT_TRUE(recapStatusText(recap, nullptr).isEmpty());
+	recap.running = true;
+	recap.sessionId = QStringLiteral("2024-05-01_21-07-33");
+	recap.index = 2;
+	recap.count = 5;
+	EXPECT_EQ(recapStatusText(recap, &recording), QStringLiteral("Recap: 2024-05-01 21:07 recording, clip 2 of 5"));
+	EXPECT_EQ(recapStatusText(recap, nullptr), QStringLiteral("Recap: 2024-05-01 21:07 free session, clip 2 of 5"))
+	    << "a session removed meanwhile is named by its id";
 }
 
 } // namespace

@@ -309,8 +309,8 @@ TEST_F(SettingsDialogTest, BufferNoteSaysWhenTheBufferIsOff)
 {
 	SettingsDialog dialog(*engine);
 	SettingsDialogTestAccess ui{dialog};
-	EXPECT_EQ(ui.bufferNote()->text(), QString::fromUtf8(moduleText("Buffer.Disabled")) + QLatin1Char('\n') +
-					       QString::fromUtf8(moduleText("Settings.BufferNote")));
+	EXPECT_EQ(ui.bufferNote()->text(),
+		  moduleQText("Buffer.Disabled") + QLatin1Char('\n') + moduleQText("Settings.BufferNote"));
 }
 
 } // namespace
