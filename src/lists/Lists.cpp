@@ -1,7 +1,9 @@
 #include "lists/Lists.h"
 
 #include "config/Settings.h"
+#include "util/AtomicFile.h"
 #include "util/ModuleCore.h"
+#include "util/Utf8.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -9,7 +11,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -87,9 +88,9 @@ QString listFileName(const Session &session, const char *key, const char *ext)
 	return QString::fromUtf8((base + ext).c_str());
 }
 
-QByteArray bytesOf(const std::string &s)
+bool writeListFile(const QString &path, const std::string &bytes)
 {
-	return QByteArray(s.data(), static_cast<int>(s.size()));
+	return writeFileAtomically(toUtf8(path), bytes, KeepBackup::No);
 }
 } // namespace
 
@@ -318,18 +319,6 @@ QString quotesFileName()
 	return QString::fromUtf8(moduleText(ListKeys::FileQuotes)) + QStringLiteral(".txt");
 }
 
-bool writeFileAtomically(const QString &path, const QByteArray &bytes)
-{
-	QSaveFile file(path);
-	if (!file.open(QIODevice::WriteOnly))
-		return false;
-	if (file.write(bytes) != bytes.size()) {
-		file.cancelWriting();
-		return false;
-	}
-	return file.commit();
-}
-
 QStringList writeLists(Session &session, const ExportTexts &texts)
 {
 	QStringList written;
@@ -341,19 +330,19 @@ QStringList writeLists(Session &session, const ExportTexts &texts)
 	const QDir dir(folder);
 	const struct {
 		QString name;
-		QByteArray bytes;
+		std::string bytes;
 	} files[] = {
-	    {timestampsFileName(session), bytesOf(chapterText(session, kCrLf) + kCrLf)},
-	    {csvFileName(session), QByteArray(kBom) + bytesOf(buildCsvText(session, texts))},
-	    {notesFileName(session), bytesOf(buildNotesText(session, texts))},
+	    {timestampsFileName(session), chapterText(session, kCrLf) + kCrLf},
+	    {csvFileName(session), kBom + buildCsvText(session, texts)},
+	    {notesFileName(session), buildNotesText(session, texts)},
 	};
 	for (const auto &f : files) {
 		const QString path = dir.filePath(f.name);
-		if (writeFileAtomically(path, f.bytes))
+		if (writeListFile(path, f.bytes))
 			written << path;
 	}
 	if (written.size() == 3) {
-		session.export_dir = folder.toUtf8().toStdString();
+		session.export_dir = toUtf8(folder);
 	} else {
 		pluginLog(LOG_WARNING, "could not write all the lists (%d of 3)", int(written.size()));
 	}
@@ -371,7 +360,7 @@ QString writeQuotesFile(std::vector<const Session *> sessions, const ExportTexts
 	const std::string content = buildQuotesFileText(std::move(sessions), texts);
 
 	const QString path = QDir(folder).filePath(quotesFileName());
-	if (!writeFileAtomically(path, bytesOf(content))) {
+	if (!writeListFile(path, content)) {
 		pluginLog(LOG_WARNING, "名言集を書き出せませんでした");
 		return QString();
 	}

@@ -1,6 +1,8 @@
 #include "session/SessionStore.h"
 
+#include "util/AtomicFile.h"
 #include "util/ModuleCore.h"
+#include "util/Utf8.h"
 
 #include <obs.hpp>
 #include <util/platform.h>
@@ -11,15 +13,7 @@
 #include <QString>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <cerrno>
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -42,40 +36,6 @@ bool isWindowsDeviceName(const std::string &id)
 	return false;
 }
 
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is not valid (overlong forms,
-// surrogates and code points above U+10FFFF included, as the JSON reader refuses them).
-size_t validUtf8Length(const std::string &s, size_t i)
-{
-	const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-	const unsigned char c = b(i);
-	size_t len;
-	uint32_t cp;
-	if (c < 0x80)
-		return 1;
-	if (c >= 0xC2 && c <= 0xDF) {
-		len = 2;
-		cp = c & 0x1F;
-	} else if (c >= 0xE0 && c <= 0xEF) {
-		len = 3;
-		cp = c & 0x0F;
-	} else if (c >= 0xF0 && c <= 0xF4) {
-		len = 4;
-		cp = c & 0x07;
-	} else {
-		return 0;
-	}
-	if (i + len > s.size())
-		return 0;
-	for (size_t k = 1; k < len; ++k) {
-		if ((b(i + k) & 0xC0) != 0x80)
-			return 0;
-		cp = (cp << 6) | (b(i + k) & 0x3F);
-	}
-	if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-		return 0;
-	return len;
-}
-
 void appendJsonString(std::string &out, const std::string &text)
 {
 	static const char hex[] = "0123456789abcdef";
@@ -83,13 +43,13 @@ void appendJsonString(std::string &out, const std::string &text)
 	for (size_t i = 0; i < text.size();) {
 		const unsigned char c = static_cast<unsigned char>(text[i]);
 		if (c >= 0x80) {
-			const size_t len = validUtf8Length(text, i);
-			if (len == 0) {
+			const Utf8Sequence sequence = utf8SequenceAt(text, i);
+			if (sequence.valid) {
+				out.append(text, i, sequence.length);
+				i += sequence.length;
+			} else {
 				out += "\xEF\xBF\xBD";
 				++i;
-			} else {
-				out.append(text, i, len);
-				i += len;
 			}
 			continue;
 		}
@@ -350,89 +310,16 @@ Session sessionFromData(obs_data_t *data)
 	return s;
 }
 
-namespace {
-
-#ifdef _WIN32
-// The C library's number for the Windows error of the last failed call.
-int lastWindowsError()
-{
-	switch (GetLastError()) {
-	case ERROR_DISK_FULL:
-	case ERROR_HANDLE_DISK_FULL:
-		return ENOSPC;
-	case ERROR_ACCESS_DENIED:
-	case ERROR_WRITE_PROTECT:
-		return EACCES;
-	case ERROR_SHARING_VIOLATION:
-	case ERROR_LOCK_VIOLATION:
-		return EBUSY;
-	default:
-		return EIO;
-	}
-}
-#endif
-
-// The new text goes completely to "<file>.tmp" first, the old file is kept as "<file>.bak", and the
-// temporary file then takes the file's name in one step: at every moment "<file>" is whole. A failed
-// write leaves the file as it was and no ".tmp" behind.
-bool writeSessionFile(const std::string &path, const std::string &json, int &error)
-{
-	const std::string tmp = path + ".tmp";
-	const std::string bak = path + ".bak";
-	FILE *file = os_fopen(tmp.c_str(), "wb");
-	if (!file) {
-		error = errno;
-		return false;
-	}
-	bool written = fwrite(json.data(), 1, json.size(), file) == json.size() && fflush(file) == 0;
-#ifdef _WIN32
-	written = written && _commit(_fileno(file)) == 0;
-#else
-	written = written && fsync(fileno(file)) == 0;
-#endif
-	error = written ? 0 : errno;
-	if (fclose(file) != 0 && written) {
-		written = false;
-		error = errno;
-	}
-	if (!written) {
-		os_unlink(tmp.c_str());
-		return false;
-	}
-	if (os_file_exists(path.c_str())) {
-		os_unlink(bak.c_str());
-#ifdef _WIN32
-		os_copyfile(path.c_str(), bak.c_str());
-#else
-		if (link(path.c_str(), bak.c_str()) != 0)
-			os_copyfile(path.c_str(), bak.c_str());
-#endif
-	}
-	if (os_rename(tmp.c_str(), path.c_str()) == 0)
-		return true;
-#ifdef _WIN32
-	error = lastWindowsError();
-#else
-	error = errno;
-#endif
-	os_unlink(tmp.c_str());
-	return false;
-}
-
-} // namespace
-
 bool writeSessionText(const std::string &path, const std::string &json, int *error)
 {
-	int why = 0;
-	bool saved = false;
 	const size_t slash = path.find_last_of('/');
-	if (!path.empty() && slash != std::string::npos) {
-		os_mkdirs(path.substr(0, slash).c_str());
-		saved = writeSessionFile(path, json, why);
+	if (slash == std::string::npos) {
+		if (error)
+			*error = 0;
+		return false;
 	}
-	if (error)
-		*error = saved ? 0 : why;
-	return saved;
+	os_mkdirs(path.substr(0, slash).c_str());
+	return writeFileAtomically(path, json, KeepBackup::Yes, error);
 }
 
 bool saveSession(const Session &session, int *error)
@@ -472,7 +359,7 @@ bool loadSession(const std::string &id, Session &out)
 		}
 		out = std::move(loaded);
 		if (*ext) {
-			blog(LOG_WARNING, "[lumark] session %s read from its %s file", id.c_str(), ext + 1);
+			pluginLog(LOG_WARNING, "session %s read from its %s file", id.c_str(), ext + 1);
 			// Keep an unreadable file aside rather than over the backup, then write the file again.
 			if (os_file_exists(path.c_str()))
 				os_rename(path.c_str(), (path + ".broken").c_str());
