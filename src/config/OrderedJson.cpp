@@ -1,7 +1,8 @@
 #include "config/OrderedJson.h"
 
+#include "util/AtomicFile.h"
+
 #include <obs.hpp>
-#include <util/platform.h>
 
 #include <memory>
 
@@ -75,5 +76,5 @@ bool saveOrderedJsonSafe(obs_data_t *data, const std::vector<const char *> &keys
 	if (!data || !path || !*path)
 		return false;
 	const std::string json = orderedJson(data, keys);
-	return os_quick_write_utf8_file_safe(path, json.c_str(), json.size(), false, "tmp", "bak");
+	return writeFileAtomically(path, json, KeepBackup::Yes);
 }

@@ -8,6 +8,6 @@
 // people reading them see the fields as documented. Members not listed are left out.
 std::string orderedJson(obs_data_t *data, const std::vector<const char *> &keys);
 
-// orderedJson written with libobs's safe replacement: "<path>.tmp" first, the old file kept as
-// "<path>.bak". True when the new file is in place.
+// orderedJson written through "<path>.tmp", the old file kept as "<path>.bak" (writeFileAtomically).
+// True when the new file is in place.
 bool saveOrderedJsonSafe(obs_data_t *data, const std::vector<const char *> &keys, const char *path);

@@ -4,6 +4,8 @@
 #include "lists/TextFormat.h"
 
 namespace {
+// YouTube turns a description's times into chapters only when there are at least three, the first at
+// 0:00, and each lasts ten seconds or more.
 const int64_t kMinChapterSec = 10;
 const size_t kMinChapters = 3;
 
@@ -48,19 +50,19 @@ std::vector<int64_t> shortChaptersToDrop(const Session &session)
 	std::vector<Kept> stack;
 	std::vector<int64_t> drop;
 	for (const Chapter &row : chapterList(session)) {
-		const int64_t s = row.offset_ms / 1000;
-		while (stack.size() >= 2 && s - stack.back().sec < kMinChapterSec) {
+		const int64_t startSec = row.offset_ms / 1000;
+		while (stack.size() >= 2 && startSec - stack.back().sec < kMinChapterSec) {
 			drop.push_back(stack.back().id);
 			stack.pop_back();
 		}
-		if (!stack.empty() && s - stack.back().sec < kMinChapterSec)
+		if (!stack.empty() && startSec - stack.back().sec < kMinChapterSec)
 			drop.push_back(row.id);
 		else
-			stack.push_back({row.id, s});
+			stack.push_back({row.id, startSec});
 	}
 	if (session.isEnded()) {
-		const int64_t e = archiveEndSec(session);
-		while (stack.size() >= 2 && e - stack.back().sec < kMinChapterSec) {
+		const int64_t endSec = archiveEndSec(session);
+		while (stack.size() >= 2 && endSec - stack.back().sec < kMinChapterSec) {
 			drop.push_back(stack.back().id);
 			stack.pop_back();
 		}

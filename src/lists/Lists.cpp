@@ -1,7 +1,9 @@
 #include "lists/Lists.h"
 
 #include "config/Settings.h"
+#include "util/AtomicFile.h"
 #include "util/ModuleCore.h"
+#include "util/Utf8.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -9,7 +11,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -73,11 +74,11 @@ size_t textBytes(const Session &session)
 // An archive time as a CSV field; only the before-cut word can need quoting.
 void appendCsvTime(std::string &out, const Session &session, int64_t offsetMs, const ExportTexts &texts)
 {
-	const int64_t a = archiveOffset(session, offsetMs);
-	if (a < 0)
+	const int64_t archiveMs = archiveOffset(session, offsetMs);
+	if (archiveMs < 0)
 		appendCsvField(out, texts.notes_before_cut);
 	else
-		appendOffset(out, a);
+		appendOffset(out, archiveMs);
 }
 
 QString listFileName(const Session &session, const char *key, const char *ext)
@@ -87,9 +88,9 @@ QString listFileName(const Session &session, const char *key, const char *ext)
 	return QString::fromUtf8((base + ext).c_str());
 }
 
-QByteArray bytesOf(const std::string &s)
+bool writeListFile(const QString &path, const std::string &bytes)
 {
-	return QByteArray(s.data(), static_cast<int>(s.size()));
+	return writeFileAtomically(toUtf8(path), bytes, KeepBackup::No);
 }
 } // namespace
 
@@ -102,14 +103,14 @@ template <typename Fn> void forEachChapter(const Session &session, Fn &&fn)
 	for (const Entry &e : session.entries) {
 		if (!e.chapter)
 			continue;
-		const int64_t a = archiveOffset(session, e.t_ms);
-		if (a < 0) {
+		const int64_t archiveMs = archiveOffset(session, e.t_ms);
+		if (archiveMs < 0) {
 			pending = &e;
 			continue;
 		}
-		if (pending && a / 1000 > 0)
+		if (pending && archiveMs / 1000 > 0)
 			fn(*pending, int64_t(0));
-		fn(e, a);
+		fn(e, archiveMs);
 		pending = nullptr;
 	}
 	if (pending)
@@ -174,11 +175,10 @@ std::string buildCsvText(const Session &session, const ExportTexts &texts)
 	return out;
 }
 
-std::string buildNotesText(const Session &session, const ExportTexts &texts)
+namespace {
+// The title, the archive's address and where its 0:00 lies, then an empty line.
+void appendNotesHeader(std::string &out, const Session &session, const ArchiveLinker &linker, const ExportTexts &texts)
 {
-	std::string out;
-	out.reserve(256 + textBytes(session) + session.entries.size() * 160);
-	const ArchiveLinker linker(session.archive_url);
 	appendTemplate(out, texts.notes_title, session.prefix);
 	out += kCrLf;
 	if (!linker.isBlank()) {
@@ -190,46 +190,64 @@ std::string buildNotesText(const Session &session, const ExportTexts &texts)
 		out += kCrLf;
 	}
 	out += kCrLf;
+}
 
+// Presses, saves and every entry with a clip get a block in the notes.
+bool hasNotesBlock(const Entry &entry)
+{
+	return entry.kind == EntryKind::Press || entry.kind == EntryKind::Save || entry.clip.state != ClipState::None;
+}
+
+// The entry's name, label, time and clip range; its archive link; its file; an empty line.
+void appendNotesBlock(std::string &out, const Session &session, const Entry &e, const ClipView &clip,
+		      const ArchiveLinker &linker, const ExportTexts &texts)
+{
+	const std::string name = e.kind == EntryKind::Press ? pressLabel(texts, e.number) : kindName(texts, e.kind);
+	out += name;
+	if (!isBlank(e.label) && e.label != name) {
+		out += ' ';
+		out += e.label;
+	}
+	out += "  ";
+	appendArchiveTime(out, session, e.t_ms, texts);
+	if (clip.saved) {
+		std::string start, end;
+		appendArchiveTime(start, session, clip.owner->clip.start_ms, texts);
+		appendArchiveTime(end, session, clip.owner->clip.end_ms, texts);
+		out += "（";
+		appendTemplate(out, texts.notes_range, start, end);
+		out += "）";
+	}
+	out += kCrLf;
+	if (!linker.isBlank()) {
+		const int64_t at = clip.saved ? clip.owner->clip.start_ms : e.t_ms;
+		out += "  ";
+		linker.append(out, archiveOffset(session, at) / 1000);
+		out += kCrLf;
+	}
+	out += "  ";
+	if (clip.saved)
+		appendTemplate(out, texts.notes_file, fileNameOf(clip.owner->clip.path));
+	else
+		out += texts.notes_no_file;
+	out += kCrLf;
+	out += kCrLf;
+}
+} // namespace
+
+std::string buildNotesText(const Session &session, const ExportTexts &texts)
+{
+	std::string out;
+	out.reserve(256 + textBytes(session) + session.entries.size() * 160);
+	const ArchiveLinker linker(session.archive_url);
+	appendNotesHeader(out, session, linker, texts);
 	bool anyBlock = false;
 	const ClipOwners owners(session);
-	std::string name, start, end;
 	for (const Entry &e : session.entries) {
-		if (e.kind != EntryKind::Press && e.kind != EntryKind::Save && e.clip.state == ClipState::None)
+		if (!hasNotesBlock(e))
 			continue;
 		anyBlock = true;
-		const ClipView clip = owners.of(e);
-		name = e.kind == EntryKind::Press ? pressLabel(texts, e.number) : kindName(texts, e.kind);
-		out += name;
-		if (!isBlank(e.label) && e.label != name) {
-			out += ' ';
-			out += e.label;
-		}
-		out += "  ";
-		appendArchiveTime(out, session, e.t_ms, texts);
-		if (clip.saved) {
-			start.clear();
-			end.clear();
-			appendArchiveTime(start, session, clip.owner->clip.start_ms, texts);
-			appendArchiveTime(end, session, clip.owner->clip.end_ms, texts);
-			out += "（";
-			appendTemplate(out, texts.notes_range, start, end);
-			out += "）";
-		}
-		out += kCrLf;
-		if (!linker.isBlank()) {
-			const int64_t at = clip.saved ? clip.owner->clip.start_ms : e.t_ms;
-			out += "  ";
-			linker.append(out, archiveOffset(session, at) / 1000);
-			out += kCrLf;
-		}
-		out += "  ";
-		if (clip.saved)
-			appendTemplate(out, texts.notes_file, fileNameOf(clip.owner->clip.path));
-		else
-			out += texts.notes_no_file;
-		out += kCrLf;
-		out += kCrLf;
+		appendNotesBlock(out, session, e, owners.of(e), linker, texts);
 	}
 	if (!anyBlock) {
 		out += texts.notes_empty;
@@ -270,7 +288,7 @@ std::string buildQuotesFileText(std::vector<const Session *> sessions, const Exp
 			return a->start_wall_ms > b->start_wall_ms;
 		return a->id > b->id;
 	});
-	const QString headerTemplate = QString::fromUtf8(moduleText(ListKeys::QuotesHeader));
+	const QString headerTemplate = moduleQText(ListKeys::QuotesHeader);
 	std::string content;
 	for (const Session *s : sessions) {
 		const std::string quotes = buildQuotesText(*s, texts);
@@ -315,19 +333,7 @@ QString notesFileName(const Session &session)
 
 QString quotesFileName()
 {
-	return QString::fromUtf8(moduleText(ListKeys::FileQuotes)) + QStringLiteral(".txt");
-}
-
-bool writeFileAtomically(const QString &path, const QByteArray &bytes)
-{
-	QSaveFile file(path);
-	if (!file.open(QIODevice::WriteOnly))
-		return false;
-	if (file.write(bytes) != bytes.size()) {
-		file.cancelWriting();
-		return false;
-	}
-	return file.commit();
+	return moduleQText(ListKeys::FileQuotes) + QStringLiteral(".txt");
 }
 
 QStringList writeLists(Session &session, const ExportTexts &texts)
@@ -341,19 +347,19 @@ QStringList writeLists(Session &session, const ExportTexts &texts)
 	const QDir dir(folder);
 	const struct {
 		QString name;
-		QByteArray bytes;
+		std::string bytes;
 	} files[] = {
-	    {timestampsFileName(session), bytesOf(chapterText(session, kCrLf) + kCrLf)},
-	    {csvFileName(session), QByteArray(kBom) + bytesOf(buildCsvText(session, texts))},
-	    {notesFileName(session), bytesOf(buildNotesText(session, texts))},
+	    {timestampsFileName(session), chapterText(session, kCrLf) + kCrLf},
+	    {csvFileName(session), kBom + buildCsvText(session, texts)},
+	    {notesFileName(session), buildNotesText(session, texts)},
 	};
 	for (const auto &f : files) {
 		const QString path = dir.filePath(f.name);
-		if (writeFileAtomically(path, f.bytes))
+		if (writeListFile(path, f.bytes))
 			written << path;
 	}
 	if (written.size() == 3) {
-		session.export_dir = folder.toUtf8().toStdString();
+		session.export_dir = toUtf8(folder);
 	} else {
 		pluginLog(LOG_WARNING, "could not write all the lists (%d of 3)", int(written.size()));
 	}
@@ -371,7 +377,7 @@ QString writeQuotesFile(std::vector<const Session *> sessions, const ExportTexts
 	const std::string content = buildQuotesFileText(std::move(sessions), texts);
 
 	const QString path = QDir(folder).filePath(quotesFileName());
-	if (!writeFileAtomically(path, bytesOf(content))) {
+	if (!writeListFile(path, content)) {
 		pluginLog(LOG_WARNING, "名言集を書き出せませんでした");
 		return QString();
 	}

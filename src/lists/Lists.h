@@ -3,7 +3,6 @@
 #include "lists/TextFormat.h"
 #include "session/Session.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -40,9 +39,6 @@ QString timestampsFileName(const Session &session);
 QString csvFileName(const Session &session);
 QString notesFileName(const Session &session);
 QString quotesFileName();
-
-// All or nothing: the previous file stays when the content could not be written whole.
-bool writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 // Writes the timestamps, CSV and notes files of the session; returns the paths written, in that
 // order. A complete export records its folder in the session's export_dir.

@@ -3,11 +3,13 @@
 #include "session/Saturating.h"
 
 #include "util/ModuleCore.h"
+#include "util/Utf8.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace ListKeys {
 const char *const Word = "Word.Lumark";
@@ -35,7 +37,11 @@ namespace {
 const char *const kShortLinkHost = "youtu.be/";
 const char *const kWatchHost = "youtube.com/";
 const char *const kShippedWords[] = {"ルマーク", "Lumark"};
+// Keeps hours * 3600 * 1000 far inside 64 bits, and no time anyone types comes near it.
 const int64_t kFieldLimit = 100000000;
+// A mark said to be made some time ago reaches back a minute at most: a client's larger value is more
+// likely a mistake than a real delay.
+const int64_t kMaxLookBackMs = 60000;
 
 std::string twoDigits(int32_t number)
 {
@@ -83,10 +89,11 @@ int64_t archiveOffset(const Session &session, int64_t offsetMs)
 
 void appendOffset(std::string &out, int64_t ms)
 {
-	const long long s = std::max<int64_t>(ms, 0) / 1000;
+	const long long seconds = std::max<int64_t>(ms, 0) / 1000;
 	char buf[32];
-	const int n = s < 3600 ? snprintf(buf, sizeof(buf), "%02lld:%02lld", s / 60, s % 60)
-			       : snprintf(buf, sizeof(buf), "%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+	const int n = seconds < 3600 ? snprintf(buf, sizeof(buf), "%02lld:%02lld", seconds / 60, seconds % 60)
+				     : snprintf(buf, sizeof(buf), "%lld:%02lld:%02lld", seconds / 3600,
+						(seconds / 60) % 60, seconds % 60);
 	out.append(buf, size_t(std::clamp(n, 0, int(sizeof(buf)) - 1)));
 }
 
@@ -99,19 +106,19 @@ std::string formatOffset(int64_t ms)
 
 std::string formatOffsetForFile(int64_t ms)
 {
-	const long long s = std::max<int64_t>(ms, 0) / 1000;
+	const long long seconds = std::max<int64_t>(ms, 0) / 1000;
 	char buf[32];
-	snprintf(buf, sizeof(buf), "%lld-%02lld-%02lld", s / 3600, (s / 60) % 60, s % 60);
+	snprintf(buf, sizeof(buf), "%lld-%02lld-%02lld", seconds / 3600, (seconds / 60) % 60, seconds % 60);
 	return buf;
 }
 
 void appendArchiveTime(std::string &out, const Session &session, int64_t offsetMs, const ExportTexts &texts)
 {
-	const int64_t a = archiveOffset(session, offsetMs);
-	if (a < 0)
+	const int64_t archiveMs = archiveOffset(session, offsetMs);
+	if (archiveMs < 0)
 		out += texts.notes_before_cut;
 	else
-		appendOffset(out, a);
+		appendOffset(out, archiveMs);
 }
 
 std::string archiveTimeText(const Session &session, int64_t offsetMs, const ExportTexts &texts)
@@ -121,40 +128,38 @@ std::string archiveTimeText(const Session &session, int64_t offsetMs, const Expo
 	return out;
 }
 
-bool parseTimeText(const std::string &text, int64_t &outMs)
+namespace {
+// Blanks dropped; full-width digits, colon and minus (and the minus sign) made ASCII.
+std::string asciiTimeText(const std::string &text)
 {
-	std::string norm;
-	norm.reserve(text.size());
+	std::string ascii;
+	ascii.reserve(text.size());
 	for (size_t i = 0; i < text.size();) {
 		const char c = text[i];
 		if (c == ' ' || c == '\t') {
 			++i;
 		} else if (startsAt(text, i, "\xE2\x88\x92") || startsAt(text, i, "\xEF\xBC\x8D")) {
-			norm += '-';
+			ascii += '-';
 			i += 3;
 		} else if (startsAt(text, i, "\xEF\xBC\x9A")) {
-			norm += ':';
+			ascii += ':';
 			i += 3;
 		} else if (i + 3 <= text.size() && startsAt(text, i, "\xEF\xBC") &&
 			   static_cast<unsigned char>(text[i + 2]) >= 0x90 &&
 			   static_cast<unsigned char>(text[i + 2]) <= 0x99) {
-			norm += char('0' + (static_cast<unsigned char>(text[i + 2]) - 0x90));
+			ascii += char('0' + (static_cast<unsigned char>(text[i + 2]) - 0x90));
 			i += 3;
 		} else {
-			norm += c;
+			ascii += c;
 			++i;
 		}
 	}
+	return ascii;
+}
 
-	size_t pos = 0;
-	bool negative = false;
-	if (pos < norm.size() && (norm[pos] == '-' || norm[pos] == '+')) {
-		negative = norm[pos] == '-';
-		++pos;
-	}
-	if (pos >= norm.size())
-		return false;
-
+// "S", "M:SS" or "H:MM:SS" from pos to the end, as seconds; false for anything else.
+bool parseTimeFields(const std::string &text, size_t pos, int64_t &outSeconds)
+{
 	int64_t fields[3];
 	int count = 0;
 	while (true) {
@@ -162,8 +167,8 @@ bool parseTimeText(const std::string &text, int64_t &outMs)
 			return false;
 		int64_t value = 0;
 		size_t digits = 0;
-		while (pos < norm.size() && norm[pos] >= '0' && norm[pos] <= '9') {
-			value = value * 10 + (norm[pos] - '0');
+		while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+			value = value * 10 + (text[pos] - '0');
 			if (value > kFieldLimit)
 				return false;
 			++pos;
@@ -172,9 +177,9 @@ bool parseTimeText(const std::string &text, int64_t &outMs)
 		if (digits == 0)
 			return false;
 		fields[count++] = value;
-		if (pos == norm.size())
+		if (pos == text.size())
 			break;
-		if (norm[pos] != ':')
+		if (text[pos] != ':')
 			return false;
 		++pos;
 	}
@@ -184,7 +189,24 @@ bool parseTimeText(const std::string &text, int64_t &outMs)
 			return false;
 		total = total * 60 + fields[i];
 	}
-	outMs = (negative ? -total : total) * 1000;
+	outSeconds = total;
+	return true;
+}
+} // namespace
+
+bool parseTimeText(const std::string &text, int64_t &outMs)
+{
+	const std::string ascii = asciiTimeText(text);
+	size_t pos = 0;
+	bool negative = false;
+	if (pos < ascii.size() && (ascii[pos] == '-' || ascii[pos] == '+')) {
+		negative = ascii[pos] == '-';
+		++pos;
+	}
+	int64_t seconds = 0;
+	if (pos >= ascii.size() || !parseTimeFields(ascii, pos, seconds))
+		return false;
+	outMs = (negative ? -seconds : seconds) * 1000;
 	return true;
 }
 
@@ -274,70 +296,59 @@ std::string csvField(const std::string &text)
 	return out;
 }
 
+namespace {
+// The full-width form of a character Windows forbids in file names, or null.
+const char *fullWidthForm(char c)
+{
+	switch (c) {
+	case '\\':
+		return "＼";
+	case '/':
+		return "／";
+	case ':':
+		return "：";
+	case '*':
+		return "＊";
+	case '?':
+		return "？";
+	case '"':
+		return "＂";
+	case '<':
+		return "＜";
+	case '>':
+		return "＞";
+	case '|':
+		return "｜";
+	default:
+		return nullptr;
+	}
+}
+} // namespace
+
 std::string sanitizeFileName(const std::string &text)
 {
+	// Leaves room for the folder and the extension within the 260 characters of a classic Windows path.
 	static const size_t kLimit = 150;
 	std::string out;
 	out.reserve(std::min(text.size(), kLimit));
 	for (size_t i = 0; i < text.size();) {
 		const unsigned char lead = static_cast<unsigned char>(text[i]);
-		size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-		len = std::min(len, text.size() - i);
 		// A character ends at the first byte that cannot continue it: malformed UTF-8 must not
 		// carry a "/", "\" or ":" into the name unchanged.
-		for (size_t k = 1; k < len; ++k) {
-			if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-				len = k;
-				break;
-			}
-		}
-		const char *piece;
-		size_t pieceLen;
-		char single[2] = {0, 0};
-		if (len > 1 || lead >= 0x80) {
-			piece = text.data() + i;
-			pieceLen = len;
-		} else {
-			switch (lead) {
-			case '\\':
-				piece = "＼";
-				break;
-			case '/':
-				piece = "／";
-				break;
-			case ':':
-				piece = "：";
-				break;
-			case '*':
-				piece = "＊";
-				break;
-			case '?':
-				piece = "？";
-				break;
-			case '"':
-				piece = "＂";
-				break;
-			case '<':
-				piece = "＜";
-				break;
-			case '>':
-				piece = "＞";
-				break;
-			case '|':
-				piece = "｜";
-				break;
-			default:
-				single[0] = (lead < 32 || lead == 127) ? ' ' : char(lead);
-				piece = single;
-			}
-			pieceLen = std::strlen(piece);
+		const size_t len = utf8SequenceAt(text, i).length;
+		std::string_view piece(text.data() + i, len);
+		if (len == 1 && lead < 0x80) {
+			if (const char *wide = fullWidthForm(char(lead)))
+				piece = wide;
+			else if (lead < 32 || lead == 127)
+				piece = " ";
 		}
 		i += len;
-		if (out.size() + pieceLen > kLimit)
+		if (out.size() + piece.size() > kLimit)
 			break;
-		if (pieceLen == 1 && piece[0] == ' ' && (out.empty() || out.back() == ' '))
+		if (piece == " " && (out.empty() || out.back() == ' '))
 			continue;
-		out.append(piece, pieceLen);
+		out += piece;
 	}
 	while (!out.empty() && (out.back() == ' ' || out.back() == '.'))
 		out.pop_back();
@@ -414,6 +425,6 @@ std::string archiveLink(const std::string &url, int64_t seconds)
 
 int64_t backdatedOffset(int64_t offsetMs, int64_t lookBackMs)
 {
-	const int64_t lookBack = std::clamp<int64_t>(lookBackMs, 0, 60000);
+	const int64_t lookBack = std::clamp<int64_t>(lookBackMs, 0, kMaxLookBackMs);
 	return std::max<int64_t>(std::max<int64_t>(offsetMs, 0) - lookBack, 0);
 }

@@ -1,6 +1,8 @@
 #include "session/SessionStore.h"
 
+#include "util/AtomicFile.h"
 #include "util/ModuleCore.h"
+#include "util/Utf8.h"
 
 #include <obs.hpp>
 #include <util/platform.h>
@@ -11,15 +13,9 @@
 #include <QString>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <cerrno>
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include <tuple>
+#include <type_traits>
 
 namespace {
 
@@ -42,40 +38,6 @@ bool isWindowsDeviceName(const std::string &id)
 	return false;
 }
 
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is not valid (overlong forms,
-// surrogates and code points above U+10FFFF included, as the JSON reader refuses them).
-size_t validUtf8Length(const std::string &s, size_t i)
-{
-	const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-	const unsigned char c = b(i);
-	size_t len;
-	uint32_t cp;
-	if (c < 0x80)
-		return 1;
-	if (c >= 0xC2 && c <= 0xDF) {
-		len = 2;
-		cp = c & 0x1F;
-	} else if (c >= 0xE0 && c <= 0xEF) {
-		len = 3;
-		cp = c & 0x0F;
-	} else if (c >= 0xF0 && c <= 0xF4) {
-		len = 4;
-		cp = c & 0x07;
-	} else {
-		return 0;
-	}
-	if (i + len > s.size())
-		return 0;
-	for (size_t k = 1; k < len; ++k) {
-		if ((b(i + k) & 0xC0) != 0x80)
-			return 0;
-		cp = (cp << 6) | (b(i + k) & 0x3F);
-	}
-	if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-		return 0;
-	return len;
-}
-
 void appendJsonString(std::string &out, const std::string &text)
 {
 	static const char hex[] = "0123456789abcdef";
@@ -83,13 +45,13 @@ void appendJsonString(std::string &out, const std::string &text)
 	for (size_t i = 0; i < text.size();) {
 		const unsigned char c = static_cast<unsigned char>(text[i]);
 		if (c >= 0x80) {
-			const size_t len = validUtf8Length(text, i);
-			if (len == 0) {
+			const Utf8Sequence sequence = utf8SequenceAt(text, i);
+			if (sequence.valid) {
+				out.append(text, i, sequence.length);
+				i += sequence.length;
+			} else {
 				out += "\xEF\xBF\xBD";
 				++i;
-			} else {
-				out.append(text, i, len);
-				i += len;
 			}
 			continue;
 		}
@@ -126,6 +88,111 @@ void appendJsonString(std::string &out, const std::string &text)
 	out += '"';
 }
 
+// Every member of the session file, in the file's order; the same table writes the remote reply
+// and reads both back, so a field is added in one place.
+template <typename Owner, typename T> struct Field {
+	const char *key;
+	T Owner::*member;
+};
+
+template <typename Owner, typename T> constexpr Field<Owner, T> field(const char *key, T Owner::*member)
+{
+	return {key, member};
+}
+
+constexpr std::tuple kSessionFields{
+    field("id", &Session::id),
+    field("prefix", &Session::prefix),
+    field("source", &Session::source),
+    field("start_wall_ms", &Session::start_wall_ms),
+    field("end_wall_ms", &Session::end_wall_ms),
+    field("length_ms", &Session::length_ms),
+    field("shift_ms", &Session::shift_ms),
+    field("archive_url", &Session::archive_url),
+    field("export_dir", &Session::export_dir),
+    field("next_id", &Session::next_id),
+    field("next_number", &Session::next_number),
+};
+
+constexpr std::tuple kEntryFields{
+    field("id", &Entry::id),           field("kind", &Entry::kind),   field("t_ms", &Entry::t_ms),
+    field("wall_ms", &Entry::wall_ms), field("label", &Entry::label), field("chapter", &Entry::chapter),
+    field("number", &Entry::number),
+};
+
+constexpr std::tuple kClipFields{
+    field("state", &Clip::state),
+    field("path", &Clip::path),
+    field("start_ms", &Clip::start_ms),
+    field("end_ms", &Clip::end_ms),
+    field("saved_wall_ms", &Clip::saved_wall_ms),
+    field("shared_with", &Clip::shared_with),
+    field("want_replay", &Clip::want_replay),
+};
+
+const char *const kFormatKey = "format";
+const int64_t kFormat = 1;
+const char *const kEntriesKey = "entries";
+const char *const kClipKey = "clip";
+
+// An entry without a clip has no clip object at all.
+bool hasClip(const Entry &entry)
+{
+	return entry.clip.state != ClipState::None;
+}
+
+// Calls fn(key, member pointer) for every field of the table, in order.
+template <typename Fields, typename Fn> void forEachField(const Fields &fields, Fn &&fn)
+{
+	std::apply([&fn](const auto &...each) { (fn(each.key, each.member), ...); }, fields);
+}
+
+// Numbers are 64-bit in the file; codes and narrower counters are widened on the way out and
+// narrowed back, sign kept, on the way in.
+template <typename T> int64_t asNumber(T value)
+{
+	return static_cast<int64_t>(value);
+}
+
+template <typename T> T fromNumber(long long value)
+{
+	if constexpr (std::is_enum_v<T>)
+		return static_cast<T>(static_cast<std::underlying_type_t<T>>(value));
+	else
+		return static_cast<T>(value);
+}
+
+template <typename T> void setMember(obs_data_t *data, const char *key, const T &value)
+{
+	if constexpr (std::is_same_v<T, std::string>)
+		obs_data_set_string(data, key, value.c_str());
+	else if constexpr (std::is_same_v<T, bool>)
+		obs_data_set_bool(data, key, value);
+	else
+		obs_data_set_int(data, key, asNumber(value));
+}
+
+template <typename T> void getMember(obs_data_t *data, const char *key, T &value)
+{
+	if constexpr (std::is_same_v<T, std::string>)
+		value = obs_data_get_string(data, key);
+	else if constexpr (std::is_same_v<T, bool>)
+		value = obs_data_get_bool(data, key);
+	else
+		value = fromNumber<T>(obs_data_get_int(data, key));
+}
+
+template <typename Fields, typename Owner> void setMembers(obs_data_t *data, const Fields &fields, const Owner &owner)
+{
+	forEachField(fields, [&](const char *key, auto member) { setMember(data, key, owner.*member); });
+}
+
+template <typename Fields, typename Owner> void getMembers(obs_data_t *data, const Fields &fields, Owner &owner)
+{
+	forEachField(fields, [&](const char *key, auto member) { getMember(data, key, owner.*member); });
+}
+
+// One JSON object of the file: four spaces of indent per level, one member a line.
 struct JsonObjectWriter {
 	std::string &out;
 	std::string indent;
@@ -140,20 +207,19 @@ struct JsonObjectWriter {
 		out += name;
 		out += "\": ";
 	}
-	void num(const char *name, int64_t v)
+	template <typename T> void member(const char *name, const T &value)
 	{
 		key(name);
-		out += std::to_string(v);
+		if constexpr (std::is_same_v<T, std::string>)
+			appendJsonString(out, value);
+		else if constexpr (std::is_same_v<T, bool>)
+			out += value ? "true" : "false";
+		else
+			out += std::to_string(asNumber(value));
 	}
-	void flag(const char *name, bool v)
+	template <typename Fields, typename Owner> void members(const Fields &fields, const Owner &owner)
 	{
-		key(name);
-		out += v ? "true" : "false";
-	}
-	void text(const char *name, const std::string &v)
-	{
-		key(name);
-		appendJsonString(out, v);
+		forEachField(fields, [&](const char *name, auto field) { member(name, owner.*field); });
 	}
 	void close() { out += first ? "}" : "\n" + indent + "}"; }
 };
@@ -206,42 +272,20 @@ obs_data_t *sessionToData(const Session &s)
 
 void writeSessionData(obs_data_t *data, const Session &s)
 {
-	obs_data_set_int(data, "format", 1);
-	obs_data_set_string(data, "id", s.id.c_str());
-	obs_data_set_string(data, "prefix", s.prefix.c_str());
-	obs_data_set_int(data, "source", static_cast<int64_t>(s.source));
-	obs_data_set_int(data, "start_wall_ms", s.start_wall_ms);
-	obs_data_set_int(data, "end_wall_ms", s.end_wall_ms);
-	obs_data_set_int(data, "length_ms", s.length_ms);
-	obs_data_set_int(data, "shift_ms", s.shift_ms);
-	obs_data_set_string(data, "archive_url", s.archive_url.c_str());
-	obs_data_set_string(data, "export_dir", s.export_dir.c_str());
-	obs_data_set_int(data, "next_id", s.next_id);
-	obs_data_set_int(data, "next_number", s.next_number);
+	obs_data_set_int(data, kFormatKey, kFormat);
+	setMembers(data, kSessionFields, s);
 	OBSDataArrayAutoRelease entries = obs_data_array_create();
 	for (const Entry &e : s.entries) {
 		OBSDataAutoRelease item = obs_data_create();
-		obs_data_set_int(item, "id", e.id);
-		obs_data_set_int(item, "kind", static_cast<int64_t>(e.kind));
-		obs_data_set_int(item, "t_ms", e.t_ms);
-		obs_data_set_int(item, "wall_ms", e.wall_ms);
-		obs_data_set_string(item, "label", e.label.c_str());
-		obs_data_set_bool(item, "chapter", e.chapter);
-		obs_data_set_int(item, "number", e.number);
-		if (e.clip.state != ClipState::None) {
+		setMembers(item, kEntryFields, e);
+		if (hasClip(e)) {
 			OBSDataAutoRelease clip = obs_data_create();
-			obs_data_set_int(clip, "state", static_cast<int64_t>(e.clip.state));
-			obs_data_set_string(clip, "path", e.clip.path.c_str());
-			obs_data_set_int(clip, "start_ms", e.clip.start_ms);
-			obs_data_set_int(clip, "end_ms", e.clip.end_ms);
-			obs_data_set_int(clip, "saved_wall_ms", e.clip.saved_wall_ms);
-			obs_data_set_int(clip, "shared_with", e.clip.shared_with);
-			obs_data_set_bool(clip, "want_replay", e.clip.want_replay);
-			obs_data_set_obj(item, "clip", clip);
+			setMembers(clip, kClipFields, e.clip);
+			obs_data_set_obj(item, kClipKey, clip);
 		}
 		obs_data_array_push_back(entries, item);
 	}
-	obs_data_set_array(data, "entries", entries);
+	obs_data_set_array(data, kEntriesKey, entries);
 }
 
 std::string sessionToJson(const Session &s)
@@ -250,48 +294,24 @@ std::string sessionToJson(const Session &s)
 	out.reserve(512 + s.entries.size() * 260);
 	out += '{';
 	JsonObjectWriter top{out, ""};
-	top.num("format", 1);
-	top.text("id", s.id);
-	top.text("prefix", s.prefix);
-	top.num("source", static_cast<int64_t>(s.source));
-	top.num("start_wall_ms", s.start_wall_ms);
-	top.num("end_wall_ms", s.end_wall_ms);
-	top.num("length_ms", s.length_ms);
-	top.num("shift_ms", s.shift_ms);
-	top.text("archive_url", s.archive_url);
-	top.text("export_dir", s.export_dir);
-	top.num("next_id", s.next_id);
-	top.num("next_number", s.next_number);
-	top.key("entries");
+	top.member(kFormatKey, kFormat);
+	top.members(kSessionFields, s);
+	top.key(kEntriesKey);
 	out += '[';
-	bool firstEntry = true;
 	for (const Entry &e : s.entries) {
-		out += firstEntry ? "\n        {" : ",\n        {";
-		firstEntry = false;
+		out += &e == &s.entries.front() ? "\n        {" : ",\n        {";
 		JsonObjectWriter item{out, "        "};
-		item.num("id", e.id);
-		item.num("kind", static_cast<int64_t>(e.kind));
-		item.num("t_ms", e.t_ms);
-		item.num("wall_ms", e.wall_ms);
-		item.text("label", e.label);
-		item.flag("chapter", e.chapter);
-		item.num("number", e.number);
-		if (e.clip.state != ClipState::None) {
-			item.key("clip");
+		item.members(kEntryFields, e);
+		if (hasClip(e)) {
+			item.key(kClipKey);
 			out += '{';
 			JsonObjectWriter clip{out, "            "};
-			clip.num("state", static_cast<int64_t>(e.clip.state));
-			clip.text("path", e.clip.path);
-			clip.num("start_ms", e.clip.start_ms);
-			clip.num("end_ms", e.clip.end_ms);
-			clip.num("saved_wall_ms", e.clip.saved_wall_ms);
-			clip.num("shared_with", e.clip.shared_with);
-			clip.flag("want_replay", e.clip.want_replay);
+			clip.members(kClipFields, e.clip);
 			clip.close();
 		}
 		item.close();
 	}
-	out += firstEntry ? "]" : "\n    ]";
+	out += s.entries.empty() ? "]" : "\n    ]";
 	top.close();
 	out += '\n';
 	return out;
@@ -302,21 +322,11 @@ Session sessionFromData(obs_data_t *data)
 	Session s;
 	if (!data)
 		return s;
-	s.id = obs_data_get_string(data, "id");
-	s.prefix = obs_data_get_string(data, "prefix");
-	s.source = static_cast<SessionSource>(static_cast<int32_t>(obs_data_get_int(data, "source")));
-	s.start_wall_ms = obs_data_get_int(data, "start_wall_ms");
-	s.end_wall_ms = obs_data_get_int(data, "end_wall_ms");
-	s.length_ms = obs_data_get_int(data, "length_ms");
-	s.shift_ms = obs_data_get_int(data, "shift_ms");
-	s.archive_url = obs_data_get_string(data, "archive_url");
-	s.export_dir = obs_data_get_string(data, "export_dir");
-	const long long nextId = obs_data_get_int(data, "next_id");
-	s.next_id = nextId > 1 ? nextId : 1;
-	const int32_t nextNumber = static_cast<int32_t>(obs_data_get_int(data, "next_number"));
-	s.next_number = nextNumber > 1 ? nextNumber : 1;
+	getMembers(data, kSessionFields, s);
+	s.next_id = std::max<int64_t>(s.next_id, 1);
+	s.next_number = std::max<int32_t>(s.next_number, 1);
 
-	OBSDataArrayAutoRelease entries = obs_data_get_array(data, "entries");
+	OBSDataArrayAutoRelease entries = obs_data_get_array(data, kEntriesKey);
 	const size_t count = entries ? obs_data_array_count(entries) : 0;
 	s.entries.reserve(count);
 	for (size_t i = 0; i < count; ++i) {
@@ -324,23 +334,10 @@ Session sessionFromData(obs_data_t *data)
 		if (!item)
 			continue;
 		Entry e;
-		e.id = obs_data_get_int(item, "id");
-		e.kind = static_cast<EntryKind>(static_cast<int32_t>(obs_data_get_int(item, "kind")));
-		e.t_ms = obs_data_get_int(item, "t_ms");
-		e.wall_ms = obs_data_get_int(item, "wall_ms");
-		e.label = obs_data_get_string(item, "label");
-		e.chapter = obs_data_get_bool(item, "chapter");
-		e.number = static_cast<int32_t>(obs_data_get_int(item, "number"));
-		OBSDataAutoRelease clip = obs_data_get_obj(item, "clip");
-		if (clip) {
-			e.clip.state = static_cast<ClipState>(static_cast<int32_t>(obs_data_get_int(clip, "state")));
-			e.clip.path = obs_data_get_string(clip, "path");
-			e.clip.start_ms = obs_data_get_int(clip, "start_ms");
-			e.clip.end_ms = obs_data_get_int(clip, "end_ms");
-			e.clip.saved_wall_ms = obs_data_get_int(clip, "saved_wall_ms");
-			e.clip.shared_with = obs_data_get_int(clip, "shared_with");
-			e.clip.want_replay = obs_data_get_bool(clip, "want_replay");
-		}
+		getMembers(item, kEntryFields, e);
+		OBSDataAutoRelease clip = obs_data_get_obj(item, kClipKey);
+		if (clip)
+			getMembers(clip, kClipFields, e.clip);
 		if (s.next_id < e.id + 1)
 			s.next_id = e.id + 1;
 		s.entries.push_back(std::move(e));
@@ -350,89 +347,16 @@ Session sessionFromData(obs_data_t *data)
 	return s;
 }
 
-namespace {
-
-#ifdef _WIN32
-// The C library's number for the Windows error of the last failed call.
-int lastWindowsError()
-{
-	switch (GetLastError()) {
-	case ERROR_DISK_FULL:
-	case ERROR_HANDLE_DISK_FULL:
-		return ENOSPC;
-	case ERROR_ACCESS_DENIED:
-	case ERROR_WRITE_PROTECT:
-		return EACCES;
-	case ERROR_SHARING_VIOLATION:
-	case ERROR_LOCK_VIOLATION:
-		return EBUSY;
-	default:
-		return EIO;
-	}
-}
-#endif
-
-// The new text goes completely to "<file>.tmp" first, the old file is kept as "<file>.bak", and the
-// temporary file then takes the file's name in one step: at every moment "<file>" is whole. A failed
-// write leaves the file as it was and no ".tmp" behind.
-bool writeSessionFile(const std::string &path, const std::string &json, int &error)
-{
-	const std::string tmp = path + ".tmp";
-	const std::string bak = path + ".bak";
-	FILE *file = os_fopen(tmp.c_str(), "wb");
-	if (!file) {
-		error = errno;
-		return false;
-	}
-	bool written = fwrite(json.data(), 1, json.size(), file) == json.size() && fflush(file) == 0;
-#ifdef _WIN32
-	written = written && _commit(_fileno(file)) == 0;
-#else
-	written = written && fsync(fileno(file)) == 0;
-#endif
-	error = written ? 0 : errno;
-	if (fclose(file) != 0 && written) {
-		written = false;
-		error = errno;
-	}
-	if (!written) {
-		os_unlink(tmp.c_str());
-		return false;
-	}
-	if (os_file_exists(path.c_str())) {
-		os_unlink(bak.c_str());
-#ifdef _WIN32
-		os_copyfile(path.c_str(), bak.c_str());
-#else
-		if (link(path.c_str(), bak.c_str()) != 0)
-			os_copyfile(path.c_str(), bak.c_str());
-#endif
-	}
-	if (os_rename(tmp.c_str(), path.c_str()) == 0)
-		return true;
-#ifdef _WIN32
-	error = lastWindowsError();
-#else
-	error = errno;
-#endif
-	os_unlink(tmp.c_str());
-	return false;
-}
-
-} // namespace
-
 bool writeSessionText(const std::string &path, const std::string &json, int *error)
 {
-	int why = 0;
-	bool saved = false;
 	const size_t slash = path.find_last_of('/');
-	if (!path.empty() && slash != std::string::npos) {
-		os_mkdirs(path.substr(0, slash).c_str());
-		saved = writeSessionFile(path, json, why);
+	if (slash == std::string::npos) {
+		if (error)
+			*error = 0;
+		return false;
 	}
-	if (error)
-		*error = saved ? 0 : why;
-	return saved;
+	os_mkdirs(path.substr(0, slash).c_str());
+	return writeFileAtomically(path, json, KeepBackup::Yes, error);
 }
 
 bool saveSession(const Session &session, int *error)
@@ -472,7 +396,7 @@ bool loadSession(const std::string &id, Session &out)
 		}
 		out = std::move(loaded);
 		if (*ext) {
-			blog(LOG_WARNING, "[lumark] session %s read from its %s file", id.c_str(), ext + 1);
+			pluginLog(LOG_WARNING, "session %s read from its %s file", id.c_str(), ext + 1);
 			// Keep an unreadable file aside rather than over the backup, then write the file again.
 			if (os_file_exists(path.c_str()))
 				os_rename(path.c_str(), (path + ".broken").c_str());

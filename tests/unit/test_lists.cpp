@@ -2,6 +2,8 @@
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "lists/Lists.h"
+#include "util/AtomicFile.h"
+#include "util/Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -232,18 +234,20 @@ TEST_F(ListFilesTest, ExportFolderTakesTheFirstThatIsSet)
 
 TEST_F(ListFilesTest, WriteFileAtomicallyReplacesWholeOrNothing)
 {
-	const QString path = dir.path() + "/a.txt";
-	ASSERT_TRUE(writeFileAtomically(path, "first"));
-	ASSERT_TRUE(writeFileAtomically(path, "second\r\n"));
-	EXPECT_EQ(readFileBytes(path), QByteArray("second\r\n"));
-	ASSERT_TRUE(writeFileAtomically(path, QByteArray()));
-	EXPECT_TRUE(QFile::exists(path));
-	EXPECT_EQ(readFileBytes(path).size(), 0);
+	const std::string path = toUtf8(dir.path()) + "/a.txt";
+	ASSERT_TRUE(writeFileAtomically(path, "first", KeepBackup::No));
+	ASSERT_TRUE(writeFileAtomically(path, "second\r\n", KeepBackup::No));
+	EXPECT_EQ(readFileBytes(fromUtf8(path)), QByteArray("second\r\n"));
+	EXPECT_FALSE(QFile::exists(fromUtf8(path + ".tmp")));
+	EXPECT_FALSE(QFile::exists(fromUtf8(path + ".bak")));
+	ASSERT_TRUE(writeFileAtomically(path, std::string(), KeepBackup::No));
+	EXPECT_TRUE(QFile::exists(fromUtf8(path)));
+	EXPECT_EQ(readFileBytes(fromUtf8(path)).size(), 0);
 
-	EXPECT_FALSE(writeFileAtomically(dir.path() + "/missing/b.txt", "x"));
+	EXPECT_FALSE(writeFileAtomically(toUtf8(dir.path()) + "/missing/b.txt", "x", KeepBackup::No));
 	// A folder in the way of the file: refused, the folder stays.
 	QDir().mkpath(dir.path() + "/taken.txt");
-	EXPECT_FALSE(writeFileAtomically(dir.path() + "/taken.txt", "x"));
+	EXPECT_FALSE(writeFileAtomically(toUtf8(dir.path()) + "/taken.txt", "x", KeepBackup::No));
 	EXPECT_TRUE(QFileInfo(dir.path() + "/taken.txt").isDir());
 }
 

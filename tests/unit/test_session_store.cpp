@@ -83,6 +83,22 @@ void expectSameEntries(const Session &a, const Session &b)
 	}
 }
 
+void expectSameSession(const Session &a, const Session &b)
+{
+	EXPECT_EQ(a.id, b.id);
+	EXPECT_EQ(a.prefix, b.prefix);
+	EXPECT_EQ(a.source, b.source);
+	EXPECT_EQ(a.start_wall_ms, b.start_wall_ms);
+	EXPECT_EQ(a.end_wall_ms, b.end_wall_ms);
+	EXPECT_EQ(a.length_ms, b.length_ms);
+	EXPECT_EQ(a.shift_ms, b.shift_ms);
+	EXPECT_EQ(a.archive_url, b.archive_url);
+	EXPECT_EQ(a.export_dir, b.export_dir);
+	EXPECT_EQ(a.next_id, b.next_id);
+	EXPECT_EQ(a.next_number, b.next_number);
+	expectSameEntries(a, b);
+}
+
 TEST_F(SessionStoreTest, SaveAndLoadRoundTripEveryField)
 {
 	const Session s = sample();
@@ -90,22 +106,98 @@ TEST_F(SessionStoreTest, SaveAndLoadRoundTripEveryField)
 	Session back;
 	back.entries.resize(7); // dropped by the load
 	ASSERT_TRUE(loadSession(s.id, back));
-	EXPECT_EQ(back.id, s.id);
-	EXPECT_EQ(back.prefix, s.prefix);
-	EXPECT_EQ(back.source, s.source);
-	EXPECT_EQ(back.start_wall_ms, s.start_wall_ms);
-	EXPECT_EQ(back.end_wall_ms, s.end_wall_ms);
-	EXPECT_EQ(back.length_ms, s.length_ms);
-	EXPECT_EQ(back.shift_ms, s.shift_ms);
-	EXPECT_EQ(back.archive_url, s.archive_url);
-	EXPECT_EQ(back.export_dir, s.export_dir);
-	EXPECT_EQ(back.next_id, s.next_id);
-	EXPECT_EQ(back.next_number, s.next_number);
-	expectSameEntries(back, s);
+	expectSameSession(back, s);
 
 	// The in-memory object (GetSession) reads back the same way.
 	OBSDataAutoRelease data = sessionToData(s);
 	expectSameEntries(sessionFromData(data), s);
+}
+
+// Every field set, each to its own value that is not the default: the file text is pinned, reads
+// back whole, and the remote reply holds the same members with the same values.
+TEST(SessionFields, FileReadAndReplyCarryEveryField)
+{
+	Session s;
+	s.id = "2026-06-02_21-30-00";
+	s.prefix = "Night run";
+	s.source = SessionSource::Free;
+	s.start_wall_ms = 1780000000000LL;
+	s.end_wall_ms = 1780000900000LL;
+	s.length_ms = 900000;
+	s.shift_ms = 12000;
+	s.archive_url = "https://youtu.be/abc";
+	s.export_dir = "/videos/night";
+	s.next_id = 3;
+	s.next_number = 8;
+	Entry scene;
+	scene.id = 1;
+	scene.kind = EntryKind::Scene;
+	scene.t_ms = 1000;
+	scene.wall_ms = 1780000001000LL;
+	scene.label = "Scene";
+	Entry song;
+	song.id = 2;
+	song.kind = EntryKind::Song;
+	song.t_ms = 61000;
+	song.wall_ms = 1780000061000LL;
+	song.label = "Song \"A\"";
+	song.chapter = false;
+	song.number = 7;
+	song.clip = {ClipState::Failed, "/clips/a.mkv", 50000, 70000, 1780000072000LL, 1, true};
+	s.entries = {scene, song};
+
+	const std::string json = sessionToJson(s);
+	EXPECT_EQ(json, R"({
+    "format": 1,
+    "id": "2026-06-02_21-30-00",
+    "prefix": "Night run",
+    "source": 2,
+    "start_wall_ms": 1780000000000,
+    "end_wall_ms": 1780000900000,
+    "length_ms": 900000,
+    "shift_ms": 12000,
+    "archive_url": "https://youtu.be/abc",
+    "export_dir": "/videos/night",
+    "next_id": 3,
+    "next_number": 8,
+    "entries": [
+        {
+            "id": 1,
+            "kind": 1,
+            "t_ms": 1000,
+            "wall_ms": 1780000001000,
+            "label": "Scene",
+            "chapter": true,
+            "number": 0
+        },
+        {
+            "id": 2,
+            "kind": 5,
+            "t_ms": 61000,
+            "wall_ms": 1780000061000,
+            "label": "Song \"A\"",
+            "chapter": false,
+            "number": 7,
+            "clip": {
+                "state": 3,
+                "path": "/clips/a.mkv",
+                "start_ms": 50000,
+                "end_ms": 70000,
+                "saved_wall_ms": 1780000072000,
+                "shared_with": 1,
+                "want_replay": true
+            }
+        }
+    ]
+}
+)");
+	OBSDataAutoRelease file = obs_data_create_from_json(json.c_str());
+	ASSERT_TRUE(file);
+	expectSameSession(sessionFromData(file), s);
+
+	OBSDataAutoRelease reply = obs_data_create();
+	writeSessionData(reply, s);
+	EXPECT_STREQ(obs_data_get_json(reply), obs_data_get_json(file));
 }
 
 TEST_F(SessionStoreTest, FileKeepsMemberOrderAndWritesClipOnlyWhenNotNone)
