@@ -1,8 +1,9 @@
 #include "playback/InstantReplay.h"
 
 #include "config/Settings.h"
-#include "util/Paths.h"
 #include "util/ModuleCore.h"
+#include "util/ObsSources.h"
+#include "util/Paths.h"
 #include "util/Utf8.h"
 #include "playback/MediaTiming.h"
 #include "playback/ReplayScene.h"
@@ -11,20 +12,29 @@
 #include <util/platform.h>
 
 #include <algorithm>
-#include <cstring>
 
 using namespace MediaTiming;
 
 namespace {
+// A shown replay is watched at about the frame rate, so a repeat's seek back is posted in time.
 constexpr int kTickMs = 40;
 // Until the scene is shown every wait is on the road to the screen: look more often then.
 constexpr int kFastTickMs = 10;
+// Hiding waits this much past the longest hide transition, so its last frame is drawn before unload.
+constexpr long long kHideMarginMs = 150;
+// A hidden repeat that has not come back by then is given up rather than leave the scene empty.
+constexpr long long kRecoveryLimitMs = 2000;
 
-bool stoppedLike(int st)
+bool stoppedLike(int mediaState)
 {
-	return st == OBS_MEDIA_STATE_NONE || st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ERROR;
+	return mediaState == OBS_MEDIA_STATE_NONE || mediaState == OBS_MEDIA_STATE_STOPPED ||
+	       mediaState == OBS_MEDIA_STATE_ERROR;
 }
 
+long long nowNs()
+{
+	return static_cast<long long>(os_gettime_ns());
+}
 } // namespace
 
 InstantReplay::InstantReplay(QObject *parent) : QObject(parent)
@@ -35,69 +45,42 @@ InstantReplay::InstantReplay(QObject *parent) : QObject(parent)
 
 InstantReplay::~InstantReplay() = default;
 
-void InstantReplay::setState(State s)
+void InstantReplay::setState(State next)
 {
-	if (state_ == s)
+	if (state_ == next)
 		return;
-	state_ = s;
+	state_ = next;
 	emit stateChanged();
-}
-
-void InstantReplay::fillPlaySettings(obs_source_t *src, obs_data_t *data, const QString &file)
-{
-	setMediaPlayOnce(data);
-	assignLocalFile(src, data, file);
-	obs_data_set_int(data, "speed_percent", speedPercent);
 }
 
 bool InstantReplay::play(const QString &file, long long id, long long saveReportedNs)
 {
 	if (file.isEmpty())
 		return false;
-	const long long playNs = static_cast<long long>(os_gettime_ns());
+	const long long playNs = nowNs();
 
 	if (state_ != Idle) {
-		const QString oldPath = path;
-		const long long oldId = entryId;
 		setReplayVisible(false);
-		unload();
-		tick.stop();
-		setState(Idle);
-		emit finished(oldPath, oldId);
+		endNow();
 	}
 
 	problem_ = NoProblem;
-	const Settings &s = settings();
-	OBSSourceAutoRelease src = sourceByName(s.replay_media.toUtf8().constData());
+	OBSSourceAutoRelease src = usableReplayMedia();
 	if (!src) {
-		problem_ = MediaNotFound;
-		pluginLog(LOG_WARNING, "replay: media source not found");
-		emit stateChanged();
-		return false;
-	}
-	const char *id_ = obs_source_get_unversioned_id(src);
-	if (!id_ || std::strcmp(id_, "ffmpeg_source") != 0) {
-		problem_ = NotMediaSource;
-		pluginLog(LOG_WARNING, "replay: the replay source is not a media source");
-		emit stateChanged();
-		return false;
-	}
-	if (replayPlacementCount() == 0) {
-		problem_ = SceneNotPlaced;
-		pluginLog(LOG_WARNING, "replay: the replay scene is not in any scene");
 		emit stateChanged();
 		return false;
 	}
 
-	speedPercent = std::clamp(s.replay_speed, 10, 200);
-	OBSDataAutoRelease data = obs_data_create();
-	fillPlaySettings(src, data, file);
+	const Settings &s = settings();
+	speedPercent = std::clamp(s.replay_speed, SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax);
+	OBSDataAutoRelease data = clipSettings(src, file, speedPercent);
 	obs_source_update(src, data);
 
 	media = obs_source_get_weak_source(src);
 	path = file;
 	entryId = id;
-	repeatsTotal = repeatsLeft = std::clamp(s.replay_repeat, 1, 3);
+	repeatsTotal = repeatsLeft =
+	    std::clamp(s.replay_repeat, SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax);
 	repeatStep = RepeatStep::None;
 	vantorStartName = s.vantor_start.toUtf8().toStdString();
 	vantorEndName = s.vantor_end.toUtf8().toStdString();
@@ -114,15 +97,28 @@ bool InstantReplay::play(const QString &file, long long id, long long saveReport
 	return true;
 }
 
+OBSSourceAutoRelease InstantReplay::usableReplayMedia()
+{
+	OBSSourceAutoRelease src = liveSourceByName(settings().replay_media);
+	if (!src) {
+		problem_ = MediaNotFound;
+		pluginLog(LOG_WARNING, "replay: media source not found");
+	} else if (!isMediaSource(src)) {
+		problem_ = NotMediaSource;
+		pluginLog(LOG_WARNING, "replay: the replay source is not a media source");
+	} else if (replayPlacementCount() == 0) {
+		problem_ = SceneNotPlaced;
+		pluginLog(LOG_WARNING, "replay: the replay scene is not in any scene");
+	} else {
+		return src;
+	}
+	return nullptr;
+}
+
 void InstantReplay::unload()
 {
-	OBSSourceAutoRelease src = obs_weak_source_get_source(media);
-	if (src) {
-		obs_source_media_stop(src);
-		OBSDataAutoRelease data = obs_data_create();
-		assignLocalFile(src, data, QString());
-		obs_source_update(src, data);
-	}
+	if (OBSSourceAutoRelease src = obs_weak_source_get_source(media))
+		stopAndUnloadMedia(src);
 	media = nullptr;
 	path.clear();
 	entryId = 0;
@@ -146,7 +142,7 @@ void InstantReplay::endNow()
 
 void InstantReplay::startHiding()
 {
-	hideWaitMs = static_cast<long long>(setReplayVisible(false)) + 150;
+	hideWaitMs = static_cast<long long>(setReplayVisible(false)) + kHideMarginMs;
 	phaseClock.restart();
 	setState(Hiding);
 }
@@ -162,7 +158,7 @@ void InstantReplay::stop()
 void InstantReplay::abort()
 {
 	tick.stop();
-	leadByFile.clear();
+	leads.clear();
 	if (state_ == Idle) {
 		media = nullptr;
 		return;
@@ -189,8 +185,7 @@ void InstantReplay::clearProblem()
 
 long long InstantReplay::leadFor(const QString &file) const
 {
-	auto it = leadByFile.find(normalizedPathKey(file));
-	return it == leadByFile.end() ? DefaultLeadMs : it->second;
+	return leads.leadFor(normalizedPathKey(file));
 }
 
 void InstantReplay::onTick()
@@ -199,109 +194,113 @@ void InstantReplay::onTick()
 		tick.stop();
 		return;
 	}
-	OBSSourceAutoRelease src = obs_weak_source_get_source(media);
-	if (!src || obs_source_removed(src)) {
+	OBSSourceAutoRelease src = liveSourceOf(media);
+	if (!src) {
 		abort();
 		return;
 	}
-	const long long o = phaseClock.elapsed();
+	const long long inStateMs = phaseClock.elapsed();
 	switch (state_) {
 	case Loading:
-		tickLoading(src, o);
+		tickLoading(src, inStateMs);
 		break;
 	case Seeking:
-		tickSeeking(src, o);
+		tickSeeking(src, inStateMs);
 		break;
 	case Showing:
-		tickShowing(src, o);
+		tickShowing(src, inStateMs);
 		break;
 	case Hiding:
-		if (o >= hideWaitMs) {
-			const QString oldPath = path;
-			const long long oldId = entryId;
-			unload();
-			tick.stop();
-			setState(Idle);
-			pluginLog(LOG_INFO, "replay: done");
-			emit finished(oldPath, oldId);
-		}
+		if (inStateMs >= hideWaitMs)
+			finishHiding();
 		break;
 	default:
 		break;
 	}
 }
 
-void InstantReplay::tickLoading(obs_source_t *src, long long o)
+void InstantReplay::finishHiding()
 {
-	const int st = obs_source_media_get_state(src);
-	const long long dur = obs_source_media_get_duration(src);
-	if (st == OBS_MEDIA_STATE_PLAYING && !seenPlaying) {
-		seenPlaying = true;
-		stages.playing = static_cast<long long>(os_gettime_ns());
-	}
-	if (dur > 0 && !stages.opened)
-		stages.opened = static_cast<long long>(os_gettime_ns());
-	const bool ready = seenPlaying || o >= StopSettleMs;
+	const QString oldPath = path;
+	const long long oldId = entryId;
+	unload();
+	tick.stop();
+	setState(Idle);
+	pluginLog(LOG_INFO, "replay: done");
+	emit finished(oldPath, oldId);
+}
 
-	if ((dur >= 1 && dur < MinClipMs) ||
-	    (ready && (st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ENDED))) {
+void InstantReplay::tickLoading(obs_source_t *src, long long inStateMs)
+{
+	const int mediaState = obs_source_media_get_state(src);
+	const long long durationMs = obs_source_media_get_duration(src);
+	if (mediaState == OBS_MEDIA_STATE_PLAYING && !seenPlaying) {
+		seenPlaying = true;
+		stages.playing = nowNs();
+	}
+	if (durationMs > 0 && !stages.opened)
+		stages.opened = nowNs();
+	const bool ready = seenPlaying || inStateMs >= StopSettleMs;
+
+	if ((durationMs >= 1 && durationMs < MinClipMs) ||
+	    (ready && (mediaState == OBS_MEDIA_STATE_STOPPED || mediaState == OBS_MEDIA_STATE_ENDED))) {
 		problem_ = TooShort;
-		pluginLog(LOG_INFO, "replay: too short (%lld ms, state %d)", dur, st);
+		pluginLog(LOG_INFO, "replay: too short (%lld ms, state %d)", durationMs, mediaState);
 		endNow();
-	} else if (st == OBS_MEDIA_STATE_PLAYING && dur > 0) {
-		startMs = std::max(0LL, dur - static_cast<long long>(settings().replay_seconds) * 1000);
+	} else if (mediaState == OBS_MEDIA_STATE_PLAYING && durationMs > 0) {
+		startMs = std::max(0LL, durationMs - static_cast<long long>(settings().replay_seconds) * 1000);
 		seekOriginMs = obs_source_media_get_time(src);
 		watchSeek(seekOriginMs);
 		if (startMs > 0)
 			obs_source_media_set_time(src, startMs);
-		stages.seek = static_cast<long long>(os_gettime_ns());
-		pluginLog(LOG_INFO, "replay: length %lld ms, from %lld ms, %d%%", dur, startMs,
+		stages.seek = nowNs();
+		pluginLog(LOG_INFO, "replay: length %lld ms, from %lld ms, %d%%", durationMs, startMs,
 			  settings().replay_speed);
 		landedAtPhaseMs = -1;
 		phaseClock.restart();
 		setState(Seeking);
-	} else if (st == OBS_MEDIA_STATE_ERROR || o > OpenLimitMs) {
+	} else if (mediaState == OBS_MEDIA_STATE_ERROR || inStateMs > OpenLimitMs) {
 		problem_ = OpenFailed;
-		pluginLog(LOG_WARNING, "replay: could not open the clip (state %d)", st);
+		pluginLog(LOG_WARNING, "replay: could not open the clip (state %d)", mediaState);
 		endNow();
 	}
 }
 
-void InstantReplay::tickSeeking(obs_source_t *src, long long o)
+void InstantReplay::tickSeeking(obs_source_t *src, long long inStateMs)
 {
-	const long long t = obs_source_media_get_time(src);
+	const long long mediaMs = obs_source_media_get_time(src);
 	if (landedAtPhaseMs < 0) {
 		// Without a seek there is nothing to land. Media time beyond where playing on from the seek
 		// origin could have got by now can only come from the seek, so that needs no settling time.
-		const bool taken = seekTaken(t) || startMs == 0;
-		const long long reachable = seekOriginMs + SeekSlackMs + o * speedPercent / 100;
-		const bool sure = startMs - SeekToleranceMs > reachable && t >= startMs - SeekToleranceMs;
-		if (!taken && !sure && !seekLanded(o, t, startMs, seekOriginMs))
+		const bool taken = seekTaken(mediaMs) || startMs == 0;
+		const long long reachable = seekOriginMs + SeekSlackMs + inStateMs * speedPercent / 100;
+		const bool sure = startMs - SeekToleranceMs > reachable && mediaMs >= startMs - SeekToleranceMs;
+		if (!taken && !sure && !seekLanded(inStateMs, mediaMs, startMs, seekOriginMs))
 			return;
-		landedAtPhaseMs = o;
-		landedMediaMs = t;
-		stages.landed = static_cast<long long>(os_gettime_ns());
+		landedAtPhaseMs = inStateMs;
+		landedMediaMs = mediaMs;
+		stages.landed = nowNs();
 	}
-	if (t - landedMediaMs < LandMoveMs && o - landedAtPhaseMs < LandLimitMs)
+	if (mediaMs - landedMediaMs < LandMoveMs && inStateMs - landedAtPhaseMs < LandLimitMs)
 		return;
 
-	const long long dur = obs_source_media_get_duration(src);
-	plannedMs = (std::max(0LL, dur - t) * 100 / speedPercent) * repeatsLeft;
+	const long long durationMs = obs_source_media_get_duration(src);
+	plannedMs = (std::max(0LL, durationMs - mediaMs) * 100 / speedPercent) * repeatsLeft;
 	setReplayVisible(true);
 	phaseClock.restart();
 	tick.setInterval(kTickMs);
 	setState(Showing);
-	pluginLog(LOG_INFO, "replay: showing (at %lld ms)", t);
-	stages.shown = static_cast<long long>(os_gettime_ns());
+	pluginLog(LOG_INFO, "replay: showing (at %lld ms)", mediaMs);
+	stages.shown = nowNs();
 	logStages();
 	startTriggerFired = true;
 	fireVantorTrigger(vantorStartName.c_str());
 	emit started(path, entryId);
 }
 
-void InstantReplay::watchSeek(long long t0)
+void InstantReplay::watchSeek(long long originMs)
 {
-	seekWatchMs = t0;
+	seekWatchMs = originMs;
 	seekRises = 0;
 	seekDropped = false;
 }
@@ -311,14 +310,14 @@ void InstantReplay::watchSeek(long long t0)
 // from the keyframe before the target. A posted seek is taken before the next frame is decoded, so
 // until then the time can rise at most twice (one video and one audio frame already on the way, or
 // the first frames of a file still opening). A fall, or a third rise, is the seek taken.
-bool InstantReplay::seekTaken(long long t)
+bool InstantReplay::seekTaken(long long mediaMs)
 {
-	if (t < seekWatchMs)
+	if (mediaMs < seekWatchMs)
 		seekDropped = true;
-	else if (t > seekWatchMs)
+	else if (mediaMs > seekWatchMs)
 		++seekRises;
-	seekWatchMs = t;
-	return (seekDropped && t > 0) || seekRises >= 3;
+	seekWatchMs = mediaMs;
+	return (seekDropped && mediaMs > 0) || seekRises >= 3;
 }
 
 void InstantReplay::logStages() const
@@ -331,146 +330,177 @@ void InstantReplay::logStages() const
 		  at(stages.shown));
 }
 
-void InstantReplay::tickShowing(obs_source_t *src, long long o)
+void InstantReplay::tickShowing(obs_source_t *src, long long inStateMs)
 {
-	const int st = obs_source_media_get_state(src);
+	const int mediaState = obs_source_media_get_state(src);
 	const long long deadline = plannedMs + repeatsLeft * EndOverrunMs;
 	bool repeatFailed = false;
 
-	if (o <= deadline && repeatStep != RepeatStep::None) {
+	if (inStateMs <= deadline && repeatStep != RepeatStep::None) {
 		if (repeatStepRun(src) == StepResult::Busy)
 			return;
 		repeatFailed = true;
-	} else if (o <= deadline && repeatsLeft > 1) {
-		if (st == OBS_MEDIA_STATE_ENDED) {
-			startRecovery(src, true);
-			return;
-		}
-		const long long dur = obs_source_media_get_duration(src);
-		const long long t = obs_source_media_get_time(src);
-		const long long remaining = std::max(0LL, dur - t);
-		if (st == OBS_MEDIA_STATE_PLAYING && dur >= MinClipMs && remaining <= leadFor(path)) {
-			seekOriginMs = t;
-			lastRepeatMediaMs = -1;
-			repeatStep = RepeatStep::Seeking;
-			repeatStepClock.restart();
-			obs_source_media_set_time(src, startMs);
-			return;
-		}
+	} else if (inStateMs <= deadline && repeatsLeft > 1 && startRepeatWhenDue(src, mediaState)) {
+		return;
 	}
 
 	const char *reason = nullptr;
 	if (repeatFailed)
 		reason = "repeat failed";
-	else if (st == OBS_MEDIA_STATE_ENDED || stoppedLike(st))
+	else if (mediaState == OBS_MEDIA_STATE_ENDED || stoppedLike(mediaState))
 		reason = "ended";
-	else if (o > deadline)
+	else if (inStateMs > deadline)
 		reason = "timeout";
 	if (!reason)
 		return;
 	startHiding();
-	pluginLog(LOG_INFO, "replay: hiding after %lld ms (%s)", o, reason);
+	pluginLog(LOG_INFO, "replay: hiding after %lld ms (%s)", inStateMs, reason);
+}
+
+// A pass ends: seeks back while shown once the lead before the end is reached (recovers when the end
+// came first). True when a repeat step began.
+bool InstantReplay::startRepeatWhenDue(obs_source_t *src, int mediaState)
+{
+	if (mediaState == OBS_MEDIA_STATE_ENDED) {
+		startRecovery(src, true);
+		return true;
+	}
+	const long long durationMs = obs_source_media_get_duration(src);
+	const long long mediaMs = obs_source_media_get_time(src);
+	const long long remainingMs = std::max(0LL, durationMs - mediaMs);
+	if (mediaState != OBS_MEDIA_STATE_PLAYING || durationMs < MinClipMs || remainingMs > leadFor(path))
+		return false;
+	seekOriginMs = mediaMs;
+	lastRepeatMediaMs = -1;
+	enterStep(RepeatStep::Seeking);
+	obs_source_media_set_time(src, startMs);
+	return true;
+}
+
+void InstantReplay::enterStep(RepeatStep step)
+{
+	repeatStep = step;
+	repeatStepClock.restart();
 }
 
 InstantReplay::StepResult InstantReplay::repeatStepRun(obs_source_t *src)
 {
-	const int st = obs_source_media_get_state(src);
-	const long long f = repeatStepClock.elapsed();
-	const long long t = obs_source_media_get_time(src);
+	const int mediaState = obs_source_media_get_state(src);
+	const long long inStepMs = repeatStepClock.elapsed();
+	const long long mediaMs = obs_source_media_get_time(src);
 
 	if (repeatStep != RepeatStep::Seeking && repeatRecoveryClock.isValid() &&
-	    repeatRecoveryClock.elapsed() >= 2000) {
+	    repeatRecoveryClock.elapsed() >= kRecoveryLimitMs) {
 		pluginLog(LOG_WARNING, "replay: repeat recovery timed out while hidden");
 		return StepResult::Failed;
 	}
-
 	switch (repeatStep) {
 	case RepeatStep::Seeking:
-		if (stoppedLike(st))
-			return StepResult::Failed;
-		if (st == OBS_MEDIA_STATE_ENDED || f >= SeekLimitMs) {
-			startRecovery(src, st == OBS_MEDIA_STATE_ENDED);
-		} else if (st != OBS_MEDIA_STATE_PLAYING || t < 0 || t >= seekOriginMs - 100) {
-			lastRepeatMediaMs = -1;
-		} else if (lastRepeatMediaMs >= 0 && t > lastRepeatMediaMs) {
-			countRepeat(src, t);
-		} else {
-			lastRepeatMediaMs = t;
-		}
-		return StepResult::Busy;
+		return stepSeeking(src, mediaState, inStepMs, mediaMs);
 	case RepeatStep::Stopping:
-		if (st == OBS_MEDIA_STATE_ERROR || st == OBS_MEDIA_STATE_NONE)
-			return StepResult::Failed;
-		if (st == OBS_MEDIA_STATE_STOPPED) {
-			OBSDataAutoRelease data = obs_data_create();
-			fillPlaySettings(src, data, path);
-			obs_source_update(src, data);
-			repeatStep = RepeatStep::Reloading;
-			repeatStepClock.restart();
-		}
-		return StepResult::Busy;
+		return stepStopping(src, mediaState);
 	case RepeatStep::Reloading:
-		if (st == OBS_MEDIA_STATE_ERROR)
-			return StepResult::Failed;
-		if (f >= StopSettleMs && (st == OBS_MEDIA_STATE_ENDED || stoppedLike(st)))
-			return StepResult::Failed;
-		if (st == OBS_MEDIA_STATE_PLAYING && obs_source_media_get_duration(src) > 0) {
-			seekOriginMs = t;
-			watchSeek(t);
-			if (startMs > 0)
-				obs_source_media_set_time(src, startMs);
-			repeatStep = RepeatStep::Landing;
-			repeatStepClock.restart();
-		}
-		return StepResult::Busy;
-	case RepeatStep::Landing: {
-		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
-			return StepResult::Failed;
-		const bool taken = seekTaken(t) || startMs == 0;
-		if (taken ||
-		    (f >= SeekSettleMs && (startMs == 0 || t >= startMs - SeekToleranceMs ||
-					   t > seekOriginMs + SeekSlackMs + f * speedPercent / 100)) ||
-		    f >= SeekLimitMs) {
-			landedMediaMs = t;
-			repeatStep = RepeatStep::Settling;
-			repeatStepClock.restart();
-		}
-		return StepResult::Busy;
-	}
+		return stepReloading(src, mediaState, inStepMs, mediaMs);
+	case RepeatStep::Landing:
+		return stepLanding(mediaState, inStepMs, mediaMs);
 	case RepeatStep::Settling:
-		if (stoppedLike(st) || st == OBS_MEDIA_STATE_ENDED)
-			return StepResult::Failed;
-		if (t - landedMediaMs >= LandMoveMs || f >= LandLimitMs) {
-			setReplayVisible(true);
-			countRepeat(src, t);
-		}
-		return StepResult::Busy;
+		return stepSettling(src, mediaState, inStepMs, mediaMs);
 	default:
 		return StepResult::Failed;
 	}
 }
 
+// Sought back while shown: the pass counts once the time runs on from the start again.
+InstantReplay::StepResult InstantReplay::stepSeeking(obs_source_t *src, int mediaState, long long inStepMs,
+						     long long mediaMs)
+{
+	if (stoppedLike(mediaState))
+		return StepResult::Failed;
+	if (mediaState == OBS_MEDIA_STATE_ENDED || inStepMs >= SeekLimitMs)
+		startRecovery(src, mediaState == OBS_MEDIA_STATE_ENDED);
+	else if (mediaState != OBS_MEDIA_STATE_PLAYING || mediaMs < 0 || mediaMs >= seekOriginMs - SoughtBackMs)
+		lastRepeatMediaMs = -1;
+	else if (lastRepeatMediaMs >= 0 && mediaMs > lastRepeatMediaMs)
+		countRepeat(src, mediaMs);
+	else
+		lastRepeatMediaMs = mediaMs;
+	return StepResult::Busy;
+}
+
+InstantReplay::StepResult InstantReplay::stepStopping(obs_source_t *src, int mediaState)
+{
+	if (mediaState == OBS_MEDIA_STATE_ERROR || mediaState == OBS_MEDIA_STATE_NONE)
+		return StepResult::Failed;
+	if (mediaState == OBS_MEDIA_STATE_STOPPED) {
+		OBSDataAutoRelease data = clipSettings(src, path, speedPercent);
+		obs_source_update(src, data);
+		enterStep(RepeatStep::Reloading);
+	}
+	return StepResult::Busy;
+}
+
+InstantReplay::StepResult InstantReplay::stepReloading(obs_source_t *src, int mediaState, long long inStepMs,
+						       long long mediaMs)
+{
+	if (mediaState == OBS_MEDIA_STATE_ERROR)
+		return StepResult::Failed;
+	if (inStepMs >= StopSettleMs && (mediaState == OBS_MEDIA_STATE_ENDED || stoppedLike(mediaState)))
+		return StepResult::Failed;
+	if (mediaState == OBS_MEDIA_STATE_PLAYING && obs_source_media_get_duration(src) > 0) {
+		seekOriginMs = mediaMs;
+		watchSeek(mediaMs);
+		if (startMs > 0)
+			obs_source_media_set_time(src, startMs);
+		enterStep(RepeatStep::Landing);
+	}
+	return StepResult::Busy;
+}
+
+InstantReplay::StepResult InstantReplay::stepLanding(int mediaState, long long inStepMs, long long mediaMs)
+{
+	if (stoppedLike(mediaState) || mediaState == OBS_MEDIA_STATE_ENDED)
+		return StepResult::Failed;
+	const bool taken = seekTaken(mediaMs) || startMs == 0;
+	const bool near = startMs == 0 || mediaMs >= startMs - SeekToleranceMs ||
+			  mediaMs > seekOriginMs + SeekSlackMs + inStepMs * speedPercent / 100;
+	if (taken || (inStepMs >= SeekSettleMs && near) || inStepMs >= SeekLimitMs) {
+		landedMediaMs = mediaMs;
+		enterStep(RepeatStep::Settling);
+	}
+	return StepResult::Busy;
+}
+
+InstantReplay::StepResult InstantReplay::stepSettling(obs_source_t *src, int mediaState, long long inStepMs,
+						      long long mediaMs)
+{
+	if (stoppedLike(mediaState) || mediaState == OBS_MEDIA_STATE_ENDED)
+		return StepResult::Failed;
+	if (mediaMs - landedMediaMs >= LandMoveMs || inStepMs >= LandLimitMs) {
+		setReplayVisible(true);
+		countRepeat(src, mediaMs);
+	}
+	return StepResult::Busy;
+}
+
 void InstantReplay::startRecovery(obs_source_t *src, bool reachedEnded)
 {
 	if (reachedEnded) {
-		const long long lead = std::min(leadFor(path) + 300, 2000LL);
-		leadByFile[normalizedPathKey(path)] = lead;
-		pluginLog(LOG_INFO, "replay: repeat seek reached ENDED; next lead %lld ms", lead);
+		const long long leadMs = leads.learnTooLate(normalizedPathKey(path));
+		pluginLog(LOG_INFO, "replay: repeat seek reached ENDED; next lead %lld ms", leadMs);
 	} else {
 		pluginLog(LOG_INFO, "replay: repeat seek did not arrive within 1000 ms");
 	}
 	setReplayVisible(false);
 	obs_source_media_stop(src);
-	repeatStep = RepeatStep::Stopping;
-	repeatStepClock.restart();
+	enterStep(RepeatStep::Stopping);
 	repeatRecoveryClock.restart();
 }
 
-void InstantReplay::countRepeat(obs_source_t *src, long long t)
+void InstantReplay::countRepeat(obs_source_t *src, long long mediaMs)
 {
 	repeatsLeft -= 1;
 	repeatStep = RepeatStep::None;
-	const long long dur = obs_source_media_get_duration(src);
-	plannedMs = phaseClock.elapsed() + (std::max(0LL, dur - t) * 100 / speedPercent) * repeatsLeft;
+	const long long durationMs = obs_source_media_get_duration(src);
+	plannedMs = phaseClock.elapsed() + (std::max(0LL, durationMs - mediaMs) * 100 / speedPercent) * repeatsLeft;
 	pluginLog(LOG_INFO, "replay: repeating (%d/%d)", repeatsTotal - repeatsLeft + 1, repeatsTotal);
 }

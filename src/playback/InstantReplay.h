@@ -1,5 +1,7 @@
 #pragma once
 
+#include "playback/PlayerSupport.h"
+
 #include <obs.hpp>
 
 #include <QElapsedTimer>
@@ -7,7 +9,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <map>
 #include <string>
 
 // Plays one saved clip back on stream inside the replay scene: load, seek to the last seconds, show
@@ -55,21 +56,35 @@ signals:
 private:
 	enum class StepResult { Busy, Failed };
 
+	// A repeat seeks back while shown; when the seek misses, the clip is hidden, stopped, reloaded
+	// and sought again before it is shown.
+	enum class RepeatStep { None, Seeking, Stopping, Reloading, Landing, Settling };
+
+	OBSSourceAutoRelease usableReplayMedia();
 	void onTick();
-	void tickLoading(obs_source_t *src, long long o);
-	void tickSeeking(obs_source_t *src, long long o);
-	void tickShowing(obs_source_t *src, long long o);
+	// inStateMs: time spent in the state.
+	void tickLoading(obs_source_t *src, long long inStateMs);
+	void tickSeeking(obs_source_t *src, long long inStateMs);
+	void tickShowing(obs_source_t *src, long long inStateMs);
+	void finishHiding();
+	bool startRepeatWhenDue(obs_source_t *src, int mediaState);
+	void enterStep(RepeatStep step);
 	StepResult repeatStepRun(obs_source_t *src);
+	// One function per repeat step; inStepMs: time spent in the step.
+	StepResult stepSeeking(obs_source_t *src, int mediaState, long long inStepMs, long long mediaMs);
+	StepResult stepStopping(obs_source_t *src, int mediaState);
+	StepResult stepReloading(obs_source_t *src, int mediaState, long long inStepMs, long long mediaMs);
+	StepResult stepLanding(int mediaState, long long inStepMs, long long mediaMs);
+	StepResult stepSettling(obs_source_t *src, int mediaState, long long inStepMs, long long mediaMs);
 	void startRecovery(obs_source_t *src, bool reachedEnded);
-	void countRepeat(obs_source_t *src, long long t);
-	void setState(State s);
+	void countRepeat(obs_source_t *src, long long mediaMs);
+	void setState(State next);
 	void unload();
 	void endNow();
 	void startHiding();
-	void fillPlaySettings(obs_source_t *src, obs_data_t *data, const QString &file);
 	void logStages() const;
-	void watchSeek(long long t0);
-	bool seekTaken(long long t);
+	void watchSeek(long long originMs);
+	bool seekTaken(long long mediaMs);
 
 	QTimer tick;
 	State state_ = Idle;
@@ -91,15 +106,12 @@ private:
 	long long hideWaitMs = 0;
 	int repeatsTotal = 1;
 	int repeatsLeft = 1;
-	// A repeat seeks back while shown; when the seek misses, the clip is hidden, stopped, reloaded
-	// and sought again before it is shown.
-	enum class RepeatStep { None, Seeking, Stopping, Reloading, Landing, Settling };
 	RepeatStep repeatStep = RepeatStep::None;
 	QElapsedTimer repeatStepClock;
 	QElapsedTimer repeatRecoveryClock;
 	long long lastRepeatMediaMs = -1;
 	int speedPercent = 100;
-	std::map<QString, long long> leadByFile;
+	LeadLearner leads;
 	std::string vantorStartName;
 	std::string vantorEndName;
 	bool startTriggerFired = false;

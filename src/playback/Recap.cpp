@@ -1,52 +1,45 @@
 #include "playback/Recap.h"
 
 #include "config/Settings.h"
-#include "util/Paths.h"
 #include "util/ModuleCore.h"
+#include "util/ObsSources.h"
+#include "util/Paths.h"
 #include "util/Utf8.h"
 #include "playback/MediaTiming.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/RecapScene.h"
 #include "playback/ReplayScene.h"
-#include "session/Session.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cstring>
 
 using namespace MediaTiming;
 
 namespace {
-// Slow while a clip plays, fast near a clip change and while a hidden clip loads.
+// Slow while a clip plays; fast near a clip change and while a hidden clip loads, where a late look
+// shows on screen.
 constexpr int kTickMs = 250;
 constexpr int kFastTickMs = 40;
-// A seek made by the start hook counts when the time is at most this far before the target.
+// Fast ticks begin at least this long before a clip's end, whatever its lead.
+constexpr long long kFastBeforeEndMs = 1500;
+// A seek made by the start hook counts when the time is at most this far before the target, and
+// past the first second, which the clip reaches by itself.
 constexpr long long kEarlySeekReachMs = 10000;
+constexpr long long kEarlySeekFloorMs = 1000;
+// A change of the session list may come just before the session's last write; a second look then
+// picks up the finished session.
+constexpr int kListSettleMs = 750;
 
-bool stoppedOrError(int st)
+bool stoppedOrError(int mediaState)
 {
-	return st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ERROR;
+	return mediaState == OBS_MEDIA_STATE_STOPPED || mediaState == OBS_MEDIA_STATE_ERROR;
 }
 
+// One slow tick more than the lead, so a slow tick cannot step over the moment to prefetch.
 bool nearClipChange(long long remainingMs, long long leadMs)
 {
-	return remainingMs < std::max(leadMs + 250, 1500LL);
-}
-
-OBSSourceAutoRelease liveSource(const std::string &name)
-{
-	OBSSourceAutoRelease source = sourceByName(name.c_str());
-	if (source && obs_source_removed(source))
-		return nullptr;
-	return source;
-}
-
-bool isMediaSource(obs_source_t *source)
-{
-	const char *id = source ? obs_source_get_unversioned_id(source) : nullptr;
-	return id && std::strcmp(id, "ffmpeg_source") == 0;
+	return remainingMs < std::max(leadMs + kTickMs, kFastBeforeEndMs);
 }
 
 bool isTextSource(obs_source_t *source)
@@ -54,104 +47,30 @@ bool isTextSource(obs_source_t *source)
 	return source && isRecapTextSource(obs_source_get_unversioned_id(source));
 }
 
-OBSSourceAutoRelease resolve(obs_weak_source_t *weak)
+int recapSeconds(const Settings &s)
 {
-	OBSSourceAutoRelease source = obs_weak_source_get_source(weak);
-	if (source && obs_source_removed(source))
-		return nullptr;
-	return source;
+	return std::clamp(s.recap_seconds, SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax);
 }
 
-ProbeResult probeFile(const QString &file)
+bool sameItems(const std::vector<RecapItem> &a, const std::vector<RecapItem> &b)
 {
-#ifdef _WIN32
-	return probeClipDuration(file.toStdWString());
-#else
-	return probeClipDuration(std::string(QFile::encodeName(file).constData()));
-#endif
-}
-
-// Changes an item's visibility without playing its show or hide transition.
-struct VisibilityChange {
-	obs_sceneitem_t *item;
-	bool visible;
-};
-
-void setVisibleNow(obs_sceneitem_t *item, bool visible)
-{
-	obs_scene_t *scene = obs_sceneitem_get_scene(item);
-	if (!scene)
-		return;
-	VisibilityChange change{item, visible};
-	obs_scene_atomic_update(
-	    scene,
-	    [](void *param, obs_scene_t *) {
-		    auto *c = static_cast<VisibilityChange *>(param);
-		    if (obs_sceneitem_visible(c->item) == c->visible)
-			    return;
-		    OBSSourceAutoRelease transition =
-			obs_source_get_ref(obs_sceneitem_get_transition(c->item, c->visible));
-		    if (transition)
-			    obs_transition_force_stop(transition);
-		    obs_sceneitem_set_transition(c->item, c->visible, nullptr);
-		    obs_sceneitem_set_visible(c->item, c->visible);
-		    obs_sceneitem_set_transition(c->item, c->visible, transition);
-	    },
-	    &change);
+	if (a.size() != b.size())
+		return false;
+	for (size_t i = 0; i < a.size(); ++i)
+		if (a[i].entryId != b[i].entryId || a[i].path != b[i].path || a[i].memo != b[i].memo)
+			return false;
+	return true;
 }
 } // namespace
 
-struct Recap::Hook {
-	std::mutex mutex;
-	obs_source_t *source = nullptr;
-	std::string expectedPath;
-	long long target = -1;
-	bool started = false;
-	bool seekedEarly = false;
-
-	// Runs on the thread that emits "media_started".
-	static void onMediaStarted(void *data, calldata_t *cd)
-	{
-		auto *hook = static_cast<Hook *>(data);
-		auto *source = static_cast<obs_source_t *>(calldata_ptr(cd, "source"));
-		std::lock_guard<std::mutex> lock(hook->mutex);
-		if (!source || source != hook->source || obs_source_removed(source) || hook->started)
-			return;
-		OBSDataAutoRelease settings = obs_source_get_settings(source);
-		const QString current = QString::fromUtf8(obs_data_get_string(settings, "local_file"));
-		if (normalizedPathKey(current) != normalizedPathKey(QString::fromStdString(hook->expectedPath)))
-			return;
-		hook->started = true;
-		if (hook->target >= 0) {
-			obs_source_media_set_time(source, hook->target);
-			hook->seekedEarly = true;
-		}
-	}
-};
-
-Recap::Recap(RecapSessions &sessions, QObject *parent)
-    : QObject(parent), hook(std::make_shared<Hook>()), sessions(sessions)
+Recap::Recap(RecapSessions &sessions, QObject *parent) : QObject(parent), sessions(sessions)
 {
 	tick.setTimerType(Qt::PreciseTimer);
 	tick.setInterval(kTickMs);
 	connect(&tick, &QTimer::timeout, this, &Recap::onTick);
 }
 
-Recap::~Recap()
-{
-	resetHook();
-}
-
-QString Recap::fileKey(const QString &path)
-{
-	if (path.isEmpty())
-		return {};
-	QFileInfo info(path);
-	QString canonical = info.canonicalFilePath();
-	if (canonical.isEmpty())
-		canonical = info.absoluteFilePath();
-	return normalizedPathKey(canonical);
-}
+Recap::~Recap() = default;
 
 bool Recap::validateRecapNames(QString *message)
 {
@@ -159,7 +78,7 @@ bool Recap::validateRecapNames(QString *message)
 	const QString names[] = {s.recap_scene, s.recap_media, s.recap_text};
 	auto fail = [message](const char *key) {
 		if (message)
-			*message = QString::fromUtf8(moduleText(key));
+			*message = moduleQText(key);
 		return false;
 	};
 	for (const QString &name : names) {
@@ -179,14 +98,14 @@ void Recap::copyNames()
 	sceneName = s.recap_scene.toUtf8().toStdString();
 	mediaName = s.recap_media.toUtf8().toStdString();
 	textName = s.recap_text.toUtf8().toStdString();
-	seconds = std::clamp(s.recap_seconds, 3, 120);
+	seconds = recapSeconds(s);
 }
 
 bool Recap::copyNamesChanged() const
 {
 	const Settings &s = settings();
 	return sceneName != s.recap_scene.toUtf8().toStdString() || mediaName != s.recap_media.toUtf8().toStdString() ||
-	       textName != s.recap_text.toUtf8().toStdString() || seconds != std::clamp(s.recap_seconds, 3, 120);
+	       textName != s.recap_text.toUtf8().toStdString() || seconds != recapSeconds(s);
 }
 
 void Recap::start()
@@ -199,15 +118,15 @@ void Recap::start()
 		    this, [this] { dirty = true; },
 		    [this] {
 			    dirty = true;
-			    QTimer::singleShot(750, this, [this] { dirty = true; });
+			    QTimer::singleShot(kListSettleMs, this, [this] { dirty = true; });
 		    });
 	}
 	copyNames();
 	if (validateRecapNames()) {
-		OBSSourceAutoRelease m = liveSource(mediaName);
-		OBSSourceAutoRelease t = liveSource(textName);
-		media = isMediaSource(m) ? obs_source_get_weak_source(m) : nullptr;
-		text = isTextSource(t) ? obs_source_get_weak_source(t) : nullptr;
+		OBSSourceAutoRelease mediaSource = liveSourceByName(mediaName);
+		OBSSourceAutoRelease textSource = liveSourceByName(textName);
+		media = isMediaSource(mediaSource) ? obs_source_get_weak_source(mediaSource) : nullptr;
+		text = isTextSource(textSource) ? obs_source_get_weak_source(textSource) : nullptr;
 		unload();
 	}
 	live = false;
@@ -222,7 +141,7 @@ void Recap::reset()
 	live = false;
 	playlist.clear();
 	skipped.clear();
-	leadByFile.clear();
+	leads.clear();
 	sessionId.clear();
 	dirty = true;
 	emit stateChanged();
@@ -230,26 +149,25 @@ void Recap::reset()
 
 RecapStatus Recap::status() const
 {
-	RecapStatus st;
-	st.running = state_ != State::Idle;
-	st.empty = playlist.empty() || empty;
-	st.sessionId = QString::fromStdString(sessionId);
-	st.count = static_cast<int>(playlist.size());
-	st.index = st.running ? index + 1 : 0;
-	st.currentFile = currentFile;
-	st.currentMemo = currentMemo;
-	return st;
+	RecapStatus result;
+	result.running = state_ != State::Idle;
+	result.empty = playlist.empty() || empty;
+	result.sessionId = QString::fromStdString(sessionId);
+	result.count = static_cast<int>(playlist.size());
+	result.index = result.running ? index + 1 : 0;
+	result.currentFile = currentFile;
+	result.currentMemo = currentMemo;
+	return result;
 }
 
 bool Recap::isLoaded(const QString &path) const
 {
-	return state_ != State::Idle && !path.isEmpty() && fileKey(path) == fileKey(currentFile);
+	return state_ != State::Idle && !path.isEmpty() && recapFileKey(path) == recapFileKey(currentFile);
 }
 
 long long Recap::leadFor(const QString &path) const
 {
-	auto it = leadByFile.find(fileKey(path));
-	return it == leadByFile.end() ? DefaultLeadMs : it->second;
+	return leads.leadFor(recapFileKey(path));
 }
 
 void Recap::setInterval(int ms)
@@ -258,9 +176,14 @@ void Recap::setInterval(int ms)
 		tick.setInterval(ms);
 }
 
-void Recap::setState(State s)
+void Recap::setState(State next)
 {
-	state_ = s;
+	state_ = next;
+}
+
+long long Recap::startFor(long long durationMs) const
+{
+	return std::max(0LL, durationMs - seconds * 1000LL);
 }
 
 void Recap::onTick()
@@ -272,119 +195,123 @@ void Recap::onTick()
 		dirty = true;
 		return;
 	}
-
-	OBSSourceAutoRelease scene = liveSource(sceneName);
-	if (validateRecapNames() && scene && obs_source_get_type(scene) == OBS_SOURCE_TYPE_SCENE &&
-	    obs_source_active(scene)) {
-		if (!live) {
-			live = true;
-			skipped.clear();
-			empty = false;
-			dirty = true;
-			index = -1;
-		}
-		if (state_ == State::Idle) {
-			if (!empty || dirty)
-				loadNext(false);
-			return;
-		}
-		OBSSourceAutoRelease m = resolve(media);
-		OBSSourceAutoRelease t = resolve(text);
-		if (!m || !t) {
+	if (!sceneIsLive()) {
+		if (live || state_ != State::Idle)
 			unload();
-			return;
-		}
-		const long long g = phaseClock.elapsed();
-		const int st = obs_source_media_get_state(m);
-		switch (state_) {
-		case State::Loading:
-			return tickLoading(m, g, st);
-		case State::Seeking:
-			return tickSeeking(m, g, st);
-		case State::Landing:
-			return tickLanding(m, g, st);
-		case State::Showing:
-			return tickShowing(m, g, st);
-		case State::Looping:
-			return tickLooping(m, g, st);
-		case State::Idle:
-			return;
-		}
+		live = false;
+		if (dirty)
+			rebuildPlaylist();
 		return;
 	}
-
-	if (live || state_ != State::Idle)
-		unload();
-	live = false;
-	if (dirty)
-		rebuildPlaylist();
+	if (!live) {
+		live = true;
+		skipped.clear();
+		empty = false;
+		dirty = true;
+		index = -1;
+	}
+	if (state_ == State::Idle) {
+		if (!empty || dirty)
+			loadNext(false);
+		return;
+	}
+	tickState();
 }
 
-void Recap::goLanding(long long t)
+bool Recap::sceneIsLive() const
 {
-	landedMediaMs = t;
+	OBSSourceAutoRelease scene = liveSourceByName(sceneName);
+	return validateRecapNames() && scene && obs_source_get_type(scene) == OBS_SOURCE_TYPE_SCENE &&
+	       obs_source_active(scene);
+}
+
+void Recap::tickState()
+{
+	OBSSourceAutoRelease mediaSource = liveSourceOf(media);
+	OBSSourceAutoRelease textSource = liveSourceOf(text);
+	if (!mediaSource || !textSource) {
+		unload();
+		return;
+	}
+	const long long inStateMs = phaseClock.elapsed();
+	const int mediaState = obs_source_media_get_state(mediaSource);
+	switch (state_) {
+	case State::Loading:
+		return tickLoading(mediaSource, inStateMs, mediaState);
+	case State::Seeking:
+		return tickSeeking(mediaSource, inStateMs, mediaState);
+	case State::Landing:
+		return tickLanding(mediaSource, inStateMs, mediaState);
+	case State::Showing:
+		return tickShowing(mediaSource, inStateMs, mediaState);
+	case State::Looping:
+		return tickLooping(mediaSource, inStateMs, mediaState);
+	case State::Idle:
+		return;
+	}
+}
+
+void Recap::goLanding(long long mediaMs)
+{
+	landedMediaMs = mediaMs;
 	phaseClock.restart();
 	setInterval(kFastTickMs);
 	setState(State::Landing);
 }
 
-void Recap::tickLoading(obs_source_t *m, long long g, int st)
+void Recap::tickLoading(obs_source_t *mediaSource, long long inStateMs, int mediaState)
 {
-	bool started, seekedEarly;
-	{
-		std::lock_guard<std::mutex> lock(hook->mutex);
-		started = hook->started;
-		seekedEarly = hook->seekedEarly;
-	}
-	const long long dur = obs_source_media_get_duration(m);
-	const bool tooShort = started && dur >= 1 && dur < MinClipMs;
-	const bool stoppedEarly = g >= StopSettleMs && (st == OBS_MEDIA_STATE_STOPPED || st == OBS_MEDIA_STATE_ENDED);
-	if (tooShort || st == OBS_MEDIA_STATE_ERROR || stoppedEarly || g > OpenLimitMs) {
+	const MediaStartHook::Seen seen = hook.seen();
+	const long long durationMs = obs_source_media_get_duration(mediaSource);
+	const bool tooShort = seen.started && durationMs >= 1 && durationMs < MinClipMs;
+	const bool stoppedEarly =
+	    inStateMs >= StopSettleMs && (mediaState == OBS_MEDIA_STATE_STOPPED || mediaState == OBS_MEDIA_STATE_ENDED);
+	if (tooShort || mediaState == OBS_MEDIA_STATE_ERROR || stoppedEarly || inStateMs > OpenLimitMs) {
 		skipClip();
 		return;
 	}
-	if (!started || st != OBS_MEDIA_STATE_PLAYING || dur < MinClipMs)
+	if (!seen.started || mediaState != OBS_MEDIA_STATE_PLAYING || durationMs < MinClipMs)
 		return;
-	recordPlayed(currentFile, dur);
-	const long long t = obs_source_media_get_time(m);
+	lengths.recordPlayed(recapFileKey(currentFile), currentFile, durationMs);
+	const long long mediaMs = obs_source_media_get_time(mediaSource);
 	// The start hook already sought to the known target: landed once the time is near it.
-	if (seekedEarly &&
-	    (startMs == 0 || (t >= std::max(startMs - kEarlySeekReachMs, 1000LL) && t > g + SeekSlackMs))) {
-		goLanding(t);
+	if (seen.seekedEarly && (startMs == 0 || (mediaMs >= std::max(startMs - kEarlySeekReachMs, kEarlySeekFloorMs) &&
+						  mediaMs > inStateMs + SeekSlackMs))) {
+		goLanding(mediaMs);
 		return;
 	}
-	startMs = std::max(0LL, dur - seconds * 1000LL);
-	seekOriginMs = obs_source_media_get_time(m);
+	startMs = startFor(durationMs);
+	seekOriginMs = obs_source_media_get_time(mediaSource);
 	if (startMs > 0)
-		obs_source_media_set_time(m, startMs);
+		obs_source_media_set_time(mediaSource, startMs);
 	phaseClock.restart();
 	setState(State::Seeking);
 }
 
-void Recap::tickSeeking(obs_source_t *m, long long g, int st)
+void Recap::tickSeeking(obs_source_t *mediaSource, long long inStateMs, int mediaState)
 {
-	if (stoppedOrError(st))
+	if (stoppedOrError(mediaState))
 		return skipClip();
-	const long long t = obs_source_media_get_time(m);
-	if (seekLanded(g, t, startMs, seekOriginMs))
-		goLanding(t);
+	const long long mediaMs = obs_source_media_get_time(mediaSource);
+	if (seekLanded(inStateMs, mediaMs, startMs, seekOriginMs))
+		goLanding(mediaMs);
 }
 
-void Recap::tickLanding(obs_source_t *m, long long g, int st)
+void Recap::tickLanding(obs_source_t *mediaSource, long long inStateMs, int mediaState)
 {
-	if (stoppedOrError(st))
+	if (stoppedOrError(mediaState))
 		return skipClip();
-	const long long t = obs_source_media_get_time(m);
-	if (t >= landedMediaMs + LandMoveMs || g >= LandLimitMs)
-		showClip(obs_source_media_get_duration(m), t);
+	const long long mediaMs = obs_source_media_get_time(mediaSource);
+	if (mediaMs >= landedMediaMs + LandMoveMs || inStateMs >= LandLimitMs)
+		showClip(obs_source_media_get_duration(mediaSource), mediaMs);
 }
 
-void Recap::tickShowing(obs_source_t *m, long long g, int st)
+void Recap::tickShowing(obs_source_t *mediaSource, long long inStateMs, int mediaState)
 {
-	if (st == OBS_MEDIA_STATE_NONE || stoppedOrError(st))
+	if (mediaState == OBS_MEDIA_STATE_NONE || stoppedOrError(mediaState))
 		return skipClip();
-	bool next = st == OBS_MEDIA_STATE_ENDED;
-	if (!next && g > remainingAtShowMs + EndOverrunMs) {
+	bool next = mediaState == OBS_MEDIA_STATE_ENDED;
+	if (!next && inStateMs > remainingAtShowMs + EndOverrunMs) {
 		pluginLog(LOG_INFO, "おさらい: 動画が終わらないため次へ進みました（%s）",
 			  fileNameOf(toUtf8(currentFile)).c_str());
 		next = true;
@@ -395,13 +322,13 @@ void Recap::tickShowing(obs_source_t *m, long long g, int st)
 		loadNext(false);
 		return;
 	}
-	if (st != OBS_MEDIA_STATE_PLAYING)
+	if (mediaState != OBS_MEDIA_STATE_PLAYING)
 		return;
-	const long long dur = obs_source_media_get_duration(m);
-	const long long remaining = std::max(0LL, dur - obs_source_media_get_time(m));
-	const long long lead = leadFor(currentFile);
-	setInterval(nearClipChange(remaining, lead) ? kFastTickMs : kTickMs);
-	if (dur >= MinClipMs && remaining <= lead && !nextPrepared) {
+	const long long durationMs = obs_source_media_get_duration(mediaSource);
+	const long long remainingMs = std::max(0LL, durationMs - obs_source_media_get_time(mediaSource));
+	const long long leadMs = leadFor(currentFile);
+	setInterval(nearClipChange(remainingMs, leadMs) ? kFastTickMs : kTickMs);
+	if (durationMs >= MinClipMs && remainingMs <= leadMs && !nextPrepared) {
 		nextPrepared = true;
 		if (index + 1 >= static_cast<int>(playlist.size()))
 			dirty = true;
@@ -409,27 +336,27 @@ void Recap::tickShowing(obs_source_t *m, long long g, int st)
 	}
 }
 
-void Recap::tickLooping(obs_source_t *m, long long g, int st)
+void Recap::tickLooping(obs_source_t *mediaSource, long long inStateMs, int mediaState)
 {
-	if (st == OBS_MEDIA_STATE_NONE || stoppedOrError(st))
+	if (mediaState == OBS_MEDIA_STATE_NONE || stoppedOrError(mediaState))
 		return skipClip();
-	if (st == OBS_MEDIA_STATE_ENDED || g >= SeekLimitMs)
+	if (mediaState == OBS_MEDIA_STATE_ENDED || inStateMs >= SeekLimitMs)
 		return loadNext(false);
-	const long long t = obs_source_media_get_time(m);
+	const long long mediaMs = obs_source_media_get_time(mediaSource);
 	// The same file sought back to its start: shown again once the time runs on from there.
-	if (st != OBS_MEDIA_STATE_PLAYING || t < 0 || t >= seekOriginMs - LandMoveMs)
+	if (mediaState != OBS_MEDIA_STATE_PLAYING || mediaMs < 0 || mediaMs >= seekOriginMs - SoughtBackMs)
 		lastMediaMs = -1;
-	else if (lastMediaMs >= 0 && t > lastMediaMs)
-		showClip(obs_source_media_get_duration(m), t);
+	else if (lastMediaMs >= 0 && mediaMs > lastMediaMs)
+		showClip(obs_source_media_get_duration(mediaSource), mediaMs);
 	else
-		lastMediaMs = t;
+		lastMediaMs = mediaMs;
 }
 
-void Recap::showClip(long long dur, long long t)
+void Recap::showClip(long long durationMs, long long mediaMs)
 {
-	remainingAtShowMs = std::max(0LL, dur - t);
-	OBSSourceAutoRelease tx = resolve(text);
-	setRecapText(tx, currentMemo);
+	remainingAtShowMs = std::max(0LL, durationMs - mediaMs);
+	OBSSourceAutoRelease textSource = liveSourceOf(text);
+	setRecapText(textSource, currentMemo);
 	restoreHiddenItems();
 	setState(State::Showing);
 	phaseClock.restart();
@@ -441,7 +368,7 @@ void Recap::showClip(long long dur, long long t)
 
 void Recap::skipClip()
 {
-	skipped.insert(fileKey(currentFile));
+	skipped.insert(recapFileKey(currentFile));
 	pluginLog(LOG_WARNING, "おさらい: 動画が短すぎるか、開けないため飛ばしました（%s）",
 		  fileNameOf(toUtf8(currentFile)).c_str());
 	restoreHiddenItems();
@@ -450,6 +377,8 @@ void Recap::skipClip()
 	loadNext(false);
 }
 
+// Takes the next playable item: sought back in place when it is the clip on screen (inPlace: only
+// then), else loaded hidden until its last seconds are reached.
 void Recap::loadNext(bool inPlace)
 {
 	if (dirty)
@@ -459,109 +388,100 @@ void Recap::loadNext(bool inPlace)
 		unload();
 		return;
 	}
-	OBSSourceAutoRelease m = liveSource(mediaName);
-	OBSSourceAutoRelease tx = liveSource(textName);
-	if (!isMediaSource(m) || !isTextSource(tx)) {
+	OBSSourceAutoRelease mediaSource = liveSourceByName(mediaName);
+	OBSSourceAutoRelease textSource = liveSourceByName(textName);
+	if (!isMediaSource(mediaSource) || !isTextSource(textSource)) {
 		unload();
 		return;
 	}
-	OBSSourceAutoRelease mediaInUse = resolve(media);
-	OBSSourceAutoRelease textInUse = resolve(text);
-	const int st = obs_source_media_get_state(m);
+	OBSSourceAutoRelease mediaInUse = liveSourceOf(media);
+	OBSSourceAutoRelease textInUse = liveSourceOf(text);
+	const int mediaState = obs_source_media_get_state(mediaSource);
+	const int next = nextPlayable();
+	if (next < 0) {
+		empty = true;
+		unload();
+		return;
+	}
+	const Item &item = playlist[next];
+	const bool sameFile = mediaInUse && mediaInUse.Get() == mediaSource.Get() && !currentFile.isEmpty() &&
+			      recapFileKey(currentFile) == recapFileKey(item.path);
+	if (inPlace && !(sameFile && state_ == State::Showing && mediaState == OBS_MEDIA_STATE_PLAYING))
+		return;
+
+	if (textInUse.Get() != textSource.Get() || item.memo != currentMemo)
+		setRecapText(textSource, QString());
+	media = obs_source_get_weak_source(mediaSource);
+	text = obs_source_get_weak_source(textSource);
+	index = next;
+	currentFile = item.path;
+	currentMemo = item.memo;
+	empty = false;
+
+	if (inPlace)
+		return loopInPlace(mediaSource);
+	if (sameFile && mediaState == OBS_MEDIA_STATE_ENDED) {
+		const long long leadMs = leads.learnTooLate(recapFileKey(currentFile));
+		pluginLog(LOG_INFO, "おさらい: 飛び戻りが間に合わなかったため、次から残り %lld ms で戻ります（%s）",
+			  leadMs, fileNameOf(toUtf8(currentFile)).c_str());
+	}
+	loadHidden(mediaSource);
+}
+
+// The index after the current one (wrapping) whose entry still has its clip on disk and that was
+// not skipped; -1 when none is left.
+int Recap::nextPlayable()
+{
 	Session *session = sessions.findSession(QString::fromStdString(sessionId));
 	const int size = static_cast<int>(playlist.size());
-
 	for (int k = 0; k < size; ++k) {
 		const int candidate = (index + 1 + k) % size;
 		Item &item = playlist[candidate];
-		const Entry *entry = session ? session->findEntry(item.entryId) : nullptr;
-		const Entry *owner = entry ? session->clipOwner(*entry) : nullptr;
-		if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
-			continue;
-		item.path = QString::fromStdString(owner->clip.path);
-		item.memo = sessions.hasOwnLabel(*entry) ? QString::fromStdString(entry->label) : QString();
-		if (!QFileInfo(item.path).isFile() || skipped.count(fileKey(item.path)))
-			continue;
-
-		const bool sameFile = mediaInUse && mediaInUse.Get() == m.Get() && !currentFile.isEmpty() &&
-				      fileKey(currentFile) == fileKey(item.path);
-		if (inPlace && !(sameFile && state_ == State::Showing && st == OBS_MEDIA_STATE_PLAYING))
-			return;
-
-		if (textInUse.Get() != tx.Get() || item.memo != currentMemo)
-			setRecapText(tx, QString());
-		media = obs_source_get_weak_source(m);
-		text = obs_source_get_weak_source(tx);
-		index = candidate;
-		currentFile = item.path;
-		currentMemo = item.memo;
-		empty = false;
-
-		if (inPlace) {
-			resetHook();
-			startMs = std::max(0LL, obs_source_media_get_duration(m) - seconds * 1000LL);
-			seekOriginMs = obs_source_media_get_time(m);
-			lastMediaMs = -1;
-			obs_source_media_set_time(m, startMs);
-			setState(State::Looping);
-			phaseClock.restart();
-			setInterval(kFastTickMs);
-			emit stateChanged();
-			return;
-		}
-
-		if (sameFile && st == OBS_MEDIA_STATE_ENDED) {
-			const long long lead = std::min(leadFor(currentFile) + 300, 2000LL);
-			leadByFile[fileKey(currentFile)] = lead;
-			pluginLog(LOG_INFO,
-				  "おさらい: 飛び戻りが間に合わなかったため、次から残り %lld ms で戻ります（%s）", lead,
-				  fileNameOf(toUtf8(currentFile)).c_str());
-		}
-		OBSDataAutoRelease data = obs_data_create();
-		setMediaPlayOnce(data);
-		assignLocalFile(m, data, currentFile);
-		obs_data_set_int(data, "speed_percent", 100);
-		const ProbeResult known = durationOf(currentFile);
-		startMs = known.valid ? std::max(0LL, known.ms - seconds * 1000LL) : 0;
-		armHook(m, currentFile, known.valid ? startMs : -1);
-		const size_t hiddenBefore = hiddenItems.size();
-		setItemsVisible(m, false);
-		setState(State::Loading);
-		setInterval(hiddenItems.size() > hiddenBefore ? kFastTickMs : kTickMs);
-		phaseClock.restart();
-		obs_source_update(m, data);
-		emit stateChanged();
-		return;
+		if (refreshRecapItem(sessions, session, item) && QFileInfo(item.path).isFile() &&
+		    !skipped.count(recapFileKey(item.path)))
+			return candidate;
 	}
-	empty = true;
-	unload();
+	return -1;
 }
 
-void Recap::setItemsVisible(obs_source_t *m, bool visible)
+void Recap::loopInPlace(obs_source_t *mediaSource)
 {
-	OBSSourceAutoRelease sceneSource = liveSource(sceneName);
+	hook.reset();
+	startMs = startFor(obs_source_media_get_duration(mediaSource));
+	seekOriginMs = obs_source_media_get_time(mediaSource);
+	lastMediaMs = -1;
+	obs_source_media_set_time(mediaSource, startMs);
+	setState(State::Looping);
+	phaseClock.restart();
+	setInterval(kFastTickMs);
+	emit stateChanged();
+}
+
+void Recap::loadHidden(obs_source_t *mediaSource)
+{
+	OBSDataAutoRelease data = clipSettings(mediaSource, currentFile, 100);
+	const ProbeResult known = durationOf(currentFile);
+	startMs = known.valid ? startFor(known.ms) : 0;
+	hook.arm(mediaSource, currentFile, known.valid ? startMs : -1);
+	const bool hidNow = hideMediaItems(mediaSource);
+	setState(State::Loading);
+	setInterval(hidNow ? kFastTickMs : kTickMs);
+	phaseClock.restart();
+	obs_source_update(mediaSource, data);
+	emit stateChanged();
+}
+
+// True when items were hidden now (while they load, the picture of the last clip must not show).
+bool Recap::hideMediaItems(obs_source_t *mediaSource)
+{
+	OBSSourceAutoRelease sceneSource = liveSourceByName(sceneName);
 	obs_scene_t *scene = sceneSource ? obs_scene_from_source(sceneSource) : nullptr;
-	if (!scene || visible)
-		return;
-	struct Search {
-		obs_source_t *media;
-		std::vector<OBSSceneItemAutoRelease> items;
-	} search{m, {}};
-	obs_scene_enum_items(
-	    scene,
-	    [](obs_scene_t *, obs_sceneitem_t *item, void *param) {
-		    auto *s = static_cast<Search *>(param);
-		    if (obs_sceneitem_get_source(item) == s->media && obs_sceneitem_visible(item)) {
-			    obs_sceneitem_addref(item);
-			    s->items.emplace_back(item);
-		    }
-		    return true;
-	    },
-	    &search);
-	for (OBSSceneItemAutoRelease &item : search.items) {
-		setVisibleNow(item, false);
+	if (!scene)
+		return false;
+	std::vector<OBSSceneItemAutoRelease> hidden = hideItemsNow(scene, mediaSource);
+	for (OBSSceneItemAutoRelease &item : hidden)
 		hiddenItems.push_back(std::move(item));
-	}
+	return !hidden.empty();
 }
 
 void Recap::restoreHiddenItems()
@@ -574,15 +494,11 @@ void Recap::restoreHiddenItems()
 void Recap::unload()
 {
 	const bool loaded = state_ != State::Idle || !currentFile.isEmpty() || !currentMemo.isEmpty();
-	resetHook();
-	if (OBSSourceAutoRelease m = resolve(media)) {
-		obs_source_media_stop(m);
-		OBSDataAutoRelease data = obs_data_create();
-		assignLocalFile(m, data, QString());
-		obs_source_update(m, data);
-	}
-	OBSSourceAutoRelease tx = resolve(text);
-	setRecapText(tx, QString());
+	hook.reset();
+	if (OBSSourceAutoRelease mediaSource = liveSourceOf(media))
+		stopAndUnloadMedia(mediaSource);
+	OBSSourceAutoRelease textSource = liveSourceOf(text);
+	setRecapText(textSource, QString());
 	restoreHiddenItems();
 	media = nullptr;
 	text = nullptr;
@@ -595,135 +511,22 @@ void Recap::unload()
 		emit stateChanged();
 }
 
-void Recap::armHook(obs_source_t *src, const QString &file, long long target)
-{
-	resetHook();
-	heldMedia = obs_source_get_ref(src);
-	{
-		std::lock_guard<std::mutex> lock(hook->mutex);
-		hook->source = src;
-		hook->expectedPath = file.toUtf8().toStdString();
-		hook->target = target;
-	}
-	signal_handler_connect_ref(obs_source_get_signal_handler(src), "media_started", &Hook::onMediaStarted,
-				   hook.get());
-}
-
-void Recap::resetHook()
-{
-	if (heldMedia)
-		signal_handler_disconnect(obs_source_get_signal_handler(heldMedia), "media_started",
-					  &Hook::onMediaStarted, hook.get());
-	{
-		std::lock_guard<std::mutex> lock(hook->mutex);
-		hook->source = nullptr;
-		hook->expectedPath.clear();
-		hook->target = -1;
-		hook->started = false;
-		hook->seekedEarly = false;
-	}
-	heldMedia = nullptr;
-}
-
 ProbeResult Recap::durationOf(const QString &file)
 {
-	const QString key = fileKey(file);
-	QFileInfo info(file);
-	const long long size = info.size();
-	const long long mtime = info.lastModified().toMSecsSinceEpoch();
-	Duration &entry = durations[key];
-	if (entry.size != size || entry.mtimeMs != mtime) {
-		entry = Duration();
-		entry.size = size;
-		entry.mtimeMs = mtime;
-		entry.probed = probeFile(file);
-		if (entry.probed.valid)
-			pluginLog(LOG_INFO, "おさらい: ファイルから読んだ長さ %lld ms（%s）", entry.probed.ms,
-				  fileNameOf(toUtf8(file)).c_str());
-	}
-	return entry.probed.valid ? entry.probed : entry.played;
-}
-
-void Recap::recordPlayed(const QString &file, long long ms)
-{
-	auto it = durations.find(fileKey(file));
-	if (it == durations.end())
-		return;
-	QFileInfo info(file);
-	if (it->second.size == info.size() && it->second.mtimeMs == info.lastModified().toMSecsSinceEpoch())
-		it->second.played = {ms, true};
+	bool freshlyProbed = false;
+	const ProbeResult known = lengths.lengthOf(recapFileKey(file), file, freshlyProbed);
+	if (freshlyProbed && known.valid)
+		pluginLog(LOG_INFO, "おさらい: ファイルから読んだ長さ %lld ms（%s）", known.ms,
+			  fileNameOf(toUtf8(file)).c_str());
+	return known;
 }
 
 void Recap::rebuildPlaylist()
 {
-	const QString running = sessions.runningSessionId();
-	const auto itemsOf = [this](const Session &s) {
-		std::vector<Item> found;
-		for (const Entry &e : s.entries) {
-			if (e.kind != EntryKind::Press && e.kind != EntryKind::Save)
-				continue;
-			const Entry *owner = s.clipOwner(e);
-			if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
-				continue;
-			const QString path = QString::fromStdString(owner->clip.path);
-			if (!QFileInfo(path).isFile())
-				continue;
-			found.push_back({e.id, path,
-					 sessions.hasOwnLabel(e) ? QString::fromStdString(e.label) : QString(),
-					 e.t_ms});
-		}
-		return found;
-	};
-
-	// The newest finished stream with clips, else the newest finished session of another kind with
-	// clips. Ids begin with the start time, so the list is newest first and the walk stops at the
-	// first stream that has clips instead of loading every stored session.
-	std::vector<Item> items;
-	std::string id;
-	std::vector<Item> other;
-	std::string otherId;
-	for (const QString &sid : sessions.sessionIds()) {
-		if (sid == running)
-			continue;
-		Session *s = sessions.findSession(sid);
-		if (!s || s->end_wall_ms == 0)
-			continue;
-		const bool stream = s->source == SessionSource::Stream;
-		if (!stream && !otherId.empty())
-			continue;
-		std::vector<Item> found = itemsOf(*s);
-		if (found.empty())
-			continue;
-		if (stream) {
-			items = std::move(found);
-			id = s->id;
-			break;
-		}
-		other = std::move(found);
-		otherId = s->id;
-	}
-	if (id.empty()) {
-		items = std::move(other);
-		id = otherId;
-	}
-	std::stable_sort(items.begin(), items.end(), [](const Item &a, const Item &b) {
-		if (a.memo.isEmpty() != b.memo.isEmpty())
-			return !a.memo.isEmpty();
-		return a.tMs < b.tMs;
-	});
-	std::set<QString> keys;
-	std::vector<Item> unique;
-	for (Item &item : items)
-		if (keys.insert(fileKey(item.path)).second)
-			unique.push_back(std::move(item));
-
-	bool same = id == sessionId && unique.size() == playlist.size();
-	for (size_t i = 0; same && i < unique.size(); ++i)
-		same = unique[i].entryId == playlist[i].entryId && unique[i].path == playlist[i].path &&
-		       unique[i].memo == playlist[i].memo;
-	if (!same) {
-		playlist = std::move(unique);
-		sessionId = id;
+	RecapPlaylist chosen = chooseRecapPlaylist(sessions);
+	if (chosen.sessionId != sessionId || !sameItems(chosen.items, playlist)) {
+		playlist = std::move(chosen.items);
+		sessionId = std::move(chosen.sessionId);
 		skipped.clear();
 		index = -1;
 		empty = false;

@@ -1,39 +1,18 @@
 #pragma once
 
-#include "playback/ClipProbe.h"
+#include "playback/PlayerSupport.h"
+#include "playback/RecapPlaylist.h"
 
 #include <obs.hpp>
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QTimer>
 
-#include <map>
-#include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <functional>
-
-struct Session;
-struct Entry;
-
-// Where the recap finds its sessions. The plug-in uses the Engine; tests hand in their own.
-class RecapSessions {
-public:
-	virtual ~RecapSessions() = default;
-	virtual QStringList sessionIds() = 0;
-	virtual Session *findSession(const QString &id) = 0;
-	virtual QString runningSessionId() = 0;
-	// True when the entry's label is its own and not the default press label.
-	virtual bool hasOwnLabel(const Entry &entry) = 0;
-	// Calls changed on every session change and listChanged when the set of sessions changes.
-	virtual void watch(QObject *receiver, std::function<void()> changed, std::function<void()> listChanged) = 0;
-};
 
 struct RecapStatus {
 	bool running = false;
@@ -54,12 +33,7 @@ public:
 	// effect, waiting for the picture; Showing: on screen; Looping: the same clip sought back in place.
 	enum class State { Idle, Loading, Seeking, Landing, Showing, Looping };
 
-	struct Item {
-		long long entryId = 0;
-		QString path;
-		QString memo;
-		long long tMs = 0;
-	};
+	using Item = RecapItem;
 
 	explicit Recap(RecapSessions &sessions, QObject *parent = nullptr);
 	~Recap() override;
@@ -73,9 +47,6 @@ public:
 
 	static bool validateRecapNames(QString *message = nullptr);
 
-	// Canonical, normalised key used for the duration cache, the skip set and the leads.
-	static QString fileKey(const QString &path);
-
 	// Learned prefetch lead for a clip (700 ms until a prefetch came too late).
 	long long leadFor(const QString &path) const;
 
@@ -84,35 +55,30 @@ signals:
 	void clipStarted(const QString &file, const QString &memo, int index, int count);
 
 private:
-	struct Duration {
-		long long size = -1;
-		long long mtimeMs = 0;
-		ProbeResult probed;
-		ProbeResult played;
-	};
-	struct Hook;
-
 	void onTick();
-	// One function per state; g is the time in the state, st the media state.
-	void tickLoading(obs_source_t *m, long long g, int st);
-	void tickSeeking(obs_source_t *m, long long g, int st);
-	void tickLanding(obs_source_t *m, long long g, int st);
-	void tickShowing(obs_source_t *m, long long g, int st);
-	void tickLooping(obs_source_t *m, long long g, int st);
-	void goLanding(long long t);
-	void setItemsVisible(obs_source_t *media, bool visible);
+	bool sceneIsLive() const;
+	void tickState();
+	// One function per state: inStateMs is the time spent in the state, mediaState the source's.
+	void tickLoading(obs_source_t *mediaSource, long long inStateMs, int mediaState);
+	void tickSeeking(obs_source_t *mediaSource, long long inStateMs, int mediaState);
+	void tickLanding(obs_source_t *mediaSource, long long inStateMs, int mediaState);
+	void tickShowing(obs_source_t *mediaSource, long long inStateMs, int mediaState);
+	void tickLooping(obs_source_t *mediaSource, long long inStateMs, int mediaState);
+	void goLanding(long long mediaMs);
 	void loadNext(bool inPlace);
+	int nextPlayable();
+	void loopInPlace(obs_source_t *mediaSource);
+	void loadHidden(obs_source_t *mediaSource);
+	bool hideMediaItems(obs_source_t *mediaSource);
 	void skipClip();
-	void showClip(long long dur, long long t);
+	void showClip(long long durationMs, long long mediaMs);
 	void unload();
 	void rebuildPlaylist();
 	void setInterval(int ms);
-	void setState(State s);
-	void armHook(obs_source_t *src, const QString &file, long long target);
-	void resetHook();
+	void setState(State next);
 	void restoreHiddenItems();
+	long long startFor(long long durationMs) const;
 	ProbeResult durationOf(const QString &file);
-	void recordPlayed(const QString &file, long long ms);
 	bool copyNamesChanged() const;
 	void copyNames();
 
@@ -121,12 +87,11 @@ private:
 	State state_ = State::Idle;
 	OBSWeakSourceAutoRelease media;
 	OBSWeakSourceAutoRelease text;
-	OBSSourceAutoRelease heldMedia;
-	std::shared_ptr<Hook> hook;
+	MediaStartHook hook;
 	std::string sessionId;
 	std::vector<Item> playlist;
-	std::map<QString, Duration> durations;
-	std::map<QString, long long> leadByFile;
+	ClipLengths lengths;
+	LeadLearner leads;
 	std::set<QString> skipped;
 	std::vector<OBSSceneItemAutoRelease> hiddenItems;
 	std::string sceneName, mediaName, textName;

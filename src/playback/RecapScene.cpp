@@ -2,6 +2,7 @@
 
 #include "config/Settings.h"
 #include "util/ModuleCore.h"
+#include "util/ObsSources.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/Recap.h"
 #include "playback/ReplayScene.h"
@@ -13,11 +14,6 @@
 #include <cstring>
 
 namespace {
-void setMessage(QString &message, const char *key)
-{
-	message = QString::fromUtf8(moduleText(key));
-}
-
 bool inputTypeRegistered(const char *unversionedId)
 {
 	const char *id = nullptr, *unversioned = nullptr;
@@ -43,18 +39,62 @@ bool usesGdiplus()
 #endif
 }
 
-OBSSourceAutoRelease liveSourceByName(const QString &name)
+// Refuses names already taken by a source of another kind.
+bool recapNamesFree(obs_source_t *sceneSource, obs_source_t *media, obs_source_t *text, QString &message)
 {
-	OBSSourceAutoRelease source = sourceByName(name.toUtf8().constData());
-	if (source && obs_source_removed(source))
-		return nullptr;
-	return source;
+	if (sceneSource && !obs_scene_from_source(sceneSource))
+		return refuseSetup(message, PlaybackKeys::SetupSceneNameTaken);
+	if (media && !isMediaSource(media))
+		return refuseSetup(message, PlaybackKeys::SetupMediaNameTaken);
+	if (text && !isRecapTextSource(obs_source_get_unversioned_id(text)))
+		return refuseSetup(message, PlaybackKeys::RecapTextNameTaken);
+	return true;
 }
 
-bool hasUnversionedId(obs_source_t *source, const char *id)
+OBSSourceAutoRelease newRecapMedia(const QString &name, QString &message)
 {
-	const char *have = obs_source_get_unversioned_id(source);
-	return have && std::strcmp(have, id) == 0;
+	OBSDataAutoRelease data = obs_data_create();
+	setMediaPlayOnce(data);
+	obs_data_set_int(data, "speed_percent", 100);
+	OBSSourceAutoRelease media = newMediaSource(name.toUtf8().constData(), data, message);
+	if (media)
+		obs_source_set_muted(media, true);
+	return media;
+}
+
+OBSSourceAutoRelease newRecapText(const QString &name, uint32_t width, uint32_t height, QString &message)
+{
+	const char *type = recapTextSourceType();
+	const char *latest = latestInputTypeId(type);
+	OBSDataAutoRelease data = recapTextSettings(width, height);
+	OBSSourceAutoRelease text = obs_source_create(latest ? latest : type, name.toUtf8().constData(), data, nullptr);
+	if (!text)
+		refuseSetup(message, PlaybackKeys::SetupFailed);
+	return text;
+}
+
+// The media fills the canvas; the memo sits at the bottom centre above it.
+bool placeRecapSources(obs_scene_t *scene, obs_source_t *media, obs_source_t *text, uint32_t width, uint32_t height,
+		       QString &message)
+{
+	if (!obs_scene_find_source_recursive(scene, obs_source_get_name(media))) {
+		obs_sceneitem_t *item = addSetupItem(scene, media, message);
+		if (!item)
+			return false;
+		fitInsideCanvas(item, width, height);
+		obs_sceneitem_set_visible(item, true);
+	}
+	if (!obs_scene_find_source_recursive(scene, obs_source_get_name(text))) {
+		obs_sceneitem_t *item = addSetupItem(scene, text, message);
+		if (!item)
+			return false;
+		obs_sceneitem_set_alignment(item, OBS_ALIGN_BOTTOM);
+		vec2 pos;
+		vec2_set(&pos, float(width) * 0.5f, float(height) * 0.95f);
+		obs_sceneitem_set_pos(item, &pos);
+		obs_sceneitem_set_visible(item, true);
+	}
+	return true;
 }
 } // namespace
 
@@ -122,80 +162,24 @@ bool makeRecapScene(QString &message)
 	OBSSourceAutoRelease sceneSource = liveSourceByName(s.recap_scene);
 	OBSSourceAutoRelease media = liveSourceByName(s.recap_media);
 	OBSSourceAutoRelease text = liveSourceByName(s.recap_text);
-	if (sceneSource && !obs_scene_from_source(sceneSource)) {
-		setMessage(message, PlaybackKeys::SetupSceneNameTaken);
+	if (!recapNamesFree(sceneSource, media, text, message))
 		return false;
-	}
-	if (media && !hasUnversionedId(media, "ffmpeg_source")) {
-		setMessage(message, PlaybackKeys::SetupMediaNameTaken);
-		return false;
-	}
-	if (text && !isRecapTextSource(obs_source_get_unversioned_id(text))) {
-		setMessage(message, PlaybackKeys::RecapTextNameTaken);
-		return false;
-	}
-	uint32_t w = 0, h = 0;
-	if (!videoBaseSize(w, h)) {
-		setMessage(message, PlaybackKeys::SetupFailed);
-		return false;
-	}
+	uint32_t width = 0, height = 0;
+	if (!videoBaseSize(width, height))
+		return refuseSetup(message, PlaybackKeys::SetupFailed);
 
 	OBSSceneAutoRelease createdScene;
-	obs_scene_t *scene = sceneSource ? obs_scene_from_source(sceneSource) : nullptr;
-	if (!scene) {
-		createdScene = obs_scene_create(s.recap_scene.toUtf8().constData());
-		scene = createdScene;
-		if (!scene) {
-			setMessage(message, PlaybackKeys::SetupFailed);
-			return false;
-		}
-	}
-	if (!media) {
-		OBSDataAutoRelease data = obs_data_create();
-		setMediaPlayOnce(data);
-		obs_data_set_int(data, "speed_percent", 100);
-		media = obs_source_create("ffmpeg_source", s.recap_media.toUtf8().constData(), data, nullptr);
-		if (!media) {
-			setMessage(message, PlaybackKeys::SetupFailed);
-			return false;
-		}
-		obs_source_set_muted(media, true);
-	}
-	if (!text) {
-		const char *type = recapTextSourceType();
-		const char *latest = latestInputTypeId(type);
-		OBSDataAutoRelease data = recapTextSettings(w, h);
-		text = obs_source_create(latest ? latest : type, s.recap_text.toUtf8().constData(), data, nullptr);
-		if (!text) {
-			setMessage(message, PlaybackKeys::SetupFailed);
-			return false;
-		}
-	}
-
-	if (!obs_scene_find_source_recursive(scene, obs_source_get_name(media))) {
-		obs_sceneitem_t *item = obs_scene_add(scene, media);
-		if (!item) {
-			setMessage(message, PlaybackKeys::SetupFailed);
-			return false;
-		}
-		obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_SCALE_INNER);
-		vec2 bounds;
-		vec2_set(&bounds, float(w), float(h));
-		obs_sceneitem_set_bounds(item, &bounds);
-		obs_sceneitem_set_visible(item, true);
-	}
-	if (!obs_scene_find_source_recursive(scene, obs_source_get_name(text))) {
-		obs_sceneitem_t *item = obs_scene_add(scene, text);
-		if (!item) {
-			setMessage(message, PlaybackKeys::SetupFailed);
-			return false;
-		}
-		obs_sceneitem_set_alignment(item, OBS_ALIGN_BOTTOM);
-		vec2 pos;
-		vec2_set(&pos, float(w) * 0.5f, float(h) * 0.95f);
-		obs_sceneitem_set_pos(item, &pos);
-		obs_sceneitem_set_visible(item, true);
-	}
+	obs_scene_t *scene = sceneOrNew(sceneSource, s.recap_scene.toUtf8().constData(), createdScene, message);
+	if (!scene)
+		return false;
+	if (!media)
+		media = newRecapMedia(s.recap_media, message);
+	if (!media)
+		return false;
+	if (!text)
+		text = newRecapText(s.recap_text, width, height, message);
+	if (!text || !placeRecapSources(scene, media, text, width, height, message))
+		return false;
 	pluginLog(LOG_INFO, "おさらい用のシーンを用意しました");
 	return true;
 }
@@ -205,24 +189,17 @@ bool addRecapSceneToCurrent(QString &message)
 	if (!Recap::validateRecapNames(&message))
 		return false;
 	OBSSourceAutoRelease recap = liveSourceByName(settings().recap_scene);
-	if (!recap || !obs_scene_from_source(recap)) {
-		setMessage(message, PlaybackKeys::SetupNoScene);
-		return false;
-	}
+	if (!recap || !obs_scene_from_source(recap))
+		return refuseSetup(message, PlaybackKeys::SetupNoScene);
 	OBSSourceAutoRelease current = sceneToPlaceInto();
 	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
-	if (!scene || current.Get() == recap.Get()) {
-		setMessage(message, PlaybackKeys::RecapPickOtherScene);
-		return false;
-	}
+	if (!scene || current.Get() == recap.Get())
+		return refuseSetup(message, PlaybackKeys::RecapPickOtherScene);
 	obs_sceneitem_t *item = obs_scene_find_source(scene, obs_source_get_name(recap));
-	if (!item) {
-		item = obs_scene_add(scene, recap);
-		if (!item) {
-			setMessage(message, PlaybackKeys::SetupFailed);
-			return false;
-		}
-	}
+	if (!item)
+		item = addSetupItem(scene, recap, message);
+	if (!item)
+		return false;
 	obs_sceneitem_set_visible(item, true);
 	obs_sceneitem_set_order(item, OBS_ORDER_MOVE_TOP);
 	pluginLog(LOG_INFO, "おさらいを今のシーンへ、見える状態で入れました");

@@ -14,6 +14,7 @@ extern "C" {
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -42,10 +43,10 @@ AVCodecID codecId(std::string name)
 	return desc ? desc->id : AV_CODEC_ID_NONE;
 }
 
-void setColour(AVCodecParameters *par, const MuxTrack &t)
+void setColour(AVCodecParameters *par, const MuxTrack &track)
 {
-	par->color_range = t.fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-	switch (t.colorspace) {
+	par->color_range = track.fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+	switch (track.colorspace) {
 	case VIDEO_CS_601:
 		par->color_primaries = AVCOL_PRI_SMPTE170M;
 		par->color_trc = AVCOL_TRC_SMPTE170M;
@@ -74,39 +75,41 @@ void setColour(AVCodecParameters *par, const MuxTrack &t)
 	}
 }
 
-bool addStream(AVFormatContext *fmt, const MuxTrack &t, bool video, std::string &error)
+bool addStream(AVFormatContext *fmt, const MuxTrack &track, bool video, std::string &error)
 {
-	const AVCodecID id = codecId(t.codec);
+	const AVCodecID id = codecId(track.codec);
 	if (id == AV_CODEC_ID_NONE) {
-		error = "unknown codec " + t.codec;
+		error = "unknown codec " + track.codec;
 		return false;
 	}
-	AVStream *st = avformat_new_stream(fmt, nullptr);
-	if (!st) {
+	AVStream *stream = avformat_new_stream(fmt, nullptr);
+	if (!stream) {
 		error = "out of memory";
 		return false;
 	}
-	AVCodecParameters *par = st->codecpar;
+	AVCodecParameters *par = stream->codecpar;
 	par->codec_type = video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
 	par->codec_id = id;
-	if (!t.extraData.empty()) {
-		par->extradata = static_cast<uint8_t *>(av_mallocz(t.extraData.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+	if (!track.extraData.empty()) {
+		par->extradata =
+		    static_cast<uint8_t *>(av_mallocz(track.extraData.size() + AV_INPUT_BUFFER_PADDING_SIZE));
 		if (!par->extradata) {
 			error = "out of memory";
 			return false;
 		}
-		std::memcpy(par->extradata, t.extraData.data(), t.extraData.size());
-		par->extradata_size = static_cast<int>(t.extraData.size());
+		std::memcpy(par->extradata, track.extraData.data(), track.extraData.size());
+		par->extradata_size = static_cast<int>(track.extraData.size());
 	}
 	if (video) {
-		par->width = static_cast<int>(t.width);
-		par->height = static_cast<int>(t.height);
-		setColour(par, t);
-		if (t.fpsNum && t.fpsDen)
-			st->avg_frame_rate = AVRational{static_cast<int>(t.fpsNum), static_cast<int>(t.fpsDen)};
+		par->width = static_cast<int>(track.width);
+		par->height = static_cast<int>(track.height);
+		setColour(par, track);
+		if (track.fpsNum && track.fpsDen)
+			stream->avg_frame_rate =
+			    AVRational{static_cast<int>(track.fpsNum), static_cast<int>(track.fpsDen)};
 	} else {
-		par->sample_rate = static_cast<int>(t.sampleRate);
-		av_channel_layout_default(&par->ch_layout, t.channels ? static_cast<int>(t.channels) : 2);
+		par->sample_rate = static_cast<int>(track.sampleRate);
+		av_channel_layout_default(&par->ch_layout, track.channels ? static_cast<int>(track.channels) : 2);
 		if (id == AV_CODEC_ID_AAC)
 			par->frame_size = 1024;
 	}
@@ -125,10 +128,13 @@ struct Output {
 	}
 };
 
-bool writeAll(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
-	      std::string &error)
+struct PacketFree {
+	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+
+// A Matroska file at path with the header's streams, its header written.
+bool openOutput(Output &out, const std::string &path, const MuxHeader &header, std::string &error)
 {
-	Output out;
 	int rc = avformat_alloc_output_context2(&out.fmt, nullptr, "matroska", path.c_str());
 	if (rc < 0 || !out.fmt) {
 		error = "no Matroska muxer: " + avError(rc);
@@ -148,8 +154,14 @@ bool writeAll(const std::string &path, const MuxHeader &header, const std::vecto
 		error = "header: " + avError(rc);
 		return false;
 	}
+	return true;
+}
 
-	// Time 0 is the first keyframe's decode time, so no stream starts below zero.
+// Time 0 is the first keyframe's decode time, so no stream starts below zero; packets before it
+// are left out.
+bool writePackets(AVFormatContext *fmt, const MuxHeader &header, const std::vector<encoder_packet> &packets,
+		  std::string &error)
+{
 	int64_t baseUsec = 0;
 	for (const encoder_packet &p : packets) {
 		if (p.type == OBS_ENCODER_VIDEO) {
@@ -159,7 +171,7 @@ bool writeAll(const std::string &path, const MuxHeader &header, const std::vecto
 	}
 	int64_t videoBase = 0;
 	bool videoBaseSet = false;
-	AVPacket *pkt = av_packet_alloc();
+	std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
 	if (!pkt) {
 		error = "out of memory";
 		return false;
@@ -181,7 +193,7 @@ bool writeAll(const std::string &path, const MuxHeader &header, const std::vecto
 		} else {
 			base = av_rescale_q(baseUsec, AVRational{1, 1000000}, tb);
 		}
-		av_packet_unref(pkt);
+		av_packet_unref(pkt.get());
 		pkt->data = p.data;
 		pkt->size = static_cast<int>(p.size);
 		pkt->stream_index = video ? 0 : 1;
@@ -191,16 +203,23 @@ bool writeAll(const std::string &path, const MuxHeader &header, const std::vecto
 			continue;
 		if (p.keyframe)
 			pkt->flags |= AV_PKT_FLAG_KEY;
-		av_packet_rescale_ts(pkt, tb, out.fmt->streams[pkt->stream_index]->time_base);
-		rc = av_write_frame(out.fmt, pkt);
+		av_packet_rescale_ts(pkt.get(), tb, fmt->streams[pkt->stream_index]->time_base);
+		const int rc = av_write_frame(fmt, pkt.get());
 		if (rc < 0) {
-			av_packet_free(&pkt);
 			error = "write: " + avError(rc);
 			return false;
 		}
 	}
-	av_packet_free(&pkt);
-	rc = av_write_trailer(out.fmt);
+	return true;
+}
+
+bool writeAll(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
+	      std::string &error)
+{
+	Output out;
+	if (!openOutput(out, path, header, error) || !writePackets(out.fmt, header, packets, error))
+		return false;
+	const int rc = av_write_trailer(out.fmt);
 	if (rc < 0) {
 		error = "trailer: " + avError(rc);
 		return false;

@@ -3,6 +3,7 @@
 #include "config/Settings.h"
 #include "util/ModuleCore.h"
 #include "util/ObsCompat.h"
+#include "util/ObsSources.h"
 #include "playback/PlaybackKeys.h"
 
 #include <obs-frontend-api.h>
@@ -10,18 +11,11 @@
 #include <QDir>
 
 #include <algorithm>
-
-#include <cstring>
 #include <set>
 
 const char *const kPreviousLocalFileKey = "kelvaro_lumark_previous_local_file";
 
 namespace {
-void setMessage(QString &message, const char *key)
-{
-	message = QString::fromUtf8(moduleText(key));
-}
-
 struct ItemSearch {
 	obs_source_t *target = nullptr;
 	std::vector<OBSSceneItemAutoRelease> *result = nullptr;
@@ -95,16 +89,9 @@ void setMediaPlayOnce(obs_data_t *data)
 	obs_data_set_bool(data, "clear_on_media_end", false);
 }
 
-OBSSourceAutoRelease sourceByName(const char *name)
-{
-	if (!name || !*name)
-		return nullptr;
-	return obs_get_source_by_name(name);
-}
-
 OBSSourceAutoRelease findReplayScene()
 {
-	OBSSourceAutoRelease source = sourceByName(settings().replay_scene.toUtf8().constData());
+	OBSSourceAutoRelease source = liveSourceByName(settings().replay_scene);
 	if (!source || obs_source_get_type(source) != OBS_SOURCE_TYPE_SCENE)
 		return nullptr;
 	return source;
@@ -112,11 +99,8 @@ OBSSourceAutoRelease findReplayScene()
 
 OBSSourceAutoRelease findReplayMedia()
 {
-	OBSSourceAutoRelease source = sourceByName(settings().replay_media.toUtf8().constData());
-	if (!source)
-		return nullptr;
-	const char *id = obs_source_get_unversioned_id(source);
-	if (!id || std::strcmp(id, "ffmpeg_source") != 0)
+	OBSSourceAutoRelease source = liveSourceByName(settings().replay_media);
+	if (!isMediaSource(source))
 		return nullptr;
 	return source;
 }
@@ -184,65 +168,85 @@ void resetReplayScene()
 	obs_source_update(media, update);
 }
 
+bool refuseSetup(QString &message, const char *key)
+{
+	message = moduleQText(key);
+	return false;
+}
+
+obs_scene_t *sceneOrNew(obs_source_t *found, const char *name, OBSSceneAutoRelease &created, QString &message)
+{
+	if (found) {
+		obs_scene_t *scene = obs_scene_from_source(found);
+		if (!scene)
+			refuseSetup(message, PlaybackKeys::SetupSceneNameTaken);
+		return scene;
+	}
+	created = obs_scene_create(name);
+	if (!created)
+		refuseSetup(message, PlaybackKeys::SetupFailed);
+	return created;
+}
+
+OBSSourceAutoRelease newMediaSource(const char *name, obs_data_t *data, QString &message)
+{
+	OBSSourceAutoRelease media = obs_source_create(kMediaSourceId, name, data, nullptr);
+	if (!media)
+		refuseSetup(message, PlaybackKeys::SetupFailed);
+	return media;
+}
+
+obs_sceneitem_t *addSetupItem(obs_scene_t *scene, obs_source_t *source, QString &message)
+{
+	obs_sceneitem_t *item = obs_scene_add(scene, source);
+	if (!item)
+		refuseSetup(message, PlaybackKeys::SetupFailed);
+	return item;
+}
+
+void fitInsideCanvas(obs_sceneitem_t *item, uint32_t width, uint32_t height)
+{
+	obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_SCALE_INNER);
+	if (!width || !height)
+		return;
+	vec2 bounds;
+	vec2_set(&bounds, float(width), float(height));
+	obs_sceneitem_set_bounds(item, &bounds);
+}
+
 bool makeReplayScene(QString &message)
 {
 	const QByteArray sceneName = settings().replay_scene.toUtf8();
 	const QByteArray mediaName = settings().replay_media.toUtf8();
-	if (sceneName.isEmpty() || mediaName.isEmpty()) {
-		setMessage(message, PlaybackKeys::SetupNoName);
-		return false;
-	}
+	if (sceneName.isEmpty() || mediaName.isEmpty())
+		return refuseSetup(message, PlaybackKeys::SetupNoName);
 
 	OBSSourceAutoRelease sceneSource = obs_get_source_by_name(sceneName.constData());
 	OBSSceneAutoRelease createdScene;
-	obs_scene_t *scene = nullptr;
-	if (sceneSource) {
-		scene = obs_scene_from_source(sceneSource);
-		if (!scene) {
-			setMessage(message, PlaybackKeys::SetupSceneNameTaken);
-			return false;
-		}
-	} else {
-		createdScene = obs_scene_create(sceneName.constData());
-		scene = createdScene;
-		if (!scene) {
-			setMessage(message, PlaybackKeys::SetupFailed);
-			return false;
-		}
-	}
+	obs_scene_t *scene = sceneOrNew(sceneSource, sceneName.constData(), createdScene, message);
+	if (!scene)
+		return false;
 
 	OBSSourceAutoRelease media = obs_get_source_by_name(mediaName.constData());
-	if (media) {
-		const char *id = obs_source_get_unversioned_id(media);
-		if (!id || std::strcmp(id, "ffmpeg_source") != 0) {
-			setMessage(message, PlaybackKeys::SetupMediaNameTaken);
-			return false;
-		}
-	} else {
+	if (media && !isMediaSource(media))
+		return refuseSetup(message, PlaybackKeys::SetupMediaNameTaken);
+	if (!media) {
 		OBSDataAutoRelease data = obs_data_create();
 		setMediaPlayOnce(data);
-		media = obs_source_create("ffmpeg_source", mediaName.constData(), data, nullptr);
-		if (!media) {
-			setMessage(message, PlaybackKeys::SetupFailed);
+		media = newMediaSource(mediaName.constData(), data, message);
+		if (!media)
 			return false;
-		}
 	}
 
 	if (!obs_scene_find_source(scene, mediaName.constData())) {
-		obs_sceneitem_t *item = obs_scene_add(scene, media);
-		if (!item) {
-			setMessage(message, PlaybackKeys::SetupFailed);
+		obs_sceneitem_t *item = addSetupItem(scene, media, message);
+		if (!item)
 			return false;
-		}
 		vec2 pos = {};
 		obs_sceneitem_set_pos(item, &pos);
-		obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_SCALE_INNER);
-		obs_video_info ovi = {};
-		if (videoBaseSize(ovi.base_width, ovi.base_height)) {
-			vec2 bounds;
-			vec2_set(&bounds, float(ovi.base_width), float(ovi.base_height));
-			obs_sceneitem_set_bounds(item, &bounds);
-		}
+		uint32_t width = 0, height = 0;
+		videoBaseSize(width, height);
+		fitInsideCanvas(item, width, height);
 	}
 	pluginLog(LOG_INFO, "setup: replay scene ready");
 	return true;
@@ -258,25 +262,17 @@ obs_source_t *sceneToPlaceInto()
 bool addReplaySceneToCurrent(QString &message)
 {
 	OBSSourceAutoRelease replay = findReplayScene();
-	if (!replay) {
-		setMessage(message, PlaybackKeys::SetupNoScene);
-		return false;
-	}
+	if (!replay)
+		return refuseSetup(message, PlaybackKeys::SetupNoScene);
 	OBSSourceAutoRelease current = sceneToPlaceInto();
 	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
-	if (!scene || current.Get() == replay.Get()) {
-		setMessage(message, PlaybackKeys::SetupPickOtherScene);
+	if (!scene || current.Get() == replay.Get())
+		return refuseSetup(message, PlaybackKeys::SetupPickOtherScene);
+	if (obs_scene_find_source_recursive(scene, obs_source_get_name(replay)))
+		return refuseSetup(message, PlaybackKeys::SetupAlreadyThere);
+	obs_sceneitem_t *item = addSetupItem(scene, replay, message);
+	if (!item)
 		return false;
-	}
-	if (obs_scene_find_source_recursive(scene, obs_source_get_name(replay))) {
-		setMessage(message, PlaybackKeys::SetupAlreadyThere);
-		return false;
-	}
-	obs_sceneitem_t *item = obs_scene_add(scene, replay);
-	if (!item) {
-		setMessage(message, PlaybackKeys::SetupFailed);
-		return false;
-	}
 	obs_sceneitem_set_visible(item, false);
 	pluginLog(LOG_INFO, "setup: replay scene added to the current scene (hidden)");
 	return true;

@@ -17,7 +17,7 @@ void assignLocalFile(obs_source_t *source, obs_data_t *settings, const QString &
 // while hidden and keeps its last frame at the end.
 void setMediaPlayOnce(obs_data_t *data);
 
-OBSSourceAutoRelease sourceByName(const char *name);
+// The replay scene and media source while they exist under their set names with their kinds.
 OBSSourceAutoRelease findReplayScene();
 OBSSourceAutoRelease findReplayMedia();
 
@@ -31,6 +31,16 @@ int replayVisibleCount();
 
 void resetReplayScene();
 bool makeReplayScene(QString &message);
+
+// Steps shared by the replay and recap scene set-up. Each failing step sets message to the localised
+// text of the refusal (refuseSetup: of key) and returns false or null.
+bool refuseSetup(QString &message, const char *key);
+// The scene found under its name, or a new one (held by created) when none was found.
+obs_scene_t *sceneOrNew(obs_source_t *found, const char *name, OBSSceneAutoRelease &created, QString &message);
+OBSSourceAutoRelease newMediaSource(const char *name, obs_data_t *settings, QString &message);
+obs_sceneitem_t *addSetupItem(obs_scene_t *scene, obs_source_t *source, QString &message);
+// Scales the item to fit inside the canvas, when its size is known (non-zero).
+void fitInsideCanvas(obs_sceneitem_t *item, uint32_t width, uint32_t height);
 // The scene the setup buttons place into: the preview scene in studio mode, else the program scene.
 // The caller owns the reference.
 obs_source_t *sceneToPlaceInto();

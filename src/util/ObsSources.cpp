@@ -19,3 +19,11 @@ OBSSourceAutoRelease liveSourceByName(const char *name)
 		return nullptr;
 	return source;
 }
+
+OBSSourceAutoRelease liveSourceOf(obs_weak_source_t *weak)
+{
+	OBSSourceAutoRelease source = obs_weak_source_get_source(weak);
+	if (source && obs_source_removed(source))
+		return nullptr;
+	return source;
+}
