@@ -4,6 +4,7 @@
 
 #include "config/Settings.h"
 #include "engine/EngineInternal.h"
+#include "util/ModuleCore.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -96,7 +97,7 @@ void Engine::autoStartBuffer()
 {
 	const BufferStatus status = bufferStatus();
 	if (settings().auto_start_buffer && status.enabled && !status.active) {
-		blog(LOG_INFO, "[lumark] starting the replay buffer with the stream");
+		pluginLog(LOG_INFO, "starting the replay buffer with the stream");
 		obs_frontend_replay_buffer_start();
 	}
 }

@@ -5,6 +5,7 @@
 #include "config/Settings.h"
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
+#include "util/ModuleCore.h"
 #include "util/ObsCompat.h"
 
 #include <obs-frontend-api.h>
@@ -81,8 +82,8 @@ long long Engine::press(PressMode mode, const QString &label)
 		setStatus(engineMessage(EngineText::NoBuffer, defaultLabel, timeText));
 	}
 
-	blog(LOG_INFO, "[lumark] press %d at %lld ms (clip %d, replay %d)", int(entry.number), (long long)entry.t_ms,
-	     wantClip ? 1 : 0, wantReplay ? 1 : 0);
+	pluginLog(LOG_INFO, "press %d at %lld ms (clip %d, replay %d)", int(entry.number), (long long)entry.t_ms,
+		  wantClip ? 1 : 0, wantReplay ? 1 : 0);
 	const long long id = entry.id;
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	touchSession(*session);
@@ -103,7 +104,7 @@ long long Engine::addMark(EntryKind kind, const QString &label, long long atNs, 
 	if (atNs < 1) {
 		c = offsetNow();
 	} else if (atNs < startNs) {
-		blog(LOG_INFO, "[lumark] mark (kind %d) asked for before this session started, dropped", int(kind));
+		pluginLog(LOG_INFO, "mark (kind %d) asked for before this session started, dropped", int(kind));
 		return 0;
 	} else {
 		c = offsetAt(atNs);
@@ -134,8 +135,8 @@ long long Engine::addMark(EntryKind kind, const QString &label, long long atNs, 
 
 	addRecordingChapter(entry);
 	const bool addedLate = atNs > 0 && now - atNs > 100000000LL;
-	blog(LOG_INFO, "[lumark] mark (kind %d) at %lld ms%s", int(kind), t,
-	     addedLate ? " (added late, at the time it was asked for)" : "");
+	pluginLog(LOG_INFO, "mark (kind %d) at %lld ms%s", int(kind), t,
+		  addedLate ? " (added late, at the time it was asked for)" : "");
 	const long long id = entry.id;
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	touchSession(*session);
@@ -175,7 +176,7 @@ void Engine::onSceneChanged()
 	fresh.chapter = true;
 	Entry &entry = session->addEntry(std::move(fresh));
 	addRecordingChapter(entry);
-	blog(LOG_INFO, "[lumark] scene mark at %lld ms", (long long)entry.t_ms);
+	pluginLog(LOG_INFO, "scene mark at %lld ms", (long long)entry.t_ms);
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	touchSession(*session);
 }
@@ -190,7 +191,7 @@ void Engine::addRecordingChapter(const Entry &entry)
 	}
 	if (!chapterWarned) {
 		chapterWarned = true;
-		blog(LOG_WARNING, "[lumark] 録画にチャプターを入れられませんでした"
-				  "（録画の形式がハイブリッド MP4 ではない・一時停止中など）");
+		pluginLog(LOG_WARNING, "録画にチャプターを入れられませんでした"
+				       "（録画の形式がハイブリッド MP4 ではない・一時停止中など）");
 	}
 }

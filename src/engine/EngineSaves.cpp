@@ -46,7 +46,7 @@ void Engine::pumpSaves()
 		saveRequestNs = monotonicNs();
 		obs_frontend_replay_buffer_save();
 		saveTimeout.start(EngineTiming::SaveLimitMs);
-		blog(LOG_INFO, "[lumark] asked OBS to save the replay buffer (%zu presses)", pendingPresses.size());
+		pluginLog(LOG_INFO, "asked OBS to save the replay buffer (%zu presses)", pendingPresses.size());
 		return;
 	}
 
@@ -77,7 +77,7 @@ void Engine::onSaveTimeout()
 {
 	if (pendingPresses.empty())
 		return;
-	blog(LOG_WARNING, "[lumark] the replay buffer was not saved within 30 seconds");
+	pluginLog(LOG_WARNING, "the replay buffer was not saved within 30 seconds");
 	std::vector<EntryRef> batch;
 	batch.swap(pendingPresses);
 	failBatch(batch);
@@ -170,7 +170,7 @@ void Engine::onReplayBufferSaved()
 		touchSession(*session);
 	}
 
-	blog(LOG_INFO, "[lumark] replay saved for %zu presses (%s)", batch.size(), fileNameOf(filePath).c_str());
+	pluginLog(LOG_INFO, "replay saved for %zu presses (%s)", batch.size(), fileNameOf(filePath).c_str());
 
 	if (haveOwner) {
 		scheduleRename(owner, EngineTiming::RenameAfterSaveMs);
@@ -238,7 +238,7 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	addRecordingChapter(entry);
 	setStatus(
 	    engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(archiveOffset(*session, entry.t_ms))));
-	blog(LOG_INFO, "[lumark] OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number), avg);
+	pluginLog(LOG_INFO, "OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number), avg);
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	emitEntryEvent(QStringLiteral("ClipSaved"), *session, entry);
 	scheduleRename(EntryRef{fromUtf8(session->id), entry.id}, EngineTiming::RenameAfterSaveMs);

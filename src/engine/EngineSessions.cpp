@@ -139,7 +139,7 @@ bool Engine::removeSession(const QString &id)
 	if (sessionFilesExist(toUtf8(id))) {
 		if (writesInFlight.erase(id))
 			markSessionDirty(id); // what was dropped is written again
-		blog(LOG_WARNING, "[lumark] session %s not removed (file not deleted)", id.toUtf8().constData());
+		pluginLog(LOG_WARNING, "session %s not removed (file not deleted)", id.toUtf8().constData());
 		return false;
 	}
 
@@ -163,7 +163,7 @@ bool Engine::removeSession(const QString &id)
 		saveRetry.stop();
 		saveRetryMs = 0;
 	}
-	blog(LOG_INFO, "[lumark] session %s removed (file deleted)", id.toUtf8().constData());
+	pluginLog(LOG_INFO, "session %s removed (file deleted)", id.toUtf8().constData());
 
 	if (viewedId == id) {
 		viewedId = currentId;
@@ -282,7 +282,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 		replay.clearProblem();
 	}
 
-	blog(LOG_INFO, "[lumark] session %s started (%s)", stored.id.c_str(), sessionSourceText(source));
+	pluginLog(LOG_INFO, "session %s started (%s)", stored.id.c_str(), sessionSourceText(source));
 	emit sessionListChanged();
 	emit sessionChanged();
 	emit statusChanged();
@@ -302,8 +302,8 @@ void Engine::endSession()
 	const QStringList written = writeSessionLists(*session);
 	storeSession(*session);
 
-	blog(LOG_INFO, "[lumark] session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
-	     (long long)session->length_ms, session->entries.size(), int(written.size()));
+	pluginLog(LOG_INFO, "session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
+		  (long long)session->length_ms, session->entries.size(), int(written.size()));
 	if (!written.isEmpty())
 		setStatus(engineMessage(EngineText::Exported, toUtf8(QDir(exportFolder(*session)).dirName())));
 
@@ -492,18 +492,18 @@ QString writeProblemText(int error)
 #ifdef EDQUOT
 	case EDQUOT:
 #endif
-		return fromUtf8(moduleText(EngineText::WhyDiskFull));
+		return moduleQText(EngineText::WhyDiskFull);
 	case EACCES:
 	case EPERM:
 	case EROFS:
-		return fromUtf8(moduleText(EngineText::WhyNoAccess));
+		return moduleQText(EngineText::WhyNoAccess);
 	case EBUSY:
 #ifdef ETXTBSY
 	case ETXTBSY:
 #endif
-		return fromUtf8(moduleText(EngineText::WhyInUse));
+		return moduleQText(EngineText::WhyInUse);
 	case 0:
-		return fromUtf8(moduleText(EngineText::WhyUnknown));
+		return moduleQText(EngineText::WhyUnknown);
 	default:
 		return QString::fromLocal8Bit(std::strerror(error));
 	}
