@@ -224,6 +224,8 @@ private:
 	long long offsetAt(long long ns) const;
 	// Monotonic ns of an output's first frame (now when unknown).
 	long long recordingStartTime(obs_output_t *output) const;
+	// After its files are deleted: its queued presses, renames and writes go, and it is unloaded.
+	void forgetSession(const QString &id);
 	void startSession(SessionSource source, long long startNs);
 	void endSession();
 	void touchSession(Session &session);
@@ -245,6 +247,8 @@ private:
 	void clipRange(Entry &entry, long long requestWallMs);
 	void scheduleRename(const EntryRef &ref, long long delayMs);
 	void scheduleRenames(const Session &session, long long delayMs);
+	void renameDueClips(long long now);
+	void renameDueRemuxCopies(long long now);
 	bool renameClip(RenameJob &job);
 	void setRenameDue(RenameJob &job, long long dueMs);
 
@@ -261,7 +265,16 @@ private:
 	// The clip's file name for the replay events: empty while a memory replay's clip is unsaved.
 	std::string replayEventFile(const QString &path, long long entryId);
 	void autoStartBuffer();
+	// Fails every press of the batch, says so, and asks for the next save.
 	void failBatch(const std::vector<EntryRef> &batch);
+	struct SavedBatch;
+	void noteSaveLatency();
+	// The first press found owns the file (moved aside at once when a save could take its name); the
+	// others share it. Every press gets its clip range and a "ClipSaved" event.
+	SavedBatch assignSavedClip(const std::vector<EntryRef> &batch, const QString &path, long long savedWallMs);
+	// The batch's replay, when a press asked for one, it is still recent and memory does not serve it.
+	void replayFreshSave(const SavedBatch &saved, const std::vector<EntryRef> &batch, long long savedWallMs,
+			     long long reportedNs);
 	void recordObsSave(const QString &path, long long savedWallMs);
 	QString keepFreshClip(FreshClip fresh);
 	// One step of a fresh clip's watch; true when it needs no more.

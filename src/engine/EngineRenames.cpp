@@ -67,6 +67,14 @@ void Engine::scheduleRenames(const Session &session, long long delayMs)
 void Engine::renameTick()
 {
 	const long long now = wallMs();
+	renameDueClips(now);
+	renameDueRemuxCopies(now);
+	if (renameJobs.empty() && remuxRenames.empty())
+		renameTimer.stop();
+}
+
+void Engine::renameDueClips(long long now)
+{
 	// The due jobs, tried in the order they were queued.
 	std::vector<long long> due;
 	while (!renameDue.empty() && renameDue.begin()->first <= now) {
@@ -94,7 +102,10 @@ void Engine::renameTick()
 		}
 		setRenameDue(job, now + EngineTiming::RenameRetryMs);
 	}
+}
 
+void Engine::renameDueRemuxCopies(long long now)
+{
 	for (size_t i = 0; i < remuxRenames.size();) {
 		RemuxRename &item = remuxRenames[i];
 		if (now < item.dueMs) {
@@ -118,9 +129,6 @@ void Engine::renameTick()
 		}
 		++i;
 	}
-
-	if (renameJobs.empty() && remuxRenames.empty())
-		renameTimer.stop();
 }
 
 bool Engine::renameClip(RenameJob &job)
