@@ -97,7 +97,8 @@ QString obsReplayPathNow()
 
 bool remuxStarted(const FreshClip &fresh)
 {
-	// The remux opens its output only after its input, so a new copy means the input is open.
+	// The remux opens its output only after its input, so a new copy means the input is open. A second
+	// of slack for file times coarser than the clock.
 	const QFileInfo info(fresh.path);
 	for (const QString &tail : remuxCopyTails(info.suffix())) {
 		const QFileInfo copy(info.dir().filePath(info.completeBaseName() + tail));

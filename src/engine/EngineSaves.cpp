@@ -278,6 +278,7 @@ void Engine::clipRange(Entry &entry, long long requestWallMs)
 	const long long seconds = bufferStatus().seconds;
 	const long long waited = satSub(requestWallMs, entry.wall_ms);
 	const long long end = satAdd(entry.t_ms, waited > 0 ? waited : 0);
+	// No buffer holds a year; the clamp only keeps a broken setting from overflowing.
 	long long start = satSub(end, std::clamp<long long>(seconds, 0, 86400LL * 366) * 1000);
 	if (bufferStartedWallMs > 0)
 		start = std::max<long long>(start, satAdd(bufferStartedWallMs, satSub(entry.t_ms, entry.wall_ms)));
