@@ -35,7 +35,7 @@ bool refuseLongText(const std::string &text, const char *what)
 {
 	if (text.size() <= kMaxTextBytes)
 		return false;
-	blog(LOG_WARNING, "[lumark] %s refused: %zu bytes is too long", what, text.size());
+	pluginLog(LOG_WARNING, "%s refused: %zu bytes is too long", what, text.size());
 	return true;
 }
 

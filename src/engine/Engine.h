@@ -101,8 +101,6 @@ public:
 
 	// Time sources: monotonic ns (os_gettime_ns) and wall ms since the epoch. Tests replace them.
 	void setClocks(Clock monotonicNs, Clock wallMs);
-	long long monotonicNs() const;
-	long long wallMs() const;
 
 	// --- Sessions (EngineSessions.cpp) ---
 	Session *currentSession();
@@ -115,12 +113,6 @@ public:
 	void viewSession(const QString &id);
 	bool removeSession(const QString &id);
 	long long offsetNow() const;
-	long long offsetAt(long long ns) const;
-	// Monotonic ns of an output's first frame (now when unknown).
-	long long recordingStartTime(obs_output_t *output) const;
-
-	void startSession(SessionSource source, long long startNs);
-	void endSession();
 	bool startFreeSession();
 	bool endFreeSession();
 
@@ -134,9 +126,6 @@ public:
 	void stopPlayback();
 	void shutdown();
 
-	void touchSession(Session &session);
-	// Marks a session changed (delayed save) without scheduling a re-export.
-	void markSessionDirty(const QString &id);
 	void flushSaves();
 	void flushExports();
 	// Returns once every session write handed to the writer thread has landed, with its outcome
@@ -154,24 +143,16 @@ public:
 	long long press(PressMode mode, const QString &label);
 	long long addMark(EntryKind kind, const QString &label, long long atNs = 0, long long agoMs = 0);
 	void onSceneChanged();
-	QString currentSceneName() const;
-	void addRecordingChapter(const Entry &entry);
 
 	// --- Replay-buffer saves (EngineSaves.cpp) ---
-	void pumpSaves();
-	void onSaveTimeout();
 	void onBufferStopped();
 	void onReplayBufferSaved();
-	void clipRange(Entry &entry, long long requestWallMs);
 	bool replayEntry(long long entryId);
 	void stopReplay();
 
 	// --- Clip renaming (EngineRenames.cpp) ---
-	void scheduleRename(const EntryRef &ref, long long delayMs);
-	void scheduleRenames(const Session &session, long long delayMs);
+	// The rename timer's step; tests and the fuzzer drive it by their own clock.
 	void renameTick();
-	bool renameClip(RenameJob &job);
-	void setRenameDue(RenameJob &job, long long dueMs);
 	// File operations of the renames: moveFileNoReplace, and the players' hold on a file. Tests add
 	// a renamer that refuses (a locked file) and a hold of their own.
 	void setFileOps(FileRenamer renamer, FileHeldCheck held);
@@ -191,7 +172,6 @@ public:
 	void setStatus(const QString &text);
 	// The status message; while session files cannot be written, a line saying so follows it.
 	QString statusText() const;
-	void emitEntryEvent(const QString &type, const Session &session, const Entry &entry);
 
 	// --- Session editing (EngineEdit.cpp) ---
 	// On the named session, the viewed one when the id is empty. The dock names the session its row
@@ -207,7 +187,6 @@ public:
 	// --- Players ---
 	Recap &recapPlayer() { return recap; }
 	InstantReplay &replayPlayer() { return replay; }
-	MemoryReplay &memoryReplay() { return memory; }
 
 	// Read-only views of the queues, for the dock and tests.
 	const std::vector<EntryRef> &waitingPressRefs() const { return waitingPresses; }
@@ -225,10 +204,6 @@ public:
 	const QTimer &saveRetryTimer() const { return saveRetry; }
 	const std::vector<FreshClip> &freshClipQueue() const { return freshClips; }
 	const QTimer &sessionTrimTimer() const { return sessionTrim; }
-	// Drops loaded sessions nothing needs: not running, shown, waiting for a save, an export, a clip
-	// or a rename, the recap's, or among the newest stored ones. Runs from sessionTrim, never inside
-	// a call that may hold a Session pointer.
-	void trimLoadedSessions();
 	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
 	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
@@ -239,6 +214,44 @@ signals:
 	void notify(const QString &type, const QString &json);
 
 private:
+	// The Engine tests reach a few steps that otherwise run only from timers or inside a save.
+	friend class EngineTest;
+
+	long long monotonicNs() const;
+	long long wallMs() const;
+
+	// --- Sessions ---
+	long long offsetAt(long long ns) const;
+	// Monotonic ns of an output's first frame (now when unknown).
+	long long recordingStartTime(obs_output_t *output) const;
+	// After its files are deleted: its queued presses, renames and writes go, and it is unloaded.
+	void forgetSession(const QString &id);
+	void startSession(SessionSource source, long long startNs);
+	void endSession();
+	void touchSession(Session &session);
+	// Marks a session changed (delayed save) without scheduling a re-export.
+	void markSessionDirty(const QString &id);
+	// Drops loaded sessions nothing needs: not running, shown, waiting for a save, an export, a clip
+	// or a rename, the recap's, or among the newest stored ones. Runs from sessionTrim, never inside
+	// a call that may hold a Session pointer.
+	void trimLoadedSessions();
+
+	// --- Marks ---
+	QString currentSceneName() const;
+	void addRecordingChapter(const Entry &entry);
+	void emitEntryEvent(const QString &type, const Session &session, const Entry &entry);
+
+	// --- Saves and renames ---
+	void pumpSaves();
+	void onSaveTimeout();
+	void clipRange(Entry &entry, long long requestWallMs);
+	void scheduleRename(const EntryRef &ref, long long delayMs);
+	void scheduleRenames(const Session &session, long long delayMs);
+	void renameDueClips(long long now);
+	void renameDueRemuxCopies(long long now);
+	bool renameClip(RenameJob &job);
+	void setRenameDue(RenameJob &job, long long dueMs);
+
 	void onReplayStarted(const QString &path, long long entryId);
 	void onReplayFinished(const QString &path, long long entryId);
 	void onRecapClipStarted(const QString &file, const QString &memo, int index, int count);
@@ -252,7 +265,16 @@ private:
 	// The clip's file name for the replay events: empty while a memory replay's clip is unsaved.
 	std::string replayEventFile(const QString &path, long long entryId);
 	void autoStartBuffer();
+	// Fails every press of the batch, says so, and asks for the next save.
 	void failBatch(const std::vector<EntryRef> &batch);
+	struct SavedBatch;
+	void noteSaveLatency();
+	// The first press found owns the file (moved aside at once when a save could take its name); the
+	// others share it. Every press gets its clip range and a "ClipSaved" event.
+	SavedBatch assignSavedClip(const std::vector<EntryRef> &batch, const QString &path, long long savedWallMs);
+	// The batch's replay, when a press asked for one, it is still recent and memory does not serve it.
+	void replayFreshSave(const SavedBatch &saved, const std::vector<EntryRef> &batch, long long savedWallMs,
+			     long long reportedNs);
 	void recordObsSave(const QString &path, long long savedWallMs);
 	QString keepFreshClip(FreshClip fresh);
 	// One step of a fresh clip's watch; true when it needs no more.

@@ -7,6 +7,7 @@
 #include "lists/TextFormat.h"
 #include "playback/ReplayScene.h"
 #include "session/SessionStore.h"
+#include "util/ModuleCore.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -96,7 +97,8 @@ QString obsReplayPathNow()
 
 bool remuxStarted(const FreshClip &fresh)
 {
-	// The remux opens its output only after its input, so a new copy means the input is open.
+	// The remux opens its output only after its input, so a new copy means the input is open. A second
+	// of slack for file times coarser than the clock.
 	const QFileInfo info(fresh.path);
 	for (const QString &tail : remuxCopyTails(info.suffix())) {
 		const QFileInfo copy(info.dir().filePath(info.completeBaseName() + tail));
@@ -164,8 +166,8 @@ bool Engine::stepFreshClip(FreshClip &fresh, long long now)
 	Session *session = nullptr;
 	Entry *owner = lookupEntry(EntryRef{fresh.sessionId, fresh.entryId}, &session);
 	// Removed, failed, renamed or deleted meanwhile: nothing left to guard.
-	if (!owner || owner->clip.state != ClipState::Saved || owner->clip.shared_with != 0 ||
-	    owner->clip.path != toUtf8(fresh.path) || !QFileInfo::exists(fresh.path))
+	if (!owner || !ownsSavedClip(*owner) || owner->clip.path != toUtf8(fresh.path) ||
+	    !QFileInfo::exists(fresh.path))
 		return true;
 
 	if (fresh.path != fresh.obsPath) {
@@ -204,7 +206,7 @@ bool Engine::moveAside(FreshClip &fresh, Entry &owner)
 
 	owner.clip.path = toUtf8(target);
 	moveRemuxCopies(info, QFileInfo(target), fresh.savedWallMs);
-	blog(LOG_INFO, "[lumark] replay file kept as %s", fileNameOf(owner.clip.path).c_str());
+	pluginLog(LOG_INFO, "replay file kept as %s", fileNameOf(owner.clip.path).c_str());
 	fresh.path = target;
 	if (Session *session = findSession(fresh.sessionId))
 		saveSessionNow(*session);
@@ -215,15 +217,15 @@ bool Engine::moveBack(FreshClip &fresh, Entry &owner)
 {
 	if (QFileInfo::exists(fresh.obsPath)) {
 		// A newer file took the name meanwhile; never written over, this clip keeps its own.
-		blog(LOG_INFO, "[lumark] OBS's name is taken again, the replay file stays %s",
-		     fileNameOf(owner.clip.path).c_str());
+		pluginLog(LOG_INFO, "OBS's name is taken again, the replay file stays %s",
+			  fileNameOf(owner.clip.path).c_str());
 		return true;
 	}
 	if (!renameFile(fresh.path, fresh.obsPath))
 		return false;
 	owner.clip.path = toUtf8(fresh.obsPath);
 	moveRemuxCopies(QFileInfo(fresh.path), QFileInfo(fresh.obsPath), fresh.savedWallMs);
-	blog(LOG_INFO, "[lumark] replay file back under OBS's name %s", fileNameOf(owner.clip.path).c_str());
+	pluginLog(LOG_INFO, "replay file back under OBS's name %s", fileNameOf(owner.clip.path).c_str());
 	fresh.path = fresh.obsPath;
 	if (Session *session = findSession(fresh.sessionId))
 		saveSessionNow(*session);
@@ -283,12 +285,11 @@ void Engine::failOverwritten(const QString &path)
 	for (auto &item : sessions) {
 		Session &session = *item.second;
 		for (Entry &owner : session.entries) {
-			if (owner.clip.state != ClipState::Saved || owner.clip.shared_with != 0 ||
-			    owner.clip.path.empty() || !samePath(fromUtf8(owner.clip.path), path))
+			if (!ownsSavedClip(owner) || !samePath(fromUtf8(owner.clip.path), path))
 				continue;
-			blog(LOG_WARNING,
-			     "[lumark] a later save wrote over the clip of mark %d before it was kept apart (%s)",
-			     int(owner.number), fileNameOf(owner.clip.path).c_str());
+			pluginLog(LOG_WARNING,
+				  "a later save wrote over the clip of mark %d before it was kept apart (%s)",
+				  int(owner.number), fileNameOf(owner.clip.path).c_str());
 			for (Entry &sharer : session.entries) {
 				if (sharer.clip.state == ClipState::Saved && sharer.clip.shared_with == owner.id)
 					sharer.clip.state = ClipState::Failed;

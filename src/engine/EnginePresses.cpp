@@ -5,6 +5,7 @@
 #include "config/Settings.h"
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
+#include "util/ModuleCore.h"
 #include "util/ObsCompat.h"
 
 #include <obs-frontend-api.h>
@@ -24,6 +25,29 @@ bool kindAllowed(EntryKind kind)
 		return true;
 	}
 }
+
+// What a press asks for besides its mark.
+struct PressWants {
+	bool clip = false;
+	bool replay = false; // of that clip
+};
+
+PressWants pressWants(PressMode mode)
+{
+	PressWants wants;
+	switch (mode) {
+	case PressMode::Default:
+		wants.clip = settings().press_clip || settings().press_replay;
+		wants.replay = settings().press_replay;
+		break;
+	case PressMode::MarkOnly:
+		break;
+	case PressMode::Replay:
+		wants.clip = wants.replay = true;
+		break;
+	}
+	return wants;
+}
 } // namespace
 
 long long Engine::press(PressMode mode, const QString &label)
@@ -34,20 +58,7 @@ long long Engine::press(PressMode mode, const QString &label)
 	if (refuseLongText(given, "press label"))
 		return 0;
 
-	bool wantClip = false;
-	bool wantReplay = false;
-	switch (mode) {
-	case PressMode::Default:
-		wantClip = settings().press_clip || settings().press_replay;
-		wantReplay = settings().press_replay;
-		break;
-	case PressMode::MarkOnly:
-		break;
-	case PressMode::Replay:
-		wantClip = wantReplay = true;
-		break;
-	}
-
+	const PressWants wants = pressWants(mode);
 	if (!currentSession())
 		startSession(SessionSource::Free, monotonicNs());
 	Session *session = currentSession();
@@ -67,13 +78,13 @@ long long Engine::press(PressMode mode, const QString &label)
 	addRecordingChapter(entry);
 
 	const std::string timeText = formatOffset(archiveOffset(*session, entry.t_ms));
-	if (!wantClip) {
+	if (!wants.clip) {
 		setStatus(engineMessage(EngineText::Marked, defaultLabel, timeText));
 	} else if (obs_frontend_replay_buffer_active()) {
 		entry.clip.state = ClipState::Waiting;
-		entry.clip.want_replay = wantReplay;
+		entry.clip.want_replay = wants.replay;
 		waitingPresses.push_back(EntryRef{currentId, entry.id});
-		if (wantReplay)
+		if (wants.replay)
 			startMemoryReplay(waitingPresses.back(), monotonicNs());
 		setStatus(engineMessage(EngineText::Saving, defaultLabel, timeText));
 	} else {
@@ -81,8 +92,8 @@ long long Engine::press(PressMode mode, const QString &label)
 		setStatus(engineMessage(EngineText::NoBuffer, defaultLabel, timeText));
 	}
 
-	blog(LOG_INFO, "[lumark] press %d at %lld ms (clip %d, replay %d)", int(entry.number), (long long)entry.t_ms,
-	     wantClip ? 1 : 0, wantReplay ? 1 : 0);
+	pluginLog(LOG_INFO, "press %d at %lld ms (clip %d, replay %d)", int(entry.number), (long long)entry.t_ms,
+		  wants.clip ? 1 : 0, wants.replay ? 1 : 0);
 	const long long id = entry.id;
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	touchSession(*session);
@@ -99,43 +110,44 @@ long long Engine::addMark(EntryKind kind, const QString &label, long long atNs, 
 	if (!kindAllowed(kind) || refuseLongText(text, "mark label"))
 		return 0;
 
-	long long c = 0;
+	long long askedMs = 0; // session time the mark was asked for
 	if (atNs < 1) {
-		c = offsetNow();
+		askedMs = offsetNow();
 	} else if (atNs < startNs) {
-		blog(LOG_INFO, "[lumark] mark (kind %d) asked for before this session started, dropped", int(kind));
+		pluginLog(LOG_INFO, "mark (kind %d) asked for before this session started, dropped", int(kind));
 		return 0;
 	} else {
-		c = offsetAt(atNs);
+		askedMs = offsetAt(atNs);
 	}
-	const long long t = backdatedOffset(c, agoMs);
+	const long long markMs = backdatedOffset(askedMs, agoMs);
 
 	// The same mark sent twice (two scripts, a retry) within two seconds is one mark.
 	for (auto it = session->entries.rbegin(); it != session->entries.rend(); ++it) {
-		const long long diff = t - it->t_ms;
-		if (diff > EngineTiming::DuplicateWindowMs)
+		const long long gapMs = markMs - it->t_ms;
+		if (gapMs > EngineTiming::DuplicateWindowMs)
 			break;
-		if (diff >= -EngineTiming::DuplicateWindowMs && it->kind == kind && it->label == text)
+		if (gapMs >= -EngineTiming::DuplicateWindowMs && it->kind == kind && it->label == text)
 			return it->id;
 	}
 
-	const long long now = monotonicNs();
-	long long late = 0;
+	const long long nowNs = monotonicNs();
+	long long lateMs = 0;
 	if (atNs >= 1)
-		late = std::max(0LL, (now - atNs) / 1000000);
+		lateMs = std::max(0LL, (nowNs - atNs) / 1000000);
 
 	Entry fresh;
 	fresh.kind = kind;
-	fresh.t_ms = t;
+	fresh.t_ms = markMs;
 	fresh.label = text;
 	fresh.chapter = true;
-	fresh.wall_ms = wallMs() - late - (c - t);
+	fresh.wall_ms = wallMs() - lateMs - (askedMs - markMs);
 	Entry &entry = session->addEntry(std::move(fresh));
 
 	addRecordingChapter(entry);
-	const bool addedLate = atNs > 0 && now - atNs > 100000000LL;
-	blog(LOG_INFO, "[lumark] mark (kind %d) at %lld ms%s", int(kind), t,
-	     addedLate ? " (added late, at the time it was asked for)" : "");
+	// Over a tenth of a second after it was asked for.
+	const bool addedLate = atNs > 0 && nowNs - atNs > 100000000LL;
+	pluginLog(LOG_INFO, "mark (kind %d) at %lld ms%s", int(kind), markMs,
+		  addedLate ? " (added late, at the time it was asked for)" : "");
 	const long long id = entry.id;
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	touchSession(*session);
@@ -175,7 +187,7 @@ void Engine::onSceneChanged()
 	fresh.chapter = true;
 	Entry &entry = session->addEntry(std::move(fresh));
 	addRecordingChapter(entry);
-	blog(LOG_INFO, "[lumark] scene mark at %lld ms", (long long)entry.t_ms);
+	pluginLog(LOG_INFO, "scene mark at %lld ms", (long long)entry.t_ms);
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	touchSession(*session);
 }
@@ -190,7 +202,7 @@ void Engine::addRecordingChapter(const Entry &entry)
 	}
 	if (!chapterWarned) {
 		chapterWarned = true;
-		blog(LOG_WARNING, "[lumark] 録画にチャプターを入れられませんでした"
-				  "（録画の形式がハイブリッド MP4 ではない・一時停止中など）");
+		pluginLog(LOG_WARNING, "録画にチャプターを入れられませんでした"
+				       "（録画の形式がハイブリッド MP4 ではない・一時停止中など）");
 	}
 }

@@ -6,6 +6,7 @@
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
 #include "session/SessionStore.h"
+#include "util/ModuleCore.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -58,7 +59,7 @@ void Engine::scheduleRenames(const Session &session, long long delayMs)
 {
 	const QString id = fromUtf8(session.id);
 	for (const Entry &entry : session.entries) {
-		if (entry.clip.state == ClipState::Saved && entry.clip.shared_with == 0 && !entry.clip.path.empty())
+		if (ownsSavedClip(entry))
 			scheduleRename(EntryRef{id, entry.id}, delayMs);
 	}
 }
@@ -66,6 +67,14 @@ void Engine::scheduleRenames(const Session &session, long long delayMs)
 void Engine::renameTick()
 {
 	const long long now = wallMs();
+	renameDueClips(now);
+	renameDueRemuxCopies(now);
+	if (renameJobs.empty() && remuxRenames.empty())
+		renameTimer.stop();
+}
+
+void Engine::renameDueClips(long long now)
+{
 	// The due jobs, tried in the order they were queued.
 	std::vector<long long> due;
 	while (!renameDue.empty() && renameDue.begin()->first <= now) {
@@ -87,13 +96,16 @@ void Engine::renameTick()
 		RenameJob &job = renameJobs[size_t(i)];
 		job.attempts += 1;
 		if (job.attempts > EngineTiming::RenameMaxAttempts) {
-			blog(LOG_WARNING, "[lumark] gave up renaming a clip (still in use after 10 minutes)");
+			pluginLog(LOG_WARNING, "gave up renaming a clip (still in use after 10 minutes)");
 			renameJobs.erase(renameJobs.begin() + i);
 			continue;
 		}
 		setRenameDue(job, now + EngineTiming::RenameRetryMs);
 	}
+}
 
+void Engine::renameDueRemuxCopies(long long now)
+{
 	for (size_t i = 0; i < remuxRenames.size();) {
 		RemuxRename &item = remuxRenames[i];
 		if (now < item.dueMs) {
@@ -104,23 +116,19 @@ void Engine::renameTick()
 		const bool gone = !QFile::exists(item.from);
 		if (gone || renameFile(item.from, item.to)) {
 			if ((!gone || item.attempts > 0) && QFile::exists(item.to))
-				blog(LOG_INFO, "[lumark] remuxed copy renamed to %s",
-				     fileNameOf(toUtf8(item.to)).c_str());
+				pluginLog(LOG_INFO, "remuxed copy renamed to %s", fileNameOf(toUtf8(item.to)).c_str());
 			remuxRenames.erase(remuxRenames.begin() + long(i));
 			continue;
 		}
 		item.attempts += 1;
 		item.dueMs = now + EngineTiming::RenameRetryMs;
 		if (item.attempts > EngineTiming::RenameMaxAttempts) {
-			blog(LOG_WARNING, "[lumark] gave up renaming a remuxed copy (still in use after 10 minutes)");
+			pluginLog(LOG_WARNING, "gave up renaming a remuxed copy (still in use after 10 minutes)");
 			remuxRenames.erase(remuxRenames.begin() + long(i));
 			continue;
 		}
 		++i;
 	}
-
-	if (renameJobs.empty() && remuxRenames.empty())
-		renameTimer.stop();
 }
 
 bool Engine::renameClip(RenameJob &job)
@@ -129,13 +137,13 @@ bool Engine::renameClip(RenameJob &job)
 		return true;
 	Session *session = nullptr;
 	Entry *entry = lookupEntry(job.ref, &session);
-	if (!entry || entry->clip.state != ClipState::Saved || entry->clip.shared_with != 0 || entry->clip.path.empty())
+	if (!entry || !ownsSavedClip(*entry))
 		return true;
 
 	QString ownerId;
 	if (clipOfEarlierSession(*session, entry->clip.path, &ownerId)) {
-		blog(LOG_INFO, "[lumark] clip of session %s, not renamed for its copy %s (%s)", toUtf8(ownerId).c_str(),
-		     session->id.c_str(), fileNameOf(entry->clip.path).c_str());
+		pluginLog(LOG_INFO, "clip of session %s, not renamed for its copy %s (%s)", toUtf8(ownerId).c_str(),
+			  session->id.c_str(), fileNameOf(entry->clip.path).c_str());
 		return true;
 	}
 
@@ -144,7 +152,7 @@ bool Engine::renameClip(RenameJob &job)
 		return false;
 	const QFileInfo info(path);
 	if (!info.exists()) {
-		blog(LOG_WARNING, "[lumark] clip file is gone, not renamed (%s)", fileNameOf(entry->clip.path).c_str());
+		pluginLog(LOG_WARNING, "clip file is gone, not renamed (%s)", fileNameOf(entry->clip.path).c_str());
 		return true;
 	}
 
@@ -169,7 +177,7 @@ bool Engine::renameClip(RenameJob &job)
 	// OBS's automatic remux leaves a copy beside clips of other containers and fragmented ones.
 	moveRemuxCopies(info, QFileInfo(target), entry->clip.saved_wall_ms);
 
-	blog(LOG_INFO, "[lumark] clip renamed to %s", fileNameOf(toUtf8(target)).c_str());
+	pluginLog(LOG_INFO, "clip renamed to %s", fileNameOf(toUtf8(target)).c_str());
 	// At once: after a crash the entry must still name a file that exists.
 	saveSessionNow(*session);
 	return true;

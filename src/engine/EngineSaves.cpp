@@ -46,7 +46,7 @@ void Engine::pumpSaves()
 		saveRequestNs = monotonicNs();
 		obs_frontend_replay_buffer_save();
 		saveTimeout.start(EngineTiming::SaveLimitMs);
-		blog(LOG_INFO, "[lumark] asked OBS to save the replay buffer (%zu presses)", pendingPresses.size());
+		pluginLog(LOG_INFO, "asked OBS to save the replay buffer (%zu presses)", pendingPresses.size());
 		return;
 	}
 
@@ -71,18 +71,18 @@ void Engine::failBatch(const std::vector<EntryRef> &batch)
 			touchSession(*session);
 		}
 	}
+	setStatus(engineMessage(EngineText::SaveFailed));
+	pumpSaves();
 }
 
 void Engine::onSaveTimeout()
 {
 	if (pendingPresses.empty())
 		return;
-	blog(LOG_WARNING, "[lumark] the replay buffer was not saved within 30 seconds");
+	pluginLog(LOG_WARNING, "the replay buffer was not saved within 30 seconds");
 	std::vector<EntryRef> batch;
 	batch.swap(pendingPresses);
 	failBatch(batch);
-	setStatus(engineMessage(EngineText::SaveFailed));
-	pumpSaves();
 }
 
 void Engine::onBufferStopped()
@@ -96,11 +96,31 @@ void Engine::onBufferStopped()
 	emit statusChanged();
 }
 
+namespace {
+// The file OBS reports as its newest save; empty when it names none.
+QString lastReplayPath()
+{
+	BPtr<char> last = obs_frontend_get_last_replay();
+	return last ? QString::fromUtf8(last.Get()) : QString();
+}
+} // namespace
+
+// What a saved file gave its batch: the first press owns it, the others share it.
+struct Engine::SavedBatch {
+	bool haveOwner = false;
+	EntryRef owner;
+	QString ownerSessionId;
+	long long ownerWallMs = 0;
+	std::string filePath; // where the file is now: OBS's name, or aside
+	std::string timeText; // the owner's archive time, for the status message
+	std::string names;    // the batch's press labels, for the status message
+	bool anyReplay = false;
+};
+
 void Engine::onReplayBufferSaved()
 {
 	const long long reportedNs = static_cast<long long>(os_gettime_ns());
-	BPtr<char> last = obs_frontend_get_last_replay();
-	const QString path = last ? QString::fromUtf8(last.Get()) : QString();
+	const QString path = lastReplayPath();
 	const long long savedWallMs = wallMs();
 	if (!path.isEmpty())
 		failOverwritten(path);
@@ -114,27 +134,35 @@ void Engine::onReplayBufferSaved()
 	saveTimeout.stop();
 	std::vector<EntryRef> batch;
 	batch.swap(pendingPresses);
-
 	if (path.isEmpty()) {
 		failBatch(batch);
-		setStatus(engineMessage(EngineText::SaveFailed));
-		pumpSaves();
 		return;
 	}
 
-	const long long latency = std::max(1LL, (monotonicNs() - saveRequestNs) / 1000000);
-	saveLatencies.push_back(latency);
+	noteSaveLatency();
+	const SavedBatch saved = assignSavedClip(batch, path, savedWallMs);
+	pluginLog(LOG_INFO, "replay saved for %zu presses (%s)", batch.size(), fileNameOf(saved.filePath).c_str());
+	if (saved.haveOwner) {
+		scheduleRename(saved.owner, EngineTiming::RenameAfterSaveMs);
+		setStatus(engineMessage(EngineText::Saved, saved.names, saved.timeText));
+		replayFreshSave(saved, batch, savedWallMs, reportedNs);
+	}
+	pumpSaves();
+}
+
+void Engine::noteSaveLatency()
+{
+	const long long latencyMs = std::max(1LL, (monotonicNs() - saveRequestNs) / 1000000);
+	saveLatencies.push_back(latencyMs);
 	while (saveLatencies.size() > EngineTiming::LatencyHistory)
 		saveLatencies.erase(saveLatencies.begin());
+}
 
-	std::string filePath = toUtf8(path);
-	bool haveOwner = false;
-	QString ownerSessionId;
-	EntryRef owner;
-	long long ownerWallMs = 0;
-	std::string timeText;
-	std::string names;
-	bool anyReplay = false;
+Engine::SavedBatch Engine::assignSavedClip(const std::vector<EntryRef> &batch, const QString &path,
+					   long long savedWallMs)
+{
+	SavedBatch saved;
+	saved.filePath = toUtf8(path);
 	for (const EntryRef &ref : batch) {
 		Session *session = nullptr;
 		Entry *entry = lookupEntry(ref, &session);
@@ -143,57 +171,55 @@ void Engine::onReplayBufferSaved()
 		entry->clip.state = ClipState::Saved;
 		entry->clip.saved_wall_ms = savedWallMs;
 		clipRange(*entry, saveRequestWallMs);
-		if (!haveOwner) {
-			haveOwner = true;
-			owner = ref;
-			ownerWallMs = entry->wall_ms;
-			timeText = formatOffset(archiveOffset(*session, entry->t_ms));
-			ownerSessionId = fromUtf8(session->id);
-			entry->clip.path = filePath;
+		if (!saved.haveOwner) {
+			saved.haveOwner = true;
+			saved.owner = ref;
+			saved.ownerWallMs = entry->wall_ms;
+			saved.timeText = formatOffset(archiveOffset(*session, entry->t_ms));
+			saved.ownerSessionId = fromUtf8(session->id);
+			entry->clip.path = saved.filePath;
 			entry->clip.shared_with = 0;
 			// Move it aside before any event names it; the entry follows the file.
 			FreshClip fresh;
-			fresh.sessionId = ownerSessionId;
-			fresh.entryId = owner.entryId;
+			fresh.sessionId = saved.ownerSessionId;
+			fresh.entryId = ref.entryId;
 			fresh.path = path;
 			fresh.savedWallMs = savedWallMs;
-			filePath = toUtf8(keepFreshClip(fresh));
+			saved.filePath = toUtf8(keepFreshClip(fresh));
 		} else {
 			entry->clip.path.clear();
-			entry->clip.shared_with = owner.entryId;
+			entry->clip.shared_with = saved.owner.entryId;
 		}
-		anyReplay = anyReplay || entry->clip.want_replay;
-		if (!names.empty())
-			names += "・";
-		names += pressLabel(texts, entry->number);
+		saved.anyReplay = saved.anyReplay || entry->clip.want_replay;
+		if (!saved.names.empty())
+			saved.names += "・";
+		saved.names += pressLabel(texts, entry->number);
 		emitEntryEvent(QStringLiteral("ClipSaved"), *session, *entry);
 		touchSession(*session);
 	}
+	return saved;
+}
 
-	blog(LOG_INFO, "[lumark] replay saved for %zu presses (%s)", batch.size(), fileNameOf(filePath).c_str());
-
-	if (haveOwner) {
-		scheduleRename(owner, EngineTiming::RenameAfterSaveMs);
-		setStatus(engineMessage(EngineText::Saved, names, timeText));
-		if (anyReplay && savedWallMs - ownerWallMs < EngineTiming::ReplayWindowMs && !memoryServes(batch)) {
-			replayRequestWallMs = ownerWallMs;
-			// A file still waiting for OBS's remux to open it is played once it has its new name.
-			auto waiting = std::find_if(freshClips.begin(), freshClips.end(), [&](const FreshClip &f) {
-				return f.remuxWaitUntilMs > 0 && f.sessionId == ownerSessionId &&
-				       toUtf8(f.path) == filePath;
-			});
-			if (waiting != freshClips.end()) {
-				waiting->playAfter = true;
-				waiting->entryId = owner.entryId;
-				waiting->names = names;
-				waiting->timeText = timeText;
-				waiting->reportedNs = reportedNs;
-			} else {
-				playSaved(fromUtf8(filePath), owner.entryId, names, timeText, reportedNs);
-			}
-		}
+void Engine::replayFreshSave(const SavedBatch &saved, const std::vector<EntryRef> &batch, long long savedWallMs,
+			     long long reportedNs)
+{
+	if (!saved.anyReplay || savedWallMs - saved.ownerWallMs >= EngineTiming::ReplayWindowMs || memoryServes(batch))
+		return;
+	replayRequestWallMs = saved.ownerWallMs;
+	// A file still waiting for OBS's remux to open it is played once it has its new name.
+	auto waiting = std::find_if(freshClips.begin(), freshClips.end(), [&saved](const FreshClip &f) {
+		return f.remuxWaitUntilMs > 0 && f.sessionId == saved.ownerSessionId &&
+		       toUtf8(f.path) == saved.filePath;
+	});
+	if (waiting == freshClips.end()) {
+		playSaved(fromUtf8(saved.filePath), saved.owner.entryId, saved.names, saved.timeText, reportedNs);
+		return;
 	}
-	pumpSaves();
+	waiting->playAfter = true;
+	waiting->entryId = saved.owner.entryId;
+	waiting->names = saved.names;
+	waiting->timeText = saved.timeText;
+	waiting->reportedNs = reportedNs;
 }
 
 void Engine::playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
@@ -205,11 +231,12 @@ void Engine::playSaved(const QString &path, long long entryId, const std::string
 
 void Engine::recordObsSave(const QString &path, long long savedWallMs)
 {
-	long long avg = EngineTiming::DefaultSaveLatencyMs;
+	// OBS's own save was asked for about as long before its event as ours usually take.
+	long long latencyMs = EngineTiming::DefaultSaveLatencyMs;
 	if (!saveLatencies.empty())
-		avg =
+		latencyMs =
 		    std::accumulate(saveLatencies.begin(), saveLatencies.end(), 0LL) / (long long)saveLatencies.size();
-	const long long askedNs = monotonicNs() - avg * 1000000;
+	const long long askedNs = monotonicNs() - latencyMs * 1000000;
 
 	if (!currentSession())
 		startSession(SessionSource::Free, askedNs);
@@ -220,11 +247,11 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	Entry fresh;
 	fresh.kind = EntryKind::Press;
 	fresh.t_ms = offsetAt(askedNs);
-	fresh.wall_ms = savedWallMs - avg;
+	fresh.wall_ms = savedWallMs - latencyMs;
 	fresh.chapter = true;
 	fresh.clip.state = ClipState::Saved;
 	fresh.clip.saved_wall_ms = savedWallMs;
-	clipRange(fresh, savedWallMs - avg);
+	clipRange(fresh, savedWallMs - latencyMs);
 	Entry &entry = session->addEntry(std::move(fresh));
 	entry.label = pressLabel(texts, entry.number);
 	entry.clip.path = toUtf8(path);
@@ -238,7 +265,8 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	addRecordingChapter(entry);
 	setStatus(
 	    engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(archiveOffset(*session, entry.t_ms))));
-	blog(LOG_INFO, "[lumark] OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number), avg);
+	pluginLog(LOG_INFO, "OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number),
+		  latencyMs);
 	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
 	emitEntryEvent(QStringLiteral("ClipSaved"), *session, entry);
 	scheduleRename(EntryRef{fromUtf8(session->id), entry.id}, EngineTiming::RenameAfterSaveMs);
@@ -250,6 +278,7 @@ void Engine::clipRange(Entry &entry, long long requestWallMs)
 	const long long seconds = bufferStatus().seconds;
 	const long long waited = satSub(requestWallMs, entry.wall_ms);
 	const long long end = satAdd(entry.t_ms, waited > 0 ? waited : 0);
+	// No buffer holds a year; the clamp only keeps a broken setting from overflowing.
 	long long start = satSub(end, std::clamp<long long>(seconds, 0, 86400LL * 366) * 1000);
 	if (bufferStartedWallMs > 0)
 		start = std::max<long long>(start, satAdd(bufferStartedWallMs, satSub(entry.t_ms, entry.wall_ms)));

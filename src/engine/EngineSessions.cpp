@@ -139,10 +139,32 @@ bool Engine::removeSession(const QString &id)
 	if (sessionFilesExist(toUtf8(id))) {
 		if (writesInFlight.erase(id))
 			markSessionDirty(id); // what was dropped is written again
-		blog(LOG_WARNING, "[lumark] session %s not removed (file not deleted)", id.toUtf8().constData());
+		pluginLog(LOG_WARNING, "session %s not removed (file not deleted)", id.toUtf8().constData());
 		return false;
 	}
 
+	forgetSession(id);
+	pluginLog(LOG_INFO, "session %s removed (file deleted)", id.toUtf8().constData());
+
+	if (viewedId == id) {
+		viewedId = currentId;
+		if (viewedId.isEmpty()) {
+			for (const std::string &other : listSessionIds()) {
+				if (findSession(fromUtf8(other))) {
+					viewedId = fromUtf8(other);
+					break;
+				}
+			}
+		}
+	}
+	setStatus(engineMessage(EngineText::SessionRemoved));
+	emit sessionListChanged();
+	emit sessionChanged();
+	return true;
+}
+
+void Engine::forgetSession(const QString &id)
+{
 	auto ofSession = [&id](const EntryRef &ref) { return ref.sessionId == id; };
 	waitingPresses.erase(std::remove_if(waitingPresses.begin(), waitingPresses.end(), ofSession),
 			     waitingPresses.end());
@@ -163,33 +185,16 @@ bool Engine::removeSession(const QString &id)
 		saveRetry.stop();
 		saveRetryMs = 0;
 	}
-	blog(LOG_INFO, "[lumark] session %s removed (file deleted)", id.toUtf8().constData());
-
-	if (viewedId == id) {
-		viewedId = currentId;
-		if (viewedId.isEmpty()) {
-			for (const std::string &other : listSessionIds()) {
-				if (findSession(fromUtf8(other))) {
-					viewedId = fromUtf8(other);
-					break;
-				}
-			}
-		}
-	}
-	setStatus(engineMessage(EngineText::SessionRemoved));
-	emit sessionListChanged();
-	emit sessionChanged();
-	return true;
 }
 
-long long Engine::offsetAt(long long t) const
+long long Engine::offsetAt(long long atNs) const
 {
 	if (currentId.isEmpty())
 		return 0;
-	long long paused = pausedTotalNs;
-	if (pausedSinceNs != 0 && pausedSinceNs < t)
-		paused += t - pausedSinceNs;
-	const long long ms = (t - startNs - paused) / 1000000;
+	long long pausedNs = pausedTotalNs;
+	if (pausedSinceNs != 0 && pausedSinceNs < atNs)
+		pausedNs += atNs - pausedSinceNs;
+	const long long ms = (atNs - startNs - pausedNs) / 1000000;
 	return ms > 0 ? ms : 0;
 }
 
@@ -206,8 +211,8 @@ long long backdateByFrames(long long nowNs, long long frames, unsigned fpsNum, u
 	const long long ticks = frames * (long long)fpsDen;
 	const long long whole = ticks / fpsNum;
 	const long long rest = ticks % fpsNum;
-	const long long d = whole * 1000000000LL + rest * 1000000000LL / fpsNum;
-	return d > 0 ? nowNs - d : nowNs;
+	const long long framesNs = whole * 1000000000LL + rest * 1000000000LL / fpsNum;
+	return framesNs > 0 ? nowNs - framesNs : nowNs;
 }
 
 long long Engine::recordingStartTime(obs_output_t *output) const
@@ -219,6 +224,33 @@ long long Engine::recordingStartTime(obs_output_t *output) const
 	return backdateByFrames(now, obs_output_get_total_frames(output), ovi.fps_num, ovi.fps_den);
 }
 
+namespace {
+struct SessionNames {
+	QString id;     // the file's name: the start second, numbered when taken
+	QString prefix; // of clip and list names: the start minute, or second when the minute is taken
+};
+
+SessionNames newSessionNames(const QDateTime &start, const QStringList &taken)
+{
+	const QString baseId = start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+	SessionNames names{baseId, QString()};
+	int suffix = 0;
+	for (int n = 2; taken.contains(names.id); ++n) {
+		names.id = baseId + QLatin1Char('_') + QString::number(n);
+		suffix = n;
+	}
+
+	const QString minute = start.toString(QStringLiteral("yyyy-MM-dd_HH-mm"));
+	const bool minuteTaken =
+	    std::any_of(taken.begin(), taken.end(), [&minute](const QString &t) { return t.startsWith(minute); });
+	names.prefix =
+	    start.toString(minuteTaken ? QStringLiteral("yyyy-MM-dd HH-mm-ss") : QStringLiteral("yyyy-MM-dd HH-mm"));
+	if (suffix > 0)
+		names.prefix += QStringLiteral(" (%1)").arg(suffix);
+	return names;
+}
+} // namespace
+
 void Engine::startSession(SessionSource source, long long sessionStartNs)
 {
 	if (stopped)
@@ -227,33 +259,17 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 		endSession();
 
 	const long long startWallMs = wallMs() - (monotonicNs() - sessionStartNs) / 1000000;
-	const QDateTime start = QDateTime::fromMSecsSinceEpoch(startWallMs);
-	const QString baseId = start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
-
 	QStringList taken;
 	for (const std::string &id : listSessionIds())
 		taken.append(fromUtf8(id));
 	for (const auto &item : sessions)
 		taken.append(item.first);
-
-	QString id = baseId;
-	int suffix = 0;
-	for (int n = 2; taken.contains(id); ++n) {
-		id = baseId + QLatin1Char('_') + QString::number(n);
-		suffix = n;
-	}
-
-	const QString minute = start.toString(QStringLiteral("yyyy-MM-dd_HH-mm"));
-	const bool minuteTaken =
-	    std::any_of(taken.begin(), taken.end(), [&minute](const QString &t) { return t.startsWith(minute); });
-	QString prefix =
-	    start.toString(minuteTaken ? QStringLiteral("yyyy-MM-dd HH-mm-ss") : QStringLiteral("yyyy-MM-dd HH-mm"));
-	if (suffix > 0)
-		prefix += QStringLiteral(" (%1)").arg(suffix);
+	const SessionNames names = newSessionNames(QDateTime::fromMSecsSinceEpoch(startWallMs), taken);
+	const QString id = names.id;
 
 	auto session = std::make_unique<Session>();
 	session->id = toUtf8(id);
-	session->prefix = toUtf8(prefix);
+	session->prefix = toUtf8(names.prefix);
 	session->source = source;
 	session->start_wall_ms = startWallMs;
 
@@ -282,7 +298,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 		replay.clearProblem();
 	}
 
-	blog(LOG_INFO, "[lumark] session %s started (%s)", stored.id.c_str(), sessionSourceText(source));
+	pluginLog(LOG_INFO, "session %s started (%s)", stored.id.c_str(), sessionSourceText(source));
 	emit sessionListChanged();
 	emit sessionChanged();
 	emit statusChanged();
@@ -302,8 +318,8 @@ void Engine::endSession()
 	const QStringList written = writeSessionLists(*session);
 	storeSession(*session);
 
-	blog(LOG_INFO, "[lumark] session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
-	     (long long)session->length_ms, session->entries.size(), int(written.size()));
+	pluginLog(LOG_INFO, "session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
+		  (long long)session->length_ms, session->entries.size(), int(written.size()));
 	if (!written.isEmpty())
 		setStatus(engineMessage(EngineText::Exported, toUtf8(QDir(exportFolder(*session)).dirName())));
 
@@ -492,18 +508,18 @@ QString writeProblemText(int error)
 #ifdef EDQUOT
 	case EDQUOT:
 #endif
-		return fromUtf8(moduleText(EngineText::WhyDiskFull));
+		return moduleQText(EngineText::WhyDiskFull);
 	case EACCES:
 	case EPERM:
 	case EROFS:
-		return fromUtf8(moduleText(EngineText::WhyNoAccess));
+		return moduleQText(EngineText::WhyNoAccess);
 	case EBUSY:
 #ifdef ETXTBSY
 	case ETXTBSY:
 #endif
-		return fromUtf8(moduleText(EngineText::WhyInUse));
+		return moduleQText(EngineText::WhyInUse);
 	case 0:
-		return fromUtf8(moduleText(EngineText::WhyUnknown));
+		return moduleQText(EngineText::WhyUnknown);
 	default:
 		return QString::fromLocal8Bit(std::strerror(error));
 	}

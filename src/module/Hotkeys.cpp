@@ -42,7 +42,7 @@ void onHotkey(void *param, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 		return;
 	const HotkeyRow *row = static_cast<const HotkeyRow *>(param);
 	Engine *engine = Engine::instance();
-	blog(LOG_INFO, "[lumark] hotkey %s", row->name);
+	pluginLog(LOG_INFO, "hotkey %s", row->name);
 	const HotkeyAction action = row->action;
 	// Hotkeys fire on libobs's hotkey thread; the engine only runs on the UI thread.
 	QMetaObject::invokeMethod(

@@ -78,6 +78,15 @@ protected:
 
 	void ready() { engine->onFinishedLoading(); }
 
+	// Steps that otherwise run from the Engine's timers or inside a save.
+	void saveTimesOut() { engine->onSaveTimeout(); }
+	void trimLoadedSessions() { engine->trimLoadedSessions(); }
+	void scheduleRename(long long entryId, long long delayMs)
+	{
+		engine->scheduleRename(EntryRef{engine->currentSessionId(), entryId}, delayMs);
+	}
+	void clipRange(Entry &entry, long long requestWallMs) { engine->clipRange(entry, requestWallMs); }
+
 	void advance(long long ms)
 	{
 		monoNs += ms * 1000000LL;

@@ -77,7 +77,7 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	EXPECT_EQ(onDisk.findEntry(id)->clip.path, (base() + ".mkv").toStdString()) << "on disk at once";
 
 	// Asked again, the file already has its name.
-	engine->scheduleRename(EntryRef{engine->currentSessionId(), id}, 0);
+	scheduleRename(id, 0);
 	engine->renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
 	EXPECT_TRUE(engine->renameQueue().empty());

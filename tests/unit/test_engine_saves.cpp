@@ -213,7 +213,7 @@ TEST_F(SavesTest, ClipRanges)
 	Entry e;
 	e.t_ms = 100000;
 	e.wall_ms = wall;
-	engine->clipRange(e, wall + 50);
+	clipRange(e, wall + 50);
 	EXPECT_EQ(e.clip.start_ms, 80050);
 	EXPECT_EQ(e.clip.end_ms, 100050);
 
@@ -225,7 +225,7 @@ TEST_F(SavesTest, ClipRanges)
 	Entry late;
 	late.t_ms = engine->offsetNow();
 	late.wall_ms = wall;
-	engine->clipRange(late, wall);
+	clipRange(late, wall);
 	EXPECT_EQ(late.clip.start_ms, late.t_ms - 5000);
 	EXPECT_EQ(late.clip.end_ms, late.t_ms);
 
@@ -234,7 +234,7 @@ TEST_F(SavesTest, ClipRanges)
 	early.t_ms = 10000;
 	early.wall_ms = wall;
 	engine->onBufferStopped();
-	engine->clipRange(early, wall - 10);
+	clipRange(early, wall - 10);
 	EXPECT_EQ(early.clip.start_ms, 0);
 	EXPECT_EQ(early.clip.end_ms, 10000);
 }
@@ -263,7 +263,7 @@ TEST_F(SavesTest, ASaveAfterTheLimitIsRecordedAsObsOwnSave)
 	EXPECT_EQ(engine->saveTimeoutTimer().interval(), 30000);
 	advance(30000);
 	LogCapture log;
-	engine->onSaveTimeout();
+	saveTimesOut();
 	EXPECT_EQ(entry(p).clip.state, ClipState::Failed);
 	EXPECT_EQ(engine->statusText(), msg("Msg.SaveFailed"));
 	EXPECT_EQ(log.count("the replay buffer was not saved within 30 seconds"), 1);
@@ -322,7 +322,7 @@ TEST_F(SavesTest, BufferStopDuringARequest)
 	EXPECT_EQ(engine->saveTimeoutTimer().interval(), 3000) << "the limit is cut to 3 s";
 	EXPECT_EQ(entry(p2).clip.state, ClipState::Waiting) << "still hoping for the batch in flight";
 
-	engine->onSaveTimeout();
+	saveTimesOut();
 	EXPECT_EQ(entry(p1).clip.state, ClipState::Failed);
 	EXPECT_EQ(entry(p2).clip.state, ClipState::NoBuffer) << "never asked: the buffer was off";
 	EXPECT_EQ(engine->statusText(), msg("Msg.BufferStopped"));
@@ -398,7 +398,7 @@ TEST_F(SavesTest, ExtremeShiftsAndTimesSaturate)
 	Entry far;
 	far.t_ms = hi - 10;
 	far.wall_ms = lo;
-	engine->clipRange(far, hi);
+	clipRange(far, hi);
 	EXPECT_EQ(far.clip.end_ms, hi);
 	EXPECT_EQ(far.clip.start_ms, hi - 20000);
 }

@@ -173,12 +173,12 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 	}
 	ready();
 	const QString oldest = QString::fromStdString(ids.front());
-	engine->markSessionDirty(oldest);
+	engine->setLabel(1, QStringLiteral("edited"), oldest);
 	ASSERT_FALSE(engine->exportQuotes().isEmpty());
 	EXPECT_EQ(engine->loadedSessionIds().size(), 12) << "all read for the quotes file";
 	EXPECT_TRUE(engine->sessionTrimTimer().isActive());
 
-	engine->trimLoadedSessions();
+	trimLoadedSessions();
 	QStringList kept = engine->loadedSessionIds();
 	EXPECT_EQ(kept.size(), 9) << kept.join(' ').toStdString();
 	EXPECT_TRUE(kept.contains(oldest)) << "an unwritten change keeps its session";
@@ -197,10 +197,10 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 		if (writable)
 			ASSERT_TRUE(QDir().rmdir(blocked));
 		engine->flushSaves();
-		engine->trimLoadedSessions();
+		trimLoadedSessions();
 		EXPECT_TRUE(engine->loadedSessionIds().contains(oldest)) << "its write is still on its way";
 		engine->waitForWrites();
-		engine->trimLoadedSessions();
+		trimLoadedSessions();
 		EXPECT_EQ(engine->loadedSessionIds().contains(oldest), !writable);
 	}
 	EXPECT_EQ(engine->loadedSessionIds().size(), 8);
