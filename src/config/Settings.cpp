@@ -12,57 +12,32 @@ namespace {
 Settings g_settings;
 OBSDataAutoRelease g_hotkeyData;
 
-constexpr SettingField flag(const char *key, bool Settings::*member, bool remote = true)
-{
-	SettingField f{key};
-	f.flag = member;
-	f.remote = remote;
-	return f;
-}
-
-constexpr SettingField number(const char *key, int Settings::*member, int min, int max)
-{
-	SettingField f{key};
-	f.number = member;
-	f.min = min;
-	f.max = max;
-	return f;
-}
-
-constexpr SettingField text(const char *key, QString Settings::*member)
-{
-	SettingField f{key};
-	f.text = member;
-	return f;
-}
-
 constexpr SettingField kFields[] = {
-    flag("press_clip", &Settings::press_clip),
-    flag("press_replay", &Settings::press_replay),
-    flag("scene_marks", &Settings::scene_marks),
-    flag("marks_start", &Settings::marks_start),
-    flag("marks_song", &Settings::marks_song),
-    flag("marks_topic", &Settings::marks_topic),
-    flag("marks_external", &Settings::marks_external),
-    flag("record_chapters", &Settings::record_chapters),
-    flag("auto_start_buffer", &Settings::auto_start_buffer),
-    flag("rename_files", &Settings::rename_files),
-    text("export_dir", &Settings::export_dir),
-    number("replay_seconds", &Settings::replay_seconds, SettingsRange::ReplaySecondsMin,
-	   SettingsRange::ReplaySecondsMax),
-    number("replay_speed", &Settings::replay_speed, SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax),
-    number("replay_repeat", &Settings::replay_repeat, SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax),
-    flag("replay_from_memory", &Settings::replay_from_memory),
-    text("vantor_start", &Settings::vantor_start),
-    text("vantor_end", &Settings::vantor_end),
-    text("replay_scene", &Settings::replay_scene),
-    text("replay_media", &Settings::replay_media),
-    text("recap_scene", &Settings::recap_scene),
-    text("recap_media", &Settings::recap_media),
-    text("recap_text", &Settings::recap_text),
-    number("recap_seconds", &Settings::recap_seconds, SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax),
+    {"press_clip", &Settings::press_clip},
+    {"press_replay", &Settings::press_replay},
+    {"scene_marks", &Settings::scene_marks},
+    {"marks_start", &Settings::marks_start},
+    {"marks_song", &Settings::marks_song},
+    {"marks_topic", &Settings::marks_topic},
+    {"marks_external", &Settings::marks_external},
+    {"record_chapters", &Settings::record_chapters},
+    {"auto_start_buffer", &Settings::auto_start_buffer},
+    {"rename_files", &Settings::rename_files},
+    {"export_dir", &Settings::export_dir},
+    {"replay_seconds", &Settings::replay_seconds, SettingsRange::ReplaySecondsMin, SettingsRange::ReplaySecondsMax},
+    {"replay_speed", &Settings::replay_speed, SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax},
+    {"replay_repeat", &Settings::replay_repeat, SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax},
+    {"replay_from_memory", &Settings::replay_from_memory},
+    {"vantor_start", &Settings::vantor_start},
+    {"vantor_end", &Settings::vantor_end},
+    {"replay_scene", &Settings::replay_scene},
+    {"replay_media", &Settings::replay_media},
+    {"recap_scene", &Settings::recap_scene},
+    {"recap_media", &Settings::recap_media},
+    {"recap_text", &Settings::recap_text},
+    {"recap_seconds", &Settings::recap_seconds, SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax},
     // The dock's own state, not a setting clients change.
-    flag("dock_shown", &Settings::dock_shown, false),
+    {"dock_shown", &Settings::dock_shown, false},
 };
 
 // Clamped as 64-bit: a huge value must not wrap into the range.

@@ -53,6 +53,16 @@ constexpr const char *Hotkeys = "hotkeys";
 // One scalar setting: its key, its member (exactly one of the three is set) and, for integers, the
 // range values from outside are clamped into.
 struct SettingField {
+	constexpr SettingField(const char *key, bool Settings::*flag, bool remote = true)
+	    : key(key), flag(flag), remote(remote)
+	{
+	}
+	constexpr SettingField(const char *key, int Settings::*number, int min, int max)
+	    : key(key), number(number), min(min), max(max)
+	{
+	}
+	constexpr SettingField(const char *key, QString Settings::*text) : key(key), text(text) {}
+
 	const char *key;
 	bool Settings::*flag = nullptr;
 	int Settings::*number = nullptr;
