@@ -12,76 +12,35 @@ namespace {
 Settings g_settings;
 OBSDataAutoRelease g_hotkeyData;
 
-namespace Key {
-constexpr const char *PressClip = "press_clip";
-constexpr const char *PressReplay = "press_replay";
-constexpr const char *SceneMarks = "scene_marks";
-constexpr const char *MarksStart = "marks_start";
-constexpr const char *MarksSong = "marks_song";
-constexpr const char *MarksTopic = "marks_topic";
-constexpr const char *MarksExternal = "marks_external";
-constexpr const char *RecordChapters = "record_chapters";
-constexpr const char *IgnoreScenes = "ignore_scenes";
-constexpr const char *AutoStartBuffer = "auto_start_buffer";
-constexpr const char *RenameFiles = "rename_files";
-constexpr const char *ExportDir = "export_dir";
-constexpr const char *ReplaySeconds = "replay_seconds";
-constexpr const char *ReplaySpeed = "replay_speed";
-constexpr const char *ReplayRepeat = "replay_repeat";
-constexpr const char *ReplayFromMemory = "replay_from_memory";
-constexpr const char *VantorStart = "vantor_start";
-constexpr const char *VantorEnd = "vantor_end";
-constexpr const char *ReplayScene = "replay_scene";
-constexpr const char *ReplayMedia = "replay_media";
-constexpr const char *RecapScene = "recap_scene";
-constexpr const char *RecapMedia = "recap_media";
-constexpr const char *RecapText = "recap_text";
-constexpr const char *RecapSeconds = "recap_seconds";
-constexpr const char *DockShown = "dock_shown";
-constexpr const char *Hotkeys = "hotkeys";
-constexpr const char *Name = "name";
-} // namespace Key
-
-struct BoolField {
-	const char *key;
-	bool Settings::*field;
-};
-struct StringField {
-	const char *key;
-	QString Settings::*field;
-};
-struct IntField {
-	const char *key;
-	int Settings::*field;
-	int min, max;
+constexpr SettingField kFields[] = {
+    {"press_clip", &Settings::press_clip},
+    {"press_replay", &Settings::press_replay},
+    {"scene_marks", &Settings::scene_marks},
+    {"marks_start", &Settings::marks_start},
+    {"marks_song", &Settings::marks_song},
+    {"marks_topic", &Settings::marks_topic},
+    {"marks_external", &Settings::marks_external},
+    {"record_chapters", &Settings::record_chapters},
+    {"auto_start_buffer", &Settings::auto_start_buffer},
+    {"rename_files", &Settings::rename_files},
+    {"export_dir", &Settings::export_dir},
+    {"replay_seconds", &Settings::replay_seconds, SettingsRange::ReplaySecondsMin, SettingsRange::ReplaySecondsMax},
+    {"replay_speed", &Settings::replay_speed, SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax},
+    {"replay_repeat", &Settings::replay_repeat, SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax},
+    {"replay_from_memory", &Settings::replay_from_memory},
+    {"vantor_start", &Settings::vantor_start},
+    {"vantor_end", &Settings::vantor_end},
+    {"replay_scene", &Settings::replay_scene},
+    {"replay_media", &Settings::replay_media},
+    {"recap_scene", &Settings::recap_scene},
+    {"recap_media", &Settings::recap_media},
+    {"recap_text", &Settings::recap_text},
+    {"recap_seconds", &Settings::recap_seconds, SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax},
+    // The dock's own state, not a setting clients change.
+    {"dock_shown", &Settings::dock_shown, false},
 };
 
-const BoolField kBools[] = {
-    {Key::PressClip, &Settings::press_clip},
-    {Key::PressReplay, &Settings::press_replay},
-    {Key::SceneMarks, &Settings::scene_marks},
-    {Key::MarksStart, &Settings::marks_start},
-    {Key::MarksSong, &Settings::marks_song},
-    {Key::MarksTopic, &Settings::marks_topic},
-    {Key::MarksExternal, &Settings::marks_external},
-    {Key::RecordChapters, &Settings::record_chapters},
-    {Key::AutoStartBuffer, &Settings::auto_start_buffer},
-    {Key::RenameFiles, &Settings::rename_files},
-    {Key::ReplayFromMemory, &Settings::replay_from_memory},
-};
-const IntField kInts[] = {
-    {Key::ReplaySeconds, &Settings::replay_seconds, SettingsRange::ReplaySecondsMin, SettingsRange::ReplaySecondsMax},
-    {Key::ReplaySpeed, &Settings::replay_speed, SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax},
-    {Key::ReplayRepeat, &Settings::replay_repeat, SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax},
-};
-// In file order; "recap_seconds" follows these and "dock_shown" comes last of the scalars.
-const StringField kNames[] = {
-    {Key::VantorStart, &Settings::vantor_start}, {Key::VantorEnd, &Settings::vantor_end},
-    {Key::ReplayScene, &Settings::replay_scene}, {Key::ReplayMedia, &Settings::replay_media},
-    {Key::RecapScene, &Settings::recap_scene},   {Key::RecapMedia, &Settings::recap_media},
-    {Key::RecapText, &Settings::recap_text},
-};
-
+// Clamped as 64-bit: a huge value must not wrap into the range.
 int clampInt(long long v, int lo, int hi)
 {
 	return (int)std::clamp<long long>(v, lo, hi);
@@ -90,6 +49,27 @@ int clampInt(long long v, int lo, int hi)
 QString dataString(obs_data_t *data, const char *key)
 {
 	return QString::fromUtf8(obs_data_get_string(data, key));
+}
+
+void writeSetting(obs_data_t *data, const SettingField &f, const Settings &s)
+{
+	if (f.flag)
+		obs_data_set_bool(data, f.key, s.*f.flag);
+	else if (f.number)
+		obs_data_set_int(data, f.key, s.*f.number);
+	else
+		obs_data_set_string(data, f.key, (s.*f.text).toUtf8().constData());
+}
+
+void setLocalisedDefaults(Settings &s)
+{
+	s.replay_scene = moduleQText("Default.ReplayScene");
+	s.replay_media = moduleQText("Default.ReplayMedia");
+	s.recap_scene = moduleQText("Recap.DefaultScene");
+	s.recap_media = moduleQText("Recap.DefaultMedia");
+	s.recap_text = moduleQText("Recap.DefaultText");
+	s.vantor_start = moduleQText("Default.VantorStart");
+	s.vantor_end = moduleQText("Default.VantorEnd");
 }
 } // namespace
 
@@ -108,11 +88,53 @@ std::string settingsFilePath()
 	return moduleConfigPath("config.json");
 }
 
+SettingFields settingFields()
+{
+	return {kFields, sizeof(kFields) / sizeof(kFields[0])};
+}
+
+bool readSetting(obs_data_t *data, const SettingField &f, Settings &s)
+{
+	if (!obs_data_has_user_value(data, f.key))
+		return false;
+	if (f.flag)
+		s.*f.flag = obs_data_get_bool(data, f.key);
+	else if (f.number)
+		s.*f.number = clampInt(obs_data_get_int(data, f.key), f.min, f.max);
+	else
+		s.*f.text = dataString(data, f.key);
+	return true;
+}
+
+void copySetting(const SettingField &f, const Settings &from, Settings &to)
+{
+	if (f.flag)
+		to.*f.flag = from.*f.flag;
+	else if (f.number)
+		to.*f.number = from.*f.number;
+	else
+		to.*f.text = from.*f.text;
+}
+
+QStringList readIgnoreScenes(obs_data_t *data)
+{
+	QStringList names;
+	OBSDataArrayAutoRelease scenes = obs_data_get_array(data, SettingsKey::IgnoreScenes);
+	const size_t count = scenes ? obs_data_array_count(scenes) : 0;
+	for (size_t i = 0; i < count; ++i) {
+		OBSDataAutoRelease item = obs_data_array_item(scenes, i);
+		QString name = dataString(item, SettingsKey::SceneName);
+		if (!name.isEmpty())
+			names.append(name);
+	}
+	return names;
+}
+
 void clampSettings(Settings &s)
 {
-	for (const IntField &f : kInts)
-		s.*f.field = clampInt(s.*f.field, f.min, f.max);
-	s.recap_seconds = clampInt(s.recap_seconds, SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax);
+	for (const SettingField &f : kFields)
+		if (f.number)
+			s.*f.number = clampInt(s.*f.number, f.min, f.max);
 	s.ignore_scenes.removeAll(QString());
 }
 
@@ -120,13 +142,7 @@ void loadSettings()
 {
 	Settings &s = g_settings;
 	s = Settings();
-	s.replay_scene = QString::fromUtf8(moduleText("Default.ReplayScene"));
-	s.replay_media = QString::fromUtf8(moduleText("Default.ReplayMedia"));
-	s.recap_scene = QString::fromUtf8(moduleText("Recap.DefaultScene"));
-	s.recap_media = QString::fromUtf8(moduleText("Recap.DefaultMedia"));
-	s.recap_text = QString::fromUtf8(moduleText("Recap.DefaultText"));
-	s.vantor_start = QString::fromUtf8(moduleText("Default.VantorStart"));
-	s.vantor_end = QString::fromUtf8(moduleText("Default.VantorEnd"));
+	setLocalisedDefaults(s);
 
 	g_hotkeyData = obs_data_create();
 
@@ -137,34 +153,11 @@ void loadSettings()
 	if (!data)
 		return;
 
-	for (const BoolField &f : kBools)
-		if (obs_data_has_user_value(data, f.key))
-			s.*f.field = obs_data_get_bool(data, f.key);
-	if (obs_data_has_user_value(data, Key::DockShown))
-		s.dock_shown = obs_data_get_bool(data, Key::DockShown);
-	if (obs_data_has_user_value(data, Key::ExportDir))
-		s.export_dir = dataString(data, Key::ExportDir);
-	for (const StringField &f : kNames)
-		if (obs_data_has_user_value(data, f.key))
-			s.*f.field = dataString(data, f.key);
+	for (const SettingField &f : kFields)
+		readSetting(data, f, s);
+	s.ignore_scenes = readIgnoreScenes(data);
 
-	for (const IntField &f : kInts)
-		if (obs_data_has_user_value(data, f.key))
-			s.*f.field = clampInt(obs_data_get_int(data, f.key), f.min, f.max);
-	if (obs_data_has_user_value(data, Key::RecapSeconds))
-		s.recap_seconds = clampInt(obs_data_get_int(data, Key::RecapSeconds), SettingsRange::RecapSecondsMin,
-					   SettingsRange::RecapSecondsMax);
-
-	OBSDataArrayAutoRelease scenes = obs_data_get_array(data, Key::IgnoreScenes);
-	const size_t count = scenes ? obs_data_array_count(scenes) : 0;
-	for (size_t i = 0; i < count; ++i) {
-		OBSDataAutoRelease item = obs_data_array_item(scenes, i);
-		QString name = dataString(item, Key::Name);
-		if (!name.isEmpty())
-			s.ignore_scenes.append(name);
-	}
-
-	OBSDataAutoRelease hotkeys = obs_data_get_obj(data, Key::Hotkeys);
+	OBSDataAutoRelease hotkeys = obs_data_get_obj(data, SettingsKey::Hotkeys);
 	if (hotkeys)
 		obs_data_apply(g_hotkeyData, hotkeys);
 }
@@ -179,32 +172,22 @@ bool saveSettings()
 	os_mkdirs(moduleConfigPath("").c_str());
 
 	OBSDataAutoRelease data = obs_data_create();
-	for (const BoolField &f : kBools)
-		obs_data_set_bool(data, f.key, s.*f.field);
-	obs_data_set_string(data, Key::ExportDir, s.export_dir.toUtf8().constData());
-	for (const IntField &f : kInts)
-		obs_data_set_int(data, f.key, s.*f.field);
-	for (const StringField &f : kNames)
-		obs_data_set_string(data, f.key, (s.*f.field).toUtf8().constData());
-	obs_data_set_int(data, Key::RecapSeconds, s.recap_seconds);
-	obs_data_set_bool(data, Key::DockShown, s.dock_shown);
+	std::vector<const char *> order;
+	for (const SettingField &f : kFields) {
+		writeSetting(data, f, s);
+		order.push_back(f.key);
+	}
 
 	OBSDataArrayAutoRelease scenes = obs_data_array_create();
 	for (const QString &name : s.ignore_scenes) {
 		OBSDataAutoRelease item = obs_data_create();
-		obs_data_set_string(item, Key::Name, name.toUtf8().constData());
+		obs_data_set_string(item, SettingsKey::SceneName, name.toUtf8().constData());
 		obs_data_array_push_back(scenes, item);
 	}
-	obs_data_set_array(data, Key::IgnoreScenes, scenes);
-	obs_data_set_obj(data, Key::Hotkeys, g_hotkeyData);
-
-	static const std::vector<const char *> order = {
-	    Key::PressClip,   Key::PressReplay,   Key::SceneMarks,     Key::MarksStart,      Key::MarksSong,
-	    Key::MarksTopic,  Key::MarksExternal, Key::RecordChapters, Key::AutoStartBuffer, Key::RenameFiles,
-	    Key::ExportDir,   Key::ReplaySeconds, Key::ReplaySpeed,    Key::ReplayRepeat,    Key::ReplayFromMemory,
-	    Key::VantorStart, Key::VantorEnd,     Key::ReplayScene,    Key::ReplayMedia,     Key::RecapScene,
-	    Key::RecapMedia,  Key::RecapText,     Key::RecapSeconds,   Key::DockShown,       Key::IgnoreScenes,
-	    Key::Hotkeys};
+	obs_data_set_array(data, SettingsKey::IgnoreScenes, scenes);
+	obs_data_set_obj(data, SettingsKey::Hotkeys, g_hotkeyData);
+	order.push_back(SettingsKey::IgnoreScenes);
+	order.push_back(SettingsKey::Hotkeys);
 	return saveOrderedJsonSafe(data, order, path.c_str());
 }
 

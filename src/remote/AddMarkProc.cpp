@@ -16,6 +16,8 @@
 namespace {
 
 const char *const kAddMarkDecl = "void kelvaro_lumark_add_mark(in string label, in string kind, out int entry_id)";
+// Callers are scripts and plug-ins blocked on their own threads; half a second is about as long as they can
+// stall unnoticed, and a mark added later still lands at the time of the call.
 constexpr int kReplyLimitMs = 500;
 
 // Shared by the caller and the queued call; whoever lets go last frees it.

@@ -34,6 +34,8 @@ namespace remote {
 namespace {
 // Owned here; created by registerVendor, deleted by closeRemote. One thread keeps the events in order.
 QThreadPool *g_eventPool = nullptr;
+// At shutdown the queued events get this long: ample for a few small messages to a local client, short
+// enough that OBS's exit does not seem to hang when obs-websocket is stuck.
 constexpr int kDrainLimitMs = 2000;
 
 class EventRunnable : public QRunnable {

@@ -5,12 +5,13 @@
 
 #include "util/Utf8.h"
 
-#include <obs.h>
+#include <obs.hpp>
 
 #include <QString>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 
 class Engine;
@@ -64,18 +65,54 @@ private:
 // False without calling anything when obs-websocket or the vendor is missing.
 bool callVendorProc(const char *proc, calldata_t *cd);
 
-// Request frame. Runs body on the UI thread (blocking the calling thread until it has run; directly
-// when already there). When the remote side is closed, before or while waiting, writes the
-// "shutting down" failure instead and returns false.
-bool runOnUiThread(obs_data_t *reply, const std::function<void()> &body);
+// Keys that several requests share.
+namespace keys {
+constexpr const char *Ok = "ok";
+constexpr const char *Error = "error";
+constexpr const char *SessionId = "session_id";
+constexpr const char *EntryId = "entry_id";
+constexpr const char *Label = "label";
+constexpr const char *Path = "path";
+constexpr const char *Count = "count";
+} // namespace keys
 
-void writeFailure(obs_data_t *reply, const char *error);
-void writeOk(obs_data_t *reply, bool ok);
+// What a request answers, returned by its handler: "ok", the reason ("error") when there is one, and
+// the handler's own fields. Written into obs-websocket's reply once the handler has returned.
+class Result {
+public:
+	static Result okIf(bool ok);
+	static Result success() { return okIf(true); }
+	static Result failure(const char *error);
+
+	bool ok() const { return succeeded; }
+	// "error" is sent whatever "ok" says.
+	Result &withError(const QString &error);
+	// The handler's own fields; made on first use.
+	obs_data_t *data();
+	Result &setInt(const char *key, long long value);
+	Result &setText(const char *key, const QString &text);
+
+	void writeTo(obs_data_t *reply) const;
+
+private:
+	bool succeeded = true;
+	bool hasError = false;
+	std::string error;
+	OBSData fields; // a copy of the result shares them
+};
+
+// Request frame. Runs body on the UI thread (blocking the calling thread until it has run; directly
+// when already there) and returns its result; "shutting down" when the remote side is closed, before
+// or while waiting.
+Result onUiThread(const std::function<Result()> &body);
 
 // Typed field readers: a missing string reads as empty, a missing integer as 0, a missing bool as false.
-QString stringField(obs_data_t *request, const char *key);
-long long intField(obs_data_t *request, const char *key);
-bool boolField(obs_data_t *request, const char *key);
+QString readString(obs_data_t *request, const char *key);
+long long readInt(obs_data_t *request, const char *key);
+bool readBool(obs_data_t *request, const char *key);
+// A label, address or name to keep: nothing when it is longer than kMaxTextBytes, which the request
+// refuses with errors::TooLong.
+std::optional<QString> readText(obs_data_t *request, const char *key);
 
 // "session_id" of a request, when one was given and names a file of our own folder; an id with path
 // characters is refused so that it behaves like an id that names no session.
@@ -86,15 +123,15 @@ struct SessionField {
 };
 SessionField sessionField(obs_data_t *request);
 
-// On the UI thread, inside a body: makes the requested session the viewed one when an id was given.
-// False, with "no session" in the reply, when the given id names no session.
-bool selectSession(obs_data_t *reply, const SessionField &field);
+// onUiThread on the session the request names, made the viewed one first ("no session" when it names
+// none); without a name, on whatever session is viewed.
+Result onSession(const SessionField &session, const std::function<Result()> &body);
 
-using RequestCallback = void (*)(obs_data_t *request, obs_data_t *reply, void *priv);
+using RequestHandler = Result (*)(obs_data_t *request);
 
 struct RequestDef {
 	const char *name;
-	RequestCallback callback;
+	RequestHandler handler;
 };
 
 // The 23 requests in registration order.

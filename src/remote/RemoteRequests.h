@@ -1,40 +1,40 @@
 #pragma once
 
-// Request handlers with obs-websocket's callback shape; called on obs-websocket's threads.
+// Request handlers; called on obs-websocket's threads.
 
-#include <obs.h>
+#include "remote/RemoteCore.h"
 
 namespace remote {
 
 // RequestsEdit.cpp
-void requestPress(obs_data_t *request, obs_data_t *reply, void *);
-void requestAddMark(obs_data_t *request, obs_data_t *reply, void *);
-void requestSetLabel(obs_data_t *request, obs_data_t *reply, void *);
-void requestSetChapter(obs_data_t *request, obs_data_t *reply, void *);
-void requestRemoveEntry(obs_data_t *request, obs_data_t *reply, void *);
-void requestSetShift(obs_data_t *request, obs_data_t *reply, void *);
-void requestSetArchiveUrl(obs_data_t *request, obs_data_t *reply, void *);
-void requestDropShortChapters(obs_data_t *request, obs_data_t *reply, void *);
-void requestExport(obs_data_t *request, obs_data_t *reply, void *);
-void requestExportQuotes(obs_data_t *request, obs_data_t *reply, void *);
+Result requestPress(obs_data_t *request);
+Result requestAddMark(obs_data_t *request);
+Result requestSetLabel(obs_data_t *request);
+Result requestSetChapter(obs_data_t *request);
+Result requestRemoveEntry(obs_data_t *request);
+Result requestSetShift(obs_data_t *request);
+Result requestSetArchiveUrl(obs_data_t *request);
+Result requestDropShortChapters(obs_data_t *request);
+Result requestExport(obs_data_t *request);
+Result requestExportQuotes(obs_data_t *request);
 
 // RequestsSession.cpp
-void requestStartFreeSession(obs_data_t *request, obs_data_t *reply, void *);
-void requestEndFreeSession(obs_data_t *request, obs_data_t *reply, void *);
-void requestGetSession(obs_data_t *request, obs_data_t *reply, void *);
-void requestListSessions(obs_data_t *request, obs_data_t *reply, void *);
-void requestViewSession(obs_data_t *request, obs_data_t *reply, void *);
-void requestRemoveSession(obs_data_t *request, obs_data_t *reply, void *);
+Result requestStartFreeSession(obs_data_t *request);
+Result requestEndFreeSession(obs_data_t *request);
+Result requestGetSession(obs_data_t *request);
+Result requestListSessions(obs_data_t *request);
+Result requestViewSession(obs_data_t *request);
+Result requestRemoveSession(obs_data_t *request);
 
 // RequestsPlayback.cpp
-void requestReplayEntry(obs_data_t *request, obs_data_t *reply, void *);
-void requestStopReplay(obs_data_t *request, obs_data_t *reply, void *);
-void requestSetupReplayScene(obs_data_t *request, obs_data_t *reply, void *);
-void requestSetupRecapScene(obs_data_t *request, obs_data_t *reply, void *);
-void requestGetRecapStatus(obs_data_t *request, obs_data_t *reply, void *);
+Result requestReplayEntry(obs_data_t *request);
+Result requestStopReplay(obs_data_t *request);
+Result requestSetupReplayScene(obs_data_t *request);
+Result requestSetupRecapScene(obs_data_t *request);
+Result requestGetRecapStatus(obs_data_t *request);
 
 // RequestsConfig.cpp
-void requestGetStatus(obs_data_t *request, obs_data_t *reply, void *);
-void requestSetConfig(obs_data_t *request, obs_data_t *reply, void *);
+Result requestGetStatus(obs_data_t *request);
+Result requestSetConfig(obs_data_t *request);
 
 } // namespace remote

@@ -23,150 +23,124 @@ PressMode pressModeFromText(const QString &mode)
 
 } // namespace
 
-void requestPress(obs_data_t *request, obs_data_t *reply, void *)
+Result requestPress(obs_data_t *request)
 {
-	const PressMode mode = pressModeFromText(stringField(request, "mode"));
-	const QString label = stringField(request, "label");
+	const PressMode mode = pressModeFromText(readString(request, "mode"));
+	const std::optional<QString> label = readText(request, keys::Label);
+	if (!label)
+		return Result::failure(errors::TooLong).setInt(keys::EntryId, 0);
 	long long entryId = 0;
-	if (tooLong(label))
-		writeFailure(reply, errors::TooLong);
-	else
-		runOnUiThread(reply, [&]() { entryId = engine().press(mode, label); });
-	writeOk(reply, entryId != 0);
-	obs_data_set_int(reply, "entry_id", entryId);
+	Result result = onUiThread([&]() {
+		entryId = engine().press(mode, *label);
+		return Result::okIf(entryId != 0);
+	});
+	return result.setInt(keys::EntryId, entryId);
 }
 
-void requestAddMark(obs_data_t *request, obs_data_t *reply, void *)
+Result requestAddMark(obs_data_t *request)
 {
-	const QString label = stringField(request, "label");
-	const EntryKind kind = kindFromText(stringField(request, "kind").toStdString());
-	const long long agoMs = intField(request, "ago_ms");
-	if (tooLong(label)) {
-		writeFailure(reply, errors::TooLong);
-		obs_data_set_int(reply, "entry_id", 0);
-		return;
-	}
+	const std::optional<QString> label = readText(request, keys::Label);
+	const EntryKind kind = kindFromText(readString(request, "kind").toStdString());
+	const long long agoMs = readInt(request, "ago_ms");
+	if (!label)
+		return Result::failure(errors::TooLong).setInt(keys::EntryId, 0);
 	long long entryId = 0;
-	const bool ran = runOnUiThread(reply, [&]() { entryId = engine().addMark(kind, label, 0, agoMs); });
-	writeOk(reply, entryId != 0);
-	obs_data_set_int(reply, "entry_id", entryId);
-	// Not run at all: the "shutting down" written by runOnUiThread is the reason.
-	if (entryId == 0 && ran)
-		obs_data_set_string(reply, "error", errors::NoMark);
+	Result result = onUiThread([&]() {
+		entryId = engine().addMark(kind, *label, 0, agoMs);
+		return entryId != 0 ? Result::success() : Result::failure(errors::NoMark);
+	});
+	return result.setInt(keys::EntryId, entryId);
 }
 
-void requestSetLabel(obs_data_t *request, obs_data_t *reply, void *)
+Result requestSetLabel(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
-	const long long entryId = intField(request, "entry_id");
-	const QString label = stringField(request, "label");
-	if (tooLong(label)) {
-		writeFailure(reply, errors::TooLong);
-		return;
-	}
-	runOnUiThread(reply, [&]() {
-		if (!selectSession(reply, session))
-			return;
-		engine().setLabel(entryId, label);
-		writeOk(reply, true);
+	const long long entryId = readInt(request, keys::EntryId);
+	const std::optional<QString> label = readText(request, keys::Label);
+	if (!label)
+		return Result::failure(errors::TooLong);
+	return onSession(session, [&]() {
+		engine().setLabel(entryId, *label);
+		return Result::success();
 	});
 }
 
-void requestSetChapter(obs_data_t *request, obs_data_t *reply, void *)
+Result requestSetChapter(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
-	const long long entryId = intField(request, "entry_id");
-	const bool chapter = boolField(request, "chapter");
-	runOnUiThread(reply, [&]() {
-		if (!selectSession(reply, session))
-			return;
+	const long long entryId = readInt(request, keys::EntryId);
+	const bool chapter = readBool(request, "chapter");
+	return onSession(session, [&]() {
 		engine().setChapter(entryId, chapter);
-		writeOk(reply, true);
+		return Result::success();
 	});
 }
 
-void requestRemoveEntry(obs_data_t *request, obs_data_t *reply, void *)
+Result requestRemoveEntry(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
-	const long long entryId = intField(request, "entry_id");
-	runOnUiThread(reply, [&]() {
-		if (!selectSession(reply, session))
-			return;
+	const long long entryId = readInt(request, keys::EntryId);
+	return onSession(session, [&]() {
 		engine().removeEntry(entryId);
-		writeOk(reply, true);
+		return Result::success();
 	});
 }
 
-void requestSetShift(obs_data_t *request, obs_data_t *reply, void *)
+Result requestSetShift(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
-	const long long ms = intField(request, "ms");
-	const long long entryId = intField(request, "entry_id");
-	runOnUiThread(reply, [&]() {
-		if (!selectSession(reply, session))
-			return;
+	const long long ms = readInt(request, "ms");
+	const long long entryId = readInt(request, keys::EntryId);
+	return onSession(session, [&]() {
 		if (entryId != 0)
 			engine().setShiftToEntry(entryId);
 		else
 			engine().setShift(ms);
-		writeOk(reply, true);
+		return Result::success();
 	});
 }
 
-void requestSetArchiveUrl(obs_data_t *request, obs_data_t *reply, void *)
+Result requestSetArchiveUrl(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
-	const QString url = stringField(request, "url");
-	if (tooLong(url)) {
-		writeFailure(reply, errors::TooLong);
-		return;
-	}
-	runOnUiThread(reply, [&]() {
-		if (!selectSession(reply, session))
-			return;
-		engine().setArchiveUrl(url);
-		writeOk(reply, true);
+	const std::optional<QString> url = readText(request, "url");
+	if (!url)
+		return Result::failure(errors::TooLong);
+	return onSession(session, [&]() {
+		engine().setArchiveUrl(*url);
+		return Result::success();
 	});
 }
 
-void requestDropShortChapters(obs_data_t *request, obs_data_t *reply, void *)
+Result requestDropShortChapters(obs_data_t *request)
 {
-	const SessionField session = sessionField(request);
-	runOnUiThread(reply, [&]() {
-		if (!selectSession(reply, session))
-			return;
-		obs_data_set_int(reply, "count", engine().dropShortChapters());
-		writeOk(reply, true);
-	});
+	return onSession(sessionField(request),
+			 [&]() { return Result::success().setInt(keys::Count, engine().dropShortChapters()); });
 }
 
-void requestExport(obs_data_t *request, obs_data_t *reply, void *)
+Result requestExport(obs_data_t *request)
 {
-	const SessionField session = sessionField(request);
-	runOnUiThread(reply, [&]() {
-		if (!selectSession(reply, session))
-			return;
+	return onSession(sessionField(request), [&]() {
 		const QStringList files = engine().exportLists();
 		OBSDataArrayAutoRelease array = obs_data_array_create();
 		for (const QString &path : files) {
 			OBSDataAutoRelease item = obs_data_create();
-			obs_data_set_string(item, "path", path.toUtf8().constData());
+			obs_data_set_string(item, keys::Path, path.toUtf8().constData());
 			obs_data_array_push_back(array, item);
 		}
-		obs_data_set_array(reply, "files", array);
-		writeOk(reply, files.size() == 3);
+		// The timestamps, CSV and notes lists.
+		Result result = Result::okIf(files.size() == 3);
+		obs_data_set_array(result.data(), "files", array);
+		return result;
 	});
 }
 
-void requestExportQuotes(obs_data_t *, obs_data_t *reply, void *)
+Result requestExportQuotes(obs_data_t *)
 {
-	runOnUiThread(reply, [&]() {
+	return onUiThread([&]() {
 		const QString path = engine().exportQuotes();
-		obs_data_set_string(reply, "path", path.toUtf8().constData());
-		if (path.isEmpty())
-			writeFailure(reply, errors::NoQuotes);
-		else
-			writeOk(reply, true);
+		Result result = path.isEmpty() ? Result::failure(errors::NoQuotes) : Result::success();
+		return result.setText(keys::Path, path);
 	});
 }
 

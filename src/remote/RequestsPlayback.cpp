@@ -4,7 +4,7 @@
 #include "remote/RemoteRequests.h"
 
 #include "engine/Engine.h"
-#include "lists/TextFormat.h"
+#include "util/Paths.h"
 #include "playback/Recap.h"
 #include "playback/RecapScene.h"
 #include "playback/ReplayScene.h"
@@ -12,65 +12,63 @@
 namespace remote {
 
 namespace {
-void writeSetup(obs_data_t *reply, bool ok, const QString &message)
+// The set-up's message goes in "error" whether or not it succeeded.
+Result setupResult(bool ok, const QString &message)
 {
-	writeOk(reply, ok);
-	obs_data_set_string(reply, "error", message.toUtf8().constData());
+	return Result::okIf(ok).withError(message);
 }
 } // namespace
 
-void requestReplayEntry(obs_data_t *request, obs_data_t *reply, void *)
+Result requestReplayEntry(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
-	const long long entryId = intField(request, "entry_id");
-	runOnUiThread(reply, [&]() {
-		if (!selectSession(reply, session))
-			return;
-		writeOk(reply, engine().replayEntry(entryId));
-	});
+	const long long entryId = readInt(request, keys::EntryId);
+	return onSession(session, [&]() { return Result::okIf(engine().replayEntry(entryId)); });
 }
 
-void requestStopReplay(obs_data_t *, obs_data_t *reply, void *)
+Result requestStopReplay(obs_data_t *)
 {
-	runOnUiThread(reply, [&]() {
+	return onUiThread([]() {
 		engine().stopReplay();
-		writeOk(reply, true);
+		return Result::success();
 	});
 }
 
-void requestSetupReplayScene(obs_data_t *request, obs_data_t *reply, void *)
+Result requestSetupReplayScene(obs_data_t *request)
 {
-	const bool addToCurrent = boolField(request, "add_to_current");
-	runOnUiThread(reply, [&]() {
+	const bool addToCurrent = readBool(request, "add_to_current");
+	return onUiThread([&]() {
 		QString message;
 		bool ok = makeReplayScene(message);
 		if (ok && addToCurrent)
 			ok = addReplaySceneToCurrent(message);
-		writeSetup(reply, ok, message);
+		return setupResult(ok, message);
 	});
 }
 
-void requestSetupRecapScene(obs_data_t *request, obs_data_t *reply, void *)
+Result requestSetupRecapScene(obs_data_t *request)
 {
-	const bool addToCurrent = boolField(request, "add_to_current");
-	runOnUiThread(reply, [&]() {
+	const bool addToCurrent = readBool(request, "add_to_current");
+	return onUiThread([&]() {
 		QString message;
 		const bool ok = setupRecapScene(engine().recapPlayer(), addToCurrent, message);
-		writeSetup(reply, ok, message);
+		return setupResult(ok, message);
 	});
 }
 
-void requestGetRecapStatus(obs_data_t *, obs_data_t *reply, void *)
+Result requestGetRecapStatus(obs_data_t *)
 {
-	runOnUiThread(reply, [&]() {
+	return onUiThread([]() {
 		const RecapStatus status = engine().recapPlayer().status();
-		obs_data_set_bool(reply, "running", status.running);
-		obs_data_set_string(reply, "session_id", status.sessionId.toUtf8().constData());
-		obs_data_set_int(reply, "count", status.count);
-		obs_data_set_int(reply, "index", status.index);
-		obs_data_set_string(reply, "file", fileNameOf(status.currentFile.toStdString()).c_str());
-		obs_data_set_string(reply, "memo", status.currentMemo.toUtf8().constData());
-		writeOk(reply, true);
+		Result result = Result::success();
+		obs_data_t *data = result.data();
+		obs_data_set_bool(data, "running", status.running);
+		obs_data_set_string(data, keys::SessionId, status.sessionId.toUtf8().constData());
+		obs_data_set_int(data, keys::Count, status.count);
+		obs_data_set_int(data, "index", status.index);
+		obs_data_set_string(data, "file", fileNameOf(status.currentFile.toStdString()).c_str());
+		obs_data_set_string(data, "memo", status.currentMemo.toUtf8().constData());
+		return result;
 	});
 }
 

@@ -17,11 +17,6 @@
 namespace remote {
 
 namespace {
-void setText(obs_data_t *data, const char *key, const QString &text)
-{
-	obs_data_set_string(data, key, text.toUtf8().constData());
-}
-
 // What a reply needs from a session, taken on the UI thread in a handful of blocks. The reply itself
 // is built on obs-websocket's thread: thousands of short-lived blocks made on the UI thread landed
 // between the blocks the UI keeps, which then held those pages resident for good.
@@ -46,11 +41,12 @@ SessionSnapshot takeSnapshot(const Session &session)
 	return snap;
 }
 
-void writeSnapshotExtras(obs_data_t *reply, const SessionSnapshot &snap)
+Result resultWithExtras(Result result, const SessionSnapshot &snap)
 {
-	obs_data_set_bool(reply, "active", snap.active);
-	obs_data_set_string(reply, "chapter_text", snap.chapterText.c_str());
-	obs_data_set_string(reply, "export_folder", snap.exportFolder.c_str());
+	obs_data_t *data = result.data();
+	obs_data_set_bool(data, "active", snap.active);
+	obs_data_set_string(data, "chapter_text", snap.chapterText.c_str());
+	obs_data_set_string(data, "export_folder", snap.exportFolder.c_str());
 	OBSDataArrayAutoRelease array = obs_data_array_create();
 	for (const auto &issue : snap.issues) {
 		OBSDataAutoRelease item = obs_data_create();
@@ -59,9 +55,9 @@ void writeSnapshotExtras(obs_data_t *reply, const SessionSnapshot &snap)
 		obs_data_set_int(item, "sec", issue.sec);
 		obs_data_array_push_back(array, item);
 	}
-	obs_data_set_array(reply, "issues", array);
-	obs_data_set_bool(reply, "chapters_ok", snap.issues.empty());
-	writeOk(reply, true);
+	obs_data_set_array(data, "issues", array);
+	obs_data_set_bool(data, "chapters_ok", snap.issues.empty());
+	return result;
 }
 
 Session *pickSession(const SessionField &field)
@@ -72,103 +68,99 @@ Session *pickSession(const SessionField &field)
 		return running;
 	return engine().viewedSession();
 }
+
+// The session's fields as in its file. The text is the session file's, which reads back through this
+// same parser; should it not, the fields are written from the session itself on the UI thread.
+Result sessionResult(const SessionField &field, SessionSnapshot &snap)
+{
+	Result result = Result::success();
+	OBSDataAutoRelease data = obs_data_create_from_json(snap.json.c_str());
+	std::string().swap(snap.json);
+	if (data) {
+		obs_data_apply(result.data(), data);
+		return result;
+	}
+	pluginLog(LOG_WARNING, "GetSession: the session's text did not parse, building the reply in place");
+	return onUiThread([&]() {
+		const Session *session = pickSession(field);
+		if (!session)
+			return Result::failure(errors::NoSession);
+		writeSessionData(result.data(), *session);
+		return std::move(result);
+	});
+}
 } // namespace
 
-void requestStartFreeSession(obs_data_t *, obs_data_t *reply, void *)
+Result requestStartFreeSession(obs_data_t *)
 {
-	runOnUiThread(reply, [&]() {
-		if (engine().startFreeSession())
-			writeOk(reply, true);
-		else
-			writeFailure(reply, errors::CannotStart);
-	});
+	return onUiThread(
+	    []() { return engine().startFreeSession() ? Result::success() : Result::failure(errors::CannotStart); });
 }
 
-void requestEndFreeSession(obs_data_t *, obs_data_t *reply, void *)
+Result requestEndFreeSession(obs_data_t *)
 {
-	runOnUiThread(reply, [&]() {
-		if (engine().endFreeSession())
-			writeOk(reply, true);
-		else
-			writeFailure(reply, errors::NoFreeSession);
-	});
+	return onUiThread(
+	    []() { return engine().endFreeSession() ? Result::success() : Result::failure(errors::NoFreeSession); });
 }
 
-void requestGetSession(obs_data_t *request, obs_data_t *reply, void *)
+Result requestGetSession(obs_data_t *request)
 {
 	const SessionField field = sessionField(request);
 	SessionSnapshot snap;
-	bool found = false;
-	runOnUiThread(reply, [&]() {
-		if (const Session *session = pickSession(field)) {
-			snap = takeSnapshot(*session);
-			found = true;
-		} else
-			writeFailure(reply, errors::NoSession);
+	const Result found = onUiThread([&]() {
+		const Session *session = pickSession(field);
+		if (!session)
+			return Result::failure(errors::NoSession);
+		snap = takeSnapshot(*session);
+		return Result::success();
 	});
-	if (!found)
-		return;
-	// The text is the session file's, which reads back through this same parser.
-	OBSDataAutoRelease data = obs_data_create_from_json(snap.json.c_str());
-	std::string().swap(snap.json);
-	if (data)
-		obs_data_apply(reply, data);
-	else {
-		pluginLog(LOG_WARNING, "GetSession: the session's text did not parse, building the reply in place");
-		runOnUiThread(reply, [&]() {
-			const Session *session = pickSession(field);
-			if (session)
-				writeSessionData(reply, *session);
-			else
-				writeFailure(reply, errors::NoSession);
-			found = session != nullptr;
-		});
-		if (!found)
-			return;
-	}
-	writeSnapshotExtras(reply, snap);
+	if (!found.ok())
+		return found;
+	Result result = sessionResult(field, snap);
+	if (!result.ok())
+		return result;
 	releaseFreedPagesSoon(snap.marks);
+	return resultWithExtras(std::move(result), snap);
 }
 
-void requestListSessions(obs_data_t *, obs_data_t *reply, void *)
+Result requestListSessions(obs_data_t *)
 {
-	runOnUiThread(reply, [&]() {
+	return onUiThread([]() {
 		OBSDataArrayAutoRelease array = obs_data_array_create();
 		for (const QString &id : engine().sessionIds()) {
 			OBSDataAutoRelease item = obs_data_create();
-			setText(item, "id", id);
+			obs_data_set_string(item, "id", id.toUtf8().constData());
 			obs_data_array_push_back(array, item);
 		}
-		obs_data_set_array(reply, "sessions", array);
-		setText(reply, "current", engine().currentSessionId());
-		setText(reply, "viewed", engine().viewedSessionId());
-		writeOk(reply, true);
+		Result result = Result::success();
+		obs_data_set_array(result.data(), "sessions", array);
+		result.setText("current", engine().currentSessionId());
+		result.setText("viewed", engine().viewedSessionId());
+		return result;
 	});
 }
 
-void requestViewSession(obs_data_t *request, obs_data_t *reply, void *)
+Result requestViewSession(obs_data_t *request)
 {
 	const SessionField field = sessionField(request);
-	runOnUiThread(reply, [&]() {
+	return onUiThread([&]() {
 		// An empty id is passed on: it clears the view, which then equals the id asked for.
 		if (!field.given || field.usable)
 			engine().viewSession(field.id);
-		writeOk(reply, engine().viewedSessionId() == field.id);
+		return Result::okIf(engine().viewedSessionId() == field.id);
 	});
 }
 
-void requestRemoveSession(obs_data_t *request, obs_data_t *reply, void *)
+Result requestRemoveSession(obs_data_t *request)
 {
 	const SessionField field = sessionField(request);
-	runOnUiThread(reply, [&]() {
-		if (field.usable && engine().removeSession(field.id)) {
-			writeOk(reply, true);
-			return;
-		}
+	return onUiThread([&]() {
+		if (field.usable && engine().removeSession(field.id))
+			return Result::success();
 		// An ended session that is still there was refused by the file system.
 		const Session *left = field.usable ? engine().findSession(field.id) : nullptr;
 		const bool fileStays = left && left->isEnded() && field.id != engine().currentSessionId();
-		writeFailure(reply, fileStays ? errors::SessionFileStays : errors::NoEndedSession);
+		return Result::failure(fileStays ? errors::SessionFileStays : errors::NoEndedSession);
 	});
 }
 

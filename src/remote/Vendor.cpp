@@ -55,13 +55,19 @@ proc_handler_t *findWebsocketHandler()
 	return g_websocketHandler;
 }
 
+// The one callback obs-websocket calls for every request; priv is the request's entry in kRequests.
+void answerRequest(obs_data_t *request, obs_data_t *reply, void *priv)
+{
+	static_cast<const RequestDef *>(priv)->handler(request).writeTo(reply);
+}
+
 bool registerRequest(const RequestDef &def)
 {
 	// obs-websocket copies the record, so it may live on the stack.
 	struct {
-		RequestCallback callback;
+		void (*callback)(obs_data_t *, obs_data_t *, void *);
 		void *priv;
-	} record{def.callback, nullptr};
+	} record{answerRequest, const_cast<RequestDef *>(&def)};
 	CallData cd;
 	calldata_set_string(cd.get(), "type", def.name);
 	calldata_set_ptr(cd.get(), "callback", &record);
@@ -115,39 +121,73 @@ bool callVendorProc(const char *proc, calldata_t *cd)
 	return calldata_bool(cd, "success");
 }
 
-void writeFailure(obs_data_t *reply, const char *error)
+Result Result::okIf(bool ok)
 {
-	obs_data_set_bool(reply, "ok", false);
-	obs_data_set_string(reply, "error", error);
+	Result result;
+	result.succeeded = ok;
+	return result;
 }
 
-void writeOk(obs_data_t *reply, bool ok)
+Result Result::failure(const char *error)
 {
-	obs_data_set_bool(reply, "ok", ok);
+	Result result;
+	result.succeeded = false;
+	result.hasError = true;
+	result.error = error;
+	return result;
 }
 
-bool runOnUiThread(obs_data_t *reply, const std::function<void()> &body)
+Result &Result::withError(const QString &text)
 {
-	if (!openFlag().load()) {
-		writeFailure(reply, errors::ShuttingDown);
-		return false;
-	}
-	bool ran = false;
+	hasError = true;
+	error = toUtf8(text);
+	return *this;
+}
+
+obs_data_t *Result::data()
+{
+	if (!fields)
+		fields = OBSDataAutoRelease(obs_data_create()).Get();
+	return fields;
+}
+
+Result &Result::setInt(const char *key, long long value)
+{
+	obs_data_set_int(data(), key, value);
+	return *this;
+}
+
+Result &Result::setText(const char *key, const QString &text)
+{
+	obs_data_set_string(data(), key, text.toUtf8().constData());
+	return *this;
+}
+
+void Result::writeTo(obs_data_t *reply) const
+{
+	if (fields)
+		obs_data_apply(reply, fields);
+	obs_data_set_bool(reply, keys::Ok, succeeded);
+	if (hasError)
+		obs_data_set_string(reply, keys::Error, error.c_str());
+}
+
+Result onUiThread(const std::function<Result()> &body)
+{
+	Result result = Result::failure(errors::ShuttingDown);
+	if (!openFlag().load())
+		return result;
 	// closeRemote may run between the check above and the moment the UI thread gets to the body.
 	auto guarded = [&]() {
-		if (!openFlag().load()) {
-			writeFailure(reply, errors::ShuttingDown);
-			return;
-		}
-		body();
-		ran = true;
+		if (openFlag().load())
+			result = body();
 	};
 	Engine &target = engine();
 	if (QThread::currentThread() == target.thread())
 		guarded();
 	else
 		QMetaObject::invokeMethod(&target, guarded, Qt::BlockingQueuedConnection);
-	return ran;
+	return result;
 }
 
 bool tooLong(const QString &text)
@@ -161,43 +201,51 @@ bool tooLong(const QString &text)
 	return size_t(text.toUtf8().size()) > kMaxTextBytes;
 }
 
-QString stringField(obs_data_t *request, const char *key)
+QString readString(obs_data_t *request, const char *key)
 {
 	return QString::fromUtf8(request ? obs_data_get_string(request, key) : "");
 }
 
-long long intField(obs_data_t *request, const char *key)
+long long readInt(obs_data_t *request, const char *key)
 {
 	return request ? obs_data_get_int(request, key) : 0;
 }
 
-bool boolField(obs_data_t *request, const char *key)
+bool readBool(obs_data_t *request, const char *key)
 {
 	return request && obs_data_get_bool(request, key);
+}
+
+std::optional<QString> readText(obs_data_t *request, const char *key)
+{
+	QString text = readString(request, key);
+	if (tooLong(text))
+		return std::nullopt;
+	return text;
 }
 
 SessionField sessionField(obs_data_t *request)
 {
 	SessionField field;
-	field.id = stringField(request, "session_id");
+	field.id = readString(request, keys::SessionId);
 	field.given = !field.id.isEmpty();
 	field.usable = field.given && isPlainSessionId(field.id.toStdString());
 	return field;
 }
 
-bool selectSession(obs_data_t *reply, const SessionField &field)
+Result onSession(const SessionField &session, const std::function<Result()> &body)
 {
-	if (!field.given)
-		return true;
-	if (field.usable)
-		engine().viewSession(field.id);
-	// A session the client named but that does not exist must not let the edit fall through to
-	// whatever session the dock happens to show.
-	if (!field.usable || engine().viewedSessionId() != field.id) {
-		writeFailure(reply, errors::NoSession);
-		return false;
-	}
-	return true;
+	return onUiThread([&]() {
+		if (!session.given)
+			return body();
+		if (session.usable)
+			engine().viewSession(session.id);
+		// A session the client named but that does not exist must not let the edit fall through to
+		// whatever session the dock happens to show.
+		if (!session.usable || engine().viewedSessionId() != session.id)
+			return Result::failure(errors::NoSession);
+		return body();
+	});
 }
 
 } // namespace remote

@@ -356,6 +356,7 @@ TEST_F(RemoteRequests, SetConfigClampsReplacesAndAlwaysSaves)
 	    QObject::connect(engine, &Engine::statusChanged, [&statusSignals] { ++statusSignals; });
 	settings().ignore_scenes = QStringList{QStringLiteral("Old")};
 	settings().marks_song = true;
+	settings().dock_shown = false;
 
 	EXPECT_TRUE(ok(call("SetConfig", R"({"replay_seconds":1,"replay_speed":500,"ignore_scenes":[]})")));
 	EXPECT_EQ(settings().replay_seconds, 3);
@@ -369,9 +370,12 @@ TEST_F(RemoteRequests, SetConfigClampsReplacesAndAlwaysSaves)
 	EXPECT_EQ(settings().recap_seconds, 3);
 	EXPECT_EQ(settings().replay_repeat, 3);
 
-	EXPECT_TRUE(ok(call("SetConfig", R"({"marks_song":false,"export_dir":"D:/lists","replay_scene":"リプレイ",)"
-					 R"("ignore_scenes":[{"name":"B"},{"name":""},{"name":"A"},{"name":"B"}]})")));
+	EXPECT_TRUE(
+	    ok(call("SetConfig",
+		    R"({"marks_song":false,"export_dir":"D:/lists","replay_scene":"リプレイ",)"
+		    R"("dock_shown":true,"ignore_scenes":[{"name":"B"},{"name":""},{"name":"A"},{"name":"B"}]})")));
 	EXPECT_FALSE(settings().marks_song);
+	EXPECT_FALSE(settings().dock_shown); // the dock's own state, not for clients
 	EXPECT_EQ(settings().export_dir, "D:/lists");
 	EXPECT_EQ(settings().replay_scene, QString::fromUtf8("リプレイ"));
 	EXPECT_EQ(settings().ignore_scenes, QStringList({"B", "A", "B"}));

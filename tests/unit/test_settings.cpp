@@ -82,11 +82,13 @@ TEST_F(SettingsTest, SaveWritesEveryMemberInOrder)
 	settings().export_dir = "/tmp/x";
 	saveSettings();
 	const QByteArray json = readFileBytes(configPath());
-	const char *order[] = {"press_clip",  "press_replay",   "scene_marks",     "marks_start",       "marks_song",
-			       "marks_topic", "marks_external", "record_chapters", "auto_start_buffer", "rename_files",
-			       "export_dir",  "replay_seconds", "replay_speed",    "replay_repeat",     "vantor_start",
-			       "vantor_end",  "replay_scene",   "replay_media",    "recap_scene",       "recap_media",
-			       "recap_text",  "recap_seconds",  "dock_shown",      "ignore_scenes",     "hotkeys"};
+	const char *order[] = {"press_clip",        "press_replay",  "scene_marks",        "marks_start",
+			       "marks_song",        "marks_topic",   "marks_external",     "record_chapters",
+			       "auto_start_buffer", "rename_files",  "export_dir",         "replay_seconds",
+			       "replay_speed",      "replay_repeat", "replay_from_memory", "vantor_start",
+			       "vantor_end",        "replay_scene",  "replay_media",       "recap_scene",
+			       "recap_media",       "recap_text",    "recap_seconds",      "dock_shown",
+			       "ignore_scenes",     "hotkeys"};
 	int last = -1;
 	for (const char *key : order) {
 		int at = json.indexOf(QByteArray("\"") + key + "\"");
