@@ -130,14 +130,6 @@ QStringList readIgnoreScenes(obs_data_t *data)
 	return names;
 }
 
-void clampSettings(Settings &s)
-{
-	for (const SettingField &f : kFields)
-		if (f.number)
-			s.*f.number = clampInt(s.*f.number, f.min, f.max);
-	s.ignore_scenes.removeAll(QString());
-}
-
 void loadSettings()
 {
 	Settings &s = g_settings;

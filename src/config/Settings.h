@@ -96,6 +96,3 @@ std::string settingsFilePath();
 void loadSettings();
 bool saveSettings();
 void releaseSettingsData();
-
-// Clamps the integer fields into their ranges and drops empty ignored-scene names.
-void clampSettings(Settings &s);

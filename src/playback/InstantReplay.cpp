@@ -221,13 +221,8 @@ void InstantReplay::onTick()
 
 void InstantReplay::finishHiding()
 {
-	const QString oldPath = path;
-	const long long oldId = entryId;
-	unload();
-	tick.stop();
-	setState(Idle);
 	pluginLog(LOG_INFO, "replay: done");
-	emit finished(oldPath, oldId);
+	endNow();
 }
 
 void InstantReplay::tickLoading(obs_source_t *src, long long inStateMs)
