@@ -6,7 +6,8 @@
 #     playback tests under ThreadSanitizer.
 #  3. Each real OBS host (scripts/hosts/, docs/hosts.md): the plug-in built against it (without
 #     warnings), then the end-to-end suite; the hosts' figures side by side at the end. The chroots
-#     are made in the background while the unit tests build.
+#     are made in the background while the unit tests build, and the chroot hosts' plug-ins and the
+#     machine's packages are compiled at the lowest priority while the first host's suite runs.
 #  4. Each host's packages (.deb and tarball): CPack, lintian, then installed into a throwaway
 #     copy of that host's Debian and loaded by its OBS.
 # LUMARK_HOSTS picks the hosts (default "obs29 obs30 obs32"; "" runs none), LUMARK_PACKAGES the
@@ -29,15 +30,23 @@ ctest_x() { xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" ctest "$@"; }
 section "clang-format check of src/, tests/ and bench/"
 scripts/format.sh --check
 
-# Making a chroot mostly waits for the network and the disk; let it overlap the builds below.
+# Making a chroot mostly waits for the network and the disk; let it overlap the builds below and
+# the suites of the hosts before it. The package test's Debian 12 chroot likewise.
 prepared=$(mktemp -d "${TMPDIR:-/tmp}/lumark-prepare-XXXXXX")
 preparing=()
+declare -A prepare_of
+is_chroot() { grep -q '^HOST_ROOT=chroot' "scripts/hosts/$1"; }
 for h in $hosts; do
-	if grep -q '^HOST_ROOT=chroot' "scripts/hosts/$h"; then
+	if is_chroot "$h"; then
 		(scripts/host.sh "$h" prepare >"$prepared/$h.log" 2>&1; echo $? >"$prepared/$h.rc") &
 		preparing+=($!)
+		prepare_of[$h]=$!
 	fi
 done
+if [[ " ${LUMARK_PACKAGES-$hosts} " == *" obs29 "* ]]; then
+	scripts/package.sh obs29 prepare >"$prepared/package-obs29.log" 2>&1 &
+	preparing+=($!)
+fi
 trap 'kill "${preparing[@]}" 2>/dev/null || true; wait; rm -rf "$prepared"' EXIT
 
 # The builds are the presets of CMakePresets.json.
@@ -55,8 +64,17 @@ section "Fuzz targets (ASan/UBSan) and ThreadSanitizer"
 scripts/fuzz.sh # libFuzzer targets with ASan/UBSan, 15 s each
 scripts/tsan.sh # remote, engine and playback tests under ThreadSanitizer
 
-for pid in "${preparing[@]}"; do wait "$pid" || true; done
-preparing=()
+# The other hosts' plug-ins and the machine's packages are compile work, while a suite mostly waits
+# on OBS in real time: they are built beside the first suite at the lowest priority. A host's own
+# run then waits for its build's lock and finds it done; a failed build is made and told again there.
+(
+	for h in $hosts; do
+		! is_chroot "$h" || nice -n 19 scripts/host.sh "$h" build
+	done
+	if [[ " ${LUMARK_PACKAGES-$hosts} " == *" obs29 "* ]]; then nice -n 19 scripts/package.sh obs29 build; fi
+) >"$prepared/builds-ahead.log" 2>&1 &
+building=$!
+preparing+=($building)
 
 # Every host runs even when an earlier one failed; the run fails at the end then.
 figures=$prepared/figures
@@ -68,6 +86,7 @@ for h in $hosts; do
 	title=$(. "scripts/hosts/$h" && echo "$HOST_TITLE")
 	short=$(. "scripts/hosts/$h" && echo "$HOST_SHORT")
 	section "$title: build and end-to-end suite"
+	[ -z "${prepare_of[$h]:-}" ] || wait "${prepare_of[$h]}" || true
 	[ ! -f "$prepared/$h.log" ] || cat "$prepared/$h.log"
 	t0=$(date +%s)
 	result=pass
@@ -82,6 +101,7 @@ for h in $hosts; do
 done
 
 # Packages of each host, made and tested apart from the hosts' own runs.
+wait "$building" || true
 for h in ${LUMARK_PACKAGES-$hosts}; do
 	section "Packages for $h: build, lintian, install, load, remove"
 	t0=$(date +%s)

@@ -377,14 +377,16 @@ describe('resident memory of the replay from memory', { timeout: 240000 }, () =>
 		// with the memory off and taken out of the readings with it on.
 		const extra = [];
 		for (let round = 0; round < 2; round++) {
+			if (round > 0) {
+				await call(t, h, 'SetConfig', { replay_from_memory: true });
+				await H.sleep((SECONDS + 3) * 1000);
+			}
 			const on = await reading();
 			await call(t, h, 'SetConfig', { replay_from_memory: false });
 			const off1 = await reading();
 			const off2 = await reading();
 			const slope = (off2.mb - off1.mb) / (off2.at - off1.at);
 			extra.push(on.mb - (off1.mb + slope * (on.at - off1.at)));
-			await call(t, h, 'SetConfig', { replay_from_memory: true });
-			await H.sleep((SECONDS + 3) * 1000);
 		}
 		await H.stopBuffer(h);
 		const [major] = String(process.env.LUMARK_E2E_OBS_VERSION ?? '29').split('.').map(Number);
