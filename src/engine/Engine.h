@@ -68,6 +68,8 @@ struct FreshClip {
 	std::string names;              // for the status message of a replay that cannot start
 	std::string timeText;
 	long long reportedNs = 0; // monotonic ns when OBS reported the save, for the replay's figures
+	// Events of the file's entries (type, entry id), held until the file has the name it keeps.
+	std::vector<std::pair<QString, long long>> heldEvents;
 };
 
 // A remuxed ".mp4" copy whose rename failed the first time.
@@ -283,8 +285,12 @@ private:
 	bool moveBack(FreshClip &fresh, Entry &owner);
 	void freshTick();
 	bool freshClipBlocksSave() const;
-	// At shutdown: files kept aside go back under OBS's name.
+	// At shutdown: files kept aside go back under OBS's name unless a save could still take it.
 	void settleFreshClips();
+	// Sends the entry events held for a file whose watch ends.
+	void releaseHeldEvents(const FreshClip &fresh);
+	// An entry event, held while the entry's file may still change its name.
+	void emitClipEvent(const QString &type, const Session &session, const Entry &entry);
 	bool saveNameClash(const QString &obsPath) const;
 	// Takes OBS's remuxed copies of a clip along to its new name.
 	void moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs);
