@@ -296,7 +296,8 @@ private:
 	void moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs);
 	// A save OBS wrote over a file that an entry still owned: that entry's clip is lost.
 	void failOverwritten(const QString &path);
-	// A session file copied by hand ("X - Copy.json") still names X's clips, which X named first.
+	// A copy of a session file still names its original's clips, which stay the original's: known by
+	// the id its file held (even when the original is not loaded), or for older copies by the name.
 	bool clipOfEarlierSession(const Session &session, const std::string &path, QString *ownerId);
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
