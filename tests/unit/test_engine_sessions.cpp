@@ -374,6 +374,35 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 	EXPECT_EQ(labelsOnDisk(), "one;late;two;");
 }
 
+// While another session still fails, a write that lands says nothing is written again.
+TEST_F(SessionsTest, TwoSessionsFailingAtOnceAreToldSavedOnlyWhenBothLand)
+{
+	ready();
+	ASSERT_TRUE(engine->startFreeSession());
+	const std::string first = current().id;
+	ASSERT_TRUE(engine->endFreeSession());
+	ASSERT_TRUE(engine->startFreeSession());
+	engine->waitForWrites();
+	const QString blockFirst = sessionFile(first) + ".tmp", blockSecond = sessionFile(current().id) + ".tmp";
+	ASSERT_TRUE(QDir().mkpath(blockFirst) && QDir().mkpath(blockSecond));
+	engine->setArchiveUrl(QStringLiteral("https://example.com/a"), QString::fromStdString(first));
+	engine->press(PressMode::MarkOnly, QString());
+	engine->flushSaves();
+	engine->waitForWrites();
+	ASSERT_TRUE(engine->saveRetryTimer().isActive());
+
+	ASSERT_TRUE(QDir().rmdir(blockFirst));
+	engine->flushSaves();
+	engine->waitForWrites();
+	EXPECT_TRUE(engine->saveRetryTimer().isActive()) << "the other session is still unsaved";
+	EXPECT_NE(engine->statusText(), msg("Msg.SessionsSavedAgain"));
+	ASSERT_TRUE(QDir().rmdir(blockSecond));
+	engine->flushSaves();
+	engine->waitForWrites();
+	EXPECT_FALSE(engine->saveRetryTimer().isActive());
+	EXPECT_EQ(engine->statusText(), msg("Msg.SessionsSavedAgain"));
+}
+
 TEST_F(SessionsTest, ShutdownEndsTheSessionAndRefusesEverythingAfter)
 {
 	ready();
