@@ -256,6 +256,13 @@ void Engine::freshTick()
 			freshClips.erase(freshClips.begin() + long(i));
 			continue;
 		}
+		// An OBS that never tells its next save's name keeps the file aside for good; its events go out
+		// anyway, naming it there. A player's hold ends by itself.
+		if (!fresh.heldEvents.empty() && now - fresh.savedWallMs >= EngineTiming::EventHoldLimitMs &&
+		    !fileHeldByPlayer(fresh.path)) {
+			settled.push_back(fresh);
+			fresh.heldEvents.clear();
+		}
 		quick = quick || fresh.path == fresh.obsPath;
 		++i;
 	}

@@ -173,10 +173,12 @@ TEST_F(SavesTest, ShutdownDuringASaveLeavesAKeptFileAside)
 	const long long p1 = engine->press(PressMode::Default, QString());
 	ASSERT_TRUE(writeFileBytes(dir + "/Replay 2026-05-01 20-00-00.mkv", "clip"));
 	obsSaved(dir + "/Replay 2026-05-01 20-00-00.mkv");
-	advance(1000);
 	engine->setSaveNamer([] { return QString(); }); // a save is being written
-	engine->shutdown();
+	advance(10000);
 	const QString kept = dir + "/Replay 2026-05-01 20-00-00 (Lumark01).mkv";
+	ASSERT_TRUE(waitUntil([this] { return eventCount("ClipSaved") == 1; })) << "told where it stays for now";
+	EXPECT_EQ(lastEvent("ClipSaved")->data["file"].toString(), QFileInfo(kept).fileName());
+	engine->shutdown();
 	EXPECT_EQ(entry(p1).clip.path, kept.toStdString());
 	EXPECT_EQ(readFileBytes(kept), QByteArray("clip"));
 }
