@@ -68,6 +68,8 @@ struct FreshClip {
 	std::string names;              // for the status message of a replay that cannot start
 	std::string timeText;
 	long long reportedNs = 0; // monotonic ns when OBS reported the save, for the replay's figures
+	// Events of the file's entries (type, entry id), held until the file has the name it keeps.
+	std::vector<std::pair<QString, long long>> heldEvents;
 };
 
 // A remuxed ".mp4" copy whose rename failed the first time.
@@ -283,14 +285,19 @@ private:
 	bool moveBack(FreshClip &fresh, Entry &owner);
 	void freshTick();
 	bool freshClipBlocksSave() const;
-	// At shutdown: files kept aside go back under OBS's name.
+	// At shutdown: files kept aside go back under OBS's name unless a save could still take it.
 	void settleFreshClips();
+	// Sends the entry events held for a file whose watch ends.
+	void releaseHeldEvents(const FreshClip &fresh);
+	// An entry event, held while the entry's file may still change its name.
+	void emitClipEvent(const QString &type, const Session &session, const Entry &entry);
 	bool saveNameClash(const QString &obsPath) const;
 	// Takes OBS's remuxed copies of a clip along to its new name.
 	void moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs);
 	// A save OBS wrote over a file that an entry still owned: that entry's clip is lost.
 	void failOverwritten(const QString &path);
-	// A session file copied by hand ("X - Copy.json") still names X's clips, which X named first.
+	// A copy of a session file still names its original's clips, which stay the original's: known by
+	// the id its file held (even when the original is not loaded), or for older copies by the name.
 	bool clipOfEarlierSession(const Session &session, const std::string &path, QString *ownerId);
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);

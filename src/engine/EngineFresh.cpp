@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 QStringList remuxCopyTails(const QString &suffix)
 {
@@ -145,9 +146,13 @@ QString Engine::keepFreshClip(FreshClip fresh)
 {
 	fresh.obsPath = fresh.path;
 	// OBS's name goes back to its newest file, which peers were told about; older ones stay aside.
-	freshClips.erase(std::remove_if(freshClips.begin(), freshClips.end(),
-					[&fresh](const FreshClip &f) { return samePath(f.obsPath, fresh.obsPath); }),
-			 freshClips.end());
+	const auto older = std::stable_partition(freshClips.begin(), freshClips.end(), [&fresh](const FreshClip &f) {
+		return !samePath(f.obsPath, fresh.obsPath);
+	});
+	std::vector<FreshClip> settled(std::make_move_iterator(older), std::make_move_iterator(freshClips.end()));
+	freshClips.erase(older, freshClips.end());
+	for (const FreshClip &f : settled)
+		releaseHeldEvents(f);
 	const QFileInfo info(fresh.path);
 	if (!info.exists() || !saveNameClash(fresh.obsPath))
 		return fresh.path;
@@ -236,6 +241,7 @@ void Engine::freshTick()
 {
 	const long long now = wallMs();
 	std::vector<FreshClip> play;
+	std::vector<FreshClip> settled;
 	bool quick = false;
 	for (size_t i = 0; i < freshClips.size();) {
 		FreshClip &fresh = freshClips[i];
@@ -246,8 +252,16 @@ void Engine::freshTick()
 			fresh.playAfter = false;
 		}
 		if (done) {
+			settled.push_back(std::move(fresh));
 			freshClips.erase(freshClips.begin() + long(i));
 			continue;
+		}
+		// An OBS that never tells its next save's name keeps the file aside for good; its events go out
+		// anyway, naming it there. A player's hold ends by itself.
+		if (!fresh.heldEvents.empty() && now - fresh.savedWallMs >= EngineTiming::EventHoldLimitMs &&
+		    !fileHeldByPlayer(fresh.path)) {
+			settled.push_back(fresh);
+			fresh.heldEvents.clear();
 		}
 		quick = quick || fresh.path == fresh.obsPath;
 		++i;
@@ -256,6 +270,8 @@ void Engine::freshTick()
 		freshTimer.stop();
 	else
 		freshTimer.setInterval(quick ? EngineTiming::FreshTickMs : EngineTiming::FreshAsideTickMs);
+	for (const FreshClip &f : settled)
+		releaseHeldEvents(f);
 	for (const FreshClip &f : play)
 		playSaved(f.path, f.entryId, f.names, f.timeText, f.reportedNs);
 	pumpSaves();
@@ -263,14 +279,41 @@ void Engine::freshTick()
 
 void Engine::settleFreshClips()
 {
-	// OBS makes no save after this, so no clash is left to guard against.
-	for (FreshClip &fresh : freshClips) {
-		Entry *owner = lookupEntry(EntryRef{fresh.sessionId, fresh.entryId});
-		if (owner && fresh.path != fresh.obsPath && owner->clip.path == toUtf8(fresh.path))
-			moveBack(fresh, *owner);
-	}
-	freshClips.clear();
+	// The exit comes while the buffer still runs: a save asked for just before it may still take
+	// OBS's name, so a file goes back only when no save can get that name.
+	std::vector<FreshClip> watched;
+	watched.swap(freshClips);
 	freshTimer.stop();
+	for (FreshClip &fresh : watched) {
+		Entry *owner = lookupEntry(EntryRef{fresh.sessionId, fresh.entryId});
+		if (owner && fresh.path != fresh.obsPath && owner->clip.path == toUtf8(fresh.path) &&
+		    !saveNameClash(fresh.obsPath))
+			moveBack(fresh, *owner);
+		releaseHeldEvents(fresh);
+	}
+}
+
+void Engine::emitClipEvent(const QString &type, const Session &session, const Entry &entry)
+{
+	// A client acts on the name it is told; a file kept aside for now would be gone by then.
+	const long long ownerId = entry.clip.shared_with != 0 ? entry.clip.shared_with : entry.id;
+	const QString sessionId = fromUtf8(session.id);
+	auto watched = std::find_if(freshClips.begin(), freshClips.end(), [&](const FreshClip &f) {
+		return f.entryId == ownerId && f.sessionId == sessionId;
+	});
+	if (watched == freshClips.end())
+		emitEntryEvent(type, session, entry);
+	else
+		watched->heldEvents.emplace_back(type, entry.id);
+}
+
+void Engine::releaseHeldEvents(const FreshClip &fresh)
+{
+	for (const auto &held : fresh.heldEvents) {
+		Session *session = nullptr;
+		if (const Entry *entry = lookupEntry(EntryRef{fresh.sessionId, held.second}, &session))
+			emitEntryEvent(held.first, *session, *entry);
+	}
 }
 
 bool Engine::freshClipBlocksSave() const
@@ -299,7 +342,10 @@ void Engine::failOverwritten(const QString &path)
 			touchSession(session);
 		}
 	}
-	freshClips.erase(std::remove_if(freshClips.begin(), freshClips.end(),
-					[&path](const FreshClip &f) { return samePath(f.path, path); }),
-			 freshClips.end());
+	const auto lost = std::stable_partition(freshClips.begin(), freshClips.end(),
+						[&path](const FreshClip &f) { return !samePath(f.path, path); });
+	std::vector<FreshClip> gone(std::make_move_iterator(lost), std::make_move_iterator(freshClips.end()));
+	freshClips.erase(lost, freshClips.end());
+	for (const FreshClip &f : gone)
+		releaseHeldEvents(f);
 }

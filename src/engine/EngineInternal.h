@@ -81,6 +81,9 @@ constexpr long long RemuxStartWaitMs = 1000;
 constexpr long long FreshMoveLimitMs = 3000;
 // While only clips kept aside are watched (waiting for OBS's name to move on), a slower tick.
 constexpr int FreshAsideTickMs = 100;
+// A file's events wait for the name it keeps, which comes within a few seconds (the clock second, the
+// remux's start, a few tries to move back); past this they name it where it is.
+constexpr long long EventHoldLimitMs = 10000;
 // Stored sessions loaded for an export, the recap or a look stay this long after the last load, so
 // that a run of look-ups reads each file once.
 constexpr int SessionCacheTrimMs = 30000;

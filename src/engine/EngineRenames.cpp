@@ -14,6 +14,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <set>
 
 void Engine::setFileOps(FileRenamer renamer, FileHeldCheck held)
 {
@@ -185,28 +186,41 @@ bool Engine::renameClip(RenameJob &job)
 
 bool Engine::clipOfEarlierSession(const Session &session, const std::string &path, QString *ownerId)
 {
-	const auto names = [&path](const Session &other) {
-		return std::any_of(other.entries.begin(), other.entries.end(),
-				   [&path](const Entry &e) { return !e.clip.path.empty() && e.clip.path == path; });
+	// Loaded or only stored: an original trimmed from memory, or not read since a restart, counts alike.
+	const auto namesClip = [this, &path, ownerId](const std::string &id, std::string *copyOf) {
+		Session stored;
+		auto loaded = sessions.find(fromUtf8(id));
+		const Session *original = loaded != sessions.end() ? loaded->second.get() : nullptr;
+		if (!original && loadSession(id, stored))
+			original = &stored;
+		if (!original)
+			return false;
+		if (copyOf)
+			*copyOf = original->copy_of;
+		if (std::none_of(original->entries.begin(), original->entries.end(),
+				 [&path](const Entry &e) { return !e.clip.path.empty() && e.clip.path == path; }))
+			return false;
+		*ownerId = fromUtf8(id);
+		return true;
 	};
+	// What the copy was copied from, and so on back; a copy never saves clips of its own.
+	std::set<std::string> seen{session.id};
+	for (std::string id = session.copy_of; !id.empty() && seen.insert(id).second;) {
+		std::string next;
+		if (namesClip(id, &next))
+			return true;
+		id = next;
+	}
+	// A copy an earlier release saved under its own id is known only by its file name ("X - Copy").
 	QStringList ids = sessionIds();
 	for (const QString &id : loadedSessionIds())
 		if (!ids.contains(id))
 			ids.append(id);
-	// A copy's file name holds its original's ("X - Copy", "Copy of X"); a copy never saves clips.
 	for (const QString &id : ids) {
 		const std::string other = toUtf8(id);
-		if (other.size() >= session.id.size() || session.id.find(other) == std::string::npos)
-			continue;
-		auto loaded = sessions.find(id);
-		Session stored;
-		const Session *original = loaded != sessions.end() ? loaded->second.get() : nullptr;
-		if (!original && loadSession(other, stored))
-			original = &stored;
-		if (original && names(*original)) {
-			*ownerId = id;
+		if (other.size() < session.id.size() && session.id.find(other) != std::string::npos &&
+		    namesClip(other, nullptr))
 			return true;
-		}
 	}
 	return false;
 }

@@ -56,6 +56,8 @@ struct Session {
 	int64_t next_id = 1;
 	int32_t next_number = 1;
 	std::vector<Entry> entries; // ascending t_ms, equal times in insertion order
+	// Set in a copy of another session's file: that session's id. Its clips are the original's.
+	std::string copy_of;
 
 	bool isEnded() const { return end_wall_ms != 0; }
 

@@ -134,6 +134,8 @@ const char *const kFormatKey = "format";
 const int64_t kFormat = 1;
 const char *const kEntriesKey = "entries";
 const char *const kClipKey = "clip";
+// Only in a copy, so that the files of every other session stay as they were.
+const char *const kCopyOfKey = "copy_of";
 
 // An entry without a clip has no clip object at all.
 bool hasClip(const Entry &entry)
@@ -274,6 +276,8 @@ void writeSessionData(obs_data_t *data, const Session &s)
 {
 	obs_data_set_int(data, kFormatKey, kFormat);
 	setMembers(data, kSessionFields, s);
+	if (!s.copy_of.empty())
+		obs_data_set_string(data, kCopyOfKey, s.copy_of.c_str());
 	OBSDataArrayAutoRelease entries = obs_data_array_create();
 	for (const Entry &e : s.entries) {
 		OBSDataAutoRelease item = obs_data_create();
@@ -296,6 +300,8 @@ std::string sessionToJson(const Session &s)
 	JsonObjectWriter top{out, ""};
 	top.member(kFormatKey, kFormat);
 	top.members(kSessionFields, s);
+	if (!s.copy_of.empty())
+		top.member(kCopyOfKey, s.copy_of);
 	top.key(kEntriesKey);
 	out += '[';
 	for (const Entry &e : s.entries) {
@@ -323,6 +329,7 @@ Session sessionFromData(obs_data_t *data)
 	if (!data)
 		return s;
 	getMembers(data, kSessionFields, s);
+	s.copy_of = obs_data_get_string(data, kCopyOfKey);
 	s.next_id = std::max<int64_t>(s.next_id, 1);
 	s.next_number = std::max<int32_t>(s.next_number, 1);
 
@@ -386,12 +393,15 @@ bool loadSession(const std::string &id, Session &out)
 			continue;
 		Session loaded = sessionFromData(data);
 		// The file's name is the session's identity: a copy ("X - Copy.json") that still says "X"
-		// inside must never be saved or exported as X, so its lists get names of their own too.
+		// inside must never be saved or exported as X, so its lists get names of their own too. It
+		// remembers X, whose clips it names, from then on.
 		if (loaded.id != id) {
-			if (isPlainSessionId(loaded.id))
+			if (isPlainSessionId(loaded.id)) {
 				loaded.prefix += id.compare(0, loaded.id.size(), loaded.id) == 0
 						     ? id.substr(loaded.id.size())
 						     : " (" + id + ")";
+				loaded.copy_of = loaded.id;
+			}
 			loaded.id = id;
 		}
 		out = std::move(loaded);

@@ -7,6 +7,10 @@ import * as L from './lists-model.mjs';
 
 // Calls a vendor request. When obs-websocket says the vendor or the request does not exist (the
 // feature has not landed in this build), the test is skipped with that reason and null returned.
+// The names a clip file of ClipSaved may have had before: OBS's own, or kept aside with the press label
+// while OBS could give its next save the same name.
+export const namesBefore = (saved) => [saved.file, saved.file.replace(/(\.[^.]*)$/, ` (${L.pressLabel(saved.number)})$1`)];
+
 export async function call(t, h, type, data) {
 	try {
 		return await H.vendor(h.obs, type, data);

@@ -184,7 +184,8 @@ TEST_F(RenamesTest, RenamingSwitchedOffLeavesTheFileUnderObsName)
 }
 
 // A session file copied by hand still names the original's clips: shown and played from there, never
-// renamed, whoever edits the copy; the original keeps renaming its own.
+// renamed, whoever edits the copy, whatever the copy's file is called and whether or not the original
+// is loaded; the original keeps renaming its own.
 TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
 {
 	const long long id = savedPress(makeFile("copied.mkv"));
@@ -196,8 +197,14 @@ TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
 	ASSERT_EQ(clipPath(id), named);
 	engine->flushSaves();
 	engine->waitForWrites();
-	const QString copyId = QString::fromStdString(originalId) + " - Copy";
+	const QString copyId = QStringLiteral("Backup");
 	ASSERT_TRUE(QFile::copy(sessionFile(originalId), sessionFile(copyId.toStdString())));
+	engine->setArchiveUrl(QStringLiteral("https://example.com/backup"), copyId); // written as its own
+	engine->flushSaves();
+	engine->waitForWrites();
+	engine.reset(); // a restart: neither is loaded
+	engine = std::make_unique<Engine>();
+	engine->setClocks([this] { return monoNs; }, [this] { return wall; });
 
 	LogCapture log;
 	engine->setShift(1000, copyId);

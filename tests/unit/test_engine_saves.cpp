@@ -92,13 +92,16 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 	const QString kept1 = dir + "/Replay 2026-05-01 20-00-00 (Lumark01).mkv";
 	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
 	EXPECT_FALSE(QFile::exists(obsName));
-	EXPECT_EQ(lastEvent("ClipSaved")->data["file"].toString(), QFileInfo(kept1).fileName());
+	EXPECT_EQ(eventCount("ClipSaved"), 0) << "told once the file has the name it keeps";
 	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(current().id, onDisk));
 	EXPECT_EQ(onDisk.findEntry(p1)->clip.path, kept1.toStdString()) << "the session file knows it at once";
 
-	// A save from a websocket client 300 ms later, in the same second.
+	// The fresh-clip timer runs within the second: the file stays aside. Then a websocket client's save
+	// 300 ms later, in the same second.
+	EXPECT_FALSE(waitUntil([] { return false; }, 100));
+	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
 	advance(300);
 	obsWrites("obs own");
 	const long long own = current().entries.back().id;
@@ -124,6 +127,12 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 	EXPECT_EQ(entry(p3).clip.path, obsName.toStdString());
 	EXPECT_EQ(readFileBytes(obsName), QByteArray("third"));
 	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
+	ASSERT_EQ(eventCount("ClipSaved"), 3);
+	for (const NotifyRecord &e : events)
+		if (e.type == QStringLiteral("ClipSaved"))
+			EXPECT_EQ(
+			    e.data["file"].toString(),
+			    QFileInfo(QString::fromStdString(entry(e.data["entry_id"].toInt()).clip.path)).fileName());
 
 	// The later rename goes from the kept name to the final one.
 	advance(15000);
@@ -133,7 +142,8 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(p1).clip.path)), QByteArray("first"));
 }
 
-// OBS saves nothing after the plug-in shuts down: a file still aside goes back under OBS's name.
+// At exit a file still aside goes back under OBS's name once no save can get that name; while OBS
+// may still be writing a save asked for just before (the buffer still runs), it keeps its own.
 TEST_F(SavesTest, ShutdownPutsAKeptFileBackUnderObsName)
 {
 	settings().press_replay = false;
@@ -147,9 +157,30 @@ TEST_F(SavesTest, ShutdownPutsAKeptFileBackUnderObsName)
 	ASSERT_TRUE(writeFileBytes(obsName, "clip"));
 	obsSaved(obsName);
 	ASSERT_FALSE(QFile::exists(obsName)) << "kept aside within its second";
+	advance(1000);
 	engine->shutdown();
 	EXPECT_EQ(entry(p1).clip.path, obsName.toStdString());
 	EXPECT_EQ(readFileBytes(obsName), QByteArray("clip"));
+}
+
+TEST_F(SavesTest, ShutdownDuringASaveLeavesAKeptFileAside)
+{
+	const QString dir = work.path() + "/clips";
+	QDir().mkpath(dir);
+	nameSavesIn(dir);
+	settings().press_replay = false;
+	settings().rename_files = false;
+	const long long p1 = engine->press(PressMode::Default, QString());
+	ASSERT_TRUE(writeFileBytes(dir + "/Replay 2026-05-01 20-00-00.mkv", "clip"));
+	obsSaved(dir + "/Replay 2026-05-01 20-00-00.mkv");
+	engine->setSaveNamer([] { return QString(); }); // a save is being written
+	advance(10000);
+	const QString kept = dir + "/Replay 2026-05-01 20-00-00 (Lumark01).mkv";
+	ASSERT_TRUE(waitUntil([this] { return eventCount("ClipSaved") == 1; })) << "told where it stays for now";
+	EXPECT_EQ(lastEvent("ClipSaved")->data["file"].toString(), QFileInfo(kept).fileName());
+	engine->shutdown();
+	EXPECT_EQ(entry(p1).clip.path, kept.toStdString());
+	EXPECT_EQ(readFileBytes(kept), QByteArray("clip"));
 }
 
 // With OBS's automatic remux the file keeps OBS's name until the remux has opened it (its copy

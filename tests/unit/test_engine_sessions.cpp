@@ -374,6 +374,32 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 	EXPECT_EQ(labelsOnDisk(), "one;late;two;");
 }
 
+// While another session still fails, a write that lands says nothing is written again.
+TEST_F(SessionsTest, TwoSessionsFailingAtOnceAreToldSavedOnlyWhenBothLand)
+{
+	ready();
+	ASSERT_TRUE(engine->startFreeSession());
+	const std::string first = current().id;
+	ASSERT_TRUE(engine->endFreeSession() && engine->startFreeSession());
+	engine->waitForWrites();
+	const QString blocked[] = {sessionFile(first) + ".tmp", sessionFile(current().id) + ".tmp"};
+	for (const QString &dir : blocked)
+		ASSERT_TRUE(QDir().mkpath(dir));
+	engine->setArchiveUrl(QStringLiteral("https://example.com/a"), QString::fromStdString(first));
+	engine->press(PressMode::MarkOnly, QString());
+	for (const QString &dir : blocked) {
+		engine->flushSaves();
+		engine->waitForWrites();
+		EXPECT_TRUE(engine->saveRetryTimer().isActive()) << "a session is still unsaved";
+		EXPECT_FALSE(engine->statusText().startsWith(msg("Msg.SessionsSavedAgain")));
+		ASSERT_TRUE(QDir().rmdir(dir));
+	}
+	engine->flushSaves();
+	engine->waitForWrites();
+	EXPECT_FALSE(engine->saveRetryTimer().isActive());
+	EXPECT_EQ(engine->statusText(), msg("Msg.SessionsSavedAgain"));
+}
+
 TEST_F(SessionsTest, ShutdownEndsTheSessionAndRefusesEverythingAfter)
 {
 	ready();
