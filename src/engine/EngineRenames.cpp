@@ -30,7 +30,7 @@ bool Engine::fileHeldByPlayer(const QString &path)
 {
 	if (fileHeldCheck && fileHeldCheck(path))
 		return true;
-	return replay.isLoaded(path) || recap.isLoaded(path);
+	return replay.isLoaded(path) || recap.isLoaded(path) || highlightsHold(path);
 }
 
 void Engine::setRenameDue(RenameJob &job, long long dueMs)
@@ -69,6 +69,7 @@ void Engine::renameTick()
 	const long long now = wallMs();
 	renameDueClips(now);
 	renameDueRemuxCopies(now);
+	startPendingHighlights();
 	if (renameJobs.empty() && remuxRenames.empty())
 		renameTimer.stop();
 }
