@@ -252,7 +252,8 @@ void Engine::onHighlightsDone(uint64_t seq)
 	if (!highlights || highlights->seq != seq)
 		return; // cancelled and joined already
 	std::shared_ptr<HighlightsJob> job = std::move(highlights);
-	job->thread.join();
+	if (job->thread.joinable())
+		job->thread.join();
 	const HighlightsOutcome *done = &job->outcome;
 	QStringList names;
 	for (const WrittenVideo &v : done->videos) {

@@ -1,5 +1,8 @@
 // The highlights video: the plan of stretches from marks and clip times, and the copy of packets that
 // libx264 really encoded, read back with libavformat.
+#include "test_engine_fixture.h"
+
+#include "engine/EngineInternal.h"
 #include "lists/HighlightPlan.h"
 #include "playback/HighlightCopy.h"
 #include "playback/ReplayMux.h"
@@ -199,4 +202,52 @@ TEST(HighlightCopy, CopiesStretchesFromKeyframesWithChaptersAndLeavesNothingOnFa
 				    dir.path().toStdString(), cancel)
 			 .ok);
 	EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(EngineTest, HighlightsAtTheEndOfAStreamCutTheOverlapAndRefuseASecondRun)
+{
+	settings().highlights_video = true;
+	settings().highlight_seconds = 5;
+	settings().press_replay = false;
+	ready();
+	FrontendDouble::state().replayBufferActive = true;
+	FrontendDouble::state().streaming = true;
+	engine->onStreamingStarted();
+	const QString clips = work.path() + "/clips";
+	QDir().mkpath(clips);
+	// Two presses 2 s apart, each saved at once: the second stretch starts where the first ended.
+	for (const char *name : {"/a.mkv", "/b.mkv"}) {
+		advance(2000);
+		writeClip((clips + name).toStdString(), 6, name[1]);
+		engine->press(PressMode::Default, QString());
+		obsSaved(clips + name);
+	}
+	FrontendDouble::state().streaming = false;
+	engine->onStreamingStopped();
+	engine->renameTick();
+	EXPECT_TRUE(engine->highlightsRunning());
+	EXPECT_FALSE(engine->exportHighlights());
+	EXPECT_EQ(engine->statusText(), engineMessage(EngineText::HighlightsBusy));
+	engine->waitForHighlights();
+
+	const NotifyRecord *written = lastEvent("HighlightsWritten");
+	ASSERT_NE(written, nullptr) << engine->statusText().toStdString();
+	EXPECT_EQ(written->data["stretches"].toInt(), 2);
+	// 5 s and 2 s, within a keyframe interval (1 s) each; without the cut it would be 10 s.
+	EXPECT_NEAR(written->data["duration_ms"].toInt(), 5000 + 2000, 1000);
+	const QString video = written->data["file"].toString();
+	EXPECT_TRUE(video.endsWith(" highlights.mp4")) << video.toStdString();
+	QFile text(video.chopped(4) + ".txt");
+	ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+	EXPECT_TRUE(text.readAll().startsWith("00:00 "));
+
+	// By hand again: a new name; the session's removal cancels a run and leaves no file.
+	ASSERT_TRUE(engine->exportHighlights());
+	engine->waitForHighlights();
+	EXPECT_TRUE(lastEvent("HighlightsWritten")->data["file"].toString().endsWith(" highlights (2).mp4"));
+	ASSERT_TRUE(engine->exportHighlights());
+	ASSERT_TRUE(engine->removeSession(engine->viewedSessionId()));
+	EXPECT_FALSE(engine->highlightsRunning());
+	const QStringList after = QDir(work.path() + "/lists").entryList(QDir::Files | QDir::Hidden);
+	EXPECT_TRUE(after.filter(".part").isEmpty());
 }
