@@ -192,6 +192,8 @@ bool Engine::startHighlights(Session &session, bool byHand)
 	if (highlightsClosed || stopped)
 		return false;
 	if (highlights) {
+		pluginLog(LOG_INFO, "highlights: session %s refused, another video is being written",
+			  session.id.c_str());
 		if (byHand)
 			setStatus(engineMessage(EngineText::HighlightsBusy));
 		return false;

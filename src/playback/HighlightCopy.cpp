@@ -270,6 +270,8 @@ bool copyPiece(Writer &out, const HighlightPiece &piece, int64_t &offsetUs, int6
 
 	auto write = [&](AVPacket *p) -> bool {
 		OutTrack &t = p->stream_index == in.video ? out.video : out.audio;
+		if (!t.st)
+			return true; // a stream the first clip lacked
 		AVStream *is = in.stream(p->stream_index);
 		const int64_t keyUs = av_rescale_q(keyPts, vs->time_base, kUs);
 		const int64_t shift =
