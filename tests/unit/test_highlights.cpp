@@ -172,10 +172,12 @@ TEST(HighlightCopy, CopiesStretchesFromKeyframesWithChaptersAndLeavesNothingOnFa
 	std::vector<int64_t> lastDts(fmt->nb_streams, INT64_MIN);
 	int videoPackets = 0, keyframes = 0;
 	bool monotonic = true;
+	std::vector<int64_t> shown; // video pts in ms
 	while (av_read_frame(fmt, pkt) >= 0) {
 		monotonic = monotonic && pkt->dts > lastDts[size_t(pkt->stream_index)];
 		lastDts[size_t(pkt->stream_index)] = pkt->dts;
 		if (fmt->streams[pkt->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+			shown.push_back(av_rescale_q(pkt->pts, fmt->streams[pkt->stream_index]->time_base, {1, 1000}));
 			keyframes += (pkt->flags & AV_PKT_FLAG_KEY) ? 1 : 0;
 			EXPECT_TRUE(videoPackets++ > 0 || (pkt->flags & AV_PKT_FLAG_KEY));
 		}
@@ -186,6 +188,10 @@ TEST(HighlightCopy, CopiesStretchesFromKeyframesWithChaptersAndLeavesNothingOnFa
 	EXPECT_TRUE(monotonic);
 	EXPECT_EQ(videoPackets, 150);
 	EXPECT_EQ(keyframes, 5);
+	// Every frame shows one frame after the one before, across the join too.
+	std::sort(shown.begin(), shown.end());
+	for (size_t i = 1; i < shown.size(); ++i)
+		ASSERT_NEAR(shown[i] - shown[i - 1], 33, 1) << "frame " << i;
 	// The index comes first, so that the file plays while it uploads.
 	QFile file(QString::fromStdString(r.tempPath));
 	ASSERT_TRUE(file.open(QIODevice::ReadOnly));
