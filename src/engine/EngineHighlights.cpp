@@ -243,6 +243,7 @@ bool Engine::startHighlights(Session &session, bool byHand)
 	job->thread =
 	    std::thread([this, raw, seq, clips = std::move(clips), highlightMs, folder, base, progress]() mutable {
 		    runHighlights(raw->cancel, raw->outcome, std::move(clips), highlightMs, folder, base, progress);
+		    raw->finished = true;
 		    QMetaObject::invokeMethod(
 			this, [this, seq] { onHighlightsDone(seq); }, Qt::QueuedConnection);
 	    });
