@@ -38,6 +38,9 @@ constexpr SettingField kFields[] = {
     {"recap_seconds", &Settings::recap_seconds, SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax},
     // The dock's own state, not a setting clients change.
     {"dock_shown", &Settings::dock_shown, false},
+    {"highlight_seconds", &Settings::highlight_seconds, SettingsRange::HighlightSecondsMin,
+     SettingsRange::HighlightSecondsMax},
+    {"highlights_video", &Settings::highlights_video},
 };
 
 // Clamped as 64-bit: a huge value must not wrap into the range.

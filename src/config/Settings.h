@@ -33,6 +33,9 @@ struct Settings {
 	QString recap_text;
 	int recap_seconds = 15;
 	bool dock_shown = false;
+	// The highlights video: the seconds before each mark, and whether a session's end writes it.
+	int highlight_seconds = 20;
+	bool highlights_video = true;
 };
 
 // Ranges enforced when values come from outside (file, remote clients, the dialog).
@@ -41,6 +44,7 @@ constexpr int ReplaySecondsMin = 3, ReplaySecondsMax = 300;
 constexpr int ReplaySpeedMin = 10, ReplaySpeedMax = 200;
 constexpr int ReplayRepeatMin = 1, ReplayRepeatMax = 3;
 constexpr int RecapSecondsMin = 3, RecapSecondsMax = 120;
+constexpr int HighlightSecondsMin = 5, HighlightSecondsMax = 120;
 } // namespace SettingsRange
 
 // Keys of "config.json" (and of SetConfig) that are not one setting of the table below.

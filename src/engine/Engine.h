@@ -209,6 +209,14 @@ public:
 	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
 	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
+	// --- Highlights video (EngineHighlights.cpp) ---
+	// Starts the highlights video of the session (the viewed one for an empty id) on a worker; false,
+	// with a status message, when one is being written or the session has no saved clip.
+	bool exportHighlights(const QString &sessionId = QString());
+	bool highlightsRunning() const;
+	// Returns once the running highlights video has ended (tests and shutdown).
+	void waitForHighlights();
+
 signals:
 	void sessionChanged();
 	void sessionListChanged();
@@ -375,6 +383,20 @@ private:
 	FileRenamer fileRenamer;
 	FileHeldCheck fileHeldCheck;
 	SaveNamer saveNamer;
+
+	// The highlights video being written: cancelled by shutdown and by its session's removal.
+	struct HighlightsJob;
+	std::shared_ptr<HighlightsJob> highlights;
+	bool highlightsClosed = false;
+	// A session that ended: its video starts once its clips have their final names.
+	QString highlightsPending;
+	void highlightsAfterRenames(const QString &sessionId);
+	void startPendingHighlights();
+	// Cancels the session's video (any video for an empty id) and waits for it: no partial file stays.
+	void cancelHighlights(const QString &sessionId);
+	bool startHighlights(Session &session, bool byHand);
+	void onHighlightsDone(uint64_t seq);
+	bool highlightsHold(const QString &path) const;
 
 	// Per session id, the ticket of the newest write handed over and not yet answered: such a
 	// session is unsaved, like a dirty one.

@@ -31,6 +31,13 @@ constexpr const char *WhyDiskFull = "Msg.WhyDiskFull";
 constexpr const char *WhyNoAccess = "Msg.WhyNoAccess";
 constexpr const char *WhyInUse = "Msg.WhyInUse";
 constexpr const char *WhyUnknown = "Msg.WhyUnknown";
+// The highlights video.
+constexpr const char *HighlightsBusy = "Msg.HighlightsBusy";
+constexpr const char *HighlightsNone = "Msg.HighlightsNone";
+constexpr const char *HighlightsProgress = "Msg.HighlightsProgress";
+constexpr const char *HighlightsWritten = "Msg.HighlightsWritten";
+constexpr const char *HighlightsFailed = "Msg.HighlightsFailed";
+constexpr const char *HighlightsLeftOut = "Msg.HighlightsLeftOut";
 // Label of a session's start mark.
 constexpr const char *StartLabel = "Label.Start";
 } // namespace EngineText

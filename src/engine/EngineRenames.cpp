@@ -31,7 +31,7 @@ bool Engine::fileHeldByPlayer(const QString &path)
 {
 	if (fileHeldCheck && fileHeldCheck(path))
 		return true;
-	return replay.isLoaded(path) || recap.isLoaded(path);
+	return replay.isLoaded(path) || recap.isLoaded(path) || highlightsHold(path);
 }
 
 void Engine::setRenameDue(RenameJob &job, long long dueMs)
@@ -70,6 +70,7 @@ void Engine::renameTick()
 	const long long now = wallMs();
 	renameDueClips(now);
 	renameDueRemuxCopies(now);
+	startPendingHighlights();
 	if (renameJobs.empty() && remuxRenames.empty())
 		renameTimer.stop();
 }

@@ -165,6 +165,7 @@ bool Engine::removeSession(const QString &id)
 
 void Engine::forgetSession(const QString &id)
 {
+	cancelHighlights(id);
 	auto ofSession = [&id](const EntryRef &ref) { return ref.sessionId == id; };
 	waitingPresses.erase(std::remove_if(waitingPresses.begin(), waitingPresses.end(), ofSession),
 			     waitingPresses.end());
@@ -327,6 +328,8 @@ void Engine::endSession()
 	obs_data_set_string(data, "session_id", session->id.c_str());
 	obs_data_set_int(data, "length_ms", session->length_ms);
 	emit notify(QStringLiteral("SessionEnded"), QString::fromUtf8(obs_data_get_json(data)));
+	if (session->source != SessionSource::Free && settings().highlights_video)
+		highlightsAfterRenames(fromUtf8(session->id));
 
 	emit sessionListChanged();
 	emit sessionChanged();
@@ -438,6 +441,8 @@ void Engine::shutdown()
 {
 	if (stopped)
 		return;
+	highlightsClosed = true;
+	cancelHighlights(QString());
 	memory.stop();
 	memory.waitForWorker();
 	stopMemoryReplay();

@@ -31,6 +31,7 @@ const char *const FileList = "File.List";
 const char *const FileNotes = "File.Notes";
 const char *const FileQuotes = "File.Quotes";
 const char *const QuotesHeader = "Quotes.Header";
+const char *const FileHighlights = "File.Highlights";
 } // namespace ListKeys
 
 namespace {

@@ -46,6 +46,7 @@ extern const char *const FileList;
 extern const char *const FileNotes;
 extern const char *const FileQuotes;
 extern const char *const QuotesHeader;
+extern const char *const FileHighlights;
 } // namespace ListKeys
 
 // Every field looked up through moduleText (the key itself when the locale lacks it).

@@ -36,6 +36,8 @@ constexpr const char *NoQuotes = "名言集を書き出せませんでした";
 constexpr const char *TooLong = "text too long (at most 4096 bytes)";
 constexpr const char *ConfigNotSaved = "applied, but config.json could not be written";
 constexpr const char *SessionFileStays = "the session file could not be deleted";
+constexpr const char *HighlightsBusy = "a highlights video is being written";
+constexpr const char *NoHighlights = "no saved clip for a highlights video";
 } // namespace errors
 
 // Longer than kMaxTextBytes.
@@ -134,7 +136,7 @@ struct RequestDef {
 	RequestHandler handler;
 };
 
-// The 23 requests in registration order.
+// The 24 requests in registration order.
 const RequestDef *requestTable(size_t *count);
 
 // Event thread.

@@ -17,6 +17,7 @@ Result requestSetArchiveUrl(obs_data_t *request);
 Result requestDropShortChapters(obs_data_t *request);
 Result requestExport(obs_data_t *request);
 Result requestExportQuotes(obs_data_t *request);
+Result requestExportHighlights(obs_data_t *request);
 
 // RequestsSession.cpp
 Result requestStartFreeSession(obs_data_t *request);

@@ -144,4 +144,13 @@ Result requestExportQuotes(obs_data_t *)
 	});
 }
 
+Result requestExportHighlights(obs_data_t *request)
+{
+	return onSession(sessionField(request), [&]() {
+		if (engine().highlightsRunning())
+			return Result::failure(errors::HighlightsBusy);
+		return engine().exportHighlights() ? Result::success() : Result::failure(errors::NoHighlights);
+	});
+}
+
 } // namespace remote

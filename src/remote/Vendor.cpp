@@ -43,6 +43,7 @@ const RequestDef kRequests[] = {
     {"SetupRecapScene", requestSetupRecapScene},
     {"GetRecapStatus", requestGetRecapStatus},
     {"SetConfig", requestSetConfig},
+    {"ExportHighlights", requestExportHighlights},
 };
 
 proc_handler_t *findWebsocketHandler()

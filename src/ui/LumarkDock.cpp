@@ -293,18 +293,22 @@ void LumarkDock::addActionButtons(QVBoxLayout *layout)
 {
 	auto *grid = new QGridLayout;
 	copyButton = new QPushButton(uiText(UiKey::Copy), content);
-	grid->addWidget(copyButton, 0, 0, 1, 2);
+	grid->addWidget(copyButton, 0, 0, 1, 3);
 	copyClipsButton = new QPushButton(uiText(UiKey::CopyClips), content);
 	copyClipsButton->setObjectName(QStringLiteral("lumarkCopyClips"));
-	grid->addWidget(copyClipsButton, 1, 0, 1, 2);
+	grid->addWidget(copyClipsButton, 1, 0, 1, 3);
 	exportButton = new QPushButton(uiText(UiKey::Export), content);
 	exportButton->setToolTip(uiText(UiKey::ExportTip));
 	grid->addWidget(exportButton, 2, 0);
+	highlightsButton = new QPushButton(uiText(UiKey::Highlights), content);
+	highlightsButton->setObjectName(QStringLiteral("lumarkHighlights"));
+	highlightsButton->setToolTip(uiText(UiKey::HighlightsTip));
+	grid->addWidget(highlightsButton, 2, 1);
 	folderButton = new QPushButton(uiText(UiKey::Folder), content);
-	grid->addWidget(folderButton, 2, 1);
+	grid->addWidget(folderButton, 2, 2);
 	settingsButton = new QPushButton(uiText(UiKey::Settings), content);
 	settingsButton->setAccessibleName(uiText(UiKey::SettingsAccessible));
-	grid->addWidget(settingsButton, 3, 0, 1, 2);
+	grid->addWidget(settingsButton, 3, 0, 1, 3);
 	layout->addLayout(grid);
 }
 
@@ -350,6 +354,7 @@ void LumarkDock::connectActions()
 	connect(copyButton, &QPushButton::clicked, this, &LumarkDock::copyChapters);
 	connect(copyClipsButton, &QPushButton::clicked, this, &LumarkDock::copyClipNotes);
 	connect(exportButton, &QPushButton::clicked, this, [this] { engine.exportLists(); });
+	connect(highlightsButton, &QPushButton::clicked, this, [this] { engine.exportHighlights(); });
 	connect(folderButton, &QPushButton::clicked, this, &LumarkDock::openExportFolder);
 	connect(settingsButton, &QPushButton::clicked, this, [this] {
 		if (openSettings)

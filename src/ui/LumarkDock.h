@@ -118,6 +118,7 @@ private:
 	QPushButton *copyClipsButton = nullptr;
 	QPushButton *exportButton = nullptr;
 	QPushButton *folderButton = nullptr;
+	QPushButton *highlightsButton = nullptr;
 	QPushButton *settingsButton = nullptr;
 	QTimer *statusTimer = nullptr;
 	QTimer *tableRetryTimer = nullptr;

@@ -243,6 +243,15 @@ QGroupBox *SettingsDialog::buildFilesGroup(QWidget *content)
 	auto *pick = new QPushButton(uiText(UiKey::SetPick), group);
 	dirRow->addWidget(pick);
 	files->addLayout(dirRow);
+	highlightsVideo = new QCheckBox(uiText(UiKey::SetHighlightsVideo), group);
+	files->addWidget(highlightsVideo);
+	auto *highlightForm = new QFormLayout;
+	highlightSeconds = new QSpinBox(group);
+	highlightSeconds->setRange(SettingsRange::HighlightSecondsMin, SettingsRange::HighlightSecondsMax);
+	highlightSeconds->setSuffix(uiText(UiKey::SetSecondsSuffix));
+	highlightSeconds->setAccessibleName(uiText(UiKey::SetHighlightSeconds));
+	highlightForm->addRow(uiText(UiKey::SetHighlightSeconds), highlightSeconds);
+	files->addLayout(highlightForm);
 
 	connect(pick, &QPushButton::clicked, this, &SettingsDialog::pickExportFolder);
 	return group;
@@ -353,6 +362,8 @@ void SettingsDialog::loadValues()
 	replayRepeat->setValue(s.replay_repeat);
 	replayFromMemory->setChecked(s.replay_from_memory);
 	recapSeconds->setValue(s.recap_seconds);
+	highlightsVideo->setChecked(s.highlights_video);
+	highlightSeconds->setValue(s.highlight_seconds);
 	vantorStart->setText(s.vantor_start);
 	vantorEnd->setText(s.vantor_end);
 	recapScene->setCurrentText(s.recap_scene);
@@ -476,6 +487,8 @@ void SettingsDialog::accept()
 	s.recap_media = recapMedia->currentText().trimmed();
 	s.recap_text = recapText->currentText().trimmed();
 	s.recap_seconds = recapSeconds->value();
+	s.highlights_video = highlightsVideo->isChecked();
+	s.highlight_seconds = highlightSeconds->value();
 
 	saveSettings();
 	engine.applyReplaySettings();

@@ -60,6 +60,8 @@ private:
 	QSpinBox *replaySpeed = nullptr;
 	QSpinBox *replayRepeat = nullptr;
 	QCheckBox *replayFromMemory = nullptr;
+	QCheckBox *highlightsVideo = nullptr;
+	QSpinBox *highlightSeconds = nullptr;
 	QLineEdit *vantorStart = nullptr;
 	QLineEdit *vantorEnd = nullptr;
 	QComboBox *replayScene = nullptr;

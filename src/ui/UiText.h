@@ -47,6 +47,8 @@ constexpr const char *CopyClips = "Dock.CopyClips";
 constexpr const char *Export = "Dock.Export";
 constexpr const char *ExportTip = "Dock.ExportTip";
 constexpr const char *Folder = "Dock.Folder";
+constexpr const char *Highlights = "Dock.Highlights";
+constexpr const char *HighlightsTip = "Dock.HighlightsTip";
 constexpr const char *Settings = "Dock.Settings";
 constexpr const char *SettingsAccessible = "Dock.SettingsAccessible";
 
@@ -173,6 +175,8 @@ constexpr const char *SetRecapScene = "Settings.RecapScene";
 constexpr const char *SetRecapMedia = "Settings.RecapMedia";
 constexpr const char *SetRecapText = "Settings.RecapText";
 constexpr const char *SetRecapSeconds = "Settings.RecapSeconds";
+constexpr const char *SetHighlightsVideo = "Settings.HighlightsVideo";
+constexpr const char *SetHighlightSeconds = "Settings.HighlightSeconds";
 constexpr const char *SetMakeRecapScene = "Settings.MakeRecapScene";
 constexpr const char *SetRecapNote = "Settings.RecapNote";
 constexpr const char *SetupMade = "Setup.Made";

@@ -22,7 +22,7 @@ const std::vector<std::string> kRequestOrder = {
     "Press",         "AddMark",           "StartFreeSession", "EndFreeSession", "GetSession",  "ListSessions",
     "ViewSession",   "RemoveSession",     "SetLabel",         "SetChapter",     "RemoveEntry", "SetShift",
     "SetArchiveUrl", "DropShortChapters", "Export",           "ExportQuotes",   "GetStatus",   "ReplayEntry",
-    "StopReplay",    "SetupReplayScene",  "SetupRecapScene",  "GetRecapStatus", "SetConfig",
+    "StopReplay",    "SetupReplayScene",  "SetupRecapScene",  "GetRecapStatus", "SetConfig",   "ExportHighlights",
 };
 
 using RemoteVendor = RemoteFixture;
@@ -33,7 +33,7 @@ TEST_F(RemoteVendor, RegistersTheVendorAndAllRequestsInTableOrder)
 	registerVendor();
 	EXPECT_EQ(WebsocketStandIn::vendorNames(), std::vector<std::string>{"kelvaro-lumark"});
 	EXPECT_EQ(WebsocketStandIn::requestNames(), kRequestOrder);
-	EXPECT_EQ(log.countLevel(LOG_INFO, "[lumark] obs-websocket vendor kelvaro-lumark ready (23 requests)"), 1);
+	EXPECT_EQ(log.countLevel(LOG_INFO, "[lumark] obs-websocket vendor kelvaro-lumark ready (24 requests)"), 1);
 }
 
 TEST_F(RemoteVendor, WithoutObsWebsocketLogsOnceAndSendsNoEvents)
@@ -69,12 +69,12 @@ TEST_F(RemoteVendor, CountsOnlyTheRequestsObsWebsocketAccepted)
 	WebsocketStandIn::setRefusedRequests({"GetSession", "SetConfig"});
 	LogCapture log;
 	registerVendor();
-	EXPECT_EQ(log.countLevel(LOG_INFO, "[lumark] obs-websocket vendor kelvaro-lumark ready (21 requests)"), 1);
+	EXPECT_EQ(log.countLevel(LOG_INFO, "[lumark] obs-websocket vendor kelvaro-lumark ready (22 requests)"), 1);
 	const auto names = WebsocketStandIn::requestNames();
-	EXPECT_EQ(names.size(), 21u);
+	EXPECT_EQ(names.size(), 22u);
 	EXPECT_EQ(std::count(names.begin(), names.end(), "GetSession"), 0);
 	EXPECT_EQ(names.front(), "Press");
-	EXPECT_EQ(names.back(), "GetRecapStatus");
+	EXPECT_EQ(names.back(), "ExportHighlights");
 }
 
 TEST_F(RemoteVendor, EventsLeaveTheUiThreadInOrderUnderABurst)
