@@ -1,6 +1,7 @@
 #include "playback/MemoryReplay.h"
 
 #include "util/ModuleCore.h"
+#include "util/PrivateFiles.h"
 
 #include <obs-frontend-api.h>
 #include <media-io/audio-io.h>
@@ -11,9 +12,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <memory>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 constexpr const char *kOutputId = "kelvaro_lumark_replay_memory";
@@ -67,15 +73,12 @@ void ownPacket(void *data, encoder_packet *packet)
 		own->ring->push(packet);
 }
 
-bool processGone(long long pid)
+// replay-<pid>-<n>.mkv: the pid of the process that made it, or 0 for a name not of ours.
+long long ownerPid(const QString &name)
 {
-	if (pid == QCoreApplication::applicationPid())
-		return false;
-#ifdef __linux__
-	return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
-#else
-	return true;
-#endif
+	static const QRegularExpression pattern(QStringLiteral("^replay-(\\d{1,10})-\\d{1,18}\\.mkv$"));
+	const QRegularExpressionMatch match = pattern.match(name);
+	return match.hasMatch() ? match.captured(1).toLongLong() : 0;
 }
 } // namespace
 
@@ -106,29 +109,33 @@ void MemoryReplay::registerOutputType()
 	obs_register_output(&info);
 }
 
-QString MemoryReplay::folder()
+QString MemoryReplay::folder(std::string &why)
 {
-	// Asked at every replay's start and end: looked up once per process.
-	static const QString path = [] {
-		QString base = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-		if (base.isEmpty() || !QFileInfo(base).isDir())
-			base = QDir::tempPath();
-		return base + QStringLiteral("/lumark-button");
-	}();
-	return path;
+	// A runtime folder is the user's own; a shared temporary folder gets a name per account.
+	const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+	if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+		return PrivateFiles::ensureFolder(runtime, QStringLiteral("lumark-button"), why);
+#ifdef _WIN32
+	const QString name = QStringLiteral("lumark-button");
+#else
+	const QString name = QStringLiteral("lumark-button-%1").arg(geteuid());
+#endif
+	return PrivateFiles::ensureFolder(QDir::tempPath(), name, why);
 }
 
 void MemoryReplay::cleanFolder()
 {
-	QDir dir(folder());
-	const QStringList names = dir.entryList({QStringLiteral("replay-*.mkv")}, QDir::Files);
-	for (const QString &name : names) {
-		// replay-<pid>-<n>.mkv
-		const QStringList parts = name.split(QLatin1Char('-'));
-		bool ok = false;
-		const long long pid = parts.size() == 3 ? parts[1].toLongLong(&ok) : 0;
-		if (!ok || processGone(pid))
-			dir.remove(name);
+	std::string why;
+	const QString path = folder(why);
+	if (path.isEmpty()) {
+		pluginLog(LOG_WARNING, "replay from memory: no private folder for its files (%s)", why.c_str());
+		return;
+	}
+	const QDir dir(path);
+	for (const QString &name : dir.entryList({QStringLiteral("replay-*.mkv")}, QDir::Files | QDir::System)) {
+		const long long pid = ownerPid(name);
+		if (pid > 0 && PrivateFiles::processGone(pid) && PrivateFiles::ownRegularFile(dir.filePath(name)))
+			QFile::remove(dir.filePath(name));
 	}
 }
 
@@ -213,6 +220,7 @@ void MemoryReplay::stop()
 	packets.clear();
 	videoEncoder = nullptr;
 	audioEncoder = nullptr;
+	givenHeader.reset();
 	if (large)
 		releaseFreedPages();
 	if (was)
@@ -232,8 +240,20 @@ void MemoryReplay::onOwnOutputStopped(void *param, calldata_t *)
 				       "the saved clip until the replay buffer starts again");
 }
 
+void MemoryReplay::startWithout(const MuxHeader &header)
+{
+	stop();
+	givenHeader = header;
+	packets.clear();
+	running = true;
+}
+
 bool MemoryReplay::readHeader(MuxHeader &out, std::string &why) const
 {
+	if (givenHeader) {
+		out = *givenHeader;
+		return true;
+	}
 	OBSEncoderAutoRelease video = obs_weak_encoder_get_encoder(videoEncoder);
 	if (!video) {
 		why = "the replay buffer's video encoder is gone";
@@ -278,65 +298,80 @@ bool MemoryReplay::readHeader(MuxHeader &out, std::string &why) const
 	return true;
 }
 
-bool MemoryReplay::request(long long entryId, int seconds, long long pressNs, std::string &why)
+long long MemoryReplay::request(int seconds, long long pressNs, std::string &why)
 {
 	if (!running) {
 		why = tapped || ownOutput ? "its output was stopped" : "the replay buffer is not running";
-		return false;
+		return 0;
 	}
 	MuxHeader header;
 	if (!readHeader(header, why))
-		return false;
+		return 0;
 	const int64_t held = packets.heldUsec();
 	if (held < kMinHeldUsec) {
 		why = "the buffer holds less than one second";
-		return false;
+		return 0;
 	}
 	if (filling && held < keepUsec) {
 		why = "the memory does not hold the replay's seconds yet";
-		return false;
+		return 0;
+	}
+	const QString dir = folder(why);
+	if (dir.isEmpty()) {
+		why = "no private folder for its files: " + why;
+		return 0;
 	}
 	filling = false;
 	auto snap = std::make_shared<PacketSnapshot>(packets.snapshot(seconds * 1000000LL));
 	if (snap->spanUsec() < kMinHeldUsec) {
 		why = "the buffer holds less than one second";
-		return false;
+		return 0;
 	}
-	QDir().mkpath(folder());
-	const QString path = QStringLiteral("%1/%2%3-%4.mkv")
-				 .arg(folder(), QLatin1String(kFilePrefix))
-				 .arg(QCoreApplication::applicationPid())
-				 .arg(++fileSeq);
+	// Never an existing name, never through a link: a name in the way is passed over.
+	QString path;
+	int fd = -1;
+	for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+		path = QStringLiteral("%1/%2%3-%4.mkv")
+			   .arg(dir, QLatin1String(kFilePrefix))
+			   .arg(QCoreApplication::applicationPid())
+			   .arg(++fileSeq);
+		fd = PrivateFiles::createFile(path, why);
+	}
+	if (fd < 0)
+		return 0;
+	madeIn = dir;
+	const long long number = fileSeq;
 	const long long behindMs = pressNs > 0 ? (pressNs / 1000 - snap->newestSysUsec) / 1000 : 0;
 	const long long spanMs = snap->spanUsec() / 1000;
-	worker.start([this, snap, header, path, entryId, behindMs, spanMs]() mutable {
+	worker.start([this, snap, header, path, fd, number, behindMs, spanMs]() mutable {
 		QElapsedTimer clock;
 		clock.start();
 		std::string error;
-		const bool ok = muxMatroska(path.toStdString(), header, snap->packets, error);
+		const bool ok = muxMatroska(fd, path.toStdString(), header, snap->packets, error);
 		const long long muxMs = clock.elapsed();
 		snap.reset();
 		QMetaObject::invokeMethod(
 		    this,
-		    [this, ok, error, path, entryId, behindMs, spanMs, muxMs] {
+		    [this, ok, error, path, number, behindMs, spanMs, muxMs] {
 			    if (!ok) {
-				    emit fileFailed(QString::fromStdString(error), entryId);
+				    emit fileFailed(QString::fromStdString(error), number);
 				    return;
 			    }
 			    pluginLog(LOG_INFO,
 				      "replay from memory: %lld ms of video, newest frame %lld ms before the press, "
 				      "muxed in %lld ms into %s",
 				      spanMs, behindMs, muxMs, path.toUtf8().constData());
-			    emit fileReady(path, entryId);
+			    emit fileReady(path, number);
 		    },
 		    Qt::QueuedConnection);
 	});
-	return true;
+	return number;
 }
 
 bool MemoryReplay::isReplayFile(const QString &path) const
 {
-	return !path.isEmpty() && path.startsWith(folder() + QStringLiteral("/") + QLatin1String(kFilePrefix));
+	return !madeIn.isEmpty() && path.startsWith(madeIn + QStringLiteral("/") + QLatin1String(kFilePrefix)) &&
+	       ownerPid(QFileInfo(path).fileName()) == QCoreApplication::applicationPid();
 }
 
 void MemoryReplay::removeFile(const QString &path)

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 
 // Keeps the replay buffer's last seconds as references to its encoded packets and turns them into
@@ -26,9 +27,10 @@ public:
 
 	// The output type older hosts need; once, at module load.
 	static void registerOutputType();
-	// Folder of the replay files: memory-backed where the system offers one.
-	static QString folder();
-	// Removes files that earlier runs left behind (their process is gone).
+	// Folder of the replay files: memory-backed where the system offers one, and only this account's;
+	// empty, with the reason, when no such folder can be had.
+	static QString folder(std::string &why);
+	// Removes the files that earlier runs left behind there (their process is gone).
 	static void cleanFolder();
 
 	// At the replay buffer's start, or later (the setting switched on while it runs): then the buffer
@@ -40,19 +42,22 @@ public:
 	// A longer replay fills up as the buffer runs on; a shorter one frees what it no longer needs.
 	void keep(int replaySeconds);
 
-	// Starts making the file of the last `seconds` for an entry; false, with the reason, when the
-	// memory cannot serve it and the saved clip must be waited for.
-	bool request(long long entryId, int seconds, long long pressNs, std::string &why);
+	// Starts making the file of the last `seconds`: the request's number, or 0, with the reason, when
+	// the memory cannot serve it and the saved clip must be waited for.
+	long long request(int seconds, long long pressNs, std::string &why);
 	bool isReplayFile(const QString &path) const;
 	void removeFile(const QString &path);
 	// Waits for the file being made, if any.
 	void waitForWorker();
 
 	const PacketRing &ring() const { return packets; }
+	// Runs on packets pushed into ring() by the caller instead of the buffer's encoders (tests).
+	void startWithout(const MuxHeader &header);
+	PacketRing &ring() { return packets; }
 
 signals:
-	void fileReady(const QString &path, long long entryId);
-	void fileFailed(const QString &why, long long entryId);
+	void fileReady(const QString &path, long long request);
+	void fileFailed(const QString &why, long long request);
 
 private:
 	static void onPacket(void *param, encoder_packet *packet);
@@ -73,4 +78,6 @@ private:
 	// are held, since the buffer has them already.
 	std::atomic<bool> filling{false};
 	int64_t keepUsec = 0;
+	QString madeIn; // the folder of the files made so far
+	std::optional<MuxHeader> givenHeader;
 };

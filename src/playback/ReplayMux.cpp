@@ -3,6 +3,8 @@
 #include <media-io/video-io.h>
 #include <util/platform.h>
 
+#include "util/PrivateFiles.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -15,6 +17,12 @@ extern "C" {
 #include <cctype>
 #include <cstring>
 #include <memory>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -116,15 +124,53 @@ bool addStream(AVFormatContext *fmt, const MuxTrack &track, bool video, std::str
 	return true;
 }
 
+constexpr int kIoBufferSize = 64 * 1024;
+
+#if LIBAVFORMAT_VERSION_MAJOR < 61
+using WriteBuffer = uint8_t *;
+#else
+using WriteBuffer = const uint8_t *;
+#endif
+
+// The muxer writes through the descriptor the file was made with, never by its name again.
+int writeToFd(void *opaque, WriteBuffer data, int size)
+{
+	return PrivateFiles::writeAll(*static_cast<int *>(opaque), data, size_t(size)) ? size : AVERROR(EIO);
+}
+
+int64_t seekFd(void *opaque, int64_t offset, int whence)
+{
+	const int fd = *static_cast<int *>(opaque);
+	whence &= ~AVSEEK_FORCE;
+#ifdef _WIN32
+	if (whence == AVSEEK_SIZE)
+		return _filelengthi64(fd);
+	const int64_t at = _lseeki64(fd, offset, whence);
+#else
+	if (whence == AVSEEK_SIZE) {
+		const off_t here = lseek(fd, 0, SEEK_CUR);
+		const off_t end = lseek(fd, 0, SEEK_END);
+		lseek(fd, here, SEEK_SET);
+		return end;
+	}
+	const int64_t at = lseek(fd, offset, whence);
+#endif
+	return at < 0 ? AVERROR(errno) : at;
+}
+
 struct Output {
 	AVFormatContext *fmt = nullptr;
+	AVIOContext *io = nullptr;
+	int fd = -1;
 	~Output()
 	{
-		if (!fmt)
-			return;
-		if (fmt->pb)
-			avio_closep(&fmt->pb);
-		avformat_free_context(fmt);
+		if (fmt)
+			avformat_free_context(fmt);
+		if (io) {
+			av_freep(&io->buffer);
+			avio_context_free(&io);
+		}
+		PrivateFiles::closeFile(fd);
 	}
 };
 
@@ -132,10 +178,10 @@ struct PacketFree {
 	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
 };
 
-// A Matroska file at path with the header's streams, its header written.
-bool openOutput(Output &out, const std::string &path, const MuxHeader &header, std::string &error)
+// A Matroska file on the output's descriptor with the header's streams, its header written.
+bool openOutput(Output &out, const MuxHeader &header, std::string &error)
 {
-	int rc = avformat_alloc_output_context2(&out.fmt, nullptr, "matroska", path.c_str());
+	int rc = avformat_alloc_output_context2(&out.fmt, nullptr, "matroska", nullptr);
 	if (rc < 0 || !out.fmt) {
 		error = "no Matroska muxer: " + avError(rc);
 		return false;
@@ -144,11 +190,15 @@ bool openOutput(Output &out, const std::string &path, const MuxHeader &header, s
 		return false;
 	if (header.hasAudio && !addStream(out.fmt, header.audio, false, error))
 		return false;
-	rc = avio_open(&out.fmt->pb, path.c_str(), AVIO_FLAG_WRITE);
-	if (rc < 0) {
-		error = "cannot open the file: " + avError(rc);
+	auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
+	out.io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &out.fd, nullptr, writeToFd, seekFd) : nullptr;
+	if (!out.io) {
+		av_free(buffer);
+		error = "out of memory";
 		return false;
 	}
+	out.fmt->pb = out.io;
+	out.fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
 	rc = avformat_write_header(out.fmt, nullptr);
 	if (rc < 0) {
 		error = "header: " + avError(rc);
@@ -213,15 +263,14 @@ bool writePackets(AVFormatContext *fmt, const MuxHeader &header, const std::vect
 	return true;
 }
 
-bool writeAll(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
-	      std::string &error)
+bool writeAll(Output &out, const MuxHeader &header, const std::vector<encoder_packet> &packets, std::string &error)
 {
-	Output out;
-	if (!openOutput(out, path, header, error) || !writePackets(out.fmt, header, packets, error))
+	if (!openOutput(out, header, error) || !writePackets(out.fmt, header, packets, error))
 		return false;
 	const int rc = av_write_trailer(out.fmt);
-	if (rc < 0) {
-		error = "trailer: " + avError(rc);
+	avio_flush(out.io);
+	if (rc < 0 || out.io->error < 0) {
+		error = "trailer: " + avError(rc < 0 ? rc : out.io->error);
 		return false;
 	}
 	return true;
@@ -229,22 +278,35 @@ bool writeAll(const std::string &path, const MuxHeader &header, const std::vecto
 
 } // namespace
 
-bool muxMatroska(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
+bool muxMatroska(int fd, const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
 		 std::string &error)
 {
+	if (fd < 0) {
+		error = "no file";
+		return false;
+	}
 	bool anyVideo = false;
 	for (const encoder_packet &p : packets)
 		anyVideo = anyVideo || p.type == OBS_ENCODER_VIDEO;
-	if (!anyVideo) {
-		error = "no video";
-		return false;
+	bool ok = false;
+	{
+		Output out;
+		out.fd = fd; // closed with out, whatever happens
+		if (!anyVideo)
+			error = "no video";
+		else if (header.video.extraData.empty() && header.video.codec != "av1")
+			error = "the video encoder gave no header";
+		else
+			ok = writeAll(out, header, packets, error);
 	}
-	if (header.video.extraData.empty() && header.video.codec != "av1") {
-		error = "the video encoder gave no header";
-		return false;
-	}
-	const bool ok = writeAll(path, header, packets, error);
 	if (!ok)
 		os_unlink(path.c_str());
 	return ok;
+}
+
+bool muxMatroska(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
+		 std::string &error)
+{
+	const int fd = PrivateFiles::createFile(QString::fromStdString(path), error);
+	return fd >= 0 && muxMatroska(fd, path, header, packets, error);
 }

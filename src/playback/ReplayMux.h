@@ -25,7 +25,10 @@ struct MuxHeader {
 };
 
 // Writes packets (video from a keyframe, audio beside it, in arrival order) into a Matroska file
-// whose time starts at the first keyframe. False, with the reason, when the file could not be made;
-// a half-written file is removed.
+// whose time starts at the first keyframe, through fd: a file made new at path, which the call
+// closes. False, with the reason, when the file could not be made; a half-written file is removed.
+bool muxMatroska(int fd, const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
+		 std::string &error);
+// The same into a file made new at path (never an existing file, never through a link).
 bool muxMatroska(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
 		 std::string &error);
