@@ -1,7 +1,7 @@
-// libFuzzer entry for the 23 vendor requests, called with random JSON through the stand-in for
+// libFuzzer entry for the vendor requests, called with random JSON through the stand-in for
 // obs-websocket, mixed with the frontend events that change what they act on.
-// Input: records of [selector][length][JSON bytes]; a selector below 23 names a request in
-// registration order, the others a frontend event. Each input runs on a fresh Engine in an empty
+// Input: records of [selector][length][JSON bytes]; a selector below the number of requests names a
+// request in registration order, the others a frontend event. Each input runs on a fresh Engine in an empty
 // configuration folder, so every crash replays from its input alone.
 #include "FrontendDouble.h"
 #include "WebsocketStandIn.h"
@@ -25,6 +25,10 @@
 #include <string>
 
 namespace {
+
+// Requests in the table; the selectors after them are the frontend events.
+constexpr size_t kRequests = 24;
+constexpr int kFrontendEvents = 4;
 
 void check(bool ok)
 {
@@ -108,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	size_t count = 0;
 	const remote::RequestDef *table = remote::requestTable(&count);
-	check(count == 23);
+	check(count == kRequests);
 
 	auto engine = std::make_unique<Engine>();
 	openRemote(*engine);
@@ -116,12 +120,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	registerVendor();
 
 	for (size_t at = 0; at + 2 <= size;) {
-		const int selector = data[at] % 27;
+		const int selector = data[at] % (int(kRequests) + kFrontendEvents);
 		const size_t len = std::min<size_t>(data[at + 1], size - at - 2);
 		std::string json(reinterpret_cast<const char *>(data + at + 2), len);
 		at += 2 + len;
-		if (selector >= 23) {
-			frontendEvent(*engine, selector - 23);
+		if (selector >= int(kRequests)) {
+			frontendEvent(*engine, selector - int(kRequests));
 		} else {
 			OBSDataAutoRelease request = obs_data_create_from_json(json.c_str());
 			// A client may name any folder; this run writes only into its own.
