@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/EngineEvents.h"
 #include "lists/TextFormat.h"
 #include "playback/InstantReplay.h"
 #include "playback/MemoryReplay.h"
@@ -69,7 +70,7 @@ struct FreshClip {
 	std::string timeText;
 	long long reportedNs = 0; // monotonic ns when OBS reported the save, for the replay's figures
 	// Events of the file's entries (type, entry id), held until the file has the name it keeps.
-	std::vector<std::pair<QString, long long>> heldEvents;
+	std::vector<std::pair<EntryEvent::Type, long long>> heldEvents;
 };
 
 // A remuxed ".mp4" copy whose rename failed the first time.
@@ -221,7 +222,8 @@ signals:
 	void sessionChanged();
 	void sessionListChanged();
 	void statusChanged();
-	void notify(const QString &type, const QString &json);
+	// For remote clients; remote/ writes it in the wire format.
+	void notify(const EngineEvent &event);
 
 private:
 	// The Engine tests reach a few steps that otherwise run only from timers or inside a save.
@@ -249,7 +251,7 @@ private:
 	// --- Marks ---
 	QString currentSceneName() const;
 	void addRecordingChapter(const Entry &entry);
-	void emitEntryEvent(const QString &type, const Session &session, const Entry &entry);
+	void emitEntryEvent(EntryEvent::Type type, const Session &session, const Entry &entry);
 
 	// --- Saves and renames ---
 	void pumpSaves();
@@ -298,7 +300,7 @@ private:
 	// Sends the entry events held for a file whose watch ends.
 	void releaseHeldEvents(const FreshClip &fresh);
 	// An entry event, held while the entry's file may still change its name.
-	void emitClipEvent(const QString &type, const Session &session, const Entry &entry);
+	void emitClipEvent(EntryEvent::Type type, const Session &session, const Entry &entry);
 	bool saveNameClash(const QString &obsPath) const;
 	// Takes OBS's remuxed copies of a clip along to its new name.
 	void moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs);

@@ -293,7 +293,7 @@ void Engine::settleFreshClips()
 	}
 }
 
-void Engine::emitClipEvent(const QString &type, const Session &session, const Entry &entry)
+void Engine::emitClipEvent(EntryEvent::Type type, const Session &session, const Entry &entry)
 {
 	// A client acts on the name it is told; a file kept aside for now would be gone by then.
 	const long long ownerId = entry.clip.shared_with != 0 ? entry.clip.shared_with : entry.id;

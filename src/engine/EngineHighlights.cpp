@@ -261,12 +261,7 @@ void Engine::onHighlightsDone(uint64_t seq)
 	QStringList names;
 	for (const WrittenVideo &v : done->videos) {
 		names << QFileInfo(fromUtf8(v.path)).fileName();
-		OBSDataAutoRelease data = obs_data_create();
-		obs_data_set_string(data, "session_id", toUtf8(job->sessionId).c_str());
-		obs_data_set_string(data, "file", v.path.c_str());
-		obs_data_set_int(data, "stretches", v.stretches);
-		obs_data_set_int(data, "duration_ms", v.durationMs);
-		emit notify(QStringLiteral("HighlightsWritten"), QString::fromUtf8(obs_data_get_json(data)));
+		emit notify(HighlightsWrittenEvent{toUtf8(job->sessionId), v.path, v.stretches, v.durationMs});
 	}
 	QString message = names.isEmpty() ? engineMessage(EngineText::HighlightsFailed, done->error)
 					  : engineMessage(EngineText::HighlightsWritten, toUtf8(names.join(", ")));

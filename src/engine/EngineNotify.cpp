@@ -6,16 +6,7 @@
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
 
-#include <obs.hpp>
-
 #include <algorithm>
-
-namespace {
-QString jsonOf(obs_data_t *data)
-{
-	return QString::fromUtf8(obs_data_get_json(data));
-}
-} // namespace
 
 void Engine::setStatus(const QString &text)
 {
@@ -30,21 +21,24 @@ QString Engine::statusText() const
 	return status.isEmpty() ? saveProblem : status + QLatin1Char('\n') + saveProblem;
 }
 
-void Engine::emitEntryEvent(const QString &type, const Session &session, const Entry &entry)
+void Engine::emitEntryEvent(EntryEvent::Type type, const Session &session, const Entry &entry)
 {
-	OBSDataAutoRelease data = obs_data_create();
-	obs_data_set_string(data, "session_id", session.id.c_str());
-	obs_data_set_int(data, "entry_id", entry.id);
-	obs_data_set_int(data, "kind", int(entry.kind));
-	obs_data_set_int(data, "t_ms", entry.t_ms);
-	obs_data_set_string(data, "label", entry.label.c_str());
-	obs_data_set_int(data, "number", entry.number);
-	obs_data_set_int(data, "clip_state", int(entry.clip.state));
+	EntryEvent event;
+	event.type = type;
+	event.sessionId = session.id;
+	event.entryId = entry.id;
+	event.kind = int(entry.kind);
+	event.tMs = entry.t_ms;
+	event.label = entry.label;
+	event.number = entry.number;
+	event.clipState = int(entry.clip.state);
 	if (entry.clip.state == ClipState::Saved) {
-		if (const Entry *owner = session.clipOwner(entry))
-			obs_data_set_string(data, "file", fileNameOf(owner->clip.path).c_str());
+		if (const Entry *owner = session.clipOwner(entry)) {
+			event.hasFile = true;
+			event.file = fileNameOf(owner->clip.path);
+		}
 	}
-	emit notify(type, jsonOf(data));
+	emit notify(event);
 }
 
 void Engine::onReplayStarted(const QString &path, long long entryId)
@@ -54,22 +48,13 @@ void Engine::onReplayStarted(const QString &path, long long entryId)
 	setStatus(engineMessage(EngineText::ReplayLatency,
 				toUtf8(QString::number(double(replayLatencyMs) / 1000.0, 'f', 1))));
 
-	OBSDataAutoRelease data = obs_data_create();
-	obs_data_set_string(data, "file", replayEventFile(path, entryId).c_str());
-	obs_data_set_int(data, "entry_id", entryId);
-	obs_data_set_int(data, "seconds", settings().replay_seconds);
-	obs_data_set_int(data, "speed", settings().replay_speed);
-	obs_data_set_int(data, "latency_ms", replayLatencyMs);
-	obs_data_set_int(data, "repeat", replay.repeatsPlanned());
-	emit notify(QStringLiteral("ReplayStarted"), jsonOf(data));
+	emit notify(ReplayStartedEvent{replayEventFile(path, entryId), entryId, settings().replay_seconds,
+				       settings().replay_speed, replayLatencyMs, replay.repeatsPlanned()});
 }
 
 void Engine::onReplayFinished(const QString &path, long long entryId)
 {
-	OBSDataAutoRelease data = obs_data_create();
-	obs_data_set_string(data, "file", replayEventFile(path, entryId).c_str());
-	obs_data_set_int(data, "entry_id", entryId);
-	emit notify(QStringLiteral("ReplayEnded"), jsonOf(data));
+	emit notify(ReplayEndedEvent{replayEventFile(path, entryId), entryId});
 	if (memory.isReplayFile(path)) {
 		memory.removeFile(path);
 		// Only the replay's own end: meanwhile a later press may be making its file.
@@ -89,10 +74,5 @@ void Engine::onReplayFinished(const QString &path, long long entryId)
 
 void Engine::onRecapClipStarted(const QString &file, const QString &memo, int index, int count)
 {
-	OBSDataAutoRelease data = obs_data_create();
-	obs_data_set_string(data, "file", fileNameOf(toUtf8(file)).c_str());
-	obs_data_set_string(data, "memo", memo.toUtf8().constData());
-	obs_data_set_int(data, "index", index);
-	obs_data_set_int(data, "count", count);
-	emit notify(QStringLiteral("RecapClip"), jsonOf(data));
+	emit notify(RecapClipEvent{fileNameOf(toUtf8(file)), toUtf8(memo), index, count});
 }

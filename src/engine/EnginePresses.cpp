@@ -95,7 +95,7 @@ long long Engine::press(PressMode mode, const QString &label)
 	pluginLog(LOG_INFO, "press %d at %lld ms (clip %d, replay %d)", int(entry.number), (long long)entry.t_ms,
 		  wants.clip ? 1 : 0, wants.replay ? 1 : 0);
 	const long long id = entry.id;
-	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
+	emitEntryEvent(EntryEvent::Type::Marked, *session, entry);
 	touchSession(*session);
 	pumpSaves();
 	return id;
@@ -149,7 +149,7 @@ long long Engine::addMark(EntryKind kind, const QString &label, long long atNs, 
 	pluginLog(LOG_INFO, "mark (kind %d) at %lld ms%s", int(kind), markMs,
 		  addedLate ? " (added late, at the time it was asked for)" : "");
 	const long long id = entry.id;
-	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
+	emitEntryEvent(EntryEvent::Type::Marked, *session, entry);
 	touchSession(*session);
 	return id;
 }
@@ -188,7 +188,7 @@ void Engine::onSceneChanged()
 	Entry &entry = session->addEntry(std::move(fresh));
 	addRecordingChapter(entry);
 	pluginLog(LOG_INFO, "scene mark at %lld ms", (long long)entry.t_ms);
-	emitEntryEvent(QStringLiteral("Marked"), *session, entry);
+	emitEntryEvent(EntryEvent::Type::Marked, *session, entry);
 	touchSession(*session);
 }
 

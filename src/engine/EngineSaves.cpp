@@ -194,7 +194,7 @@ Engine::SavedBatch Engine::assignSavedClip(const std::vector<EntryRef> &batch, c
 		if (!saved.names.empty())
 			saved.names += "・";
 		saved.names += pressLabel(texts, entry->number);
-		emitClipEvent(QStringLiteral("ClipSaved"), *session, *entry);
+		emitClipEvent(EntryEvent::Type::ClipSaved, *session, *entry);
 		touchSession(*session);
 	}
 	return saved;
@@ -267,8 +267,8 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	    engineMessage(EngineText::ObsSavedMarked, entry.label, formatOffset(archiveOffset(*session, entry.t_ms))));
 	pluginLog(LOG_INFO, "OBS の保存をルマーク%dとして記録しました（待ち時間 %lld ms）", int(entry.number),
 		  latencyMs);
-	emitClipEvent(QStringLiteral("Marked"), *session, entry);
-	emitClipEvent(QStringLiteral("ClipSaved"), *session, entry);
+	emitClipEvent(EntryEvent::Type::Marked, *session, entry);
+	emitClipEvent(EntryEvent::Type::ClipSaved, *session, entry);
 	scheduleRename(EntryRef{fromUtf8(session->id), entry.id}, EngineTiming::RenameAfterSaveMs);
 	touchSession(*session);
 }

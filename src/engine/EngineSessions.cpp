@@ -324,10 +324,7 @@ void Engine::endSession()
 	if (!written.isEmpty())
 		setStatus(engineMessage(EngineText::Exported, toUtf8(QDir(exportFolder(*session)).dirName())));
 
-	OBSDataAutoRelease data = obs_data_create();
-	obs_data_set_string(data, "session_id", session->id.c_str());
-	obs_data_set_int(data, "length_ms", session->length_ms);
-	emit notify(QStringLiteral("SessionEnded"), QString::fromUtf8(obs_data_get_json(data)));
+	emit notify(SessionEndedEvent{session->id, session->length_ms});
 	if (session->source != SessionSource::Free && settings().highlights_video)
 		highlightsAfterRenames(fromUtf8(session->id));
 

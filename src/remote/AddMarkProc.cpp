@@ -30,19 +30,19 @@ void procAddMark(void *, calldata_t *cd)
 {
 	// The mark belongs to this moment, however long the UI thread takes to add it.
 	const long long callNs = static_cast<long long>(os_gettime_ns());
-	const char *labelText = calldata_string(cd, "label");
+	const char *labelText = calldata_string(cd, remote::keys::Label);
 	QString label = QString::fromUtf8(labelText ? labelText : "");
-	const char *kindText = calldata_string(cd, "kind");
+	const char *kindText = calldata_string(cd, remote::keys::Kind);
 	const EntryKind kind = kindFromText(kindText ? kindText : "");
 
 	if (!remote::openFlag().load() || remote::tooLong(label)) {
-		calldata_set_int(cd, "entry_id", 0);
+		calldata_set_int(cd, remote::keys::EntryId, 0);
 		return;
 	}
 
 	Engine *engine = &remote::engine();
 	if (QThread::currentThread() == engine->thread()) {
-		calldata_set_int(cd, "entry_id", engine->addMark(kind, label, callNs, 0));
+		calldata_set_int(cd, remote::keys::EntryId, engine->addMark(kind, label, callNs, 0));
 		return;
 	}
 
@@ -59,10 +59,10 @@ void procAddMark(void *, calldata_t *cd)
 	label.clear();
 
 	if (reply->done.tryAcquire(1, kReplyLimitMs)) {
-		calldata_set_int(cd, "entry_id", reply->entryId);
+		calldata_set_int(cd, remote::keys::EntryId, reply->entryId);
 	} else {
 		pluginLog(LOG_INFO, "proc: the UI thread was busy, the mark is added later");
-		calldata_set_int(cd, "entry_id", -1);
+		calldata_set_int(cd, remote::keys::EntryId, -1);
 	}
 }
 

@@ -10,6 +10,7 @@
 #include <QThreadPool>
 
 #include <memory>
+#include <variant>
 
 // QThreadPool hands a runnable to its thread under a lock inside Qt, which ThreadSanitizer cannot
 // see in Debian's uninstrumented Qt; the two calls below state that hand-off for it.
@@ -89,6 +90,83 @@ void drainEventPool()
 }
 
 } // namespace remote
+
+namespace {
+using namespace remote;
+
+const char *payload(obs_data_t *data, const EntryEvent &e)
+{
+	obs_data_set_string(data, keys::SessionId, e.sessionId.c_str());
+	obs_data_set_int(data, keys::EntryId, e.entryId);
+	obs_data_set_int(data, keys::Kind, e.kind);
+	obs_data_set_int(data, keys::TimeMs, e.tMs);
+	obs_data_set_string(data, keys::Label, e.label.c_str());
+	obs_data_set_int(data, keys::Number, e.number);
+	obs_data_set_int(data, keys::ClipState, e.clipState);
+	if (e.hasFile)
+		obs_data_set_string(data, keys::File, e.file.c_str());
+	return e.type == EntryEvent::Type::ClipSaved ? events::ClipSaved : events::Marked;
+}
+
+const char *payload(obs_data_t *data, const ReplayStartedEvent &e)
+{
+	obs_data_set_string(data, keys::File, e.file.c_str());
+	obs_data_set_int(data, keys::EntryId, e.entryId);
+	obs_data_set_int(data, keys::Seconds, e.seconds);
+	obs_data_set_int(data, keys::Speed, e.speed);
+	obs_data_set_int(data, keys::LatencyMs, e.latencyMs);
+	obs_data_set_int(data, keys::Repeat, e.repeat);
+	return events::ReplayStarted;
+}
+
+const char *payload(obs_data_t *data, const ReplayEndedEvent &e)
+{
+	obs_data_set_string(data, keys::File, e.file.c_str());
+	obs_data_set_int(data, keys::EntryId, e.entryId);
+	return events::ReplayEnded;
+}
+
+const char *payload(obs_data_t *data, const RecapClipEvent &e)
+{
+	obs_data_set_string(data, keys::File, e.file.c_str());
+	obs_data_set_string(data, keys::Memo, e.memo.c_str());
+	obs_data_set_int(data, keys::Index, e.index);
+	obs_data_set_int(data, keys::Count, e.count);
+	return events::RecapClip;
+}
+
+const char *payload(obs_data_t *data, const SessionEndedEvent &e)
+{
+	obs_data_set_string(data, keys::SessionId, e.sessionId.c_str());
+	obs_data_set_int(data, keys::LengthMs, e.lengthMs);
+	return events::SessionEnded;
+}
+
+const char *payload(obs_data_t *data, const HighlightsWrittenEvent &e)
+{
+	obs_data_set_string(data, keys::SessionId, e.sessionId.c_str());
+	obs_data_set_string(data, keys::File, e.file.c_str());
+	obs_data_set_int(data, keys::Stretches, e.stretches);
+	obs_data_set_int(data, keys::DurationMs, e.durationMs);
+	return events::HighlightsWritten;
+}
+} // namespace
+
+std::pair<QString, QString> eventMessage(const EngineEvent &event)
+{
+	OBSDataAutoRelease data = obs_data_create();
+	const char *type = std::visit([&](const auto &e) { return payload(data, e); }, event);
+	return {QString::fromUtf8(type), QString::fromUtf8(obs_data_get_json(data))};
+}
+
+void sendEngineEvent(const EngineEvent &event)
+{
+	// Nothing to write while no client can get it.
+	if (!remote::openFlag().load() || !remote::vendorHandle())
+		return;
+	const auto message = eventMessage(event);
+	emitVendorEvent(message.first, message.second);
+}
 
 void emitVendorEvent(const QString &type, const QString &json)
 {

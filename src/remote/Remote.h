@@ -1,6 +1,10 @@
 #pragma once
 
+#include "engine/EngineEvents.h"
+
 #include <QString>
+
+#include <utility>
 
 class Engine;
 
@@ -19,7 +23,11 @@ void closeRemote();
 // Any thread.
 bool isRemoteOpen();
 
-// Slot for Engine::notify: hands the event to the event thread, which sends it to obs-websocket.
+// The event's type and its payload as JSON, as clients get them.
+std::pair<QString, QString> eventMessage(const EngineEvent &event);
+// Slot for Engine::notify: writes the event and hands it to emitVendorEvent.
+void sendEngineEvent(const EngineEvent &event);
+// Hands an event to the event thread, which sends it to obs-websocket.
 void emitVendorEvent(const QString &type, const QString &json);
 
 // Tests only: closes the remote side and forgets obs-websocket's handler and the vendor, so that the

@@ -67,7 +67,7 @@ private:
 // False without calling anything when obs-websocket or the vendor is missing.
 bool callVendorProc(const char *proc, calldata_t *cd);
 
-// Keys that several requests share.
+// Keys of the wire format: requests, replies and events (docs/remote-api.md).
 namespace keys {
 constexpr const char *Ok = "ok";
 constexpr const char *Error = "error";
@@ -76,7 +76,70 @@ constexpr const char *EntryId = "entry_id";
 constexpr const char *Label = "label";
 constexpr const char *Path = "path";
 constexpr const char *Count = "count";
+// Fields of the events.
+constexpr const char *Kind = "kind";
+constexpr const char *TimeMs = "t_ms";
+constexpr const char *Number = "number";
+constexpr const char *ClipState = "clip_state";
+constexpr const char *File = "file";
+constexpr const char *Seconds = "seconds";
+constexpr const char *Speed = "speed";
+constexpr const char *LatencyMs = "latency_ms";
+constexpr const char *Repeat = "repeat";
+constexpr const char *Memo = "memo";
+constexpr const char *Index = "index";
+constexpr const char *LengthMs = "length_ms";
+constexpr const char *Stretches = "stretches";
+constexpr const char *DurationMs = "duration_ms";
+// Fields of the requests and their replies.
+constexpr const char *Enabled = "enabled";
+constexpr const char *Active = "active";
+constexpr const char *SizeLimitMb = "size_limit_mb";
+constexpr const char *VideoKbps = "video_kbps";
+constexpr const char *AudioKbps = "audio_kbps";
+constexpr const char *EstimateMb = "estimate_mb";
+constexpr const char *CappedBySize = "capped_by_size";
+constexpr const char *Buffer = "buffer";
+constexpr const char *ViewedId = "viewed_id";
+constexpr const char *StreamMs = "stream_ms";
+constexpr const char *ReplayState = "replay_state";
+constexpr const char *ReplayProblem = "replay_problem";
+constexpr const char *ReplayPlaced = "replay_placed";
+constexpr const char *ReplayVisible = "replay_visible";
+constexpr const char *ReplayLatencyMs = "replay_latency_ms";
+constexpr const char *RecordChaptersAdded = "record_chapters_added";
+constexpr const char *SavePending = "save_pending";
+constexpr const char *Message = "message";
+constexpr const char *Mode = "mode";
+constexpr const char *AgoMs = "ago_ms";
+constexpr const char *Chapter = "chapter";
+constexpr const char *Ms = "ms";
+constexpr const char *Url = "url";
+constexpr const char *Files = "files";
+constexpr const char *AddToCurrent = "add_to_current";
+constexpr const char *Running = "running";
+constexpr const char *ChapterText = "chapter_text";
+constexpr const char *ExportFolder = "export_folder";
+constexpr const char *Problem = "problem";
+constexpr const char *Sec = "sec";
+constexpr const char *Issues = "issues";
+constexpr const char *ChaptersOk = "chapters_ok";
+constexpr const char *Id = "id";
+constexpr const char *Sessions = "sessions";
+constexpr const char *Current = "current";
+constexpr const char *Viewed = "viewed";
 } // namespace keys
+
+// Event types.
+namespace events {
+constexpr const char *Marked = "Marked";
+constexpr const char *ClipSaved = "ClipSaved";
+constexpr const char *ReplayStarted = "ReplayStarted";
+constexpr const char *ReplayEnded = "ReplayEnded";
+constexpr const char *RecapClip = "RecapClip";
+constexpr const char *SessionEnded = "SessionEnded";
+constexpr const char *HighlightsWritten = "HighlightsWritten";
+} // namespace events
 
 // What a request answers, returned by its handler: "ok", the reason ("error") when there is one, and
 // the handler's own fields. Written into obs-websocket's reply once the handler has returned.

@@ -51,15 +51,15 @@ struct ConfigChange {
 void writeBufferStatus(obs_data_t *data, const BufferStatus &b)
 {
 	OBSDataAutoRelease buffer = obs_data_create();
-	obs_data_set_bool(buffer, "enabled", b.enabled);
-	obs_data_set_bool(buffer, "active", b.active);
-	obs_data_set_int(buffer, "seconds", b.seconds);
-	obs_data_set_int(buffer, "size_limit_mb", b.size_limit_mb);
-	obs_data_set_int(buffer, "video_kbps", b.video_kbps);
-	obs_data_set_int(buffer, "audio_kbps", b.audio_kbps);
-	obs_data_set_int(buffer, "estimate_mb", b.estimate_mb);
-	obs_data_set_bool(buffer, "capped_by_size", b.capped_by_size);
-	obs_data_set_obj(data, "buffer", buffer);
+	obs_data_set_bool(buffer, keys::Enabled, b.enabled);
+	obs_data_set_bool(buffer, keys::Active, b.active);
+	obs_data_set_int(buffer, keys::Seconds, b.seconds);
+	obs_data_set_int(buffer, keys::SizeLimitMb, b.size_limit_mb);
+	obs_data_set_int(buffer, keys::VideoKbps, b.video_kbps);
+	obs_data_set_int(buffer, keys::AudioKbps, b.audio_kbps);
+	obs_data_set_int(buffer, keys::EstimateMb, b.estimate_mb);
+	obs_data_set_bool(buffer, keys::CappedBySize, b.capped_by_size);
+	obs_data_set_obj(data, keys::Buffer, buffer);
 }
 } // namespace
 
@@ -70,17 +70,18 @@ Result requestGetStatus(obs_data_t *)
 		Result result = Result::success();
 		obs_data_t *data = result.data();
 		result.setText(keys::SessionId, e.currentSessionId());
-		result.setText("viewed_id", e.viewedSessionId());
-		obs_data_set_int(data, "stream_ms", e.offsetNow());
+		result.setText(keys::ViewedId, e.viewedSessionId());
+		obs_data_set_int(data, keys::StreamMs, e.offsetNow());
 		writeBufferStatus(data, e.bufferStatus());
-		obs_data_set_int(data, "replay_state", static_cast<int>(e.replayPlayer().state()));
-		obs_data_set_int(data, "replay_problem", e.replayPlayer().problem());
-		obs_data_set_int(data, "replay_placed", replayPlacementCount());
-		obs_data_set_int(data, "replay_visible", replayVisibleCount());
-		obs_data_set_int(data, "replay_latency_ms", e.lastReplayLatencyMs());
-		obs_data_set_int(data, "record_chapters_added", e.recordingChaptersAdded());
-		obs_data_set_bool(data, "save_pending", !e.waitingPressRefs().empty() || !e.pendingPressRefs().empty());
-		result.setText("message", e.statusText());
+		obs_data_set_int(data, keys::ReplayState, static_cast<int>(e.replayPlayer().state()));
+		obs_data_set_int(data, keys::ReplayProblem, e.replayPlayer().problem());
+		obs_data_set_int(data, keys::ReplayPlaced, replayPlacementCount());
+		obs_data_set_int(data, keys::ReplayVisible, replayVisibleCount());
+		obs_data_set_int(data, keys::ReplayLatencyMs, e.lastReplayLatencyMs());
+		obs_data_set_int(data, keys::RecordChaptersAdded, e.recordingChaptersAdded());
+		obs_data_set_bool(data, keys::SavePending,
+				  !e.waitingPressRefs().empty() || !e.pendingPressRefs().empty());
+		result.setText(keys::Message, e.statusText());
 		return result;
 	});
 }

@@ -25,7 +25,7 @@ PressMode pressModeFromText(const QString &mode)
 
 Result requestPress(obs_data_t *request)
 {
-	const PressMode mode = pressModeFromText(readString(request, "mode"));
+	const PressMode mode = pressModeFromText(readString(request, keys::Mode));
 	const std::optional<QString> label = readText(request, keys::Label);
 	if (!label)
 		return Result::failure(errors::TooLong).setInt(keys::EntryId, 0);
@@ -40,8 +40,8 @@ Result requestPress(obs_data_t *request)
 Result requestAddMark(obs_data_t *request)
 {
 	const std::optional<QString> label = readText(request, keys::Label);
-	const EntryKind kind = kindFromText(readString(request, "kind").toStdString());
-	const long long agoMs = readInt(request, "ago_ms");
+	const EntryKind kind = kindFromText(readString(request, keys::Kind).toStdString());
+	const long long agoMs = readInt(request, keys::AgoMs);
 	if (!label)
 		return Result::failure(errors::TooLong).setInt(keys::EntryId, 0);
 	long long entryId = 0;
@@ -69,7 +69,7 @@ Result requestSetChapter(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
 	const long long entryId = readInt(request, keys::EntryId);
-	const bool chapter = readBool(request, "chapter");
+	const bool chapter = readBool(request, keys::Chapter);
 	return onSession(session, [&]() {
 		engine().setChapter(entryId, chapter);
 		return Result::success();
@@ -89,7 +89,7 @@ Result requestRemoveEntry(obs_data_t *request)
 Result requestSetShift(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
-	const long long ms = readInt(request, "ms");
+	const long long ms = readInt(request, keys::Ms);
 	const long long entryId = readInt(request, keys::EntryId);
 	return onSession(session, [&]() {
 		if (entryId != 0)
@@ -103,7 +103,7 @@ Result requestSetShift(obs_data_t *request)
 Result requestSetArchiveUrl(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
-	const std::optional<QString> url = readText(request, "url");
+	const std::optional<QString> url = readText(request, keys::Url);
 	if (!url)
 		return Result::failure(errors::TooLong);
 	return onSession(session, [&]() {
@@ -130,7 +130,7 @@ Result requestExport(obs_data_t *request)
 		}
 		// The timestamps, CSV and notes lists.
 		Result result = Result::okIf(files.size() == 3);
-		obs_data_set_array(result.data(), "files", array);
+		obs_data_set_array(result.data(), keys::Files, array);
 		return result;
 	});
 }

@@ -36,7 +36,7 @@ Result requestStopReplay(obs_data_t *)
 
 Result requestSetupReplayScene(obs_data_t *request)
 {
-	const bool addToCurrent = readBool(request, "add_to_current");
+	const bool addToCurrent = readBool(request, keys::AddToCurrent);
 	return onUiThread([&]() {
 		QString message;
 		bool ok = makeReplayScene(message);
@@ -48,7 +48,7 @@ Result requestSetupReplayScene(obs_data_t *request)
 
 Result requestSetupRecapScene(obs_data_t *request)
 {
-	const bool addToCurrent = readBool(request, "add_to_current");
+	const bool addToCurrent = readBool(request, keys::AddToCurrent);
 	return onUiThread([&]() {
 		QString message;
 		const bool ok = setupRecapScene(engine().recapPlayer(), addToCurrent, message);
@@ -62,12 +62,12 @@ Result requestGetRecapStatus(obs_data_t *)
 		const RecapStatus status = engine().recapPlayer().status();
 		Result result = Result::success();
 		obs_data_t *data = result.data();
-		obs_data_set_bool(data, "running", status.running);
+		obs_data_set_bool(data, keys::Running, status.running);
 		obs_data_set_string(data, keys::SessionId, status.sessionId.toUtf8().constData());
 		obs_data_set_int(data, keys::Count, status.count);
-		obs_data_set_int(data, "index", status.index);
-		obs_data_set_string(data, "file", fileNameOf(status.currentFile.toStdString()).c_str());
-		obs_data_set_string(data, "memo", status.currentMemo.toUtf8().constData());
+		obs_data_set_int(data, keys::Index, status.index);
+		obs_data_set_string(data, keys::File, fileNameOf(status.currentFile.toStdString()).c_str());
+		obs_data_set_string(data, keys::Memo, status.currentMemo.toUtf8().constData());
 		return result;
 	});
 }

@@ -44,19 +44,19 @@ SessionSnapshot takeSnapshot(const Session &session)
 Result resultWithExtras(Result result, const SessionSnapshot &snap)
 {
 	obs_data_t *data = result.data();
-	obs_data_set_bool(data, "active", snap.active);
-	obs_data_set_string(data, "chapter_text", snap.chapterText.c_str());
-	obs_data_set_string(data, "export_folder", snap.exportFolder.c_str());
+	obs_data_set_bool(data, keys::Active, snap.active);
+	obs_data_set_string(data, keys::ChapterText, snap.chapterText.c_str());
+	obs_data_set_string(data, keys::ExportFolder, snap.exportFolder.c_str());
 	OBSDataArrayAutoRelease array = obs_data_array_create();
 	for (const auto &issue : snap.issues) {
 		OBSDataAutoRelease item = obs_data_create();
-		obs_data_set_int(item, "problem", static_cast<long long>(issue.problem));
-		obs_data_set_int(item, "index", issue.index);
-		obs_data_set_int(item, "sec", issue.sec);
+		obs_data_set_int(item, keys::Problem, static_cast<long long>(issue.problem));
+		obs_data_set_int(item, keys::Index, issue.index);
+		obs_data_set_int(item, keys::Sec, issue.sec);
 		obs_data_array_push_back(array, item);
 	}
-	obs_data_set_array(data, "issues", array);
-	obs_data_set_bool(data, "chapters_ok", snap.issues.empty());
+	obs_data_set_array(data, keys::Issues, array);
+	obs_data_set_bool(data, keys::ChaptersOk, snap.issues.empty());
 	return result;
 }
 
@@ -129,13 +129,13 @@ Result requestListSessions(obs_data_t *)
 		OBSDataArrayAutoRelease array = obs_data_array_create();
 		for (const QString &id : engine().sessionIds()) {
 			OBSDataAutoRelease item = obs_data_create();
-			obs_data_set_string(item, "id", id.toUtf8().constData());
+			obs_data_set_string(item, keys::Id, id.toUtf8().constData());
 			obs_data_array_push_back(array, item);
 		}
 		Result result = Result::success();
-		obs_data_set_array(result.data(), "sessions", array);
-		result.setText("current", engine().currentSessionId());
-		result.setText("viewed", engine().viewedSessionId());
+		obs_data_set_array(result.data(), keys::Sessions, array);
+		result.setText(keys::Current, engine().currentSessionId());
+		result.setText(keys::Viewed, engine().viewedSessionId());
 		return result;
 	});
 }

@@ -279,7 +279,7 @@ void registerVendor()
 	QObject::disconnect(g_notifyConnection);
 	if (Engine *target = g_engine.load())
 		g_notifyConnection =
-		    QObject::connect(target, &Engine::notify, target, &emitVendorEvent, Qt::DirectConnection);
+		    QObject::connect(target, &Engine::notify, target, &sendEngineEvent, Qt::DirectConnection);
 
 	pluginLog(LOG_INFO, "obs-websocket vendor %s ready (%d requests)", kVendorName, registered);
 }

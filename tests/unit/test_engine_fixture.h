@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
+#include "remote/Remote.h"
 #include "util/ModuleCore.h"
 #include "session/SessionStore.h"
 
@@ -55,8 +56,9 @@ protected:
 		setBuffer(20);
 		engine = std::make_unique<Engine>();
 		engine->setClocks([this] { return monoNs; }, [this] { return wall; });
-		QObject::connect(engine.get(), &Engine::notify, [this](const QString &type, const QString &json) {
-			events.push_back({type, QJsonDocument::fromJson(json.toUtf8()).object()});
+		QObject::connect(engine.get(), &Engine::notify, [this](const EngineEvent &event) {
+			const auto message = eventMessage(event);
+			events.push_back({message.first, QJsonDocument::fromJson(message.second.toUtf8()).object()});
 		});
 		QObject::connect(engine.get(), &Engine::statusChanged, [this] { ++statusSignals; });
 		QObject::connect(engine.get(), &Engine::sessionChanged, [this] { ++sessionSignals; });

@@ -195,8 +195,8 @@ TEST(EngineHotkey, PressHotkeyPostsAPressToTheUiThread)
 	ASSERT_EQ(engine->currentSession(), nullptr);
 
 	QThread *pressThread = nullptr;
-	auto connection = QObject::connect(engine, &Engine::notify, [&](const QString &type, const QString &) {
-		if (type == QStringLiteral("Marked"))
+	auto connection = QObject::connect(engine, &Engine::notify, [&](const EngineEvent &event) {
+		if (eventMessage(event).first == QStringLiteral("Marked"))
 			pressThread = QThread::currentThread();
 	});
 	std::thread hotkeyThread([] { onHotkey(&hotkeyTable()[0], 0, nullptr, true); });

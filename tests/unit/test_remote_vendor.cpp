@@ -18,6 +18,14 @@ namespace {
 
 using namespace remote_test;
 
+EntryEvent markedEvent(long long entryId, EntryEvent::Type type = EntryEvent::Type::Marked)
+{
+	EntryEvent event;
+	event.type = type;
+	event.entryId = entryId;
+	return event;
+}
+
 const std::vector<std::string> kRequestOrder = {
     "Press",         "AddMark",           "StartFreeSession", "EndFreeSession", "GetSession",  "ListSessions",
     "ViewSession",   "RemoveSession",     "SetLabel",         "SetChapter",     "RemoveEntry", "SetShift",
@@ -46,7 +54,7 @@ TEST_F(RemoteVendor, WithoutObsWebsocketLogsOnceAndSendsNoEvents)
 
 	// obs-websocket appears later: nothing was connected, so no event reaches it.
 	WebsocketStandIn::setPresent(true);
-	emit engine->notify("Marked", "{\"entry_id\":1}");
+	emit engine->notify(markedEvent(1));
 	emitVendorEvent("Marked", "{\"entry_id\":1}");
 	QThread::msleep(50);
 	EXPECT_TRUE(WebsocketStandIn::events().empty());
@@ -59,7 +67,7 @@ TEST_F(RemoteVendor, RefusedVendorLogsAWarningAndRegistersNothing)
 	registerVendor();
 	EXPECT_EQ(log.countLevel(LOG_WARNING, "[lumark] could not register the obs-websocket vendor"), 1);
 	EXPECT_TRUE(WebsocketStandIn::requestNames().empty());
-	emit engine->notify("Marked", "{}");
+	emit engine->notify(markedEvent(0));
 	QThread::msleep(50);
 	EXPECT_TRUE(WebsocketStandIn::events().empty());
 }
@@ -82,7 +90,7 @@ TEST_F(RemoteVendor, EventsLeaveTheUiThreadInOrderUnderABurst)
 	registerVendor();
 	const int burst = 300;
 	for (int i = 0; i < burst; ++i)
-		emit engine->notify(i % 2 ? "Marked" : "ClipSaved", QString("{\"entry_id\":%1}").arg(i));
+		emit engine->notify(markedEvent(i, i % 2 ? EntryEvent::Type::Marked : EntryEvent::Type::ClipSaved));
 	ASSERT_TRUE(waitUntil([&] { return WebsocketStandIn::events().size() == size_t(burst); }, 5000));
 	const auto events = WebsocketStandIn::events();
 	for (int i = 0; i < burst; ++i) {
@@ -99,8 +107,8 @@ TEST_F(RemoteVendor, EventsLeaveTheUiThreadInOrderUnderABurst)
 TEST_F(RemoteVendor, EventPayloadKeepsUnicodeAndBadJsonBecomesAnEmptyObject)
 {
 	registerVendor();
-	emit engine->notify("RecapClip", QString::fromUtf8("{\"memo\":\"名言 ✓\",\"index\":1}"));
-	emit engine->notify("Marked", "{not json");
+	emit engine->notify(RecapClipEvent{"", "名言 ✓", 1, 0});
+	emitVendorEvent("Marked", "{not json");
 	ASSERT_TRUE(waitUntil([] { return WebsocketStandIn::events().size() == 2; }));
 	const auto events = WebsocketStandIn::events();
 	OBSDataAutoRelease first = obs_data_create_from_json(events[0].json.c_str());
@@ -115,7 +123,7 @@ TEST_F(RemoteVendor, CloseDropsQueuedEventsAndStopsForwarding)
 	registerVendor();
 	WebsocketStandIn::setEmitDelayMs(200);
 	for (int i = 0; i < 20; ++i)
-		emit engine->notify("Marked", QString("{\"entry_id\":%1}").arg(i));
+		emit engine->notify(markedEvent(i));
 	QThread::msleep(50); // the first event is under way
 	QElapsedTimer timer;
 	timer.start();
@@ -125,7 +133,7 @@ TEST_F(RemoteVendor, CloseDropsQueuedEventsAndStopsForwarding)
 	EXPECT_EQ(sent, 1u);
 
 	WebsocketStandIn::setEmitDelayMs(0);
-	emit engine->notify("Marked", "{}");
+	emit engine->notify(markedEvent(0));
 	emitVendorEvent("Marked", "{}");
 	QThread::msleep(50);
 	EXPECT_EQ(WebsocketStandIn::events().size(), sent);
