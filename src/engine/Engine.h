@@ -156,11 +156,6 @@ public:
 	// --- Clip renaming (EngineRenames.cpp) ---
 	// The rename timer's step; tests and the fuzzer drive it by their own clock.
 	void renameTick();
-	// File operations of the renames: moveFileNoReplace, and the players' hold on a file. Tests add
-	// a renamer that refuses (a locked file) and a hold of their own.
-	void setFileOps(FileRenamer renamer, FileHeldCheck held);
-	// Tests name saves by their own clock; OBS's replay buffer output otherwise.
-	void setSaveNamer(SaveNamer namer);
 
 	// --- Replay-buffer status (EngineBuffer.cpp) ---
 	BufferStatus bufferStatus() const;
@@ -191,32 +186,17 @@ public:
 	Recap &recapPlayer() { return recap; }
 	InstantReplay &replayPlayer() { return replay; }
 
-	// Read-only views of the queues, for the dock and tests.
+	// The presses waiting for a save, and those whose save was asked for.
 	const std::vector<EntryRef> &waitingPressRefs() const { return waitingPresses; }
 	const std::vector<EntryRef> &pendingPressRefs() const { return pendingPresses; }
-	const std::vector<RenameJob> &renameQueue() const { return renameJobs; }
-	const std::vector<RemuxRename> &remuxQueue() const { return remuxRenames; }
-	const std::vector<long long> &saveLatencyHistory() const { return saveLatencies; }
-	long long bufferStartedAtWallMs() const { return bufferStartedWallMs; }
 	long long lastReplayLatencyMs() const { return replayLatencyMs; }
 	int recordingChaptersAdded() const { return chaptersAdded; }
-	const QTimer &saveTimeoutTimer() const { return saveTimeout; }
-	const QTimer &renameTimerRef() const { return renameTimer; }
-	const QTimer &saveDelayTimer() const { return saveDelay; }
-	const QTimer &exportDelayTimer() const { return exportDelay; }
-	const QTimer &saveRetryTimer() const { return saveRetry; }
-	const std::vector<FreshClip> &freshClipQueue() const { return freshClips; }
-	const QTimer &sessionTrimTimer() const { return sessionTrim; }
-	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
-	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
 	// --- Highlights video (EngineHighlights.cpp) ---
 	// Starts the highlights video of the session (the viewed one for an empty id) on a worker; false,
 	// with a status message, when one is being written or the session has no saved clip.
 	bool exportHighlights(const QString &sessionId = QString());
 	bool highlightsRunning() const;
-	// Returns once the running highlights video has ended (tests and shutdown).
-	void waitForHighlights();
 
 signals:
 	void sessionChanged();
@@ -231,6 +211,14 @@ private:
 
 	long long monotonicNs() const;
 	long long wallMs() const;
+
+	// File operations of the renames: moveFileNoReplace, and the players' hold on a file. Tests add
+	// a renamer that refuses (a locked file) and a hold of their own.
+	void setFileOps(FileRenamer renamer, FileHeldCheck held);
+	// Tests name saves by their own clock; OBS's replay buffer output otherwise.
+	void setSaveNamer(SaveNamer namer);
+	// Returns once the running highlights video has ended.
+	void waitForHighlights();
 
 	// --- Sessions ---
 	long long offsetAt(long long ns) const;

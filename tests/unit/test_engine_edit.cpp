@@ -33,8 +33,8 @@ TEST_F(EditTest, RemovingTheOwnerHandsTheFileToTheNextSharer)
 
 	// A sharer's new label renames the owner's file.
 	engine->setLabel(p4, QStringLiteral("memo"));
-	ASSERT_EQ(engine->renameQueue().back().ref.entryId, p2);
-	EXPECT_EQ(engine->renameQueue().back().dueMs, wall + 2500);
+	ASSERT_EQ(renameQueue().back().ref.entryId, p2);
+	EXPECT_EQ(renameQueue().back().dueMs, wall + 2500);
 
 	advance(500);
 	engine->removeEntry(p2);
@@ -42,8 +42,8 @@ TEST_F(EditTest, RemovingTheOwnerHandsTheFileToTheNextSharer)
 	EXPECT_EQ(entry(p3).clip.path, "/clips/2.mkv");
 	EXPECT_EQ(entry(p4).clip.shared_with, p3);
 	EXPECT_EQ(current().findEntry(p2), nullptr);
-	EXPECT_EQ(engine->renameQueue().back().ref.entryId, p3);
-	EXPECT_EQ(engine->renameQueue().back().dueMs, wall + 2500);
+	EXPECT_EQ(renameQueue().back().ref.entryId, p3);
+	EXPECT_EQ(renameQueue().back().dueMs, wall + 2500);
 	EXPECT_EQ(current().next_id, p4 + 1) << "ids are not given back";
 }
 
@@ -58,8 +58,8 @@ TEST_F(EditTest, ShiftToAPressMakesItZeroAndRenamesEverySavedClip)
 	advance(100);
 	engine->setShiftToEntry(p2);
 	EXPECT_EQ(current().shift_ms, 10000);
-	ASSERT_EQ(engine->renameQueue().size(), 2u);
-	for (const RenameJob &job : engine->renameQueue())
+	ASSERT_EQ(renameQueue().size(), 2u);
+	for (const RenameJob &job : renameQueue())
 		EXPECT_EQ(job.dueMs, wall + 2500);
 	EXPECT_EQ(formatOffset(entry(p2).t_ms - current().shift_ms), "00:00");
 	EXPECT_EQ(archiveTimeText(current(), entry(p1).t_ms, engine->exportTexts()),
@@ -87,7 +87,7 @@ TEST_F(EditTest, ArchiveUrlChaptersAndShortChapterDrop)
 	engine->flushSaves();
 	EXPECT_EQ(engine->dropShortChapters(), 1);
 	EXPECT_FALSE(entry(early).chapter);
-	EXPECT_EQ(engine->dirtySessionIds().size(), 1u);
+	EXPECT_EQ(dirtySessionIds().size(), 1u);
 	EXPECT_EQ(engine->dropShortChapters(), 0);
 
 	engine->setChapter(early, true);
@@ -99,7 +99,7 @@ TEST_F(EditTest, EditsNeedAViewedSessionAndAnEntry)
 	engine->setLabel(999, QStringLiteral("x"));
 	engine->removeEntry(999);
 	engine->setChapter(999, false);
-	EXPECT_TRUE(engine->dirtySessionIds().empty());
+	EXPECT_TRUE(dirtySessionIds().empty());
 	// An explicit session id reaches a session that is not viewed.
 	const long long id = engine->press(PressMode::MarkOnly, QString());
 	const QString running = engine->currentSessionId();

@@ -92,6 +92,27 @@ protected:
 	void clipRange(Entry &entry, long long requestWallMs) { engine->clipRange(entry, requestWallMs); }
 	MemoryReplay &memoryReplay() { return engine->memory; }
 
+	// The Engine's queues and timers, read where a test checks what is pending.
+	const std::vector<RenameJob> &renameQueue() const { return engine->renameJobs; }
+	const std::vector<RemuxRename> &remuxQueue() const { return engine->remuxRenames; }
+	const std::vector<long long> &saveLatencyHistory() const { return engine->saveLatencies; }
+	long long bufferStartedAtWallMs() const { return engine->bufferStartedWallMs; }
+	const QTimer &saveTimeoutTimer() const { return engine->saveTimeout; }
+	const QTimer &renameTimerRef() const { return engine->renameTimer; }
+	const QTimer &saveDelayTimer() const { return engine->saveDelay; }
+	const QTimer &exportDelayTimer() const { return engine->exportDelay; }
+	const QTimer &saveRetryTimer() const { return engine->saveRetry; }
+	const std::vector<FreshClip> &freshClipQueue() const { return engine->freshClips; }
+	const QTimer &sessionTrimTimer() const { return engine->sessionTrim; }
+	const std::set<QString> &dirtySessionIds() const { return engine->dirtySessions; }
+	const std::set<QString> &dirtyExportIds() const { return engine->dirtyExports; }
+	void setFileOps(Engine::FileRenamer renamer, Engine::FileHeldCheck held)
+	{
+		engine->setFileOps(std::move(renamer), std::move(held));
+	}
+	void setSaveNamer(Engine::SaveNamer namer) { engine->setSaveNamer(std::move(namer)); }
+	void waitForHighlights() { engine->waitForHighlights(); }
+
 	void advance(long long ms)
 	{
 		monoNs += ms * 1000000LL;
@@ -117,7 +138,7 @@ protected:
 	// OBS names each save in dir after the clock second of the request, as its default format does.
 	void nameSavesIn(const QString &dir, const QString &ext = QStringLiteral("mkv"))
 	{
-		engine->setSaveNamer([this, dir, ext] {
+		setSaveNamer([this, dir, ext] {
 			return dir +
 			       QDateTime::fromMSecsSinceEpoch(wall).toString(
 				   QStringLiteral("'/Replay 'yyyy-MM-dd hh-mm-ss.")) +

@@ -53,8 +53,8 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	const QString kept = clips + "/Replay 2026-05-01 20-00-05 (Lumark01)";
 	EXPECT_EQ(clipPath(id), kept + ".mkv");
 	EXPECT_TRUE(QFile::exists(kept + ".mp4"));
-	ASSERT_EQ(engine->renameQueue().size(), 1u);
-	EXPECT_TRUE(engine->renameTimerRef().isActive());
+	ASSERT_EQ(renameQueue().size(), 1u);
+	EXPECT_TRUE(renameTimerRef().isActive());
 
 	advance(14999);
 	engine->renameTick();
@@ -69,8 +69,8 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	EXPECT_FALSE(QFile::exists(mkv));
 	EXPECT_FALSE(QFile::exists(mp4));
 	EXPECT_EQ(log.count("[lumark] clip renamed to 2026-05-01 20-00 Lumark01 0-00-05.mkv"), 1);
-	EXPECT_TRUE(engine->renameQueue().empty());
-	EXPECT_FALSE(engine->renameTimerRef().isActive());
+	EXPECT_TRUE(renameQueue().empty());
+	EXPECT_FALSE(renameTimerRef().isActive());
 	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(current().id, onDisk));
@@ -80,7 +80,7 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	scheduleRename(id, 0);
 	engine->renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
-	EXPECT_TRUE(engine->renameQueue().empty());
+	EXPECT_TRUE(renameQueue().empty());
 }
 
 TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
@@ -88,7 +88,7 @@ TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
 	const QString mkv = makeFile("a.mkv");
 	const QString mp4 = makeFile("a.mp4");
 	int refusals = 2; // at the move right after the save, and at the rename
-	engine->setFileOps(
+	setFileOps(
 	    [&](const QString &from, const QString &to) {
 		    if (from == mp4 && refusals-- > 0)
 			    return false;
@@ -100,9 +100,9 @@ TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
 	engine->renameTick();
 	EXPECT_TRUE(QFile::exists(base() + ".mkv"));
 	EXPECT_TRUE(QFile::exists(mp4)) << "the copy was locked";
-	ASSERT_EQ(engine->remuxQueue().size(), 1u);
-	EXPECT_EQ(engine->remuxQueue()[0].to, base() + ".mp4");
-	EXPECT_TRUE(engine->renameTimerRef().isActive());
+	ASSERT_EQ(remuxQueue().size(), 1u);
+	EXPECT_EQ(remuxQueue()[0].to, base() + ".mp4");
+	EXPECT_TRUE(renameTimerRef().isActive());
 
 	LogCapture log;
 	advance(4999);
@@ -113,23 +113,23 @@ TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
 	EXPECT_TRUE(QFile::exists(base() + ".mp4"));
 	EXPECT_FALSE(QFile::exists(mp4));
 	EXPECT_EQ(log.count("[lumark] remuxed copy renamed to 2026-05-01 20-00 Lumark01 0-00-05.mp4"), 1);
-	EXPECT_TRUE(engine->remuxQueue().empty());
-	EXPECT_FALSE(engine->renameTimerRef().isActive());
+	EXPECT_TRUE(remuxQueue().empty());
+	EXPECT_FALSE(renameTimerRef().isActive());
 }
 
 TEST_F(RenamesTest, AClipHeldByAPlayerWaitsAndGoesRightAfterTheReplay)
 {
 	QString mkv = makeFile("held.mkv");
 	bool held = true;
-	engine->setFileOps(nullptr, [&](const QString &path) { return held && path == mkv; });
+	setFileOps(nullptr, [&](const QString &path) { return held && path == mkv; });
 	const long long id = savedPress(mkv);
 	mkv = clipPath(id);
 	advance(15000);
 	engine->renameTick();
 	EXPECT_TRUE(QFile::exists(mkv));
-	ASSERT_EQ(engine->renameQueue().size(), 1u);
-	EXPECT_EQ(engine->renameQueue()[0].attempts, 1);
-	EXPECT_EQ(engine->renameQueue()[0].dueMs, wall + 5000);
+	ASSERT_EQ(renameQueue().size(), 1u);
+	EXPECT_EQ(renameQueue()[0].attempts, 1);
+	EXPECT_EQ(renameQueue()[0].dueMs, wall + 5000);
 
 	held = false;
 	advance(1000);
@@ -137,7 +137,7 @@ TEST_F(RenamesTest, AClipHeldByAPlayerWaitsAndGoesRightAfterTheReplay)
 	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("held (Lumark01).mkv"));
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), id);
-	EXPECT_EQ(engine->renameQueue()[0].dueMs, wall + 300);
+	EXPECT_EQ(renameQueue()[0].dueMs, wall + 300);
 	advance(300);
 	engine->renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
@@ -179,8 +179,8 @@ TEST_F(RenamesTest, RenamingSwitchedOffLeavesTheFileUnderObsName)
 	engine->renameTick();
 	EXPECT_TRUE(QFile::exists(obsName));
 	EXPECT_EQ(clipPath(id), obsName);
-	EXPECT_TRUE(engine->renameQueue().empty());
-	EXPECT_FALSE(engine->renameTimerRef().isActive());
+	EXPECT_TRUE(renameQueue().empty());
+	EXPECT_FALSE(renameTimerRef().isActive());
 }
 
 // A session file copied by hand still names the original's clips: shown and played from there, never
@@ -223,7 +223,7 @@ TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
 TEST_F(RenamesTest, GivesUpAfterOneHundredTwentyRefusals)
 {
 	const QString mkv = makeFile("stuck.mkv");
-	engine->setFileOps([](const QString &, const QString &) { return false; }, nullptr);
+	setFileOps([](const QString &, const QString &) { return false; }, nullptr);
 	const long long id = savedPress(mkv);
 	advance(15000);
 	LogCapture log;
@@ -231,10 +231,10 @@ TEST_F(RenamesTest, GivesUpAfterOneHundredTwentyRefusals)
 		engine->renameTick();
 		advance(5000);
 	}
-	EXPECT_EQ(engine->renameQueue().size(), 1u);
+	EXPECT_EQ(renameQueue().size(), 1u);
 	EXPECT_EQ(log.count("gave up"), 0);
 	engine->renameTick();
-	EXPECT_TRUE(engine->renameQueue().empty());
+	EXPECT_TRUE(renameQueue().empty());
 	EXPECT_EQ(log.count("[lumark] gave up renaming a clip (still in use after 10 minutes)"), 1);
 	EXPECT_EQ(clipPath(id), mkv) << "the path stays valid";
 }
@@ -255,7 +255,7 @@ TEST_F(RenamesTest, SessionEndRenamesAtTheNextTickAndAGoneFileIsReported)
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
 	EXPECT_EQ(log.count("[lumark] clip file is gone, not renamed (gone (Lumark02).mkv)"), 1);
 	EXPECT_EQ(clipPath(other), clips + "/gone (Lumark02).mkv");
-	EXPECT_TRUE(engine->renameQueue().empty());
+	EXPECT_TRUE(renameQueue().empty());
 }
 
 TEST_F(RenamesTest, TwoLabelEditsGiveOneRenameAfterTheSecond)
@@ -266,8 +266,8 @@ TEST_F(RenamesTest, TwoLabelEditsGiveOneRenameAfterTheSecond)
 	engine->setLabel(id, QStringLiteral("first"));
 	advance(1000);
 	engine->setLabel(id, QStringLiteral("Big moment"));
-	ASSERT_EQ(engine->renameQueue().size(), 1u);
-	EXPECT_EQ(engine->renameQueue()[0].dueMs, wall + 2500);
+	ASSERT_EQ(renameQueue().size(), 1u);
+	EXPECT_EQ(renameQueue()[0].dueMs, wall + 2500);
 	advance(2499);
 	engine->renameTick();
 	EXPECT_EQ(clipPath(id), kept);

@@ -81,7 +81,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	advance(15000);
 	engine->renameTick();
 	EXPECT_TRUE(QFile::exists(second));
-	EXPECT_EQ(engine->renameQueue().back().attempts, 1);
+	EXPECT_EQ(renameQueue().back().attempts, 1);
 
 	// Replaying the sharer plays the owner's file under the owner's id.
 	EXPECT_TRUE(engine->replayEntry(sharer));

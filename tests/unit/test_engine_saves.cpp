@@ -26,7 +26,7 @@ TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
 	settings().press_replay = false;
 	const long long p1 = engine->press(PressMode::Default, QString());
 	EXPECT_EQ(requests(), 1) << "the first press asks at once";
-	EXPECT_TRUE(engine->saveTimeoutTimer().isActive());
+	EXPECT_TRUE(saveTimeoutTimer().isActive());
 	advance(300);
 	const long long p2 = engine->press(PressMode::Default, QString());
 	advance(300);
@@ -40,7 +40,7 @@ TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
 	EXPECT_EQ(entry(p1).clip.path, "/clips/one.mkv");
 	EXPECT_EQ(requests(), 2);
 	EXPECT_EQ(engine->pendingPressRefs().size(), 2u) << "the waiting presses go out together";
-	EXPECT_EQ(engine->saveLatencyHistory(), std::vector<long long>{2000});
+	EXPECT_EQ(saveLatencyHistory(), std::vector<long long>{2000});
 	EXPECT_EQ(engine->statusText(), msg("Msg.Saved", QStringLiteral("Lumark01"), QStringLiteral("00:00")));
 
 	advance(2000);
@@ -55,7 +55,7 @@ TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
 	EXPECT_EQ(entry(p3).clip.end_ms, 2000);
 	EXPECT_EQ(engine->statusText(),
 		  msg("Msg.Saved", QString::fromUtf8("Lumark02・Lumark03"), QStringLiteral("00:00")));
-	EXPECT_FALSE(engine->saveTimeoutTimer().isActive());
+	EXPECT_FALSE(saveTimeoutTimer().isActive());
 	EXPECT_EQ(requests(), 2);
 
 	ASSERT_EQ(eventCount("ClipSaved"), 3);
@@ -64,9 +64,9 @@ TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
 	EXPECT_EQ(last->data["file"].toString(), QStringLiteral("two.mkv")) << "a shared clip names the owner's file";
 	EXPECT_EQ(last->data["label"].toString(), QStringLiteral("mine"));
 
-	ASSERT_EQ(engine->renameQueue().size(), 2u) << "owners only";
-	EXPECT_EQ(engine->renameQueue()[1].ref.entryId, p2);
-	EXPECT_EQ(engine->renameQueue()[1].dueMs, wall + 15000);
+	ASSERT_EQ(renameQueue().size(), 2u) << "owners only";
+	EXPECT_EQ(renameQueue()[1].ref.entryId, p2);
+	EXPECT_EQ(renameQueue()[1].dueMs, wall + 15000);
 }
 
 // OBS names a replay file after the clock second of its save and writes over a file of that name.
@@ -119,11 +119,11 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(p3).clip.path)), QByteArray("third"));
 	std::set<std::string> paths{entry(p1).clip.path, entry(own).clip.path, entry(p3).clip.path};
 	EXPECT_EQ(paths.size(), 3u) << "no two entries own one file";
-	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().size() == 1; })) << "the newest is watched";
+	ASSERT_TRUE(waitUntil([this] { return freshClipQueue().size() == 1; })) << "the newest is watched";
 
 	// The next second: the newest file is back under OBS's name, the older ones keep theirs.
 	advance(200);
-	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().empty(); }));
+	ASSERT_TRUE(waitUntil([this] { return freshClipQueue().empty(); }));
 	EXPECT_EQ(entry(p3).clip.path, obsName.toStdString());
 	EXPECT_EQ(readFileBytes(obsName), QByteArray("third"));
 	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
@@ -173,7 +173,7 @@ TEST_F(SavesTest, ShutdownDuringASaveLeavesAKeptFileAside)
 	const long long p1 = engine->press(PressMode::Default, QString());
 	ASSERT_TRUE(writeFileBytes(dir + "/Replay 2026-05-01 20-00-00.mkv", "clip"));
 	obsSaved(dir + "/Replay 2026-05-01 20-00-00.mkv");
-	engine->setSaveNamer([] { return QString(); }); // a save is being written
+	setSaveNamer([] { return QString(); }); // a save is being written
 	advance(10000);
 	const QString kept = dir + "/Replay 2026-05-01 20-00-00 (Lumark01).mkv";
 	ASSERT_TRUE(waitUntil([this] { return eventCount("ClipSaved") == 1; })) << "told where it stays for now";
@@ -233,7 +233,7 @@ TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
 
 	// The next second OBS's name is free of clashes again: that file goes back under it.
 	advance(1000);
-	ASSERT_TRUE(waitUntil([this] { return engine->freshClipQueue().empty(); }));
+	ASSERT_TRUE(waitUntil([this] { return freshClipQueue().empty(); }));
 	EXPECT_EQ(own.clip.path, mkv.toStdString());
 	EXPECT_EQ(readFileBytes(dir + "/Replay 2026-05-01 20-00-00.mp4"), QByteArray("remuxing own"));
 	EXPECT_EQ(requests(), 2);
@@ -291,7 +291,7 @@ TEST_F(SavesTest, ReplayOnlyWithinTwentySecondsOfThePress)
 TEST_F(SavesTest, ASaveAfterTheLimitIsRecordedAsObsOwnSave)
 {
 	const long long p = engine->press(PressMode::Default, QString());
-	EXPECT_EQ(engine->saveTimeoutTimer().interval(), 30000);
+	EXPECT_EQ(saveTimeoutTimer().interval(), 30000);
 	advance(30000);
 	LogCapture log;
 	saveTimesOut();
@@ -348,9 +348,9 @@ TEST_F(SavesTest, BufferStopDuringARequest)
 	const long long p2 = engine->press(PressMode::Default, QString());
 	FrontendDouble::state().replayBufferActive = false;
 	engine->onBufferStopped();
-	EXPECT_EQ(engine->bufferStartedAtWallMs(), 0);
-	EXPECT_TRUE(engine->saveTimeoutTimer().isActive());
-	EXPECT_EQ(engine->saveTimeoutTimer().interval(), 3000) << "the limit is cut to 3 s";
+	EXPECT_EQ(bufferStartedAtWallMs(), 0);
+	EXPECT_TRUE(saveTimeoutTimer().isActive());
+	EXPECT_EQ(saveTimeoutTimer().interval(), 3000) << "the limit is cut to 3 s";
 	EXPECT_EQ(entry(p2).clip.state, ClipState::Waiting) << "still hoping for the batch in flight";
 
 	saveTimesOut();
@@ -369,7 +369,7 @@ TEST_F(SavesTest, FileArrivingAfterTheBufferStoppedStillCounts)
 	advance(1000);
 	obsSaved(QStringLiteral("/clips/x.mkv"));
 	EXPECT_EQ(entry(p).clip.state, ClipState::Saved);
-	EXPECT_FALSE(engine->saveTimeoutTimer().isActive());
+	EXPECT_FALSE(saveTimeoutTimer().isActive());
 }
 
 TEST_F(SavesTest, SavedEventWithoutFileFailsTheBatch)

@@ -176,7 +176,7 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 	engine->setLabel(1, QStringLiteral("edited"), oldest);
 	ASSERT_FALSE(engine->exportQuotes().isEmpty());
 	EXPECT_EQ(engine->loadedSessionIds().size(), 12) << "all read for the quotes file";
-	EXPECT_TRUE(engine->sessionTrimTimer().isActive());
+	EXPECT_TRUE(sessionTrimTimer().isActive());
 
 	trimLoadedSessions();
 	QStringList kept = engine->loadedSessionIds();
@@ -241,7 +241,7 @@ TEST_F(SessionsTest, RemovingSessions)
 	engine->flushSaves();
 	EXPECT_FALSE(engine->removeSession(running));
 	EXPECT_NE(engine->findSession(running), nullptr);
-	EXPECT_EQ(engine->dirtySessionIds().count(running), 1u) << "a write it dropped is made again";
+	EXPECT_EQ(dirtySessionIds().count(running), 1u) << "a write it dropped is made again";
 }
 
 // A copy of a stored session ("X - Copy.json") is viewed, repaired and saved under its own name.
@@ -284,24 +284,24 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 
 	for (int i = 0; i < 10; ++i)
 		engine->setLabel(id, QStringLiteral("label %1").arg(i));
-	EXPECT_TRUE(engine->saveDelayTimer().isActive());
-	EXPECT_EQ(engine->saveDelayTimer().interval(), 400);
+	EXPECT_TRUE(saveDelayTimer().isActive());
+	EXPECT_EQ(saveDelayTimer().interval(), 400);
 	EXPECT_EQ(readFileBytes(sessionFile(s.id)), before) << "nothing is written before the delay";
-	EXPECT_TRUE(engine->dirtyExportIds().empty()) << "a running session is not re-exported";
+	EXPECT_TRUE(dirtyExportIds().empty()) << "a running session is not re-exported";
 
 	engine->flushSaves();
 	engine->waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(s.id, onDisk));
 	EXPECT_EQ(onDisk.entries.back().label, "label 9");
-	EXPECT_TRUE(engine->dirtySessionIds().empty());
+	EXPECT_TRUE(dirtySessionIds().empty());
 
 	// The same values again change nothing and write nothing.
 	engine->setLabel(id, QStringLiteral("  label 9 "));
 	engine->setChapter(id, true);
 	engine->setShift(0);
 	engine->setArchiveUrl(QString());
-	EXPECT_TRUE(engine->dirtySessionIds().empty());
+	EXPECT_TRUE(dirtySessionIds().empty());
 
 	// A steady stream of changes still reaches the disk 2 s after the first of them.
 	for (int i = 0; i < 14; ++i) {
@@ -309,8 +309,8 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 		advance(150);
 	}
 	engine->setLabel(id, QStringLiteral("steady last"));
-	EXPECT_EQ(engine->saveDelayTimer().interval(), 0);
-	ASSERT_TRUE(waitUntil([&] { return engine->dirtySessionIds().empty(); }));
+	EXPECT_EQ(saveDelayTimer().interval(), 0);
+	ASSERT_TRUE(waitUntil([&] { return dirtySessionIds().empty(); }));
 	engine->waitForWrites();
 	ASSERT_TRUE(loadSession(s.id, onDisk));
 	EXPECT_EQ(onDisk.entries.back().label, "steady last");
@@ -326,11 +326,11 @@ TEST_F(SessionsTest, EditsOfAnExportedSessionRewriteItsListsLater)
 	s->export_dir = (work.path() + "/lists").toStdString(); // as after a complete export
 
 	engine->setLabel(id, QStringLiteral("new"));
-	EXPECT_EQ(engine->dirtyExportIds().count(QString::fromStdString(s->id)), 1u);
-	EXPECT_TRUE(engine->exportDelayTimer().isActive());
-	EXPECT_EQ(engine->exportDelayTimer().interval(), 1500);
+	EXPECT_EQ(dirtyExportIds().count(QString::fromStdString(s->id)), 1u);
+	EXPECT_TRUE(exportDelayTimer().isActive());
+	EXPECT_EQ(exportDelayTimer().interval(), 1500);
 	engine->flushExports();
-	EXPECT_TRUE(engine->dirtyExportIds().empty());
+	EXPECT_TRUE(dirtyExportIds().empty());
 }
 
 // A failed write stays unsaved and is tried again by itself, later each time, and once more at shutdown.
@@ -353,18 +353,18 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 	ASSERT_TRUE(QDir().mkpath(blocked));
 	engine->press(PressMode::MarkOnly, QStringLiteral("one"));
 	engine->flushSaves();
-	ASSERT_TRUE(waitUntil([&] { return engine->saveRetryTimer().interval() == 4000; }, 3000));
+	ASSERT_TRUE(waitUntil([&] { return saveRetryTimer().interval() == 4000; }, 3000));
 	EXPECT_EQ(labelsOnDisk(), "");
 	ASSERT_TRUE(QDir().rmdir(blocked));
 	engine->flushSaves();                                       // the retry timer's turn
 	engine->press(PressMode::MarkOnly, QStringLiteral("late")); // after that text was taken
 	engine->waitForWrites();
 	EXPECT_EQ(labelsOnDisk(), "one;");
-	EXPECT_TRUE(engine->saveRetryTimer().isActive()) << "the problem stays until the newest text lands";
+	EXPECT_TRUE(saveRetryTimer().isActive()) << "the problem stays until the newest text lands";
 	engine->flushSaves();
 	engine->waitForWrites();
 	EXPECT_EQ(labelsOnDisk(), "one;late;");
-	EXPECT_FALSE(engine->saveRetryTimer().isActive());
+	EXPECT_FALSE(saveRetryTimer().isActive());
 
 	ASSERT_TRUE(QDir().mkpath(blocked));
 	engine->press(PressMode::MarkOnly, QStringLiteral("two"));
@@ -390,13 +390,13 @@ TEST_F(SessionsTest, TwoSessionsFailingAtOnceAreToldSavedOnlyWhenBothLand)
 	for (const QString &dir : blocked) {
 		engine->flushSaves();
 		engine->waitForWrites();
-		EXPECT_TRUE(engine->saveRetryTimer().isActive()) << "a session is still unsaved";
+		EXPECT_TRUE(saveRetryTimer().isActive()) << "a session is still unsaved";
 		EXPECT_FALSE(engine->statusText().startsWith(msg("Msg.SessionsSavedAgain")));
 		ASSERT_TRUE(QDir().rmdir(dir));
 	}
 	engine->flushSaves();
 	engine->waitForWrites();
-	EXPECT_FALSE(engine->saveRetryTimer().isActive());
+	EXPECT_FALSE(saveRetryTimer().isActive());
 	EXPECT_EQ(engine->statusText(), msg("Msg.SessionsSavedAgain"));
 }
 
@@ -415,7 +415,7 @@ TEST_F(SessionsTest, ShutdownEndsTheSessionAndRefusesEverythingAfter)
 	EXPECT_EQ(engine->press(PressMode::Default, QString()), 0);
 	engine->onStreamingStarted();
 	EXPECT_EQ(engine->currentSession(), nullptr);
-	EXPECT_FALSE(engine->renameTimerRef().isActive());
+	EXPECT_FALSE(renameTimerRef().isActive());
 	EXPECT_EQ(engine->bufferStatus().seconds, 0);
 }
 

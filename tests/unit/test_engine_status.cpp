@@ -79,14 +79,14 @@ TEST_F(BufferStatusTest, BufferStartTimes)
 {
 	FrontendDouble::state().replayBufferActive = true;
 	ready();
-	EXPECT_EQ(engine->bufferStartedAtWallMs(), wall) << "running at OBS start: counted from loading";
+	EXPECT_EQ(bufferStartedAtWallMs(), wall) << "running at OBS start: counted from loading";
 	advance(1000);
 	const int before = statusSignals;
 	engine->onBufferStarted();
-	EXPECT_EQ(engine->bufferStartedAtWallMs(), wall);
+	EXPECT_EQ(bufferStartedAtWallMs(), wall);
 	EXPECT_EQ(statusSignals, before + 1);
 	engine->onBufferStopped();
-	EXPECT_EQ(engine->bufferStartedAtWallMs(), 0);
+	EXPECT_EQ(bufferStartedAtWallMs(), 0);
 }
 
 using NotifyTest = EngineTest;

@@ -234,7 +234,7 @@ TEST_F(EngineTest, HighlightsAtTheEndOfAStreamCutTheOverlapAndRefuseASecondRun)
 	EXPECT_TRUE(engine->highlightsRunning());
 	EXPECT_FALSE(engine->exportHighlights());
 	EXPECT_EQ(engine->statusText(), engineMessage(EngineText::HighlightsBusy));
-	engine->waitForHighlights();
+	waitForHighlights();
 
 	const NotifyRecord *written = lastEvent("HighlightsWritten");
 	ASSERT_NE(written, nullptr) << engine->statusText().toStdString();
@@ -249,7 +249,7 @@ TEST_F(EngineTest, HighlightsAtTheEndOfAStreamCutTheOverlapAndRefuseASecondRun)
 
 	// By hand again: a new name; the session's removal cancels a run and leaves no file.
 	ASSERT_TRUE(engine->exportHighlights());
-	engine->waitForHighlights();
+	waitForHighlights();
 	EXPECT_TRUE(lastEvent("HighlightsWritten")->data["file"].toString().endsWith(" highlights (2).mp4"));
 	ASSERT_TRUE(engine->exportHighlights());
 	ASSERT_TRUE(engine->removeSession(engine->viewedSessionId()));
