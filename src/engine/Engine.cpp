@@ -45,26 +45,21 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 }
 
 Engine::Engine(QObject *parent)
-    : QObject(parent), texts(exportTextsFromLocale()), recapSessions(std::make_unique<EngineRecapSessions>(*this)),
-      recap(*recapSessions), writer([this] {
-	      QMetaObject::invokeMethod(
-		  this, [this] { takeWriteOutcomes(); }, Qt::QueuedConnection);
-      })
+    : QObject(parent), texts(exportTextsFromLocale()), cache([this] { return wallMs(); }),
+      recapSessions(std::make_unique<EngineRecapSessions>(*this)), recap(*recapSessions)
 {
 	saveTimeout.setSingleShot(true);
 	freshTimer.setInterval(EngineTiming::FreshTickMs);
 	renameTimer.setInterval(EngineTiming::RenameTickMs);
-	saveDelay.setSingleShot(true);
-	saveDelay.setInterval(EngineTiming::SaveDelayMs);
 	exportDelay.setSingleShot(true);
 	exportDelay.setInterval(EngineTiming::ExportDelayMs);
 	connect(&saveTimeout, &QTimer::timeout, this, &Engine::onSaveTimeout);
 	connect(&freshTimer, &QTimer::timeout, this, &Engine::freshTick);
 	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
-	connect(&saveDelay, &QTimer::timeout, this, &Engine::flushSaves);
 	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
-	saveRetry.setSingleShot(true);
-	connect(&saveRetry, &QTimer::timeout, this, &Engine::flushSaves);
+	connect(&cache, &SessionCache::problemChanged, this, &Engine::statusChanged);
+	connect(&cache, &SessionCache::savedAgain, this,
+		[this] { setStatus(engineMessage(EngineText::SessionsSavedAgain)); });
 	sessionTrim.setSingleShot(true);
 	sessionTrim.setInterval(EngineTiming::SessionCacheTrimMs);
 	connect(&sessionTrim, &QTimer::timeout, this, &Engine::trimLoadedSessions);

@@ -6,7 +6,7 @@
 #include "playback/MemoryReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
-#include "session/SessionWriter.h"
+#include "engine/SessionCache.h"
 
 #include <obs.h>
 
@@ -229,8 +229,6 @@ private:
 	void startSession(SessionSource source, long long startNs);
 	void endSession();
 	void touchSession(Session &session);
-	// Marks a session changed (delayed save) without scheduling a re-export.
-	void markSessionDirty(const QString &id);
 	// Drops loaded sessions nothing needs: not running, shown, waiting for a save, an export, a clip
 	// or a rename, the recap's, or among the newest stored ones. Runs from sessionTrim, never inside
 	// a call that may hold a Session pointer.
@@ -300,11 +298,6 @@ private:
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
-	// Takes the session's text now and hands it to the writer thread; the outcome comes back through
-	// takeWriteOutcomes. A failure keeps it unsaved and tries again later.
-	void storeSession(Session &session);
-	void takeWriteOutcomes();
-	void noteSessionWrite(const QString &id, const std::string &prefix, bool saved, int error);
 	// The session's lists, then the quotes file; a new export folder is saved with the session.
 	QStringList writeSessionLists(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
@@ -315,7 +308,7 @@ private:
 	bool fileHeldByPlayer(const QString &path);
 
 	ExportTexts texts;
-	std::map<QString, std::unique_ptr<Session>> sessions;
+	SessionCache cache;
 	QString currentId;
 	QString viewedId;
 	long long startNs = 0;
@@ -339,16 +332,7 @@ private:
 	long long renameSeq = 0;
 	std::vector<RemuxRename> remuxRenames;
 	QTimer renameTimer;
-	std::set<QString> dirtySessions;
 	std::set<QString> dirtyExports;
-	QTimer saveDelay;
-	long long firstDirtyWallMs = 0; // wall ms of the oldest unsaved change
-	// Sessions whose last write failed, retried from saveRetry with a growing delay; saveProblem is
-	// the line told while there are any.
-	std::set<QString> failedSessions;
-	QTimer saveRetry;
-	int saveRetryMs = 0;
-	QString saveProblem;
 	QTimer exportDelay;
 	QTimer sessionTrim;
 	InstantReplay replay;
@@ -388,10 +372,4 @@ private:
 	bool startHighlights(Session &session, bool byHand);
 	void onHighlightsDone(uint64_t seq);
 	bool highlightsHold(const QString &path) const;
-
-	// Per session id, the ticket of the newest write handed over and not yet answered: such a
-	// session is unsaved, like a dirty one.
-	std::map<QString, uint64_t> writesInFlight;
-	// Last: its thread finishes the queued writes before anything else of the Engine goes.
-	SessionWriter writer;
 };

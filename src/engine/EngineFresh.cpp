@@ -325,7 +325,7 @@ bool Engine::freshClipBlocksSave() const
 
 void Engine::failOverwritten(const QString &path)
 {
-	for (auto &item : sessions) {
+	for (const auto &item : cache.all()) {
 		Session &session = *item.second;
 		for (Entry &owner : session.entries) {
 			if (!ownsSavedClip(owner) || !samePath(fromUtf8(owner.clip.path), path))

@@ -16,9 +16,10 @@ void Engine::setStatus(const QString &text)
 
 QString Engine::statusText() const
 {
-	if (saveProblem.isEmpty())
+	const QString &problem = cache.problem();
+	if (problem.isEmpty())
 		return status;
-	return status.isEmpty() ? saveProblem : status + QLatin1Char('\n') + saveProblem;
+	return status.isEmpty() ? problem : status + QLatin1Char('\n') + problem;
 }
 
 void Engine::emitEntryEvent(EntryEvent::Type type, const Session &session, const Entry &entry)

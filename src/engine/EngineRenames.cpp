@@ -190,8 +190,7 @@ bool Engine::clipOfEarlierSession(const Session &session, const std::string &pat
 	// Loaded or only stored: an original trimmed from memory, or not read since a restart, counts alike.
 	const auto namesClip = [this, &path, ownerId](const std::string &id, std::string *copyOf) {
 		Session stored;
-		auto loaded = sessions.find(fromUtf8(id));
-		const Session *original = loaded != sessions.end() ? loaded->second.get() : nullptr;
+		const Session *original = cache.loaded(fromUtf8(id));
 		if (!original && loadSession(id, stored))
 			original = &stored;
 		if (!original)

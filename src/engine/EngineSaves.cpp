@@ -310,5 +310,5 @@ void Engine::stopReplay()
 void Engine::saveSessionNow(Session &session)
 {
 	touchSession(session);
-	storeSession(session);
+	cache.store(session);
 }

@@ -18,24 +18,18 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 Session *Engine::currentSession()
 {
-	if (currentId.isEmpty())
-		return nullptr;
-	auto it = sessions.find(currentId);
-	return it == sessions.end() ? nullptr : it->second.get();
+	return currentId.isEmpty() ? nullptr : cache.loaded(currentId);
 }
 
 Session *Engine::findSession(const QString &id)
 {
 	if (id.isEmpty())
 		return nullptr;
-	auto it = sessions.find(id);
-	if (it != sessions.end())
-		return it->second.get();
+	if (Session *loaded = cache.loaded(id))
+		return loaded;
 	const std::string plain = toUtf8(id);
 	if (!isPlainSessionId(plain))
 		return nullptr;
@@ -51,10 +45,9 @@ Session *Engine::findSession(const QString &id)
 		session->length_ms = last;
 		session->end_wall_ms = satAdd(satAdd(session->start_wall_ms, last), 1);
 	}
-	Session *raw = session.get();
-	sessions[id] = std::move(session);
+	Session *raw = &cache.add(id, std::move(session));
 	if (unfinished)
-		storeSession(*raw);
+		cache.store(*raw);
 	// The quotes file and the recap read every stored session; they must not all stay loaded.
 	if (!stopped)
 		sessionTrim.start();
@@ -64,9 +57,6 @@ Session *Engine::findSession(const QString &id)
 void Engine::trimLoadedSessions()
 {
 	std::set<QString> keep{currentId, viewedId, recap.status().sessionId};
-	keep.insert(dirtySessions.begin(), dirtySessions.end());
-	for (const auto &item : writesInFlight)
-		keep.insert(item.first);
 	keep.insert(dirtyExports.begin(), dirtyExports.end());
 	for (const std::vector<EntryRef> *queue : {&waitingPresses, &pendingPresses})
 		for (const EntryRef &ref : *queue)
@@ -79,8 +69,7 @@ void Engine::trimLoadedSessions()
 	for (size_t i = 0; i < stored.size(); ++i)
 		if (i >= EngineTiming::KeptStoredSessions)
 			droppable.insert(fromUtf8(stored[i]));
-	for (auto it = sessions.begin(); it != sessions.end();)
-		it = droppable.count(it->first) && !keep.count(it->first) ? sessions.erase(it) : std::next(it);
+	cache.unload(droppable, keep);
 }
 
 Session *Engine::viewedSession()
@@ -93,8 +82,8 @@ QStringList Engine::sessionIds()
 	std::vector<std::string> stored = listSessionIds();
 	// A session whose first write is still queued has no file yet.
 	bool added = false;
-	for (const auto &item : writesInFlight) {
-		std::string id = toUtf8(item.first);
+	for (const QString &unwritten : cache.unwrittenIds()) {
+		std::string id = toUtf8(unwritten);
 		if (std::find(stored.begin(), stored.end(), id) == stored.end()) {
 			stored.push_back(std::move(id));
 			added = true;
@@ -113,10 +102,7 @@ QStringList Engine::sessionIds()
 
 QStringList Engine::loadedSessionIds() const
 {
-	QStringList ids;
-	for (const auto &item : sessions)
-		ids.append(item.first);
-	return ids;
+	return cache.loadedIds();
 }
 
 void Engine::viewSession(const QString &id)
@@ -132,13 +118,12 @@ bool Engine::removeSession(const QString &id)
 	if (id.isEmpty() || id == currentId || !findSession(id))
 		return false;
 	// A queued write landing after the delete would bring the file back.
-	writer.drop(toUtf8(id));
+	cache.dropWrites(id);
 	// A file that stays would bring the session back at the next listing: report that, change nothing.
 	// No file at all (its writes never landed) is no failure.
 	removeSessionFiles(toUtf8(id));
 	if (sessionFilesExist(toUtf8(id))) {
-		if (writesInFlight.erase(id))
-			markSessionDirty(id); // what was dropped is written again
+		cache.writeAgain(id);
 		pluginLog(LOG_WARNING, "session %s not removed (file not deleted)", id.toUtf8().constData());
 		return false;
 	}
@@ -177,15 +162,8 @@ void Engine::forgetSession(const QString &id)
 						return true;
 					}),
 			 renameJobs.end());
-	dirtySessions.erase(id);
 	dirtyExports.erase(id);
-	writesInFlight.erase(id);
-	sessions.erase(id);
-	if (failedSessions.erase(id) && failedSessions.empty()) {
-		saveProblem.clear();
-		saveRetry.stop();
-		saveRetryMs = 0;
-	}
+	cache.forget(id);
 }
 
 long long Engine::offsetAt(long long atNs) const
@@ -263,8 +241,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	QStringList taken;
 	for (const std::string &id : listSessionIds())
 		taken.append(fromUtf8(id));
-	for (const auto &item : sessions)
-		taken.append(item.first);
+	taken += cache.loadedIds();
 	const SessionNames names = newSessionNames(QDateTime::fromMSecsSinceEpoch(startWallMs), taken);
 	const QString id = names.id;
 
@@ -290,9 +267,8 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	}
 
 	currentId = viewedId = id;
-	Session &stored = *session;
-	sessions[id] = std::move(session);
-	storeSession(stored);
+	Session &stored = cache.add(id, std::move(session));
+	cache.store(stored);
 
 	if (source != SessionSource::Free && replay.state() == InstantReplay::Idle) {
 		resetReplayScene();
@@ -317,7 +293,7 @@ void Engine::endSession()
 
 	scheduleRenames(*session, 0);
 	const QStringList written = writeSessionLists(*session);
-	storeSession(*session);
+	cache.store(*session);
 
 	pluginLog(LOG_INFO, "session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
 		  (long long)session->length_ms, session->entries.size(), int(written.size()));
@@ -450,6 +426,7 @@ void Engine::shutdown()
 		endSession();
 	renameTick();
 	stopped = true;
+	cache.close();
 	// Queued writes land first, so a failed one gets its last try below and nothing older lands after.
 	waitForWrites();
 	flushSaves();
@@ -459,29 +436,14 @@ void Engine::shutdown()
 	saveTimeout.stop();
 	freshTimer.stop();
 	renameTimer.stop();
-	saveDelay.stop();
 	exportDelay.stop();
-	saveRetry.stop();
-}
-
-void Engine::markSessionDirty(const QString &id)
-{
-	if (id.isEmpty())
-		return;
-	// The delay restarts with every change but never runs past the cap from the first unsaved one,
-	// so a steady stream of marks still reaches the disk.
-	const long long now = wallMs();
-	if (dirtySessions.empty() || !saveDelay.isActive())
-		firstDirtyWallMs = now;
-	dirtySessions.insert(id);
-	const long long left = firstDirtyWallMs + EngineTiming::SaveCapMs - now;
-	saveDelay.start(int(std::clamp<long long>(left, 0, EngineTiming::SaveDelayMs)));
+	cache.stopTimers();
 }
 
 void Engine::touchSession(Session &session)
 {
 	const QString id = fromUtf8(session.id);
-	markSessionDirty(id);
+	cache.markDirty(id);
 	if (session.isEnded() && !session.export_dir.empty()) {
 		dirtyExports.insert(id);
 		exportDelay.start();
@@ -492,106 +454,12 @@ void Engine::touchSession(Session &session)
 
 void Engine::flushSaves()
 {
-	// Swap first: a save must not see ids added while it runs twice.
-	std::set<QString> ids;
-	ids.swap(dirtySessions);
-	for (const QString &id : ids) {
-		auto it = sessions.find(id);
-		if (it != sessions.end())
-			storeSession(*it->second);
-	}
-}
-
-namespace {
-QString writeProblemText(int error)
-{
-	switch (error) {
-	case ENOSPC:
-#ifdef EDQUOT
-	case EDQUOT:
-#endif
-		return moduleQText(EngineText::WhyDiskFull);
-	case EACCES:
-	case EPERM:
-	case EROFS:
-		return moduleQText(EngineText::WhyNoAccess);
-	case EBUSY:
-#ifdef ETXTBSY
-	case ETXTBSY:
-#endif
-		return moduleQText(EngineText::WhyInUse);
-	case 0:
-		return moduleQText(EngineText::WhyUnknown);
-	default:
-		return QString::fromLocal8Bit(std::strerror(error));
-	}
-}
-} // namespace
-
-void Engine::storeSession(Session &session)
-{
-	const QString id = fromUtf8(session.id);
-	// From here a change is a newer text; the one taken now is unsaved until its outcome comes.
-	dirtySessions.erase(id);
-	std::string path = sessionFilePath(session);
-	if (path.empty()) {
-		noteSessionWrite(id, session.prefix, false, 0);
-		return;
-	}
-	writesInFlight[id] = writer.submit(session.id, std::move(path), sessionToJson(session));
+	cache.flush();
 }
 
 void Engine::waitForWrites()
 {
-	writer.wait();
-	takeWriteOutcomes();
-}
-
-void Engine::takeWriteOutcomes()
-{
-	for (const SessionWriteOutcome &outcome : writer.takeOutcomes()) {
-		const QString id = fromUtf8(outcome.id);
-		auto session = sessions.find(id);
-		if (session != sessions.end())
-			releaseFreedPagesSoon(session->second->entries.size());
-		// A removed session's write, or one a newer text has overtaken: the newest one decides.
-		auto it = writesInFlight.find(id);
-		if (it == writesInFlight.end() || it->second != outcome.ticket)
-			continue;
-		writesInFlight.erase(it);
-		noteSessionWrite(id, session != sessions.end() ? session->second->prefix : outcome.id, outcome.saved,
-				 outcome.error);
-	}
-}
-
-void Engine::noteSessionWrite(const QString &id, const std::string &prefix, bool saved, int error)
-{
-	if (saved) {
-		// A change made after the text was taken is still to be written; its write decides.
-		if (dirtySessions.count(id) || !failedSessions.erase(id) || !failedSessions.empty())
-			return;
-		saveRetry.stop();
-		saveRetryMs = 0;
-		saveProblem.clear();
-		pluginLog(LOG_INFO, "session files are written again (%s last)", toUtf8(id).c_str());
-		setStatus(engineMessage(EngineText::SessionsSavedAgain));
-		return;
-	}
-	// Never forgotten: it stays unsaved, so it is neither trimmed nor dropped, until a write lands.
-	dirtySessions.insert(id);
-	failedSessions.insert(id);
-	if (!stopped && !saveRetry.isActive()) {
-		saveRetryMs = saveRetryMs == 0 ? EngineTiming::SaveRetryFirstMs
-					       : std::min(saveRetryMs * 2, EngineTiming::SaveRetryMaxMs);
-		saveRetry.start(saveRetryMs);
-	}
-	if (!saveProblem.isEmpty())
-		return;
-	const QString why = writeProblemText(error);
-	pluginLog(LOG_WARNING, "session %s could not be saved (%s), trying again", toUtf8(id).c_str(),
-		  why.toUtf8().constData());
-	saveProblem = engineMessage(EngineText::SessionNotSaved, prefix, toUtf8(why));
-	emit statusChanged();
+	cache.waitForWrites();
 }
 
 void Engine::flushExports()
@@ -623,7 +491,7 @@ QStringList Engine::writeSessionLists(Session &session)
 	const std::string folderBefore = session.export_dir;
 	const QStringList written = writeLists(session, texts);
 	if (session.export_dir != folderBefore)
-		markSessionDirty(fromUtf8(session.id));
+		cache.markDirty(fromUtf8(session.id));
 	exportQuotes();
 	return written;
 }

@@ -99,12 +99,12 @@ protected:
 	long long bufferStartedAtWallMs() const { return engine->bufferStartedWallMs; }
 	const QTimer &saveTimeoutTimer() const { return engine->saveTimeout; }
 	const QTimer &renameTimerRef() const { return engine->renameTimer; }
-	const QTimer &saveDelayTimer() const { return engine->saveDelay; }
+	const QTimer &saveDelayTimer() const { return engine->cache.delayTimer(); }
 	const QTimer &exportDelayTimer() const { return engine->exportDelay; }
-	const QTimer &saveRetryTimer() const { return engine->saveRetry; }
+	const QTimer &saveRetryTimer() const { return engine->cache.retryTimer(); }
 	const std::vector<FreshClip> &freshClipQueue() const { return engine->freshClips; }
 	const QTimer &sessionTrimTimer() const { return engine->sessionTrim; }
-	const std::set<QString> &dirtySessionIds() const { return engine->dirtySessions; }
+	const std::set<QString> &dirtySessionIds() const { return engine->cache.dirtyIds(); }
 	const std::set<QString> &dirtyExportIds() const { return engine->dirtyExports; }
 	void setFileOps(Engine::FileRenamer renamer, Engine::FileHeldCheck held)
 	{
