@@ -1,9 +1,11 @@
 #include "engine/Engine.h"
 
+#include "config/Settings.h"
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
 #include "util/ModuleCore.h"
 
+#include <obs-frontend-api.h>
 #include <util/platform.h>
 
 #include <QDateTime>
@@ -111,4 +113,34 @@ Entry *Engine::lookupEntry(const EntryRef &ref, Session **sessionOut)
 	auto it =
 	    std::find_if(entries.rbegin(), entries.rend(), [&ref](const Entry &e) { return e.id == ref.entryId; });
 	return it == entries.rend() ? nullptr : &*it;
+}
+
+BufferStatus Engine::bufferStatus() const
+{
+	return ready && !stopped ? buffer.status() : BufferStatus();
+}
+
+void Engine::onBufferStarted()
+{
+	buffer.started(wallMs());
+	// A new run of the buffer starts a new memory (start drops the old one).
+	if (settings().replay_from_memory)
+		memory.start(settings().replay_seconds, true);
+	else
+		memory.stop();
+	emit statusChanged();
+}
+
+void Engine::onBufferStopping()
+{
+	memory.stop();
+}
+
+void Engine::autoStartBuffer()
+{
+	const BufferStatus status = bufferStatus();
+	if (settings().auto_start_buffer && status.enabled && !status.active) {
+		pluginLog(LOG_INFO, "starting the replay buffer with the stream");
+		obs_frontend_replay_buffer_start();
+	}
 }

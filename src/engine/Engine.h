@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/BufferWatch.h"
 #include "engine/EngineEvents.h"
 #include "lists/TextFormat.h"
 #include "playback/InstantReplay.h"
@@ -32,19 +33,6 @@ struct EntryRef {
 
 	bool operator==(const EntryRef &o) const { return entryId == o.entryId && sessionId == o.sessionId; }
 	bool operator!=(const EntryRef &o) const { return !(*this == o); }
-};
-
-// What the replay buffer is configured to do and what it would cost; field names are the keys
-// of the "buffer" object that remote clients see.
-struct BufferStatus {
-	bool enabled = false;
-	bool active = false;
-	long long seconds = 0;
-	long long size_limit_mb = 0;
-	long long video_kbps = 0;
-	long long audio_kbps = 0;
-	long long estimate_mb = 0;
-	bool capped_by_size = false;
 };
 
 // A clip file waiting for its final name.
@@ -157,7 +145,7 @@ public:
 	// The rename timer's step; tests and the fuzzer drive it by their own clock.
 	void renameTick();
 
-	// --- Replay-buffer status (EngineBuffer.cpp) ---
+	// --- Replay-buffer status (Engine.cpp) ---
 	BufferStatus bufferStatus() const;
 	void onBufferStarted();
 	// Before the buffer's encoders stop: the memory replay lets go of them first.
@@ -315,7 +303,7 @@ private:
 	long long pausedTotalNs = 0;
 	long long pausedSinceNs = 0;
 	QString lastScene;
-	long long bufferStartedWallMs = 0;
+	BufferWatch buffer;
 	std::vector<EntryRef> waitingPresses;
 	std::vector<EntryRef> pendingPresses;
 	long long saveRequestWallMs = 0;

@@ -87,7 +87,7 @@ void Engine::onSaveTimeout()
 
 void Engine::onBufferStopped()
 {
-	bufferStartedWallMs = 0;
+	buffer.stopped();
 	memory.stop();
 	// OBS may still deliver the file it was writing; give it a short while.
 	if (!pendingPresses.empty())
@@ -280,8 +280,8 @@ void Engine::clipRange(Entry &entry, long long requestWallMs)
 	const long long end = satAdd(entry.t_ms, waited > 0 ? waited : 0);
 	// No buffer holds a year; the clamp only keeps a broken setting from overflowing.
 	long long start = satSub(end, std::clamp<long long>(seconds, 0, 86400LL * 366) * 1000);
-	if (bufferStartedWallMs > 0)
-		start = std::max<long long>(start, satAdd(bufferStartedWallMs, satSub(entry.t_ms, entry.wall_ms)));
+	if (buffer.startWallMs() > 0)
+		start = std::max<long long>(start, satAdd(buffer.startWallMs(), satSub(entry.t_ms, entry.wall_ms)));
 	entry.clip.end_ms = end;
 	entry.clip.start_ms = start > end ? end : std::max(0LL, start);
 }

@@ -387,8 +387,8 @@ void Engine::onRecordingUnpaused()
 void Engine::onFinishedLoading()
 {
 	ready = true;
-	if (obs_frontend_replay_buffer_active() && bufferStartedWallMs == 0)
-		bufferStartedWallMs = wallMs();
+	if (obs_frontend_replay_buffer_active() && buffer.startWallMs() == 0)
+		buffer.started(wallMs());
 	lastScene = currentSceneName();
 	recap.start();
 	if (replay.state() == InstantReplay::Idle)

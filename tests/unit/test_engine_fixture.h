@@ -96,7 +96,7 @@ protected:
 	const std::vector<RenameJob> &renameQueue() const { return engine->renameJobs; }
 	const std::vector<RemuxRename> &remuxQueue() const { return engine->remuxRenames; }
 	const std::vector<long long> &saveLatencyHistory() const { return engine->saveLatencies; }
-	long long bufferStartedAtWallMs() const { return engine->bufferStartedWallMs; }
+	long long bufferStartedAtWallMs() const { return engine->buffer.startWallMs(); }
 	const QTimer &saveTimeoutTimer() const { return engine->saveTimeout; }
 	const QTimer &renameTimerRef() const { return engine->renameTimer; }
 	const QTimer &saveDelayTimer() const { return engine->cache.delayTimer(); }

@@ -1,10 +1,6 @@
 // Replay-buffer status: what the profile and the running output say, and the memory it takes.
 
-#include "engine/Engine.h"
-
-#include "config/Settings.h"
-#include "engine/EngineInternal.h"
-#include "util/ModuleCore.h"
+#include "engine/BufferWatch.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -70,11 +66,9 @@ void readBufferOutput(BufferStatus &status)
 }
 } // namespace
 
-BufferStatus Engine::bufferStatus() const
+BufferStatus BufferWatch::status() const
 {
 	BufferStatus status;
-	if (!ready || stopped)
-		return status;
 	status.active = obs_frontend_replay_buffer_active();
 	readProfileBuffer(status);
 	readBufferOutput(status);
@@ -87,29 +81,4 @@ BufferStatus Engine::bufferStatus() const
 		status.estimate_mb = status.size_limit_mb;
 	}
 	return status;
-}
-
-void Engine::onBufferStarted()
-{
-	bufferStartedWallMs = wallMs();
-	// A new run of the buffer starts a new memory (start drops the old one).
-	if (settings().replay_from_memory)
-		memory.start(settings().replay_seconds, true);
-	else
-		memory.stop();
-	emit statusChanged();
-}
-
-void Engine::onBufferStopping()
-{
-	memory.stop();
-}
-
-void Engine::autoStartBuffer()
-{
-	const BufferStatus status = bufferStatus();
-	if (settings().auto_start_buffer && status.enabled && !status.active) {
-		pluginLog(LOG_INFO, "starting the replay buffer with the stream");
-		obs_frontend_replay_buffer_start();
-	}
 }
