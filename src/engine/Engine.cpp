@@ -48,16 +48,16 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 
 Engine::Engine(QObject *parent)
     : QObject(parent), texts(exportTextsFromLocale()), cache([this] { return wallMs(); }),
+      renames([this] { return wallMs(); }, [this](const EntryRef &ref) { return renameClip(ref); }),
       recapSessions(std::make_unique<EngineRecapSessions>(*this)), recap(*recapSessions)
 {
 	saveTimeout.setSingleShot(true);
 	freshTimer.setInterval(EngineTiming::FreshTickMs);
-	renameTimer.setInterval(EngineTiming::RenameTickMs);
 	exportDelay.setSingleShot(true);
 	exportDelay.setInterval(EngineTiming::ExportDelayMs);
 	connect(&saveTimeout, &QTimer::timeout, this, &Engine::onSaveTimeout);
 	connect(&freshTimer, &QTimer::timeout, this, &Engine::freshTick);
-	connect(&renameTimer, &QTimer::timeout, this, &Engine::renameTick);
+	connect(&renames, &RenameQueue::tick, this, &Engine::renameTick);
 	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
 	connect(&cache, &SessionCache::problemChanged, this, &Engine::statusChanged);
 	connect(&cache, &SessionCache::savedAgain, this,

@@ -2,6 +2,7 @@
 
 #include "engine/BufferWatch.h"
 #include "engine/EngineEvents.h"
+#include "engine/RenameQueue.h"
 #include "lists/TextFormat.h"
 #include "playback/InstantReplay.h"
 #include "playback/MemoryReplay.h"
@@ -26,23 +27,6 @@
 // Mode of Engine::press; the numbers match the hotkey actions.
 enum class PressMode { Default = 0, MarkOnly = 1, Replay = 2 };
 
-// Names an entry across sessions; looked up again at every use, so removed entries are skipped.
-struct EntryRef {
-	QString sessionId;
-	long long entryId = 0;
-
-	bool operator==(const EntryRef &o) const { return entryId == o.entryId && sessionId == o.sessionId; }
-	bool operator!=(const EntryRef &o) const { return !(*this == o); }
-};
-
-// A clip file waiting for its final name.
-struct RenameJob {
-	EntryRef ref;
-	long long dueMs = 0; // wall ms
-	int attempts = 0;
-	long long seq = 0; // order queued
-};
-
 // A replay file just saved by OBS. While a new save could get the same name (and OBS writes over
 // a file of that name) it is kept aside under that name with the mark; then it goes back.
 struct FreshClip {
@@ -59,14 +43,6 @@ struct FreshClip {
 	long long reportedNs = 0; // monotonic ns when OBS reported the save, for the replay's figures
 	// Events of the file's entries (type, entry id), held until the file has the name it keeps.
 	std::vector<std::pair<EntryEvent::Type, long long>> heldEvents;
-};
-
-// A remuxed ".mp4" copy whose rename failed the first time.
-struct RemuxRename {
-	QString from;
-	QString to;
-	long long dueMs = 0; // wall ms
-	int attempts = 0;
 };
 
 // The one object that runs sessions, presses, marks, replay-buffer saves and clip renames.
@@ -233,10 +209,7 @@ private:
 	void clipRange(Entry &entry, long long requestWallMs);
 	void scheduleRename(const EntryRef &ref, long long delayMs);
 	void scheduleRenames(const Session &session, long long delayMs);
-	void renameDueClips(long long now);
-	void renameDueRemuxCopies(long long now);
-	bool renameClip(RenameJob &job);
-	void setRenameDue(RenameJob &job, long long dueMs);
+	bool renameClip(const EntryRef &ref);
 
 	void onReplayStarted(const QString &path, long long entryId);
 	void onReplayFinished(const QString &path, long long entryId);
@@ -314,12 +287,7 @@ private:
 	// name; each file is moved aside right after it arrives, and our next request waits for that.
 	std::vector<FreshClip> freshClips;
 	QTimer freshTimer;
-	std::vector<RenameJob> renameJobs; // in the order queued (ascending seq)
-	// (dueMs, seq) of every queued job, so that a tick touches only the due ones.
-	std::set<std::pair<long long, long long>> renameDue;
-	long long renameSeq = 0;
-	std::vector<RemuxRename> remuxRenames;
-	QTimer renameTimer;
+	RenameQueue renames;
 	std::set<QString> dirtyExports;
 	QTimer exportDelay;
 	QTimer sessionTrim;
@@ -343,7 +311,6 @@ private:
 
 	Clock monotonicClock;
 	Clock wallClock;
-	FileRenamer fileRenamer;
 	FileHeldCheck fileHeldCheck;
 	SaveNamer saveNamer;
 

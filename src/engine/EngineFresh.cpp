@@ -127,18 +127,13 @@ void Engine::moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long lo
 	for (const QString &tail : remuxCopyTails(from.suffix())) {
 		const QString oldCopy = from.dir().filePath(from.completeBaseName() + tail);
 		const QString newCopy = to.dir().filePath(to.completeBaseName() + tail);
-		for (RemuxRename &item : remuxRenames) {
-			if (item.to.compare(oldCopy, Qt::CaseInsensitive) == 0)
-				item.to = newCopy;
-		}
+		renames.retargetRemuxCopies(oldCopy, newCopy);
 		const QFileInfo copy(oldCopy);
 		if (!copy.exists() ||
 		    copy.lastModified().toMSecsSinceEpoch() < savedWallMs - EngineTiming::RemuxCopyAgeMs ||
 		    QFileInfo::exists(newCopy) || renameFile(oldCopy, newCopy))
 			continue;
-		remuxRenames.push_back(RemuxRename{oldCopy, newCopy, wallMs() + EngineTiming::RenameRetryMs, 0});
-		if (!renameTimer.isActive())
-			renameTimer.start();
+		renames.addRemuxCopy(oldCopy, newCopy);
 	}
 }
 

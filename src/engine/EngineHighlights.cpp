@@ -163,7 +163,7 @@ void runHighlights(const std::atomic<bool> &cancel, HighlightsOutcome &job, std:
 void Engine::highlightsAfterRenames(const QString &sessionId)
 {
 	highlightsPending = sessionId;
-	if (!renameTimer.isActive())
+	if (!renames.running())
 		startPendingHighlights();
 }
 

@@ -67,10 +67,7 @@ void Engine::onReplayFinished(const QString &path, long long entryId)
 
 	// A clip blocked by the replay gets its name right after.
 	const long long soon = wallMs() + EngineTiming::RenameAfterReplayMs;
-	for (RenameJob &job : renameJobs) {
-		if (job.attempts > 0 && job.dueMs > soon)
-			setRenameDue(job, soon);
-	}
+	renames.hurryRetries(soon);
 }
 
 void Engine::onRecapClipStarted(const QString &file, const QString &memo, int index, int count)

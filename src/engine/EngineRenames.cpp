@@ -18,13 +18,13 @@
 
 void Engine::setFileOps(FileRenamer renamer, FileHeldCheck held)
 {
-	fileRenamer = std::move(renamer);
+	renames.setFileRenamer(std::move(renamer));
 	fileHeldCheck = std::move(held);
 }
 
 bool Engine::renameFile(const QString &from, const QString &to)
 {
-	return fileRenamer ? fileRenamer(from, to) : moveFileNoReplace(from, to);
+	return renames.renameFile(from, to);
 }
 
 bool Engine::fileHeldByPlayer(const QString &path)
@@ -34,26 +34,9 @@ bool Engine::fileHeldByPlayer(const QString &path)
 	return replay.isLoaded(path) || recap.isLoaded(path) || highlightsHold(path);
 }
 
-void Engine::setRenameDue(RenameJob &job, long long dueMs)
-{
-	renameDue.erase({job.dueMs, job.seq});
-	job.dueMs = dueMs;
-	renameDue.insert({dueMs, job.seq});
-}
-
 void Engine::scheduleRename(const EntryRef &ref, long long delayMs)
 {
-	const long long due = wallMs() + delayMs;
-	auto it =
-	    std::find_if(renameJobs.begin(), renameJobs.end(), [&ref](const RenameJob &job) { return job.ref == ref; });
-	if (it != renameJobs.end()) {
-		setRenameDue(*it, due);
-	} else {
-		renameJobs.push_back(RenameJob{ref, due, 0, ++renameSeq});
-		renameDue.insert({due, renameSeq});
-	}
-	if (!renameTimer.isActive())
-		renameTimer.start();
+	renames.schedule(ref, delayMs);
 }
 
 void Engine::scheduleRenames(const Session &session, long long delayMs)
@@ -67,78 +50,18 @@ void Engine::scheduleRenames(const Session &session, long long delayMs)
 
 void Engine::renameTick()
 {
-	const long long now = wallMs();
-	renameDueClips(now);
-	renameDueRemuxCopies(now);
+	renames.tryDue();
 	startPendingHighlights();
-	if (renameJobs.empty() && remuxRenames.empty())
-		renameTimer.stop();
+	if (renames.idle())
+		renames.stop();
 }
 
-void Engine::renameDueClips(long long now)
-{
-	// The due jobs, tried in the order they were queued.
-	std::vector<long long> due;
-	while (!renameDue.empty() && renameDue.begin()->first <= now) {
-		due.push_back(renameDue.begin()->second);
-		renameDue.erase(renameDue.begin());
-	}
-	std::sort(due.begin(), due.end());
-	for (long long seq : due) {
-		auto found = std::lower_bound(renameJobs.begin(), renameJobs.end(), seq,
-					      [](const RenameJob &job, long long s) { return job.seq < s; });
-		if (found == renameJobs.end() || found->seq != seq)
-			continue;
-		// renameClip never removes from the queue, so the job keeps its index.
-		const auto i = found - renameJobs.begin();
-		if (renameClip(*found)) {
-			renameJobs.erase(renameJobs.begin() + i);
-			continue;
-		}
-		RenameJob &job = renameJobs[size_t(i)];
-		job.attempts += 1;
-		if (job.attempts > EngineTiming::RenameMaxAttempts) {
-			pluginLog(LOG_WARNING, "gave up renaming a clip (still in use after 10 minutes)");
-			renameJobs.erase(renameJobs.begin() + i);
-			continue;
-		}
-		setRenameDue(job, now + EngineTiming::RenameRetryMs);
-	}
-}
-
-void Engine::renameDueRemuxCopies(long long now)
-{
-	for (size_t i = 0; i < remuxRenames.size();) {
-		RemuxRename &item = remuxRenames[i];
-		if (now < item.dueMs) {
-			++i;
-			continue;
-		}
-		// Every queued copy already failed once in renameClip, so a rename here is a late one.
-		const bool gone = !QFile::exists(item.from);
-		if (gone || renameFile(item.from, item.to)) {
-			if ((!gone || item.attempts > 0) && QFile::exists(item.to))
-				pluginLog(LOG_INFO, "remuxed copy renamed to %s", fileNameOf(toUtf8(item.to)).c_str());
-			remuxRenames.erase(remuxRenames.begin() + long(i));
-			continue;
-		}
-		item.attempts += 1;
-		item.dueMs = now + EngineTiming::RenameRetryMs;
-		if (item.attempts > EngineTiming::RenameMaxAttempts) {
-			pluginLog(LOG_WARNING, "gave up renaming a remuxed copy (still in use after 10 minutes)");
-			remuxRenames.erase(remuxRenames.begin() + long(i));
-			continue;
-		}
-		++i;
-	}
-}
-
-bool Engine::renameClip(RenameJob &job)
+bool Engine::renameClip(const EntryRef &ref)
 {
 	if (!settings().rename_files)
 		return true;
 	Session *session = nullptr;
-	Entry *entry = lookupEntry(job.ref, &session);
+	Entry *entry = lookupEntry(ref, &session);
 	if (!entry || !ownsSavedClip(*entry))
 		return true;
 

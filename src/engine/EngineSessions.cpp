@@ -61,8 +61,8 @@ void Engine::trimLoadedSessions()
 	for (const std::vector<EntryRef> *queue : {&waitingPresses, &pendingPresses})
 		for (const EntryRef &ref : *queue)
 			keep.insert(ref.sessionId);
-	for (const RenameJob &job : renameJobs)
-		keep.insert(job.ref.sessionId);
+	for (const QString &id : renames.sessionIds())
+		keep.insert(id);
 	// Only what can be read back goes: a session whose file could not be written stays.
 	std::set<QString> droppable;
 	const std::vector<std::string> stored = listSessionIds();
@@ -154,14 +154,7 @@ void Engine::forgetSession(const QString &id)
 	auto ofSession = [&id](const EntryRef &ref) { return ref.sessionId == id; };
 	waitingPresses.erase(std::remove_if(waitingPresses.begin(), waitingPresses.end(), ofSession),
 			     waitingPresses.end());
-	renameJobs.erase(std::remove_if(renameJobs.begin(), renameJobs.end(),
-					[this, &id](const RenameJob &job) {
-						if (job.ref.sessionId != id)
-							return false;
-						renameDue.erase({job.dueMs, job.seq});
-						return true;
-					}),
-			 renameJobs.end());
+	renames.forgetSession(id);
 	dirtyExports.erase(id);
 	cache.forget(id);
 }
@@ -435,7 +428,7 @@ void Engine::shutdown()
 	waitForWrites();
 	saveTimeout.stop();
 	freshTimer.stop();
-	renameTimer.stop();
+	renames.stop();
 	exportDelay.stop();
 	cache.stopTimers();
 }

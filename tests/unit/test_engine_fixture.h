@@ -93,12 +93,12 @@ protected:
 	MemoryReplay &memoryReplay() { return engine->memory; }
 
 	// The Engine's queues and timers, read where a test checks what is pending.
-	const std::vector<RenameJob> &renameQueue() const { return engine->renameJobs; }
-	const std::vector<RemuxRename> &remuxQueue() const { return engine->remuxRenames; }
+	const std::vector<RenameJob> &renameQueue() const { return engine->renames.queued(); }
+	const std::vector<RemuxRename> &remuxQueue() const { return engine->renames.remuxCopies(); }
 	const std::vector<long long> &saveLatencyHistory() const { return engine->saveLatencies; }
 	long long bufferStartedAtWallMs() const { return engine->buffer.startWallMs(); }
 	const QTimer &saveTimeoutTimer() const { return engine->saveTimeout; }
-	const QTimer &renameTimerRef() const { return engine->renameTimer; }
+	const QTimer &renameTimerRef() const { return engine->renames.tickTimer(); }
 	const QTimer &saveDelayTimer() const { return engine->cache.delayTimer(); }
 	const QTimer &exportDelayTimer() const { return engine->exportDelay; }
 	const QTimer &saveRetryTimer() const { return engine->cache.retryTimer(); }
