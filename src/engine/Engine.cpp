@@ -77,6 +77,47 @@ Engine::Engine(QObject *parent)
 
 Engine::~Engine() = default;
 
+bool Engine::followFrontendEvent(enum obs_frontend_event event)
+{
+	switch (event) {
+	case OBS_FRONTEND_EVENT_STREAMING_STARTED:
+		onStreamingStarted();
+		return true;
+	case OBS_FRONTEND_EVENT_STREAMING_STOPPED:
+		onStreamingStopped();
+		return true;
+	case OBS_FRONTEND_EVENT_RECORDING_STARTED:
+		onRecordingStarted();
+		return true;
+	case OBS_FRONTEND_EVENT_RECORDING_STOPPED:
+		onRecordingStopped();
+		return true;
+	case OBS_FRONTEND_EVENT_RECORDING_PAUSED:
+		onRecordingPaused();
+		return true;
+	case OBS_FRONTEND_EVENT_RECORDING_UNPAUSED:
+		onRecordingUnpaused();
+		return true;
+	case OBS_FRONTEND_EVENT_SCENE_CHANGED:
+		onSceneChanged();
+		return true;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED:
+		onBufferStarted();
+		return true;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPING:
+		onBufferStopping();
+		return true;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED:
+		onBufferStopped();
+		return true;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED:
+		onReplayBufferSaved();
+		return true;
+	default:
+		return false;
+	}
+}
+
 Engine *Engine::instance()
 {
 	static std::once_flag once;

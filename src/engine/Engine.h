@@ -10,6 +10,7 @@
 #include "session/Session.h"
 #include "engine/SessionCache.h"
 
+#include <obs-frontend-api.h>
 #include <obs.h>
 
 #include <QFileInfo>
@@ -83,12 +84,9 @@ public:
 	bool startFreeSession();
 	bool endFreeSession();
 
-	void onStreamingStarted();
-	void onStreamingStopped();
-	void onRecordingStarted();
-	void onRecordingStopped();
-	void onRecordingPaused();
-	void onRecordingUnpaused();
+	// An OBS frontend event the Engine follows by itself: outputs, the scene and the replay buffer;
+	// false for the others.
+	bool followFrontendEvent(enum obs_frontend_event event);
 	void onFinishedLoading();
 	void stopPlayback();
 	void shutdown();
@@ -109,11 +107,8 @@ public:
 	// --- Marks and presses (EnginePresses.cpp) ---
 	long long press(PressMode mode, const QString &label);
 	long long addMark(EntryKind kind, const QString &label, long long atNs = 0, long long agoMs = 0);
-	void onSceneChanged();
 
 	// --- Replay-buffer saves (EngineSaves.cpp) ---
-	void onBufferStopped();
-	void onReplayBufferSaved();
 	bool replayEntry(long long entryId);
 	void stopReplay();
 
@@ -123,9 +118,6 @@ public:
 
 	// --- Replay-buffer status (Engine.cpp) ---
 	BufferStatus bufferStatus() const;
-	void onBufferStarted();
-	// Before the buffer's encoders stop: the memory replay lets go of them first.
-	void onBufferStopping();
 	// After the settings changed: the memory of the replay follows "replay_from_memory" and
 	// "replay_seconds" at once, so that switching it off hands its memory back.
 	void applyReplaySettings();
@@ -183,6 +175,20 @@ private:
 	void setSaveNamer(SaveNamer namer);
 	// Returns once the running highlights video has ended.
 	void waitForHighlights();
+
+	// --- OBS's frontend events ---
+	void onStreamingStarted();
+	void onStreamingStopped();
+	void onRecordingStarted();
+	void onRecordingStopped();
+	void onRecordingPaused();
+	void onRecordingUnpaused();
+	void onSceneChanged();
+	void onBufferStarted();
+	// Before the buffer's encoders stop: the memory replay lets go of them first.
+	void onBufferStopping();
+	void onBufferStopped();
+	void onReplayBufferSaved();
 
 	// --- Sessions ---
 	long long offsetAt(long long ns) const;

@@ -80,54 +80,10 @@ void moduleShutdown()
 	saveSettings();
 }
 
-namespace {
-// The events the Engine follows by itself; false for the others.
-bool forwardToEngine(Engine &engine, enum obs_frontend_event event)
-{
-	switch (event) {
-	case OBS_FRONTEND_EVENT_STREAMING_STARTED:
-		engine.onStreamingStarted();
-		return true;
-	case OBS_FRONTEND_EVENT_STREAMING_STOPPED:
-		engine.onStreamingStopped();
-		return true;
-	case OBS_FRONTEND_EVENT_RECORDING_STARTED:
-		engine.onRecordingStarted();
-		return true;
-	case OBS_FRONTEND_EVENT_RECORDING_STOPPED:
-		engine.onRecordingStopped();
-		return true;
-	case OBS_FRONTEND_EVENT_RECORDING_PAUSED:
-		engine.onRecordingPaused();
-		return true;
-	case OBS_FRONTEND_EVENT_RECORDING_UNPAUSED:
-		engine.onRecordingUnpaused();
-		return true;
-	case OBS_FRONTEND_EVENT_SCENE_CHANGED:
-		engine.onSceneChanged();
-		return true;
-	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED:
-		engine.onBufferStarted();
-		return true;
-	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPING:
-		engine.onBufferStopping();
-		return true;
-	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED:
-		engine.onBufferStopped();
-		return true;
-	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED:
-		engine.onReplayBufferSaved();
-		return true;
-	default:
-		return false;
-	}
-}
-} // namespace
-
 void onFrontendEvent(enum obs_frontend_event event, void *)
 {
 	Engine *engine = Engine::instance();
-	if (forwardToEngine(*engine, event))
+	if (engine->followFrontendEvent(event))
 		return;
 	switch (event) {
 	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:

@@ -57,16 +57,18 @@ void frontendEvent(Engine &engine, int which)
 	switch (which) {
 	case 0:
 		st.streaming = !st.streaming;
-		st.streaming ? engine.onStreamingStarted() : engine.onStreamingStopped();
+		st.streaming ? engine.followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED)
+			     : engine.followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 		break;
 	case 1:
 		st.recording = !st.recording;
-		st.recording ? engine.onRecordingStarted() : engine.onRecordingStopped();
+		st.recording ? engine.followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STARTED)
+			     : engine.followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
 		break;
 	case 2:
 		st.replayBufferActive = true;
 		st.lastReplayPath = world->clip;
-		engine.onReplayBufferSaved();
+		engine.followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED);
 		break;
 	default:
 		engine.renameTick();

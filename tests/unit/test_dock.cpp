@@ -245,7 +245,7 @@ TEST_F(DockTest, ShiftFieldTakesNegativeTimesAndRefusesBadOnes)
 	QTest::keyClicks(shift, QStringLiteral("0:07"));
 	QTest::keyClicks(ui().url(), QStringLiteral("https://v.example/1"));
 	FrontendDouble::state().streaming = true;
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	QLineEdit *url = ui().url();
 	ASSERT_NE(engine->viewedSessionId(), typedFor);
 	emit shift->editingFinished();

@@ -13,7 +13,7 @@ protected:
 		ready();
 		FrontendDouble::state().replayBufferActive = true;
 		FrontendDouble::state().streaming = true;
-		engine->onStreamingStarted();
+		engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	}
 };
 
@@ -82,7 +82,8 @@ TEST_F(EditTest, ArchiveUrlChaptersAndShortChapterDrop)
 	engine->press(PressMode::MarkOnly, QString());
 	advance(30000);
 	FrontendDouble::state().streaming = false;
-	engine->onStreamingStopped(); // a session of 1:00, chapters at 0:00, 0:05, 0:30
+	engine->followFrontendEvent(
+	    OBS_FRONTEND_EVENT_STREAMING_STOPPED); // a session of 1:00, chapters at 0:00, 0:05, 0:30
 	ASSERT_NE(engine->viewedSession(), nullptr);
 	engine->flushSaves();
 	EXPECT_EQ(engine->dropShortChapters(), 1);
@@ -104,11 +105,11 @@ TEST_F(EditTest, EditsNeedAViewedSessionAndAnEntry)
 	const long long id = engine->press(PressMode::MarkOnly, QString());
 	const QString running = engine->currentSessionId();
 	FrontendDouble::state().streaming = false;
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	engine->flushSaves();
 	FrontendDouble::state().streaming = true;
 	advance(60000);
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	engine->setLabel(id, QStringLiteral("later"), running);
 	EXPECT_EQ(engine->findSession(running)->findEntry(id)->label, "later");
 }

@@ -150,7 +150,7 @@ protected:
 	void obsSaved(const QString &path)
 	{
 		FrontendDouble::state().lastReplayPath = path.toStdString();
-		engine->onReplayBufferSaved();
+		engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED);
 	}
 
 	int eventCount(const QString &type) const

@@ -59,7 +59,7 @@ TEST_F(MarksTest, OutsideMarksDuplicatesLookBackAndRefusals)
 	EXPECT_EQ(engine->addMark(EntryKind::Song, QStringLiteral("song")), 0) << "free sessions take no outside marks";
 	ASSERT_TRUE(engine->endFreeSession());
 
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	EXPECT_EQ(engine->addMark(EntryKind::Song, QStringLiteral("   ")), 0);
 	settings().marks_topic = false;
 	EXPECT_EQ(engine->addMark(EntryKind::Topic, QStringLiteral("t")), 0);
@@ -108,24 +108,24 @@ TEST_F(MarksTest, SceneMarksSkipTheReplaySceneAndIgnoredScenes)
 	auto &fe = FrontendDouble::state();
 	fe.currentSceneName = "engine-test A";
 	ready();
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	const size_t base = current().entries.size();
 
-	engine->onSceneChanged(); // still A: no mark
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED); // still A: no mark
 	fe.currentSceneName = "engine-test Replay";
-	engine->onSceneChanged();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
 	fe.currentSceneName = "engine-test B";
-	engine->onSceneChanged();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
 	EXPECT_EQ(current().entries.size(), base);
 	fe.currentSceneName = "engine-test A";
-	engine->onSceneChanged();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
 	ASSERT_EQ(current().entries.size(), base + 1) << "switching back to the scene before still counts";
 	EXPECT_EQ(current().entries.back().kind, EntryKind::Scene);
 	EXPECT_EQ(current().entries.back().label, "engine-test A");
 
 	settings().scene_marks = false;
 	fe.currentSceneName = "engine-test Replay";
-	engine->onSceneChanged();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
 	EXPECT_EQ(current().entries.size(), base + 1);
 }
 
@@ -134,20 +134,20 @@ TEST_F(MarksTest, ChapterWarningOncePerRecording)
 	FrontendDouble::state().recording = true;
 	FrontendDouble::state().recordingChaptersSupported = false;
 	ready();
-	engine->onRecordingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 	LogCapture log;
 	engine->press(PressMode::MarkOnly, QString());
 	engine->press(PressMode::MarkOnly, QString());
 	EXPECT_EQ(log.count("録画にチャプターを入れられませんでした"), 1);
 	EXPECT_EQ(log.lines().front().first, LOG_WARNING);
-	engine->onRecordingStopped();
-	engine->onRecordingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 	engine->press(PressMode::MarkOnly, QString());
 	EXPECT_EQ(log.count("録画にチャプターを入れられませんでした"), 2) << "warned again for the next recording";
 
 	settings().record_chapters = false;
-	engine->onRecordingStopped();
-	engine->onRecordingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 	engine->press(PressMode::MarkOnly, QString());
 	EXPECT_EQ(log.count("録画にチャプターを入れられませんでした"), 2);
 }
@@ -155,7 +155,7 @@ TEST_F(MarksTest, ChapterWarningOncePerRecording)
 TEST_F(MarksTest, OverlongLabelsAreRefusedWithoutTouchingTheSession)
 {
 	ready();
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	const QString huge(5000, QLatin1Char('x'));
 	const size_t before = current().entries.size();
 	LogCapture log;

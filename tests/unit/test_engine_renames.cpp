@@ -21,7 +21,7 @@ protected:
 		ready();
 		FrontendDouble::state().replayBufferActive = true;
 		FrontendDouble::state().streaming = true;
-		engine->onStreamingStarted();
+		engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 		advance(5000);
 	}
 
@@ -191,7 +191,7 @@ TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
 	const long long id = savedPress(makeFile("copied.mkv"));
 	const std::string originalId = current().id;
 	FrontendDouble::state().streaming = false;
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	engine->renameTick();
 	const QString named = base() + ".mkv";
 	ASSERT_EQ(clipPath(id), named);
@@ -249,7 +249,7 @@ TEST_F(RenamesTest, SessionEndRenamesAtTheNextTickAndAGoneFileIsReported)
 	QFile::remove(clipPath(other));
 	advance(1000);
 	FrontendDouble::state().streaming = false;
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	LogCapture log;
 	engine->renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");

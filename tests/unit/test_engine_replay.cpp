@@ -37,7 +37,7 @@ protected:
 		ready();
 		FrontendDouble::state().replayBufferActive = true;
 		FrontendDouble::state().streaming = true;
-		engine->onStreamingStarted();
+		engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	}
 
 	void TearDown() override
@@ -129,9 +129,9 @@ TEST_F(EngineReplayTest, ReplayFromMemoryPlaysEachPressItsOwnFileUntilItsReplayE
 	engine->press(PressMode::Replay, QString());
 	obsSaved(clip("first.mkv", "first (Lumark02).mkv"));
 	FrontendDouble::state().streaming = false;
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	FrontendDouble::state().streaming = true;
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	const long long second = engine->press(PressMode::Replay, QString());
 	EXPECT_EQ(second, 2);
 	ASSERT_TRUE(ready.wait(5000) && (ready.size() == 2 || ready.wait(5000)));

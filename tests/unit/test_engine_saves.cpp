@@ -16,7 +16,7 @@ protected:
 		ready();
 		FrontendDouble::state().replayBufferActive = true;
 		FrontendDouble::state().streaming = true;
-		engine->onStreamingStarted();
+		engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	}
 	int requests() const { return FrontendDouble::state().replayBufferSaveRequests; }
 };
@@ -214,7 +214,7 @@ TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
 	engine->press(PressMode::Default, QString());
 	EXPECT_EQ(requests(), 2);
 	FrontendDouble::state().replayBufferActive = false;
-	engine->onBufferStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED);
 	EXPECT_TRUE(engine->waitingPressRefs().empty());
 
 	// OBS's own save writes over p2's file before its remux starts: p2 is lost, the new file is only
@@ -251,7 +251,7 @@ TEST_F(SavesTest, ClipRanges)
 	// The buffer started 5 s before a press: the clip reaches back only to the buffer's start.
 	setBuffer(30);
 	advance(20000);
-	engine->onBufferStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED);
 	advance(5000);
 	Entry late;
 	late.t_ms = engine->offsetNow();
@@ -264,7 +264,7 @@ TEST_F(SavesTest, ClipRanges)
 	Entry early;
 	early.t_ms = 10000;
 	early.wall_ms = wall;
-	engine->onBufferStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED);
 	clipRange(early, wall - 10);
 	EXPECT_EQ(early.clip.start_ms, 0);
 	EXPECT_EQ(early.clip.end_ms, 10000);
@@ -325,7 +325,7 @@ TEST_F(SavesTest, ObsOwnSaveWithoutSessionStartsAFreeOneDatedByMeasuredLatency)
 	advance(2000);
 	obsSaved(QStringLiteral("/clips/a.mkv"));
 	FrontendDouble::state().streaming = false;
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	ASSERT_EQ(engine->currentSession(), nullptr);
 
 	advance(10000);
@@ -347,7 +347,7 @@ TEST_F(SavesTest, BufferStopDuringARequest)
 	const long long p1 = engine->press(PressMode::Default, QString());
 	const long long p2 = engine->press(PressMode::Default, QString());
 	FrontendDouble::state().replayBufferActive = false;
-	engine->onBufferStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED);
 	EXPECT_EQ(bufferStartedAtWallMs(), 0);
 	EXPECT_TRUE(saveTimeoutTimer().isActive());
 	EXPECT_EQ(saveTimeoutTimer().interval(), 3000) << "the limit is cut to 3 s";
@@ -365,7 +365,7 @@ TEST_F(SavesTest, FileArrivingAfterTheBufferStoppedStillCounts)
 {
 	const long long p = engine->press(PressMode::Default, QString());
 	FrontendDouble::state().replayBufferActive = false;
-	engine->onBufferStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED);
 	advance(1000);
 	obsSaved(QStringLiteral("/clips/x.mkv"));
 	EXPECT_EQ(entry(p).clip.state, ClipState::Saved);

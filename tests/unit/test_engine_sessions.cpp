@@ -59,7 +59,7 @@ TEST_F(SessionsTest, StreamReplacesRecordingButRecordingNeverReplacesStream)
 {
 	ready();
 	FrontendDouble::state().recording = true;
-	engine->onRecordingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 	ASSERT_EQ(current().source, SessionSource::Recording);
 	ASSERT_EQ(current().entries.size(), 1u);
 	EXPECT_EQ(current().entries[0].kind, EntryKind::Start);
@@ -68,7 +68,7 @@ TEST_F(SessionsTest, StreamReplacesRecordingButRecordingNeverReplacesStream)
 
 	advance(2000);
 	FrontendDouble::state().streaming = true;
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	ASSERT_EQ(current().source, SessionSource::Stream);
 	const std::string streamId = current().id;
 	EXPECT_NE(streamId, recordingId);
@@ -78,13 +78,13 @@ TEST_F(SessionsTest, StreamReplacesRecordingButRecordingNeverReplacesStream)
 	EXPECT_EQ(ended->length_ms, 2000);
 
 	// The recording stopping and starting again belongs to the stream.
-	engine->onRecordingStopped();
-	engine->onRecordingStarted();
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STARTED);
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	EXPECT_EQ(current().id, streamId);
 
 	FrontendDouble::state().streaming = false;
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	EXPECT_EQ(engine->currentSession(), nullptr) << "no new session for the recording that goes on";
 	ASSERT_NE(lastEvent("SessionEnded"), nullptr);
 	EXPECT_EQ(lastEvent("SessionEnded")->data["session_id"].toString().toStdString(), streamId);
@@ -93,23 +93,24 @@ TEST_F(SessionsTest, StreamReplacesRecordingButRecordingNeverReplacesStream)
 TEST_F(SessionsTest, PausedRecordingTimeIsNotCounted)
 {
 	ready();
-	engine->onRecordingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 	advance(10000);
-	engine->onRecordingPaused();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_PAUSED);
 	advance(60000);
 	EXPECT_EQ(engine->offsetNow(), 10000) << "the clock stands still while paused";
-	engine->onRecordingPaused(); // a second pause event does not restart the pause
+	engine->followFrontendEvent(
+	    OBS_FRONTEND_EVENT_RECORDING_PAUSED); // a second pause event does not restart the pause
 	advance(1000);
-	engine->onRecordingUnpaused();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_UNPAUSED);
 	advance(5000);
 	EXPECT_EQ(engine->offsetNow(), 15000);
 	const long long id = engine->press(PressMode::MarkOnly, QString());
 	EXPECT_EQ(entry(id).t_ms, 15000);
 
 	// A stream session ignores pauses.
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	advance(1000);
-	engine->onRecordingPaused();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_PAUSED);
 	advance(4000);
 	EXPECT_EQ(engine->offsetNow(), 5000);
 }
@@ -413,7 +414,7 @@ TEST_F(SessionsTest, ShutdownEndsTheSessionAndRefusesEverythingAfter)
 	ASSERT_TRUE(loadSession(sid, onDisk));
 	EXPECT_TRUE(onDisk.isEnded());
 	EXPECT_EQ(engine->press(PressMode::Default, QString()), 0);
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	EXPECT_EQ(engine->currentSession(), nullptr);
 	EXPECT_FALSE(renameTimerRef().isActive());
 	EXPECT_EQ(engine->bufferStatus().seconds, 0);

@@ -52,26 +52,26 @@ TEST_F(BufferStatusTest, BufferStartsWithANewStreamOnly)
 	ready();
 	auto &fe = FrontendDouble::state();
 	fe.streaming = true;
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	EXPECT_EQ(fe.replayBufferStartRequests, 1);
-	engine->onStreamingStarted(); // the same stream session goes on
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED); // the same stream session goes on
 	EXPECT_EQ(fe.replayBufferStartRequests, 1);
 
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	fe.replayBufferActive = true;
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	EXPECT_EQ(fe.replayBufferStartRequests, 1) << "already running";
 
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	fe.replayBufferActive = false;
 	config_set_bool(FrontendDouble::profileConfig(), "SimpleOutput", "RecRB", false);
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	EXPECT_EQ(fe.replayBufferStartRequests, 1) << "switched off in the profile, no output";
 
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	config_set_bool(FrontendDouble::profileConfig(), "SimpleOutput", "RecRB", true);
 	settings().auto_start_buffer = false;
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	EXPECT_EQ(fe.replayBufferStartRequests, 1);
 }
 
@@ -82,10 +82,10 @@ TEST_F(BufferStatusTest, BufferStartTimes)
 	EXPECT_EQ(bufferStartedAtWallMs(), wall) << "running at OBS start: counted from loading";
 	advance(1000);
 	const int before = statusSignals;
-	engine->onBufferStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED);
 	EXPECT_EQ(bufferStartedAtWallMs(), wall);
 	EXPECT_EQ(statusSignals, before + 1);
-	engine->onBufferStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED);
 	EXPECT_EQ(bufferStartedAtWallMs(), 0);
 }
 
@@ -116,7 +116,7 @@ TEST_F(NotifyTest, EventPayloads)
 {
 	ready();
 	FrontendDouble::state().streaming = true;
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	advance(1500);
 	engine->addMark(EntryKind::Song, QStringLiteral("曲名"));
 	const NotifyRecord *m = lastEvent("Marked");
@@ -138,7 +138,7 @@ TEST_F(NotifyTest, EventPayloads)
 
 	advance(2000);
 	const QString id = engine->currentSessionId();
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	const NotifyRecord *end = lastEvent("SessionEnded");
 	ASSERT_NE(end, nullptr);
 	EXPECT_EQ(end->data["session_id"].toString(), id);

@@ -218,7 +218,7 @@ TEST_F(EngineTest, HighlightsAtTheEndOfAStreamCutTheOverlapAndRefuseASecondRun)
 	ready();
 	FrontendDouble::state().replayBufferActive = true;
 	FrontendDouble::state().streaming = true;
-	engine->onStreamingStarted();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	const QString clips = work.path() + "/clips";
 	QDir().mkpath(clips);
 	// Two presses 2 s apart, each saved at once: the second stretch starts where the first ended.
@@ -229,7 +229,7 @@ TEST_F(EngineTest, HighlightsAtTheEndOfAStreamCutTheOverlapAndRefuseASecondRun)
 		obsSaved(clips + name);
 	}
 	FrontendDouble::state().streaming = false;
-	engine->onStreamingStopped();
+	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	engine->renameTick();
 	EXPECT_TRUE(engine->highlightsRunning());
 	EXPECT_FALSE(engine->exportHighlights());

@@ -72,15 +72,15 @@ protected:
 	{
 		FrontendDouble::state().streaming = false;
 		FrontendDouble::state().recording = false;
-		engine->onStreamingStopped();
-		engine->onRecordingStopped();
+		engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
+		engine->followFrontendEvent(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
 		engine->endFreeSession();
 	}
 
 	void startStream()
 	{
 		FrontendDouble::state().streaming = true;
-		engine->onStreamingStarted();
+		engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 		ASSERT_NE(engine->currentSession(), nullptr);
 	}
 
