@@ -67,9 +67,6 @@ public:
 	bool isReady() const { return ready; }
 	bool isStopped() const { return stopped; }
 
-	// Time sources: monotonic ns (os_gettime_ns) and wall ms since the epoch. Tests replace them.
-	void setClocks(Clock monotonicNs, Clock wallMs);
-
 	// --- Sessions (EngineSessions.cpp) ---
 	Session *currentSession();
 	Session *findSession(const QString &id);
@@ -77,7 +74,6 @@ public:
 	QString currentSessionId() const { return currentId; }
 	QString viewedSessionId() const { return viewedId; }
 	QStringList sessionIds();
-	QStringList loadedSessionIds() const;
 	void viewSession(const QString &id);
 	bool removeSession(const QString &id);
 	long long offsetNow() const;
@@ -93,9 +89,6 @@ public:
 
 	void flushSaves();
 	void flushExports();
-	// Returns once every session write handed to the writer thread has landed, with its outcome
-	// taken in. Shutdown uses it; so do tests that read a file right after a save.
-	void waitForWrites();
 
 	const ExportTexts &exportTexts() const { return texts; }
 
@@ -167,6 +160,12 @@ private:
 
 	long long monotonicNs() const;
 	long long wallMs() const;
+	// Time sources: monotonic ns (os_gettime_ns) and wall ms since the epoch. Tests replace them.
+	void setClocks(Clock monotonicNs, Clock wallMs);
+	QStringList loadedSessionIds() const;
+	// Returns once every session write handed to the writer thread has landed, with its outcome
+	// taken in. Shutdown uses it; so do tests that read a file right after a save.
+	void waitForWrites();
 
 	// File operations of the renames: moveFileNoReplace, and the players' hold on a file. Tests add
 	// a renamer that refuses (a locked file) and a hold of their own.

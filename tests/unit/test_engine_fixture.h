@@ -33,6 +33,15 @@ struct NotifyRecord {
 };
 
 class EngineTest : public ::testing::Test {
+public:
+	// For tests with an Engine of their own.
+	static void setClocks(Engine &e, Engine::Clock monotonicNs, Engine::Clock wallMs)
+	{
+		e.setClocks(std::move(monotonicNs), std::move(wallMs));
+	}
+	static QStringList loadedSessionIds(const Engine &e) { return e.loadedSessionIds(); }
+	static void waitForWrites(Engine &e) { e.waitForWrites(); }
+
 protected:
 	TempConfigDir config;
 	QTemporaryDir work;
@@ -112,6 +121,8 @@ protected:
 	}
 	void setSaveNamer(Engine::SaveNamer namer) { engine->setSaveNamer(std::move(namer)); }
 	void waitForHighlights() { engine->waitForHighlights(); }
+	void waitForWrites() { engine->waitForWrites(); }
+	QStringList loadedSessionIds() const { return engine->loadedSessionIds(); }
 
 	void advance(long long ms)
 	{

@@ -71,7 +71,7 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	EXPECT_EQ(log.count("[lumark] clip renamed to 2026-05-01 20-00 Lumark01 0-00-05.mkv"), 1);
 	EXPECT_TRUE(renameQueue().empty());
 	EXPECT_FALSE(renameTimerRef().isActive());
-	engine->waitForWrites();
+	waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(current().id, onDisk));
 	EXPECT_EQ(onDisk.findEntry(id)->clip.path, (base() + ".mkv").toStdString()) << "on disk at once";
@@ -196,15 +196,16 @@ TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
 	const QString named = base() + ".mkv";
 	ASSERT_EQ(clipPath(id), named);
 	engine->flushSaves();
-	engine->waitForWrites();
+	waitForWrites();
 	const QString copyId = QStringLiteral("Backup");
 	ASSERT_TRUE(QFile::copy(sessionFile(originalId), sessionFile(copyId.toStdString())));
 	engine->setArchiveUrl(QStringLiteral("https://example.com/backup"), copyId); // written as its own
 	engine->flushSaves();
-	engine->waitForWrites();
+	waitForWrites();
 	engine.reset(); // a restart: neither is loaded
 	engine = std::make_unique<Engine>();
-	engine->setClocks([this] { return monoNs; }, [this] { return wall; });
+	setClocks(
+	    *engine, [this] { return monoNs; }, [this] { return wall; });
 
 	LogCapture log;
 	engine->setShift(1000, copyId);

@@ -93,7 +93,7 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 	EXPECT_EQ(entry(p1).clip.path, kept1.toStdString());
 	EXPECT_FALSE(QFile::exists(obsName));
 	EXPECT_EQ(eventCount("ClipSaved"), 0) << "told once the file has the name it keeps";
-	engine->waitForWrites();
+	waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(current().id, onDisk));
 	EXPECT_EQ(onDisk.findEntry(p1)->clip.path, kept1.toStdString()) << "the session file knows it at once";

@@ -26,7 +26,7 @@ TEST_F(SessionsTest, NothingBeforeLoadingFinishedThenAPressStartsAFreeSession)
 	EXPECT_EQ(entry(id).t_ms, 0);
 	EXPECT_EQ(s.id, "2026-05-01_20-00-00");
 	EXPECT_EQ(s.prefix, "2026-05-01 20-00");
-	engine->waitForWrites();
+	waitForWrites();
 	EXPECT_TRUE(QFile::exists(sessionFile(s.id))) << "a new session is written at once";
 	EXPECT_EQ(engine->viewedSessionId(), QString::fromStdString(s.id));
 	EXPECT_FALSE(engine->startFreeSession()) << "one is already running";
@@ -146,14 +146,14 @@ TEST_F(SessionsTest, UnfinishedSessionIsClosedOnFirstLoad)
 	ASSERT_NE(loaded, nullptr);
 	EXPECT_EQ(loaded->length_ms, 12000);
 	EXPECT_EQ(loaded->end_wall_ms, left.start_wall_ms + 12001);
-	engine->waitForWrites();
+	waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(left.id, onDisk));
 	EXPECT_EQ(onDisk.end_wall_ms, left.start_wall_ms + 12001) << "the repair is saved at once";
 
 	EXPECT_EQ(engine->findSession(QStringLiteral("../escape")), nullptr);
 	EXPECT_EQ(engine->findSession(QStringLiteral("missing")), nullptr);
-	EXPECT_EQ(engine->loadedSessionIds(), QStringList{QString::fromStdString(left.id)});
+	EXPECT_EQ(loadedSessionIds(), QStringList{QString::fromStdString(left.id)});
 }
 
 TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
@@ -176,11 +176,11 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 	const QString oldest = QString::fromStdString(ids.front());
 	engine->setLabel(1, QStringLiteral("edited"), oldest);
 	ASSERT_FALSE(engine->exportQuotes().isEmpty());
-	EXPECT_EQ(engine->loadedSessionIds().size(), 12) << "all read for the quotes file";
+	EXPECT_EQ(loadedSessionIds().size(), 12) << "all read for the quotes file";
 	EXPECT_TRUE(sessionTrimTimer().isActive());
 
 	trimLoadedSessions();
-	QStringList kept = engine->loadedSessionIds();
+	QStringList kept = loadedSessionIds();
 	EXPECT_EQ(kept.size(), 9) << kept.join(' ').toStdString();
 	EXPECT_TRUE(kept.contains(oldest)) << "an unwritten change keeps its session";
 	EXPECT_TRUE(kept.contains(QString::fromStdString(ids.back()))) << "the newest stay";
@@ -199,12 +199,12 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 			ASSERT_TRUE(QDir().rmdir(blocked));
 		engine->flushSaves();
 		trimLoadedSessions();
-		EXPECT_TRUE(engine->loadedSessionIds().contains(oldest)) << "its write is still on its way";
-		engine->waitForWrites();
+		EXPECT_TRUE(loadedSessionIds().contains(oldest)) << "its write is still on its way";
+		waitForWrites();
 		trimLoadedSessions();
-		EXPECT_EQ(engine->loadedSessionIds().contains(oldest), !writable);
+		EXPECT_EQ(loadedSessionIds().contains(oldest), !writable);
 	}
-	EXPECT_EQ(engine->loadedSessionIds().size(), 8);
+	EXPECT_EQ(loadedSessionIds().size(), 8);
 }
 
 TEST_F(SessionsTest, RemovingSessions)
@@ -226,7 +226,7 @@ TEST_F(SessionsTest, RemovingSessions)
 	engine->setArchiveUrl(QStringLiteral("https://example.com/a"), older);
 	engine->flushSaves(); // a write that must not bring the file back after the removal
 	ASSERT_TRUE(engine->removeSession(older));
-	engine->waitForWrites();
+	waitForWrites();
 	EXPECT_FALSE(QFile::exists(sessionFile(older.toStdString())));
 	EXPECT_EQ(engine->viewedSessionId(), running) << "the view falls back to the running session";
 	EXPECT_EQ(engine->statusText(), msg("Msg.SessionRemoved"));
@@ -234,7 +234,7 @@ TEST_F(SessionsTest, RemovingSessions)
 
 	// A file that cannot be deleted is a failure, and the session stays.
 	ASSERT_TRUE(engine->endFreeSession());
-	engine->waitForWrites();
+	waitForWrites();
 	const QString stuck = sessionFile(running.toStdString());
 	ASSERT_TRUE(QFile::remove(stuck));
 	ASSERT_TRUE(QDir().mkpath(stuck + "/held")); // unlink refuses it, whoever runs the test
@@ -266,7 +266,7 @@ TEST_F(SessionsTest, ViewingACopiedSessionLeavesTheOriginalAlone)
 	ASSERT_EQ(engine->viewedSessionId(), QString::fromStdString(copyId));
 	engine->setLabel(1, QStringLiteral("only in the copy"));
 	engine->flushSaves();
-	engine->waitForWrites();
+	waitForWrites();
 	EXPECT_EQ(readFileBytes(sessionFile(left.id)), original);
 	Session copy;
 	ASSERT_TRUE(loadSession(copyId, copy));
@@ -280,7 +280,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	const long long id = engine->press(PressMode::MarkOnly, QString());
 	Session &s = current();
 	engine->flushSaves();
-	engine->waitForWrites();
+	waitForWrites();
 	const QByteArray before = readFileBytes(sessionFile(s.id));
 
 	for (int i = 0; i < 10; ++i)
@@ -291,7 +291,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	EXPECT_TRUE(dirtyExportIds().empty()) << "a running session is not re-exported";
 
 	engine->flushSaves();
-	engine->waitForWrites();
+	waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(s.id, onDisk));
 	EXPECT_EQ(onDisk.entries.back().label, "label 9");
@@ -312,7 +312,7 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	engine->setLabel(id, QStringLiteral("steady last"));
 	EXPECT_EQ(saveDelayTimer().interval(), 0);
 	ASSERT_TRUE(waitUntil([&] { return dirtySessionIds().empty(); }));
-	engine->waitForWrites();
+	waitForWrites();
 	ASSERT_TRUE(loadSession(s.id, onDisk));
 	EXPECT_EQ(onDisk.entries.back().label, "steady last");
 }
@@ -339,7 +339,7 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 {
 	ready();
 	ASSERT_TRUE(engine->startFreeSession());
-	engine->waitForWrites();
+	waitForWrites();
 	const std::string id = current().id;
 	const QString blocked = sessionFile(id) + ".tmp"; // a folder there makes every write fail
 	auto labelsOnDisk = [&] {
@@ -359,11 +359,11 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 	ASSERT_TRUE(QDir().rmdir(blocked));
 	engine->flushSaves();                                       // the retry timer's turn
 	engine->press(PressMode::MarkOnly, QStringLiteral("late")); // after that text was taken
-	engine->waitForWrites();
+	waitForWrites();
 	EXPECT_EQ(labelsOnDisk(), "one;");
 	EXPECT_TRUE(saveRetryTimer().isActive()) << "the problem stays until the newest text lands";
 	engine->flushSaves();
-	engine->waitForWrites();
+	waitForWrites();
 	EXPECT_EQ(labelsOnDisk(), "one;late;");
 	EXPECT_FALSE(saveRetryTimer().isActive());
 
@@ -382,7 +382,7 @@ TEST_F(SessionsTest, TwoSessionsFailingAtOnceAreToldSavedOnlyWhenBothLand)
 	ASSERT_TRUE(engine->startFreeSession());
 	const std::string first = current().id;
 	ASSERT_TRUE(engine->endFreeSession() && engine->startFreeSession());
-	engine->waitForWrites();
+	waitForWrites();
 	const QString blocked[] = {sessionFile(first) + ".tmp", sessionFile(current().id) + ".tmp"};
 	for (const QString &dir : blocked)
 		ASSERT_TRUE(QDir().mkpath(dir));
@@ -390,13 +390,13 @@ TEST_F(SessionsTest, TwoSessionsFailingAtOnceAreToldSavedOnlyWhenBothLand)
 	engine->press(PressMode::MarkOnly, QString());
 	for (const QString &dir : blocked) {
 		engine->flushSaves();
-		engine->waitForWrites();
+		waitForWrites();
 		EXPECT_TRUE(saveRetryTimer().isActive()) << "a session is still unsaved";
 		EXPECT_FALSE(engine->statusText().startsWith(msg("Msg.SessionsSavedAgain")));
 		ASSERT_TRUE(QDir().rmdir(dir));
 	}
 	engine->flushSaves();
-	engine->waitForWrites();
+	waitForWrites();
 	EXPECT_FALSE(saveRetryTimer().isActive());
 	EXPECT_EQ(engine->statusText(), msg("Msg.SessionsSavedAgain"));
 }

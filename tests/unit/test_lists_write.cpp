@@ -1,5 +1,6 @@
 #include "FrontendDouble.h"
 #include "TestSupport.h"
+#include "test_engine_fixture.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
 #include "lists/Lists.h"
@@ -77,7 +78,7 @@ TEST_F(WriteListsTest, WritesThreeFilesInOrderAndRemembersTheFolder)
 	// The folder is remembered and reaches the file with the next save.
 	EXPECT_EQ(session->export_dir, out.toStdString());
 	engine.flushSaves();
-	engine.waitForWrites();
+	EngineTest::waitForWrites(engine);
 	Session back;
 	ASSERT_TRUE(loadSession(s.id, back));
 	EXPECT_EQ(back.export_dir, out.toStdString());
@@ -148,7 +149,7 @@ TEST_F(WriteListsTest, QuotesGatherStoredAndLoadedSessions)
 	EXPECT_EQ(readFileBytes(path),
 		  QByteArray::fromStdString(buildQuotesFileText({&older, &a, &b, &silent}, engine.exportTexts())));
 	EXPECT_TRUE(readFileBytes(path).indexOf("from b") < readFileBytes(path).indexOf("from a"));
-	EXPECT_GE(engine.loadedSessionIds().size(), 4);
+	EXPECT_GE(EngineTest::loadedSessionIds(engine).size(), 4);
 }
 
 TEST_F(WriteListsTest, NoQuotesAnywhereGivesAnEmptyFile)

@@ -2,6 +2,7 @@
 // this (UI) thread runs its event loop.
 
 #include "test_remote_common.h"
+#include "test_engine_fixture.h"
 
 #include "FrontendDouble.h"
 #include "TestSupport.h"
@@ -96,7 +97,8 @@ TEST_F(RemoteRequests, AddMarkKindsAndRefusals)
 
 TEST_F(RemoteRequests, AddMarkBackdatesByAgoMs)
 {
-	engine->setClocks([this] { return fakeNs; }, nullptr);
+	EngineTest::setClocks(
+	    *engine, [this] { return fakeNs; }, nullptr);
 	startStream();
 	fakeNs += 30000LL * 1000000; // 30 s into the stream
 	OBSData reply = call("AddMark", R"({"label":"song","kind":"song","ago_ms":5000})");
