@@ -52,12 +52,6 @@ class Engine : public QObject {
 	Q_OBJECT
 
 public:
-	using Clock = std::function<long long()>;
-	using FileRenamer = std::function<bool(const QString &from, const QString &to)>;
-	using FileHeldCheck = std::function<bool(const QString &path)>;
-	// The path OBS would give a replay saved now; empty when it cannot tell (a save is being written).
-	using SaveNamer = std::function<QString()>;
-
 	explicit Engine(QObject *parent = nullptr);
 	~Engine() override;
 
@@ -135,11 +129,16 @@ public:
 	Recap &recapPlayer() { return recap; }
 	InstantReplay &replayPlayer() { return replay; }
 
-	// The presses waiting for a save, and those whose save was asked for.
-	const std::vector<EntryRef> &waitingPressRefs() const { return waitingPresses; }
-	const std::vector<EntryRef> &pendingPressRefs() const { return pendingPresses; }
-	long long lastReplayLatencyMs() const { return replayLatencyMs; }
-	int recordingChaptersAdded() const { return chaptersAdded; }
+	// Figures of the status that remote clients read.
+	struct Figures {
+		long long replayLatencyMs = 0; // of the last replay, from its request to its start
+		int recordingChaptersAdded = 0;
+		bool savePending = false; // presses wait for a save or for its file
+	};
+	Figures figures() const
+	{
+		return {replayLatencyMs, chaptersAdded, !waitingPresses.empty() || !pendingPresses.empty()};
+	}
 
 	// --- Highlights video (EngineHighlights.cpp) ---
 	// Starts the highlights video of the session (the viewed one for an empty id) on a worker; false,
@@ -157,6 +156,12 @@ signals:
 private:
 	// The Engine tests reach a few steps that otherwise run only from timers or inside a save.
 	friend class EngineTest;
+
+	using Clock = std::function<long long()>;
+	using FileRenamer = std::function<bool(const QString &from, const QString &to)>;
+	using FileHeldCheck = std::function<bool(const QString &path)>;
+	// The path OBS would give a replay saved now; empty when it cannot tell (a save is being written).
+	using SaveNamer = std::function<QString()>;
 
 	long long monotonicNs() const;
 	long long wallMs() const;

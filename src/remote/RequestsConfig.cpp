@@ -77,10 +77,10 @@ Result requestGetStatus(obs_data_t *)
 		obs_data_set_int(data, keys::ReplayProblem, e.replayPlayer().problem());
 		obs_data_set_int(data, keys::ReplayPlaced, replayPlacementCount());
 		obs_data_set_int(data, keys::ReplayVisible, replayVisibleCount());
-		obs_data_set_int(data, keys::ReplayLatencyMs, e.lastReplayLatencyMs());
-		obs_data_set_int(data, keys::RecordChaptersAdded, e.recordingChaptersAdded());
-		obs_data_set_bool(data, keys::SavePending,
-				  !e.waitingPressRefs().empty() || !e.pendingPressRefs().empty());
+		const Engine::Figures figures = e.figures();
+		obs_data_set_int(data, keys::ReplayLatencyMs, figures.replayLatencyMs);
+		obs_data_set_int(data, keys::RecordChaptersAdded, figures.recordingChaptersAdded);
+		obs_data_set_bool(data, keys::SavePending, figures.savePending);
 		result.setText(keys::Message, e.statusText());
 		return result;
 	});

@@ -102,6 +102,8 @@ protected:
 	MemoryReplay &memoryReplay() { return engine->memory; }
 
 	// The Engine's queues and timers, read where a test checks what is pending.
+	const std::vector<EntryRef> &waitingPressRefs() const { return engine->waitingPresses; }
+	const std::vector<EntryRef> &pendingPressRefs() const { return engine->pendingPresses; }
 	const std::vector<RenameJob> &renameQueue() const { return engine->renames.queued(); }
 	const std::vector<RemuxRename> &remuxQueue() const { return engine->renames.remuxCopies(); }
 	const std::vector<long long> &saveLatencyHistory() const { return engine->saveLatencies; }

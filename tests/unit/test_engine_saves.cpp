@@ -32,14 +32,14 @@ TEST_F(SavesTest, ThreePressesTwoRequestsOneSharedFile)
 	advance(300);
 	const long long p3 = engine->press(PressMode::Default, QStringLiteral("mine"));
 	EXPECT_EQ(requests(), 1) << "one request in flight at a time";
-	EXPECT_EQ(engine->waitingPressRefs().size(), 2u);
+	EXPECT_EQ(waitingPressRefs().size(), 2u);
 
 	advance(1400); // OBS took two seconds
 	obsSaved(QStringLiteral("/clips/one.mkv"));
 	EXPECT_EQ(entry(p1).clip.state, ClipState::Saved);
 	EXPECT_EQ(entry(p1).clip.path, "/clips/one.mkv");
 	EXPECT_EQ(requests(), 2);
-	EXPECT_EQ(engine->pendingPressRefs().size(), 2u) << "the waiting presses go out together";
+	EXPECT_EQ(pendingPressRefs().size(), 2u) << "the waiting presses go out together";
 	EXPECT_EQ(saveLatencyHistory(), std::vector<long long>{2000});
 	EXPECT_EQ(engine->statusText(), msg("Msg.Saved", QStringLiteral("Lumark01"), QStringLiteral("00:00")));
 
@@ -215,7 +215,7 @@ TEST_F(SavesTest, WithAutoRemuxTheFileMovesOnceTheRemuxHasStarted)
 	EXPECT_EQ(requests(), 2);
 	FrontendDouble::state().replayBufferActive = false;
 	engine->followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPED);
-	EXPECT_TRUE(engine->waitingPressRefs().empty());
+	EXPECT_TRUE(waitingPressRefs().empty());
 
 	// OBS's own save writes over p2's file before its remux starts: p2 is lost, the new file is only
 	// the new entry's.
@@ -357,7 +357,7 @@ TEST_F(SavesTest, BufferStopDuringARequest)
 	EXPECT_EQ(entry(p1).clip.state, ClipState::Failed);
 	EXPECT_EQ(entry(p2).clip.state, ClipState::NoBuffer) << "never asked: the buffer was off";
 	EXPECT_EQ(engine->statusText(), msg("Msg.BufferStopped"));
-	EXPECT_TRUE(engine->waitingPressRefs().empty());
+	EXPECT_TRUE(waitingPressRefs().empty());
 	EXPECT_EQ(requests(), 1);
 }
 
@@ -378,7 +378,7 @@ TEST_F(SavesTest, SavedEventWithoutFileFailsTheBatch)
 	obsSaved(QString());
 	EXPECT_EQ(entry(p).clip.state, ClipState::Failed);
 	EXPECT_EQ(engine->statusText(), msg("Msg.SaveFailed"));
-	EXPECT_TRUE(engine->pendingPressRefs().empty());
+	EXPECT_TRUE(pendingPressRefs().empty());
 }
 
 TEST_F(SavesTest, RemovedPressIsSkippedAndTheOthersShareTheFile)
@@ -397,9 +397,9 @@ TEST_F(SavesTest, RemovedPressIsSkippedAndTheOthersShareTheFile)
 	// A press removed while still waiting never reaches a request.
 	engine->press(PressMode::Default, QString());
 	const long long waiting = engine->press(PressMode::Default, QString());
-	ASSERT_EQ(engine->waitingPressRefs().size(), 1u);
+	ASSERT_EQ(waitingPressRefs().size(), 1u);
 	engine->removeEntry(waiting);
-	EXPECT_TRUE(engine->waitingPressRefs().empty());
+	EXPECT_TRUE(waitingPressRefs().empty());
 }
 
 TEST_F(SavesTest, ReplayEntryRefusals)

@@ -100,7 +100,7 @@ TEST_F(NotifyTest, ReplayLatencyIsMeasuredFromThePress)
 	obsSaved(QStringLiteral("/clips/r.mkv"));
 	advance(734);
 	emit engine->replayPlayer().started(QStringLiteral("/clips/r.mkv"), id);
-	EXPECT_EQ(engine->lastReplayLatencyMs(), 1234);
+	EXPECT_EQ(engine->figures().replayLatencyMs, 1234);
 	EXPECT_EQ(engine->statusText(), msg("Msg.ReplayLatency", QStringLiteral("1.2")));
 	const NotifyRecord *e = lastEvent("ReplayStarted");
 	ASSERT_NE(e, nullptr);
