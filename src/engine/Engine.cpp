@@ -52,11 +52,10 @@ Engine::Engine(QObject *parent)
       recapSessions(std::make_unique<EngineRecapSessions>(*this)), recap(*recapSessions)
 {
 	saveTimeout.setSingleShot(true);
-	freshTimer.setInterval(EngineTiming::FreshTickMs);
 	exportDelay.setSingleShot(true);
 	exportDelay.setInterval(EngineTiming::ExportDelayMs);
 	connect(&saveTimeout, &QTimer::timeout, this, &Engine::onSaveTimeout);
-	connect(&freshTimer, &QTimer::timeout, this, &Engine::freshTick);
+	connect(&freshWatch, &FreshClipWatch::tick, this, &Engine::freshTick);
 	connect(&renames, &RenameQueue::tick, this, &Engine::renameTick);
 	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
 	connect(&cache, &SessionCache::problemChanged, this, &Engine::statusChanged);

@@ -2,6 +2,7 @@
 
 #include "engine/BufferWatch.h"
 #include "engine/EngineEvents.h"
+#include "engine/FreshClipWatch.h"
 #include "engine/RenameQueue.h"
 #include "lists/TextFormat.h"
 #include "playback/InstantReplay.h"
@@ -27,24 +28,6 @@
 
 // Mode of Engine::press; the numbers match the hotkey actions.
 enum class PressMode { Default = 0, MarkOnly = 1, Replay = 2 };
-
-// A replay file just saved by OBS. While a new save could get the same name (and OBS writes over
-// a file of that name) it is kept aside under that name with the mark; then it goes back.
-struct FreshClip {
-	QString sessionId;
-	long long entryId = 0; // the owner
-	QString obsPath;       // the name OBS gave it, which peers read
-	QString path;          // where it is now: obsPath, or aside
-	long long savedWallMs = 0;
-	long long remuxWaitUntilMs = 0; // wall ms; 0 when no remux is awaited
-	long long backDueMs = 0;        // wall ms: the first try to go back; gives up a while later
-	bool playAfter = false;         // the instant replay waits for the remux to open the file
-	std::string names;              // for the status message of a replay that cannot start
-	std::string timeText;
-	long long reportedNs = 0; // monotonic ns when OBS reported the save, for the replay's figures
-	// Events of the file's entries (type, entry id), held until the file has the name it keeps.
-	std::vector<std::pair<EntryEvent::Type, long long>> heldEvents;
-};
 
 // The one object that runs sessions, presses, marks, replay-buffer saves and clip renames.
 // Lives on the UI thread; other threads post to it.
@@ -160,8 +143,7 @@ private:
 	using Clock = std::function<long long()>;
 	using FileRenamer = std::function<bool(const QString &from, const QString &to)>;
 	using FileHeldCheck = std::function<bool(const QString &path)>;
-	// The path OBS would give a replay saved now; empty when it cannot tell (a save is being written).
-	using SaveNamer = std::function<QString()>;
+	using SaveNamer = FreshClipWatch::SaveNamer;
 
 	long long monotonicNs() const;
 	long long wallMs() const;
@@ -251,14 +233,12 @@ private:
 	bool moveAside(FreshClip &fresh, Entry &owner);
 	bool moveBack(FreshClip &fresh, Entry &owner);
 	void freshTick();
-	bool freshClipBlocksSave() const;
 	// At shutdown: files kept aside go back under OBS's name unless a save could still take it.
 	void settleFreshClips();
 	// Sends the entry events held for a file whose watch ends.
 	void releaseHeldEvents(const FreshClip &fresh);
 	// An entry event, held while the entry's file may still change its name.
 	void emitClipEvent(EntryEvent::Type type, const Session &session, const Entry &entry);
-	bool saveNameClash(const QString &obsPath) const;
 	// Takes OBS's remuxed copies of a clip along to its new name.
 	void moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs);
 	// A save OBS wrote over a file that an entry still owned: that entry's clip is lost.
@@ -295,8 +275,7 @@ private:
 	QTimer saveTimeout;
 	// OBS names a replay file by the clock second of its save and writes over a file of that
 	// name; each file is moved aside right after it arrives, and our next request waits for that.
-	std::vector<FreshClip> freshClips;
-	QTimer freshTimer;
+	FreshClipWatch freshWatch;
 	RenameQueue renames;
 	std::set<QString> dirtyExports;
 	QTimer exportDelay;
@@ -322,7 +301,6 @@ private:
 	Clock monotonicClock;
 	Clock wallClock;
 	FileHeldCheck fileHeldCheck;
-	SaveNamer saveNamer;
 
 	// The highlights video being written: cancelled by shutdown and by its session's removal.
 	struct HighlightsJob;

@@ -34,15 +34,6 @@ QStringList remuxCopyTails(const QString &suffix)
 
 namespace {
 
-bool samePath(const QString &a, const QString &b)
-{
-#if defined(_WIN32) || defined(__APPLE__)
-	return normalizedPathKey(a) == normalizedPathKey(b);
-#else
-	return QDir::cleanPath(a) == QDir::cleanPath(b);
-#endif
-}
-
 // OBS's automatic remux of a saved replay (OBSBasic::AutoRemux, OBS 29 to 32) reads the file by the
 // name it gave it right after the saved event; true when it will write a copy beside this clip.
 bool remuxExpected(const QFileInfo &info)
@@ -68,34 +59,6 @@ bool remuxExpected(const QFileInfo &info)
 	return true;
 }
 
-// As the replay buffer output builds the name of its next save (generate_filename in obs-ffmpeg-mux.c).
-QString obsReplayPathNow()
-{
-	OBSOutputAutoRelease output = obs_frontend_get_replay_buffer_output();
-	if (!output)
-		return {};
-	if (obs_output_active(output)) {
-		// "get_last_replay" answers only while no save is being written, whose name is unknown here.
-		calldata_t cd = {};
-		const bool idle = proc_handler_call(obs_output_get_proc_handler(output), "get_last_replay", &cd) &&
-				  calldata_string(&cd, "path");
-		calldata_free(&cd);
-		if (!idle)
-			return {};
-	}
-	OBSDataAutoRelease settings = obs_output_get_settings(output);
-	const char *dir = obs_data_get_string(settings, "directory");
-	BPtr<char> name = os_generate_formatted_filename(obs_data_get_string(settings, "extension"),
-							 obs_data_get_bool(settings, "allow_spaces"),
-							 obs_data_get_string(settings, "format"));
-	if (!dir || !*dir || !name)
-		return {};
-	QString path = QString::fromUtf8(dir).replace(QLatin1Char('\\'), QLatin1Char('/'));
-	if (!path.endsWith(QLatin1Char('/')))
-		path += QLatin1Char('/');
-	return path + QString::fromUtf8(name.Get());
-}
-
 bool remuxStarted(const FreshClip &fresh)
 {
 	// The remux opens its output only after its input, so a new copy means the input is open. A second
@@ -113,13 +76,7 @@ bool remuxStarted(const FreshClip &fresh)
 
 void Engine::setSaveNamer(SaveNamer namer)
 {
-	saveNamer = std::move(namer);
-}
-
-bool Engine::saveNameClash(const QString &obsPath) const
-{
-	const QString next = saveNamer ? saveNamer() : obsReplayPathNow();
-	return next.isEmpty() || samePath(next, obsPath);
+	freshWatch.setSaveNamer(std::move(namer));
 }
 
 void Engine::moveRemuxCopies(const QFileInfo &from, const QFileInfo &to, long long savedWallMs)
@@ -141,23 +98,18 @@ QString Engine::keepFreshClip(FreshClip fresh)
 {
 	fresh.obsPath = fresh.path;
 	// OBS's name goes back to its newest file, which peers were told about; older ones stay aside.
-	const auto older = std::stable_partition(freshClips.begin(), freshClips.end(), [&fresh](const FreshClip &f) {
-		return !samePath(f.obsPath, fresh.obsPath);
-	});
-	std::vector<FreshClip> settled(std::make_move_iterator(older), std::make_move_iterator(freshClips.end()));
-	freshClips.erase(older, freshClips.end());
+	const std::vector<FreshClip> settled =
+	    freshWatch.take([&fresh](const FreshClip &f) { return samePath(f.obsPath, fresh.obsPath); });
 	for (const FreshClip &f : settled)
 		releaseHeldEvents(f);
 	const QFileInfo info(fresh.path);
-	if (!info.exists() || !saveNameClash(fresh.obsPath))
+	if (!info.exists() || !freshWatch.nameClash(fresh.obsPath))
 		return fresh.path;
 	if (remuxExpected(info))
 		fresh.remuxWaitUntilMs = wallMs() + EngineTiming::RemuxStartWaitMs;
 	else if (stepFreshClip(fresh, wallMs()))
 		return fresh.path;
-	freshClips.push_back(fresh);
-	if (!freshTimer.isActive())
-		freshTimer.start(EngineTiming::FreshTickMs);
+	freshWatch.watch(fresh);
 	return fresh.path;
 }
 
@@ -171,7 +123,7 @@ bool Engine::stepFreshClip(FreshClip &fresh, long long now)
 		return true;
 
 	if (fresh.path != fresh.obsPath) {
-		if (saveNameClash(fresh.obsPath) || fileHeldByPlayer(fresh.path))
+		if (freshWatch.nameClash(fresh.obsPath) || fileHeldByPlayer(fresh.path))
 			return false;
 		if (fresh.backDueMs == 0)
 			fresh.backDueMs = now;
@@ -183,7 +135,7 @@ bool Engine::stepFreshClip(FreshClip &fresh, long long now)
 			return false;
 		fresh.remuxWaitUntilMs = 0;
 	}
-	if (!saveNameClash(fresh.obsPath))
+	if (!freshWatch.nameClash(fresh.obsPath))
 		return true;
 	if (moveAside(fresh, *owner))
 		return false;
@@ -237,7 +189,7 @@ void Engine::freshTick()
 	const long long now = wallMs();
 	std::vector<FreshClip> play;
 	std::vector<FreshClip> settled;
-	bool quick = false;
+	std::vector<FreshClip> &freshClips = freshWatch.watched();
 	for (size_t i = 0; i < freshClips.size();) {
 		FreshClip &fresh = freshClips[i];
 		const bool done = stepFreshClip(fresh, now);
@@ -258,13 +210,9 @@ void Engine::freshTick()
 			settled.push_back(fresh);
 			fresh.heldEvents.clear();
 		}
-		quick = quick || fresh.path == fresh.obsPath;
 		++i;
 	}
-	if (freshClips.empty())
-		freshTimer.stop();
-	else
-		freshTimer.setInterval(quick ? EngineTiming::FreshTickMs : EngineTiming::FreshAsideTickMs);
+	freshWatch.retime();
 	for (const FreshClip &f : settled)
 		releaseHeldEvents(f);
 	for (const FreshClip &f : play)
@@ -276,13 +224,12 @@ void Engine::settleFreshClips()
 {
 	// The exit comes while the buffer still runs: a save asked for just before it may still take
 	// OBS's name, so a file goes back only when no save can get that name.
-	std::vector<FreshClip> watched;
-	watched.swap(freshClips);
-	freshTimer.stop();
+	std::vector<FreshClip> watched = freshWatch.take([](const FreshClip &) { return true; });
+	freshWatch.stop();
 	for (FreshClip &fresh : watched) {
 		Entry *owner = lookupEntry(EntryRef{fresh.sessionId, fresh.entryId});
 		if (owner && fresh.path != fresh.obsPath && owner->clip.path == toUtf8(fresh.path) &&
-		    !saveNameClash(fresh.obsPath))
+		    !freshWatch.nameClash(fresh.obsPath))
 			moveBack(fresh, *owner);
 		releaseHeldEvents(fresh);
 	}
@@ -293,10 +240,9 @@ void Engine::emitClipEvent(EntryEvent::Type type, const Session &session, const 
 	// A client acts on the name it is told; a file kept aside for now would be gone by then.
 	const long long ownerId = entry.clip.shared_with != 0 ? entry.clip.shared_with : entry.id;
 	const QString sessionId = fromUtf8(session.id);
-	auto watched = std::find_if(freshClips.begin(), freshClips.end(), [&](const FreshClip &f) {
-		return f.entryId == ownerId && f.sessionId == sessionId;
-	});
-	if (watched == freshClips.end())
+	FreshClip *watched =
+	    freshWatch.find([&](const FreshClip &f) { return f.entryId == ownerId && f.sessionId == sessionId; });
+	if (!watched)
 		emitEntryEvent(type, session, entry);
 	else
 		watched->heldEvents.emplace_back(type, entry.id);
@@ -309,13 +255,6 @@ void Engine::releaseHeldEvents(const FreshClip &fresh)
 		if (const Entry *entry = lookupEntry(EntryRef{fresh.sessionId, held.second}, &session))
 			emitEntryEvent(held.first, *session, *entry);
 	}
-}
-
-bool Engine::freshClipBlocksSave() const
-{
-	// A file still under OBS's name would be written over by a save that gets the same name.
-	return std::any_of(freshClips.begin(), freshClips.end(),
-			   [this](const FreshClip &f) { return f.path == f.obsPath && saveNameClash(f.obsPath); });
 }
 
 void Engine::failOverwritten(const QString &path)
@@ -337,10 +276,8 @@ void Engine::failOverwritten(const QString &path)
 			touchSession(session);
 		}
 	}
-	const auto lost = std::stable_partition(freshClips.begin(), freshClips.end(),
-						[&path](const FreshClip &f) { return !samePath(f.path, path); });
-	std::vector<FreshClip> gone(std::make_move_iterator(lost), std::make_move_iterator(freshClips.end()));
-	freshClips.erase(lost, freshClips.end());
+	const std::vector<FreshClip> gone =
+	    freshWatch.take([&path](const FreshClip &f) { return samePath(f.path, path); });
 	for (const FreshClip &f : gone)
 		releaseHeldEvents(f);
 }

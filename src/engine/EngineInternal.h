@@ -101,6 +101,9 @@ constexpr size_t KeptStoredSessions = 8;
 // True (and a warning logged) when text is too long to take.
 bool refuseLongText(const std::string &text, const char *what);
 
+// The same file's path (case and Unicode form aside where the file system ignores them).
+bool samePath(const QString &a, const QString &b);
+
 // Renames a file without ever copying it or replacing an existing file; false when the file
 // system refuses (the file is held open, the target exists).
 bool moveFileNoReplace(const QString &from, const QString &to);

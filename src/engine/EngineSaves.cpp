@@ -31,7 +31,7 @@ void Engine::pumpSaves()
 
 	if (obs_frontend_replay_buffer_active()) {
 		// freshTick asks again once the last file is out of the way.
-		if (freshClipBlocksSave())
+		if (freshWatch.blocksSave())
 			return;
 		const QString sessionId = waitingPresses.front().sessionId;
 		std::vector<EntryRef> rest;
@@ -207,11 +207,11 @@ void Engine::replayFreshSave(const SavedBatch &saved, const std::vector<EntryRef
 		return;
 	replayRequestWallMs = saved.ownerWallMs;
 	// A file still waiting for OBS's remux to open it is played once it has its new name.
-	auto waiting = std::find_if(freshClips.begin(), freshClips.end(), [&saved](const FreshClip &f) {
+	FreshClip *waiting = freshWatch.find([&saved](const FreshClip &f) {
 		return f.remuxWaitUntilMs > 0 && f.sessionId == saved.ownerSessionId &&
 		       toUtf8(f.path) == saved.filePath;
 	});
-	if (waiting == freshClips.end()) {
+	if (!waiting) {
 		playSaved(fromUtf8(saved.filePath), saved.owner.entryId, saved.names, saved.timeText, reportedNs);
 		return;
 	}

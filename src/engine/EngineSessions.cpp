@@ -427,7 +427,7 @@ void Engine::shutdown()
 	flushSaves(); // an export folder the lists just got
 	waitForWrites();
 	saveTimeout.stop();
-	freshTimer.stop();
+	freshWatch.stop();
 	renames.stop();
 	exportDelay.stop();
 	cache.stopTimers();

@@ -113,7 +113,7 @@ protected:
 	const QTimer &saveDelayTimer() const { return engine->cache.delayTimer(); }
 	const QTimer &exportDelayTimer() const { return engine->exportDelay; }
 	const QTimer &saveRetryTimer() const { return engine->cache.retryTimer(); }
-	const std::vector<FreshClip> &freshClipQueue() const { return engine->freshClips; }
+	const std::vector<FreshClip> &freshClipQueue() const { return engine->freshWatch.watched(); }
 	const QTimer &sessionTrimTimer() const { return engine->sessionTrim; }
 	const std::set<QString> &dirtySessionIds() const { return engine->cache.dirtyIds(); }
 	const std::set<QString> &dirtyExportIds() const { return engine->dirtyExports; }
