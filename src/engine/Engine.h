@@ -257,8 +257,9 @@ private:
 	void onRecapClipStarted(const QString &file, const QString &memo, int index, int count);
 	// --- Replay from memory (EngineReplay.cpp) ---
 	bool startMemoryReplay(const EntryRef &ref, long long pressNs);
-	void onMemoryFileReady(const QString &path, long long entryId);
-	void onMemoryFileFailed(const QString &why, long long entryId);
+	void onMemoryFileReady(const QString &path, long long request);
+	void onMemoryFileComplete(const QString &path, long long request, long long lengthMs);
+	void onMemoryFileFailed(const QString &why, long long request);
 	void stopMemoryReplay();
 	// True when the memory replay serves a press of this batch, so its saved clip is not played.
 	bool memoryServes(const std::vector<EntryRef> &batch) const;
@@ -352,6 +353,7 @@ private:
 	enum class MemoryStep { None, Making, Playing };
 	MemoryStep memoryStep = MemoryStep::None;
 	EntryRef memoryRef;
+	long long memoryRequest = 0; // the file asked for: an older one arriving late is not this press's
 	QString memoryFile;
 	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it
 	Recap recap;

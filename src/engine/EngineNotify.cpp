@@ -72,7 +72,8 @@ void Engine::onReplayFinished(const QString &path, long long entryId)
 	emit notify(QStringLiteral("ReplayEnded"), jsonOf(data));
 	if (memory.isReplayFile(path)) {
 		memory.removeFile(path);
-		if (path == memoryFile) {
+		// Only the replay's own end: meanwhile a later press may be making its file.
+		if (memoryStep == MemoryStep::Playing && path == memoryFile) {
 			memoryStep = MemoryStep::None;
 			memoryFile.clear();
 		}

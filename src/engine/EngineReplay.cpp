@@ -21,7 +21,8 @@ bool Engine::startMemoryReplay(const EntryRef &ref, long long pressNs)
 	if (!memory.capturing() && obs_frontend_replay_buffer_active())
 		memory.start(settings().replay_seconds, false);
 	std::string why;
-	if (!memory.request(ref.entryId, settings().replay_seconds, pressNs, why)) {
+	const long long request = memory.request(settings().replay_seconds, pressNs, why);
+	if (!request) {
 		pluginLog(LOG_INFO, "replay from memory: not possible (%s); the replay waits for the saved clip",
 			  why.c_str());
 		return false;
@@ -29,6 +30,7 @@ bool Engine::startMemoryReplay(const EntryRef &ref, long long pressNs)
 	// A later replay press takes over; the file of an earlier one is dropped when it arrives.
 	memoryStep = MemoryStep::Making;
 	memoryRef = ref;
+	memoryRequest = request;
 	return true;
 }
 
@@ -43,11 +45,11 @@ void Engine::applyReplaySettings()
 		memory.keep(settings().replay_seconds);
 }
 
-void Engine::onMemoryFileReady(const QString &path, long long entryId)
+void Engine::onMemoryFileReady(const QString &path, long long request)
 {
 	Session *session = nullptr;
 	Entry *entry = nullptr;
-	if (!stopped && memoryStep == MemoryStep::Making && memoryRef.entryId == entryId)
+	if (!stopped && memoryStep == MemoryStep::Making && memoryRequest == request)
 		entry = lookupEntry(memoryRef, &session);
 	if (!entry) {
 		memory.removeFile(path);
@@ -56,16 +58,22 @@ void Engine::onMemoryFileReady(const QString &path, long long entryId)
 	replayRequestWallMs = entry->wall_ms;
 	memoryFile = path;
 	memoryStep = MemoryStep::Playing;
-	if (!replay.play(path, entryId)) {
+	if (!replay.playGrowing(path, memoryRef.entryId)) {
 		memory.removeFile(path);
 		memoryFile.clear();
-		onMemoryFileFailed(QStringLiteral("the player refused it"), entryId);
+		onMemoryFileFailed(QStringLiteral("the player refused it"), request);
 	}
 }
 
-void Engine::onMemoryFileFailed(const QString &why, long long entryId)
+void Engine::onMemoryFileComplete(const QString &path, long long request, long long lengthMs)
 {
-	if (memoryRef.entryId != entryId || memoryStep == MemoryStep::None)
+	if (memoryStep == MemoryStep::Playing && memoryRequest == request)
+		replay.growingEnds(path, lengthMs);
+}
+
+void Engine::onMemoryFileFailed(const QString &why, long long request)
+{
+	if (memoryRequest != request || memoryStep == MemoryStep::None)
 		return;
 	pluginLog(LOG_WARNING, "replay from memory: failed (%s); the replay waits for the saved clip",
 		  why.toUtf8().constData());

@@ -1,19 +1,27 @@
 #include "playback/MemoryReplay.h"
 
 #include "util/ModuleCore.h"
+#include "util/PrivateFiles.h"
 
 #include <obs-frontend-api.h>
 #include <media-io/audio-io.h>
 #include <media-io/video-io.h>
+#include <util/platform.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <memory>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 constexpr const char *kOutputId = "kelvaro_lumark_replay_memory";
@@ -67,15 +75,17 @@ void ownPacket(void *data, encoder_packet *packet)
 		own->ring->push(packet);
 }
 
-bool processGone(long long pid)
+// Appended packets are looked for this often while the press's picture is on its way.
+constexpr int kTailPollMs = 10;
+// The press's picture leaves the encoder within about a second; past this it is not waited for.
+constexpr int64_t kTailWaitUsec = 2000000;
+
+// replay-<pid>-<n>.mkv, the pid of the process that made it; 0 for any other name.
+long long ownerPid(const QString &name)
 {
-	if (pid == QCoreApplication::applicationPid())
-		return false;
-#ifdef __linux__
-	return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
-#else
-	return true;
-#endif
+	static const QRegularExpression pattern(QStringLiteral("^replay-(\\d{1,10})-\\d{1,18}\\.mkv$"));
+	const QRegularExpressionMatch match = pattern.match(name);
+	return match.hasMatch() ? match.captured(1).toLongLong() : 0;
 }
 } // namespace
 
@@ -106,29 +116,33 @@ void MemoryReplay::registerOutputType()
 	obs_register_output(&info);
 }
 
-QString MemoryReplay::folder()
+QString MemoryReplay::folder(std::string &why)
 {
-	// Asked at every replay's start and end: looked up once per process.
-	static const QString path = [] {
-		QString base = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-		if (base.isEmpty() || !QFileInfo(base).isDir())
-			base = QDir::tempPath();
-		return base + QStringLiteral("/lumark-button");
-	}();
-	return path;
+	// A runtime folder is the user's own; a shared temporary folder gets a name per account.
+	const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+	if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+		return PrivateFiles::ensureFolder(runtime, QStringLiteral("lumark-button"), why);
+#ifdef _WIN32
+	const QString name = QStringLiteral("lumark-button");
+#else
+	const QString name = QStringLiteral("lumark-button-%1").arg(geteuid());
+#endif
+	return PrivateFiles::ensureFolder(QDir::tempPath(), name, why);
 }
 
 void MemoryReplay::cleanFolder()
 {
-	QDir dir(folder());
-	const QStringList names = dir.entryList({QStringLiteral("replay-*.mkv")}, QDir::Files);
-	for (const QString &name : names) {
-		// replay-<pid>-<n>.mkv
-		const QStringList parts = name.split(QLatin1Char('-'));
-		bool ok = false;
-		const long long pid = parts.size() == 3 ? parts[1].toLongLong(&ok) : 0;
-		if (!ok || processGone(pid))
-			dir.remove(name);
+	std::string why;
+	const QString path = folder(why);
+	if (path.isEmpty()) {
+		pluginLog(LOG_WARNING, "replay from memory: no private folder for its files (%s)", why.c_str());
+		return;
+	}
+	const QDir dir(path);
+	for (const QString &name : dir.entryList({QStringLiteral("replay-*.mkv")}, QDir::Files | QDir::System)) {
+		const long long pid = ownerPid(name);
+		if (pid > 0 && PrivateFiles::processGone(pid) && PrivateFiles::ownRegularFile(dir.filePath(name)))
+			QFile::remove(dir.filePath(name));
 	}
 }
 
@@ -213,6 +227,7 @@ void MemoryReplay::stop()
 	packets.clear();
 	videoEncoder = nullptr;
 	audioEncoder = nullptr;
+	givenHeader.reset();
 	if (large)
 		releaseFreedPages();
 	if (was)
@@ -232,8 +247,20 @@ void MemoryReplay::onOwnOutputStopped(void *param, calldata_t *)
 				       "the saved clip until the replay buffer starts again");
 }
 
+void MemoryReplay::startWithout(const MuxHeader &header)
+{
+	stop();
+	givenHeader = header;
+	packets.clear();
+	running = true;
+}
+
 bool MemoryReplay::readHeader(MuxHeader &out, std::string &why) const
 {
+	if (givenHeader) {
+		out = *givenHeader;
+		return true;
+	}
 	OBSEncoderAutoRelease video = obs_weak_encoder_get_encoder(videoEncoder);
 	if (!video) {
 		why = "the replay buffer's video encoder is gone";
@@ -278,65 +305,141 @@ bool MemoryReplay::readHeader(MuxHeader &out, std::string &why) const
 	return true;
 }
 
-bool MemoryReplay::request(long long entryId, int seconds, long long pressNs, std::string &why)
+long long MemoryReplay::request(int seconds, long long pressNs, std::string &why)
 {
 	if (!running) {
 		why = tapped || ownOutput ? "its output was stopped" : "the replay buffer is not running";
-		return false;
+		return 0;
 	}
 	MuxHeader header;
 	if (!readHeader(header, why))
-		return false;
+		return 0;
 	const int64_t held = packets.heldUsec();
 	if (held < kMinHeldUsec) {
 		why = "the buffer holds less than one second";
-		return false;
+		return 0;
 	}
 	if (filling && held < keepUsec) {
 		why = "the memory does not hold the replay's seconds yet";
-		return false;
+		return 0;
+	}
+	const QString dir = folder(why);
+	if (dir.isEmpty()) {
+		why = "no private folder for its files: " + why;
+		return 0;
+	}
+	// The replay ends at the press: its seconds count back from there, and the file starts at the
+	// keyframe at or before that, so the player need not seek.
+	const int64_t pressUsec = pressNs / 1000;
+	const int64_t newestSys = packets.newestSys();
+	const int64_t toCome = pressUsec > newestSys ? pressUsec - newestSys : 0;
+	PacketSnapshot snap = packets.snapshot(std::max<int64_t>(seconds * 1000000LL - toCome, 0));
+	if (snap.spanUsec() + toCome < kMinHeldUsec) {
+		why = "the buffer holds less than one second";
+		return 0;
 	}
 	filling = false;
-	auto snap = std::make_shared<PacketSnapshot>(packets.snapshot(seconds * 1000000LL));
-	if (snap->spanUsec() < kMinHeldUsec) {
-		why = "the buffer holds less than one second";
-		return false;
+	// Never an existing name: a file in the way is passed over.
+	QString path;
+	int fd = -1;
+	for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+		path = QStringLiteral("%1/%2%3-%4.mkv")
+			   .arg(dir, QLatin1String(kFilePrefix))
+			   .arg(QCoreApplication::applicationPid())
+			   .arg(++fileSeq);
+		fd = PrivateFiles::createFile(path, why);
 	}
-	QDir().mkpath(folder());
-	const QString path = QStringLiteral("%1/%2%3-%4.mkv")
-				 .arg(folder(), QLatin1String(kFilePrefix))
-				 .arg(QCoreApplication::applicationPid())
-				 .arg(++fileSeq);
-	const long long behindMs = pressNs > 0 ? (pressNs / 1000 - snap->newestSysUsec) / 1000 : 0;
-	const long long spanMs = snap->spanUsec() / 1000;
-	worker.start([this, snap, header, path, entryId, behindMs, spanMs]() mutable {
+	if (fd < 0)
+		return 0;
+	madeIn = dir;
+	const long long number = fileSeq;
+	const long long spanMs = snap.spanUsec() / 1000;
+	auto held_ = std::make_shared<PacketSnapshot>(std::move(snap));
+	worker.start([this, held_, header, path, fd, number, pressUsec, spanMs]() mutable {
 		QElapsedTimer clock;
 		clock.start();
-		std::string error;
-		const bool ok = muxMatroska(path.toStdString(), header, snap->packets, error);
-		const long long muxMs = clock.elapsed();
-		snap.reset();
+		long long readyMs = 0;
+		const ReplayTail tail =
+		    writeReplayUpToPress(fd, header, std::move(*held_), packets, pressUsec, kTailWaitUsec, [&] {
+			    readyMs = clock.elapsed();
+			    QMetaObject::invokeMethod(
+				this, [this, path, number] { emit fileReady(path, number); }, Qt::QueuedConnection);
+		    });
+		held_.reset();
+		const long long tailMs = clock.elapsed();
 		QMetaObject::invokeMethod(
 		    this,
-		    [this, ok, error, path, entryId, behindMs, spanMs, muxMs] {
-			    if (!ok) {
-				    emit fileFailed(QString::fromStdString(error), entryId);
+		    [this, tail, path, number, pressUsec, spanMs, readyMs, tailMs] {
+			    if (!tail.ready) {
+				    os_unlink(path.toUtf8().constData());
+				    emit fileFailed(QString::fromStdString(tail.error), number);
 				    return;
 			    }
+			    if (!tail.ok)
+				    pluginLog(LOG_WARNING, "replay from memory: its file ends early (%s)",
+					      tail.error.c_str());
 			    pluginLog(LOG_INFO,
-				      "replay from memory: %lld ms of video, newest frame %lld ms before the press, "
-				      "muxed in %lld ms into %s",
-				      spanMs, behindMs, muxMs, path.toUtf8().constData());
-			    emit fileReady(path, entryId);
+				      "replay from memory: %lld ms of video at the press, muxed in %lld ms; the last "
+				      "picture %s %lld ms after the press, %lld ms later; %lld ms in all in %s",
+				      spanMs, readyMs, tail.reachedPress ? "captured" : "missing, the newest",
+				      (tail.lastSysUsec - pressUsec) / 1000, tailMs - readyMs, tail.lengthMs,
+				      path.toUtf8().constData());
+			    emit fileComplete(path, number, tail.lengthMs);
 		    },
 		    Qt::QueuedConnection);
 	});
-	return true;
+	return number;
+}
+
+ReplayTail writeReplayUpToPress(int fd, const MuxHeader &header, PacketSnapshot snapshot, const PacketRing &ring,
+				int64_t pressSysUsec, int64_t waitUsec, const std::function<void()> &ready)
+{
+	ReplayTail tail;
+	MatroskaWriter writer;
+	if (!writer.open(fd, header, tail.error) || !writer.append(snapshot.packets, tail.error))
+		return tail;
+	tail.ready = true;
+	tail.lastSysUsec = snapshot.newestSysUsec;
+	tail.reachedPress = snapshot.newestSysUsec >= pressSysUsec;
+	const uint64_t run = snapshot.run;
+	uint64_t seq = snapshot.nextSeq;
+	snapshot = PacketSnapshot();
+	ready();
+
+	QElapsedTimer waited;
+	waited.start();
+	bool more = true;
+	while (more && !tail.reachedPress && waited.nsecsElapsed() / 1000 < waitUsec) {
+		PacketSnapshot next;
+		if (!ring.since(run, seq, next))
+			break; // the buffer stopped: nothing more will come
+		seq = next.nextSeq;
+		// Up to the first picture captured at or after the press; what comes after is left out.
+		auto end = next.packets.begin();
+		for (; end != next.packets.end() && !tail.reachedPress; ++end) {
+			if (end->type != OBS_ENCODER_VIDEO)
+				continue;
+			tail.lastSysUsec = end->sys_dts_usec;
+			tail.reachedPress = end->sys_dts_usec >= pressSysUsec;
+		}
+		std::vector<encoder_packet> taken(next.packets.begin(), end);
+		next.packets.erase(next.packets.begin(), end);
+		PacketSnapshot owned;
+		owned.packets = std::move(taken);
+		if (!owned.empty() && !writer.append(owned.packets, tail.error))
+			more = false;
+		else if (owned.empty())
+			QThread::msleep(kTailPollMs);
+	}
+	tail.lengthMs = writer.lengthMs();
+	tail.ok = more && writer.finish(tail.error);
+	return tail;
 }
 
 bool MemoryReplay::isReplayFile(const QString &path) const
 {
-	return !path.isEmpty() && path.startsWith(folder() + QStringLiteral("/") + QLatin1String(kFilePrefix));
+	return !madeIn.isEmpty() && path.startsWith(madeIn + QStringLiteral("/") + QLatin1String(kFilePrefix)) &&
+	       ownerPid(QFileInfo(path).fileName()) == QCoreApplication::applicationPid();
 }
 
 void MemoryReplay::removeFile(const QString &path)

@@ -1,5 +1,7 @@
 #include "playback/ReplayMux.h"
 
+#include "util/PrivateFiles.h"
+
 #include <media-io/video-io.h>
 #include <util/platform.h>
 
@@ -116,40 +118,85 @@ bool addStream(AVFormatContext *fmt, const MuxTrack &track, bool video, std::str
 	return true;
 }
 
-struct Output {
-	AVFormatContext *fmt = nullptr;
-	~Output()
-	{
-		if (!fmt)
-			return;
-		if (fmt->pb)
-			avio_closep(&fmt->pb);
-		avformat_free_context(fmt);
-	}
-};
+#if LIBAVFORMAT_VERSION_MAJOR < 61
+using WriteBuffer = uint8_t *;
+#else
+using WriteBuffer = const uint8_t *;
+#endif
 
-struct PacketFree {
-	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-
-// A Matroska file at path with the header's streams, its header written.
-bool openOutput(Output &out, const std::string &path, const MuxHeader &header, std::string &error)
+int writeToFd(void *opaque, WriteBuffer buf, int size)
 {
-	int rc = avformat_alloc_output_context2(&out.fmt, nullptr, "matroska", path.c_str());
-	if (rc < 0 || !out.fmt) {
+	return PrivateFiles::writeAll(*static_cast<int *>(opaque), buf, static_cast<size_t>(size)) ? size
+												   : AVERROR(EIO);
+}
+
+constexpr int kIoBufferSize = 64 * 1024;
+
+int64_t usecOf(int64_t value, const encoder_packet &p)
+{
+	return av_rescale_q(value, AVRational{p.timebase_num, p.timebase_den}, AVRational{1, 1000000});
+}
+
+} // namespace
+
+MatroskaWriter::~MatroskaWriter()
+{
+	close();
+}
+
+void MatroskaWriter::close()
+{
+	if (fmt) {
+		avformat_free_context(fmt);
+		fmt = nullptr;
+	}
+	if (io) {
+		av_freep(&io->buffer);
+		avio_context_free(&io);
+	}
+	av_packet_free(&pkt);
+	PrivateFiles::closeFile(fd);
+	fd = -1;
+}
+
+bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error)
+{
+	close();
+	fd = file;
+	header = streams;
+	baseSet = false;
+	endUsec = baseUsec = 0;
+	if (fd < 0) {
+		error = "no file";
+		return false;
+	}
+	if (header.video.extraData.empty() && header.video.codec != "av1") {
+		error = "the video encoder gave no header";
+		return false;
+	}
+	int rc = avformat_alloc_output_context2(&fmt, nullptr, "matroska", nullptr);
+	if (rc < 0 || !fmt) {
 		error = "no Matroska muxer: " + avError(rc);
 		return false;
 	}
-	if (!addStream(out.fmt, header.video, true, error))
+	if (!addStream(fmt, header.video, true, error))
 		return false;
-	if (header.hasAudio && !addStream(out.fmt, header.audio, false, error))
+	if (header.hasAudio && !addStream(fmt, header.audio, false, error))
 		return false;
-	rc = avio_open(&out.fmt->pb, path.c_str(), AVIO_FLAG_WRITE);
-	if (rc < 0) {
-		error = "cannot open the file: " + avError(rc);
+	auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
+	io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFd, nullptr) : nullptr;
+	pkt = av_packet_alloc();
+	if (!io || !pkt) {
+		if (!io)
+			av_free(buffer);
+		error = "out of memory";
 		return false;
 	}
-	rc = avformat_write_header(out.fmt, nullptr);
+	// Not seekable: nothing written is ever rewritten, so a reader may follow the file.
+	io->seekable = 0;
+	fmt->pb = io;
+	fmt->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_FLUSH_PACKETS;
+	rc = avformat_write_header(fmt, nullptr);
 	if (rc < 0) {
 		error = "header: " + avError(rc);
 		return false;
@@ -159,21 +206,10 @@ bool openOutput(Output &out, const std::string &path, const MuxHeader &header, s
 
 // Time 0 is the first keyframe's decode time, so no stream starts below zero; packets before it
 // are left out.
-bool writePackets(AVFormatContext *fmt, const MuxHeader &header, const std::vector<encoder_packet> &packets,
-		  std::string &error)
+bool MatroskaWriter::append(const std::vector<encoder_packet> &packets, std::string &error)
 {
-	int64_t baseUsec = 0;
-	for (const encoder_packet &p : packets) {
-		if (p.type == OBS_ENCODER_VIDEO) {
-			baseUsec = p.dts_usec;
-			break;
-		}
-	}
-	int64_t videoBase = 0;
-	bool videoBaseSet = false;
-	std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
-	if (!pkt) {
-		error = "out of memory";
+	if (!fmt) {
+		error = "not open";
 		return false;
 	}
 	for (const encoder_packet &p : packets) {
@@ -183,17 +219,15 @@ bool writePackets(AVFormatContext *fmt, const MuxHeader &header, const std::vect
 		const AVRational tb{p.timebase_num, p.timebase_den};
 		if (tb.num <= 0 || tb.den <= 0)
 			continue;
-		int64_t base;
-		if (video) {
-			if (!videoBaseSet) {
-				videoBase = p.dts;
-				videoBaseSet = true;
-			}
-			base = videoBase;
-		} else {
-			base = av_rescale_q(baseUsec, AVRational{1, 1000000}, tb);
+		if (!baseSet) {
+			if (!video)
+				continue;
+			baseSet = true;
+			baseUsec = p.dts_usec;
+			videoBase = p.dts;
 		}
-		av_packet_unref(pkt.get());
+		const int64_t base = video ? videoBase : av_rescale_q(baseUsec, AVRational{1, 1000000}, tb);
+		av_packet_unref(pkt);
 		pkt->data = p.data;
 		pkt->size = static_cast<int>(p.size);
 		pkt->stream_index = video ? 0 : 1;
@@ -203,31 +237,45 @@ bool writePackets(AVFormatContext *fmt, const MuxHeader &header, const std::vect
 			continue;
 		if (p.keyframe)
 			pkt->flags |= AV_PKT_FLAG_KEY;
-		av_packet_rescale_ts(pkt.get(), tb, fmt->streams[pkt->stream_index]->time_base);
-		const int rc = av_write_frame(fmt, pkt.get());
+		if (video) {
+			// A frame lasts until the next one: one frame period past its presentation time.
+			const int64_t frameUsec =
+			    header.video.fpsNum ? int64_t(header.video.fpsDen) * 1000000 / header.video.fpsNum : 0;
+			endUsec = std::max(endUsec, baseUsec + usecOf(pkt->pts, p) + frameUsec);
+		}
+		av_packet_rescale_ts(pkt, tb, fmt->streams[pkt->stream_index]->time_base);
+		const int rc = av_write_frame(fmt, pkt);
 		if (rc < 0) {
 			error = "write: " + avError(rc);
 			return false;
 		}
 	}
-	return true;
-}
-
-bool writeAll(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
-	      std::string &error)
-{
-	Output out;
-	if (!openOutput(out, path, header, error) || !writePackets(out.fmt, header, packets, error))
-		return false;
-	const int rc = av_write_trailer(out.fmt);
-	if (rc < 0) {
-		error = "trailer: " + avError(rc);
+	// Ends the cluster, so that what was appended is in the file, whole, for a reader.
+	const int rc = av_write_frame(fmt, nullptr);
+	avio_flush(fmt->pb);
+	if (rc < 0 || fmt->pb->error < 0) {
+		error = "write: " + avError(rc < 0 ? rc : fmt->pb->error);
 		return false;
 	}
 	return true;
 }
 
-} // namespace
+bool MatroskaWriter::finish(std::string &error)
+{
+	if (!fmt) {
+		error = "not open";
+		return false;
+	}
+	const int rc = av_write_trailer(fmt);
+	avio_flush(fmt->pb);
+	const int ioError = fmt->pb->error;
+	close();
+	if (rc < 0 || ioError < 0) {
+		error = "trailer: " + avError(rc < 0 ? rc : ioError);
+		return false;
+	}
+	return true;
+}
 
 bool muxMatroska(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
 		 std::string &error)
@@ -239,11 +287,11 @@ bool muxMatroska(const std::string &path, const MuxHeader &header, const std::ve
 		error = "no video";
 		return false;
 	}
-	if (header.video.extraData.empty() && header.video.codec != "av1") {
-		error = "the video encoder gave no header";
+	const int fd = PrivateFiles::createFile(QString::fromStdString(path), error);
+	if (fd < 0)
 		return false;
-	}
-	const bool ok = writeAll(path, header, packets, error);
+	MatroskaWriter writer;
+	const bool ok = writer.open(fd, header, error) && writer.append(packets, error) && writer.finish(error);
 	if (!ok)
 		os_unlink(path.c_str());
 	return ok;
