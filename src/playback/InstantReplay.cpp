@@ -25,8 +25,11 @@ constexpr long long kHideMarginMs = 150;
 // A hidden repeat that has not come back by then is given up rather than leave the scene empty.
 constexpr long long kRecoveryLimitMs = 2000;
 // A growing file is read on at its end; the wait for more ends the file when the writer has been quiet
-// this long (it closes it within about two seconds of the press).
-constexpr const char *kFollowOptions = "follow=1 rw_timeout=3000000";
+// this long. The media source's reader cannot be stopped while it waits: unloading the file then
+// holds OBS's video thread until the wait ends, so it is kept short and waited out before the unload.
+constexpr const char *kFollowOptions = "follow=1 rw_timeout=500000";
+// How long a hidden growing file is given to let its reader end by itself.
+constexpr long long kReaderEndLimitMs = 3000;
 // A growing file whose end never comes is given up after this long shown.
 constexpr long long kGrowLimitMs = 20000;
 // The end of a grown file is reached within a frame of its length, or once the picture stood still
@@ -156,6 +159,12 @@ long long InstantReplay::lengthOf(obs_source_t *src) const
 	return growing ? grownMs : obs_source_media_get_duration(src);
 }
 
+bool InstantReplay::readerEnded(obs_source_t *src)
+{
+	const int mediaState = obs_source_media_get_state(src);
+	return mediaState == OBS_MEDIA_STATE_ENDED || stoppedLike(mediaState);
+}
+
 bool InstantReplay::grownToItsEnd(long long mediaMs)
 {
 	if (grownMs < 0)
@@ -266,7 +275,8 @@ void InstantReplay::onTick()
 		tickShowing(src, inStateMs);
 		break;
 	case Hiding:
-		if (inStateMs >= hideWaitMs)
+		if (inStateMs >= hideWaitMs &&
+		    (!growing || readerEnded(src) || inStateMs >= hideWaitMs + kReaderEndLimitMs))
 			finishHiding();
 		break;
 	default:

@@ -73,6 +73,7 @@ private:
 	// A growing file's replay that has played all there is: true once the end is reached or the
 	// picture has stood still there.
 	bool grownToItsEnd(long long mediaMs);
+	static bool readerEnded(obs_source_t *src);
 	void onTick();
 	// inStateMs: time spent in the state.
 	void tickLoading(obs_source_t *src, long long inStateMs);

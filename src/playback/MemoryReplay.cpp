@@ -354,8 +354,9 @@ long long MemoryReplay::request(int seconds, long long pressNs, std::string &why
 	madeIn = dir;
 	const long long number = fileSeq;
 	const long long spanMs = snap.spanUsec() / 1000;
+	const long long behindMs = (pressUsec - snap.newestSysUsec) / 1000;
 	auto held_ = std::make_shared<PacketSnapshot>(std::move(snap));
-	worker.start([this, held_, header, path, fd, number, pressUsec, spanMs]() mutable {
+	worker.start([this, held_, header, path, fd, number, pressUsec, spanMs, behindMs]() mutable {
 		QElapsedTimer clock;
 		clock.start();
 		long long readyMs = 0;
@@ -363,13 +364,22 @@ long long MemoryReplay::request(int seconds, long long pressNs, std::string &why
 		    writeReplayUpToPress(fd, header, std::move(*held_), packets, pressUsec, kTailWaitUsec, [&] {
 			    readyMs = clock.elapsed();
 			    QMetaObject::invokeMethod(
-				this, [this, path, number] { emit fileReady(path, number); }, Qt::QueuedConnection);
+				this,
+				[this, path, number, spanMs, behindMs, muxMs = readyMs] {
+					pluginLog(
+					    LOG_INFO,
+					    "replay from memory: %lld ms of video, newest frame %lld ms before the "
+					    "press, muxed in %lld ms into %s",
+					    spanMs, behindMs, muxMs, path.toUtf8().constData());
+					emit fileReady(path, number);
+				},
+				Qt::QueuedConnection);
 		    });
 		held_.reset();
 		const long long tailMs = clock.elapsed();
 		QMetaObject::invokeMethod(
 		    this,
-		    [this, tail, path, number, pressUsec, spanMs, readyMs, tailMs] {
+		    [this, tail, path, number, pressUsec, readyMs, tailMs] {
 			    if (!tail.ready) {
 				    os_unlink(path.toUtf8().constData());
 				    emit fileFailed(QString::fromStdString(tail.error), number);
@@ -379,11 +389,11 @@ long long MemoryReplay::request(int seconds, long long pressNs, std::string &why
 				    pluginLog(LOG_WARNING, "replay from memory: its file ends early (%s)",
 					      tail.error.c_str());
 			    pluginLog(LOG_INFO,
-				      "replay from memory: %lld ms of video at the press, muxed in %lld ms; the last "
-				      "picture %s %lld ms after the press, %lld ms later; %lld ms in all in %s",
-				      spanMs, readyMs, tail.reachedPress ? "captured" : "missing, the newest",
-				      (tail.lastSysUsec - pressUsec) / 1000, tailMs - readyMs, tail.lengthMs,
-				      path.toUtf8().constData());
+				      "replay from memory: file complete, %lld ms of media, last picture %lld ms after "
+				      "the press (%s), %lld ms after it was handed on",
+				      tail.lengthMs, (tail.lastSysUsec - pressUsec) / 1000,
+				      tail.reachedPress ? "the press's own" : "the press's never came",
+				      tailMs - readyMs);
 			    emit fileComplete(path, number, tail.lengthMs);
 		    },
 		    Qt::QueuedConnection);

@@ -86,6 +86,7 @@ protected:
 		engine->scheduleRename(EntryRef{engine->currentSessionId(), entryId}, delayMs);
 	}
 	void clipRange(Entry &entry, long long requestWallMs) { engine->clipRange(entry, requestWallMs); }
+	MemoryReplay &memoryReplay() { return engine->memory; }
 
 	void advance(long long ms)
 	{

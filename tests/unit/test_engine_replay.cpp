@@ -2,8 +2,12 @@
 #include "test_engine_fixture.h"
 #include "test_playback_fakes.h"
 
+#include "EncodedClip.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 
 namespace {
 
@@ -93,6 +97,59 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	EXPECT_FALSE(QFile::exists(second)) << "renamed right after the replay";
 	EXPECT_EQ(QFileInfo(QString::fromStdString(entry(owner).clip.path)).fileName(),
 		  QString::fromUtf8("2026-05-01 20-00 Lumark02 0-00-00.mkv"));
+}
+
+// Replays made from memory, with packets that were really encoded: each press plays its own file, and
+// its saved clip is not played again while that file plays.
+TEST_F(EngineReplayTest, ReplayFromMemoryPlaysEachPressItsOwnFileUntilItsReplayEnds)
+{
+	QTemporaryDir runtime;
+	const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+	qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+	const QString pid = QString::number(QCoreApplication::applicationPid());
+	const auto file = [&](int n) {
+		return runtime.path() + "/lumark-button/replay-" + pid + "-" + QString::number(n) + ".mkv";
+	};
+	for (int n = 1; n <= 3; ++n)
+		fake::clips()[normalizedPathKey(file(n))] = {-1, false, false}; // a growing file names no length
+	Encoded enc;
+	encode(enc, 60);
+	const int64_t shift = monoNs / 1000 - enc.lastVideoSys(); // captured up to now
+	MemoryReplay &memory = memoryReplay();
+	memory.startWithout(enc.header);
+	for (encoder_packet &p : enc.packets) {
+		p.sys_dts_usec += shift;
+		memory.ring().push(&p);
+	}
+	settings().replay_from_memory = true;
+	QSignalSpy complete(&memory, &MemoryReplay::fileComplete);
+	InstantReplay &player = engine->replayPlayer();
+
+	// Entry ids start again in each session: the earlier session's file is not the later press's.
+	engine->press(PressMode::Replay, QString());
+	obsSaved(clip("first.mkv", "first (Lumark02).mkv"));
+	FrontendDouble::state().streaming = false;
+	engine->onStreamingStopped();
+	FrontendDouble::state().streaming = true;
+	engine->onStreamingStarted();
+	const long long second = engine->press(PressMode::Replay, QString());
+	EXPECT_EQ(second, 2);
+	ASSERT_TRUE(complete.wait(5000) && (complete.size() == 2 || complete.wait(5000)));
+	EXPECT_TRUE(player.isLoaded(file(2)));
+
+	// Its clip saved while it plays is not played a second time.
+	obsSaved(clip("second.mkv", "second (Lumark02).mkv"));
+	EXPECT_TRUE(player.isLoaded(file(2)));
+
+	// A replay ending while the next press's file is made leaves that file to its press.
+	engine->press(PressMode::Replay, QString());
+	player.abort();
+	ASSERT_TRUE(complete.wait(5000));
+	EXPECT_TRUE(player.isLoaded(file(3)));
+	EXPECT_FALSE(QFile::exists(file(2)));
+	player.abort();
+	memory.stop();
+	qputenv("XDG_RUNTIME_DIR", savedRuntime);
 }
 
 } // namespace

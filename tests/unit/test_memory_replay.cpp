@@ -1,14 +1,25 @@
 // The replay from memory: the packet ring over refcounted packets as libobs makes them, and the
 // Matroska mux of packets that libavcodec really encoded, read back by the clip probe.
-#include "playback/ClipProbe.h"
+#include "playback/MemoryReplay.h"
 #include "playback/PacketRing.h"
 #include "playback/ReplayMux.h"
+#include "util/PrivateFiles.h"
 
-#include "EncodedPacket.h"
+#include "EncodedClip.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -118,81 +129,6 @@ TEST(MemoryRing, SnapshotsWhileEncoderThreadsAddAreWholeAndOrdered)
 	EXPECT_GE(taken, 50);
 }
 
-namespace {
-struct Encoded {
-	MuxHeader header;
-	std::vector<encoder_packet> packets;
-	~Encoded()
-	{
-		for (encoder_packet &p : packets)
-			obs_encoder_packet_release(&p);
-	}
-};
-
-// `frames` of 160x90 video at 30 fps (keyframe every 15) and AAC beside it, as OBS hands them out.
-void encode(Encoded &out, int frames)
-{
-	av_log_set_level(AV_LOG_ERROR);
-	const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
-	ASSERT_NE(codec, nullptr);
-	AVCodecContext *ctx = avcodec_alloc_context3(codec);
-	ctx->width = 160;
-	ctx->height = 90;
-	ctx->time_base = AVRational{1, 30};
-	ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-	ctx->gop_size = 15;
-	ctx->max_b_frames = 2;
-	ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-	ASSERT_EQ(avcodec_open2(ctx, codec, nullptr), 0);
-	out.header.video.codec = "h264";
-	out.header.video.extraData.assign(ctx->extradata, ctx->extradata + ctx->extradata_size);
-	out.header.video.width = 160;
-	out.header.video.height = 90;
-
-	AVFrame *frame = av_frame_alloc();
-	frame->format = ctx->pix_fmt;
-	frame->width = ctx->width;
-	frame->height = ctx->height;
-	ASSERT_EQ(av_frame_get_buffer(frame, 0), 0);
-	AVPacket *pkt = av_packet_alloc();
-	// Starts mid-stream, as a ring does: the first timestamps are far from zero.
-	const int64_t offset = 900;
-	auto drain = [&] {
-		while (avcodec_receive_packet(ctx, pkt) == 0) {
-			out.packets.push_back(refcountedPacket(OBS_ENCODER_VIDEO, pkt->data, pkt->size,
-							       pkt->pts + offset, pkt->dts + offset, 30,
-							       pkt->flags & AV_PKT_FLAG_KEY));
-			// Two AAC frames per video frame at 48 kHz, with a fixed valid header.
-			for (int k = 0; k < 2 && out.header.hasAudio; ++k) {
-				const int64_t n = (pkt->dts + offset) * 1600 + k * 1024;
-				const uint8_t silence[] = {0x21, 0x10, 0x04, 0x60, 0x8c, 0x1c};
-				out.packets.push_back(
-				    refcountedPacket(OBS_ENCODER_AUDIO, silence, sizeof(silence), n, n, 48000, true));
-			}
-			av_packet_unref(pkt);
-		}
-	};
-	out.header.hasAudio = true;
-	out.header.audio.codec = "AAC";
-	out.header.audio.sampleRate = 48000;
-	out.header.audio.channels = 2;
-	out.header.audio.extraData = {0x11, 0x90};
-	for (int i = 0; i < frames; ++i) {
-		ASSERT_EQ(av_frame_make_writable(frame), 0);
-		for (int y = 0; y < 90; ++y)
-			std::memset(frame->data[0] + y * frame->linesize[0], (y + i * 3) & 0xFF, 160);
-		frame->pts = i;
-		ASSERT_EQ(avcodec_send_frame(ctx, frame), 0);
-		drain();
-	}
-	avcodec_send_frame(ctx, nullptr);
-	drain();
-	av_packet_free(&pkt);
-	av_frame_free(&frame);
-	avcodec_free_context(&ctx);
-}
-} // namespace
-
 TEST(MemoryMux, MakesAPlayableClipThatStartsWithAKeyframe)
 {
 	Encoded enc;
@@ -242,4 +178,122 @@ TEST(MemoryMux, MakesAPlayableClipThatStartsWithAKeyframe)
 	EXPECT_FALSE(QFile::exists(QString::fromStdString(path + "2")));
 	EXPECT_FALSE(muxMatroska(dir.filePath("missing/replay.mkv").toStdString(), enc.header, enc.packets, error));
 	EXPECT_FALSE(error.empty());
+}
+
+namespace {
+// Video packets in a Matroska file.
+int videoPacketsIn(const QString &path)
+{
+	AVFormatContext *fmt = nullptr;
+	if (avformat_open_input(&fmt, path.toUtf8().constData(), nullptr, nullptr) != 0)
+		return -1;
+	AVPacket *pkt = av_packet_alloc();
+	int n = 0;
+	while (av_read_frame(fmt, pkt) >= 0) {
+		n += fmt->streams[pkt->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+		av_packet_unref(pkt);
+	}
+	av_packet_free(&pkt);
+	avformat_close_input(&fmt);
+	return n;
+}
+
+void pushRange(PacketRing &ring, std::vector<encoder_packet> &packets, size_t from, size_t to)
+{
+	for (size_t i = from; i < to && i < packets.size(); ++i)
+		ring.push(&packets[i]);
+}
+} // namespace
+
+// The file is handed on with what the ring holds at the press, then grows with the packets that
+// come after it, up to the first picture captured at or after the press; it never waits longer.
+TEST(MemoryTail, RunsUpToThePictureOfThePressAndNeverWaitsForOneThatDoesNotCome)
+{
+	Encoded enc;
+	encode(enc, 60);
+	const size_t half = enc.packets.size() / 2;
+	const int64_t frameUsec = 1000000 / 30;
+	const int64_t lastSys = enc.lastVideoSys();
+	QTemporaryDir dir;
+	std::string why;
+	struct Case {
+		int64_t pressUsec, waitUsec;
+		bool clearRing;
+		int videoPackets;
+	} cases[] = {{lastSys - 10 * frameUsec - 5, 3000000, false, 50}, // the press's picture comes
+		     {lastSys + 1000000, 300000, false, 60},             // it never does: the wait is capped
+		     {lastSys + 1000000, 30000000, true, 30}};           // the buffer stopped: nothing more comes
+	for (const Case &c : cases) {
+		PacketRing ring;
+		pushRange(ring, enc.packets, 0, half);
+		const QString path = dir.filePath(QStringLiteral("tail-%1.mkv").arg(&c - cases));
+		const int fd = PrivateFiles::createFile(path, why);
+		ASSERT_GE(fd, 0) << why;
+		int readyVideo = -1;
+		std::thread encoder([&] {
+			QThread::msleep(100);
+			if (c.clearRing)
+				ring.clear();
+			else
+				pushRange(ring, enc.packets, half, enc.packets.size());
+		});
+		QElapsedTimer clock;
+		clock.start();
+		const ReplayTail tail =
+		    writeReplayUpToPress(fd, enc.header, ring.snapshot(60 * 1000000LL), ring, c.pressUsec, c.waitUsec,
+					 [&] { readyVideo = videoPacketsIn(path); });
+		encoder.join();
+		EXPECT_TRUE(tail.ok) << tail.error;
+		EXPECT_EQ(readyVideo, 30) << "handed on before the tail came";
+		EXPECT_EQ(videoPacketsIn(path), c.videoPackets);
+		EXPECT_EQ(tail.reachedPress, c.videoPackets == 50);
+		EXPECT_LT(clock.elapsed(), c.clearRing ? 2000 : c.waitUsec / 1000 + 500);
+		if (c.videoPackets == 50)
+			EXPECT_GE(tail.lastSysUsec, c.pressUsec);
+	}
+}
+
+// Another account may own the temporary folder, or plant links under the next names: no file is
+// then written through them, and a press still gets a file of its own where that is safe.
+TEST(MemoryFiles, NeverWrittenThroughALinkOrInAFolderOfAnotherAccount)
+{
+	QTemporaryDir runtime;
+	const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+	qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+	const QString folder = runtime.filePath(QStringLiteral("lumark-button"));
+	ASSERT_TRUE(QDir().mkpath(folder));
+	const QString victim = runtime.filePath(QStringLiteral("victim"));
+	ASSERT_TRUE(writeFileBytes(victim, QByteArray("mine")));
+	const QString pid = QString::number(QCoreApplication::applicationPid());
+	for (const char *n : {"1", "2"})
+		ASSERT_TRUE(QFile::link(victim, folder + "/replay-" + pid + "-" + n + ".mkv"));
+	ASSERT_TRUE(QFile::link(victim, folder + "/replay-999999999-1.mkv")); // of a process long gone
+
+	Encoded enc;
+	encode(enc, 60);
+	MemoryReplay memory;
+	memory.startWithout(enc.header);
+	pushRange(memory.ring(), enc.packets, 0, enc.packets.size());
+	QSignalSpy complete(&memory, &MemoryReplay::fileComplete);
+	std::string why;
+	ASSERT_NE(memory.request(3, enc.lastVideoSys() * 1000, why), 0) << why;
+	ASSERT_TRUE(complete.wait(5000));
+	const QString made = complete.first().at(0).toString();
+	EXPECT_EQ(QFileInfo(made).fileName(), "replay-" + pid + "-3.mkv");
+	EXPECT_EQ(videoPacketsIn(made), 60);
+	MemoryReplay::cleanFolder();
+	EXPECT_EQ(readFileBytes(victim), QByteArray("mine"));
+
+	// A folder of another account, or one that others may write into, is not used at all.
+	for (int mode : {0, 0777}) {
+		ASSERT_EQ(mode ? chmod(QFile::encodeName(folder).constData(), mode)
+			       : chown(QFile::encodeName(folder).constData(), 4242, 4242),
+			  0);
+		why.clear();
+		EXPECT_EQ(memory.request(3, enc.lastVideoSys() * 1000, why), 0);
+		EXPECT_NE(why.find("private folder"), std::string::npos) << why;
+		ASSERT_EQ(chown(QFile::encodeName(folder).constData(), geteuid(), getegid()), 0);
+	}
+	memory.stop();
+	qputenv("XDG_RUNTIME_DIR", savedRuntime);
 }
