@@ -27,7 +27,10 @@ constexpr long long kRecoveryLimitMs = 2000;
 // A growing file is read on at its end; the wait for more ends the file when the writer has been quiet
 // this long. The media source's reader cannot be stopped while it waits: unloading the file then
 // holds OBS's video thread until the wait ends, so it is kept short and waited out before the unload.
-constexpr const char *kFollowOptions = "follow=1 rw_timeout=500000";
+// Its opening looks at no more than half a second of it, or it would wait for more to come.
+constexpr const char *kFollowOptions = "follow=1 rw_timeout=500000 analyzeduration=500000 probesize=65536";
+// A growing file starts within tens of ms; one that has not by then is left for the saved clip.
+constexpr long long kGrowStartLimitMs = 1500;
 // How long a hidden growing file is given to let its reader end by itself.
 constexpr long long kReaderEndLimitMs = 3000;
 // A growing file whose end never comes is given up after this long shown.
@@ -341,6 +344,17 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long inStateMs)
 		landedAtPhaseMs = inStateMs;
 		landedMediaMs = mediaMs;
 		stages.landed = nowNs();
+	}
+	// A growing file is shown only once its pictures run: playing is reported before it is opened.
+	if (growing && mediaMs < LandMoveMs) {
+		if (inStateMs > kGrowStartLimitMs && problem_ == NoProblem) {
+			problem_ = OpenFailed;
+			pluginLog(LOG_WARNING, "replay: the growing file did not start");
+		}
+		// Its reader may be waiting for more: the unload waits until it gave up.
+		if (problem_ != NoProblem && (readerEnded(src) || inStateMs > kGrowStartLimitMs + kReaderEndLimitMs))
+			endNow();
+		return;
 	}
 	if (mediaMs - landedMediaMs < LandMoveMs && inStateMs - landedAtPhaseMs < LandLimitMs)
 		return;

@@ -179,9 +179,14 @@ bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error
 		error = "no Matroska muxer: " + avError(rc);
 		return false;
 	}
-	if (!addStream(fmt, header.video, true, error))
-		return false;
+	// The sound goes first. OBS's media source seeks its first stream whenever it starts or restarts
+	// a file, and the demuxer, seeking to the last keyframe it knows, reads on to the next one: with
+	// the picture first and one keyframe in the file so far, that is a read to the end of a file
+	// that is still growing. Every sound frame is a keyframe.
+	videoIndex = header.hasAudio ? 1 : 0;
 	if (header.hasAudio && !addStream(fmt, header.audio, false, error))
+		return false;
+	if (!addStream(fmt, header.video, true, error))
 		return false;
 	auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
 	io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFd, nullptr) : nullptr;
@@ -196,6 +201,7 @@ bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error
 	io->seekable = 0;
 	fmt->pb = io;
 	fmt->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_FLUSH_PACKETS;
+	fmt->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED; // a shift would move time 0 away again
 	rc = avformat_write_header(fmt, nullptr);
 	if (rc < 0) {
 		error = "header: " + avError(rc);
@@ -204,8 +210,7 @@ bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error
 	return true;
 }
 
-// Time 0 is the first keyframe's decode time, so no stream starts below zero; packets before it
-// are left out.
+// Packets shown before time 0 are left out.
 bool MatroskaWriter::append(const std::vector<encoder_packet> &packets, std::string &error)
 {
 	if (!fmt) {
@@ -222,18 +227,21 @@ bool MatroskaWriter::append(const std::vector<encoder_packet> &packets, std::str
 		if (!baseSet) {
 			if (!video)
 				continue;
+			// Time 0 is the first picture shown. OBS's media source seeks to the file's start time at
+			// every start, and reads a growing file to its end when that is not 0.
 			baseSet = true;
-			baseUsec = p.dts_usec;
-			videoBase = p.dts;
+			videoBase = p.pts;
+			baseUsec = p.dts_usec + usecOf(p.pts - p.dts, p);
 		}
 		const int64_t base = video ? videoBase : av_rescale_q(baseUsec, AVRational{1, 1000000}, tb);
 		av_packet_unref(pkt);
 		pkt->data = p.data;
 		pkt->size = static_cast<int>(p.size);
-		pkt->stream_index = video ? 0 : 1;
+		pkt->stream_index = video ? videoIndex : 1 - videoIndex;
 		pkt->pts = p.pts - base;
 		pkt->dts = p.dts - base;
-		if (pkt->dts < 0 || pkt->pts < 0)
+		// Decoded before the first picture is shown (B-frames), a picture may carry a negative dts.
+		if (pkt->pts < 0 || (!video && pkt->dts < 0))
 			continue;
 		if (p.keyframe)
 			pkt->flags |= AV_PKT_FLAG_KEY;

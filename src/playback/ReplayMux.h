@@ -29,7 +29,7 @@ struct AVIOContext;
 struct AVPacket;
 
 // A Matroska stream written through a descriptor of ours, packets appended as they come (video from a
-// keyframe, audio beside it, in arrival order); time starts at the first keyframe. Every append ends
+// keyframe, audio beside it, in arrival order); time starts at the first keyframe's picture. Every append ends
 // its cluster and reaches the file at once, so a player can follow the file while it grows. The
 // stream is written as a live one: it names no duration.
 class MatroskaWriter {
@@ -55,8 +55,9 @@ private:
 	AVIOContext *io = nullptr;
 	AVPacket *pkt = nullptr;
 	int fd = -1;
+	int videoIndex = 0;
 	bool baseSet = false;
-	int64_t baseUsec = 0;  // the first keyframe's decode time
+	int64_t baseUsec = 0;  // the first keyframe's presentation time
 	int64_t videoBase = 0; // the same in the video timebase
 	int64_t endUsec = 0;
 };
