@@ -179,10 +179,8 @@ bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error
 		error = "no Matroska muxer: " + avError(rc);
 		return false;
 	}
-	// The sound goes first. OBS's media source seeks its first stream whenever it starts or restarts
-	// a file, and the demuxer, seeking to the last keyframe it knows, reads on to the next one: with
-	// the picture first and one keyframe in the file so far, that is a read to the end of a file
-	// that is still growing. Every sound frame is a keyframe.
+	// The sound goes first: OBS's media source seeks its first stream whenever it starts a file, and
+	// a growing file holds many sound frames, each a keyframe, but at first a single picture keyframe.
 	videoIndex = header.hasAudio ? 1 : 0;
 	if (header.hasAudio && !addStream(fmt, header.audio, false, error))
 		return false;
