@@ -1,5 +1,6 @@
 #include "playback/PacketRing.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -11,7 +12,7 @@ bool keptTrack(const encoder_packet &p)
 
 PacketSnapshot::PacketSnapshot(PacketSnapshot &&other) noexcept
     : packets(std::move(other.packets)), firstUsec(other.firstUsec), lastUsec(other.lastUsec),
-      newestSysUsec(other.newestSysUsec)
+      newestSysUsec(other.newestSysUsec), nextSeq(other.nextSeq), run(other.run)
 {
 	other.packets.clear();
 }
@@ -25,6 +26,8 @@ PacketSnapshot &PacketSnapshot::operator=(PacketSnapshot &&other) noexcept
 		firstUsec = other.firstUsec;
 		lastUsec = other.lastUsec;
 		newestSysUsec = other.newestSysUsec;
+		nextSeq = other.nextSeq;
+		run = other.run;
 	}
 	return *this;
 }
@@ -58,10 +61,12 @@ void PacketRing::clear()
 	std::lock_guard<std::mutex> guard(lock);
 	for (encoder_packet &p : packets)
 		obs_encoder_packet_release(&p);
+	firstSeq += packets.size();
 	packets.clear();
 	keyframes.clear();
 	newestUsec = newestSysUsec = 0;
 	bytes = 0;
+	++runNumber;
 }
 
 void PacketRing::push(encoder_packet *packet)
@@ -103,6 +108,7 @@ void PacketRing::trimLocked()
 		bytes -= p.size;
 		obs_encoder_packet_release(&p);
 		packets.pop_front();
+		++firstSeq;
 	}
 }
 
@@ -137,7 +143,27 @@ PacketSnapshot PacketRing::snapshot(int64_t usec) const
 	snap.firstUsec = start;
 	snap.lastUsec = newestUsec;
 	snap.newestSysUsec = newestSysUsec;
+	snap.nextSeq = firstSeq + packets.size();
+	snap.run = runNumber;
 	return snap;
+}
+
+bool PacketRing::since(uint64_t run, uint64_t seq, PacketSnapshot &out) const
+{
+	out = PacketSnapshot();
+	std::lock_guard<std::mutex> guard(lock);
+	if (run != runNumber)
+		return false;
+	const uint64_t end = firstSeq + packets.size();
+	for (uint64_t i = std::max(seq, firstSeq); i < end; ++i) {
+		encoder_packet ref;
+		obs_encoder_packet_ref(&ref, const_cast<encoder_packet *>(&packets[i - firstSeq]));
+		out.packets.push_back(ref);
+	}
+	out.nextSeq = end;
+	out.run = run;
+	out.newestSysUsec = newestSysUsec;
+	return true;
 }
 
 int64_t PacketRing::heldUsec() const
@@ -150,6 +176,12 @@ size_t PacketRing::heldBytes() const
 {
 	std::lock_guard<std::mutex> guard(lock);
 	return bytes;
+}
+
+int64_t PacketRing::newestSys() const
+{
+	std::lock_guard<std::mutex> guard(lock);
+	return keyframes.empty() ? 0 : newestSysUsec;
 }
 
 size_t PacketRing::size() const
