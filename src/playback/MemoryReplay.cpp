@@ -20,6 +20,7 @@
 #include <memory>
 
 #ifndef _WIN32
+#include <unistd.h>
 #endif
 
 namespace {

@@ -4,6 +4,9 @@
 #include <utility>
 
 namespace {
+// Longer than any sound frame of OBS's encoders.
+constexpr int64_t kSoundLeadUsec = 100000;
+
 bool keptTrack(const encoder_packet &p)
 {
 	return p.track_idx == 0 && (p.type == OBS_ENCODER_VIDEO || p.type == OBS_ENCODER_AUDIO);
@@ -125,16 +128,22 @@ PacketSnapshot PacketRing::snapshot(int64_t usec) const
 			break;
 		start = k;
 	}
-	bool started = false;
-	snap.packets.reserve(packets.size());
-	for (const encoder_packet &p : packets) {
+	// The sound frames just before the keyframe go along: the one under its picture starts the file.
+	const int64_t soundFrom = start - kSoundLeadUsec;
+	size_t first = 0;
+	while (first < packets.size() && !(packets[first].type == OBS_ENCODER_VIDEO && packets[first].keyframe &&
+					   packets[first].dts_usec == start))
+		++first;
+	if (first == packets.size())
+		return snap;
+	size_t from = first;
+	while (from > 0 && packets[from - 1].dts_usec >= soundFrom)
+		--from;
+	snap.packets.reserve(packets.size() - from);
+	for (size_t i = from; i < packets.size(); ++i) {
+		const encoder_packet &p = packets[i];
 		const bool video = p.type == OBS_ENCODER_VIDEO;
-		if (!started) {
-			if (!video || !p.keyframe || p.dts_usec != start)
-				continue;
-			started = true;
-		}
-		if (!video && p.dts_usec < start)
+		if (video ? i < first : p.dts_usec < soundFrom)
 			continue;
 		encoder_packet ref;
 		obs_encoder_packet_ref(&ref, const_cast<encoder_packet *>(&p));

@@ -52,7 +52,8 @@ public:
 	// Takes a reference to the packet when it belongs to a kept track.
 	void push(encoder_packet *packet);
 
-	// References from the keyframe at or before (newest - usec), or from the oldest keyframe held.
+	// References from the keyframe at or before (newest - usec), or from the oldest keyframe held, with
+	// the sound frames of the last 100 ms before it.
 	PacketSnapshot snapshot(int64_t usec) const;
 	// References to the packets that came after a snapshot (or after the last call), in arrival order.
 	// False once the ring was cleared since: they belong to another run of the buffer.

@@ -18,6 +18,12 @@ extern "C" {
 #include <cstring>
 #include <memory>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 std::string avError(int code)
@@ -130,6 +136,26 @@ int writeToFd(void *opaque, WriteBuffer buf, int size)
 												   : AVERROR(EIO);
 }
 
+int64_t seekFd(void *opaque, int64_t offset, int whence)
+{
+	const int fd = *static_cast<int *>(opaque);
+	whence &= ~AVSEEK_FORCE;
+#ifdef _WIN32
+	if (whence == AVSEEK_SIZE)
+		return _filelengthi64(fd);
+	const int64_t at = _lseeki64(fd, offset, whence);
+#else
+	if (whence == AVSEEK_SIZE) {
+		const off_t here = lseek(fd, 0, SEEK_CUR);
+		const off_t end = lseek(fd, 0, SEEK_END);
+		lseek(fd, here, SEEK_SET);
+		return end;
+	}
+	const int64_t at = lseek(fd, offset, whence);
+#endif
+	return at < 0 ? AVERROR(errno) : at;
+}
+
 constexpr int kIoBufferSize = 64 * 1024;
 
 // No codec OBS offers has longer sound frames.
@@ -162,7 +188,7 @@ void MatroskaWriter::close()
 	fd = -1;
 }
 
-bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error)
+bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error, bool whole)
 {
 	close();
 	fd = file;
@@ -191,7 +217,8 @@ bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error
 	if (!addStream(fmt, header.video, true, error))
 		return false;
 	auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
-	io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFd, nullptr) : nullptr;
+	io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFd, whole ? seekFd : nullptr)
+		    : nullptr;
 	pkt = av_packet_alloc();
 	if (!io || !pkt) {
 		if (!io)
@@ -199,8 +226,10 @@ bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error
 		error = "out of memory";
 		return false;
 	}
-	// Not seekable: nothing written is ever rewritten, so a reader may follow the file.
-	io->seekable = 0;
+	// A growing file is not seekable: nothing written is ever rewritten, so a reader may follow it. A
+	// whole file gets its length and index at the end.
+	if (!whole)
+		io->seekable = 0;
 	fmt->pb = io;
 	fmt->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_FLUSH_PACKETS;
 	fmt->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED; // a shift would move time 0 away again
@@ -322,7 +351,7 @@ bool muxMatroska(const std::string &path, const MuxHeader &header, const std::ve
 	if (fd < 0)
 		return false;
 	MatroskaWriter writer;
-	const bool ok = writer.open(fd, header, error) && writer.append(packets, error) && writer.finish(error);
+	const bool ok = writer.open(fd, header, error, true) && writer.append(packets, error) && writer.finish(error);
 	if (!ok)
 		os_unlink(path.c_str());
 	return ok;

@@ -40,7 +40,8 @@ public:
 	~MatroskaWriter();
 
 	// Takes the descriptor (closed with the writer) and writes the header. False, with the reason.
-	bool open(int fd, const MuxHeader &header, std::string &error);
+	// A whole file (not followed while written) gets its length and index.
+	bool open(int fd, const MuxHeader &header, std::string &error, bool whole = false);
 	bool append(const std::vector<encoder_packet> &packets, std::string &error);
 	bool finish(std::string &error);
 
@@ -59,7 +60,7 @@ private:
 	int videoIndex = 0;
 	bool baseSet = false;
 	bool wroteVideo = false;
-	int64_t baseUsec = 0;  // time 0: the sound frame under the first picture, or that picture
+	int64_t baseUsec = 0; // time 0: the sound frame under the first picture, or that picture
 	int64_t endUsec = 0;
 };
 

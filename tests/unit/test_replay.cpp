@@ -238,8 +238,7 @@ TEST_F(Replay, GrowingFileEndsAtTheLengthItIsGivenAndOnlyThen)
 	const QString path = clip("growing.mkv", -1); // names no length
 	ASSERT_TRUE(player.playGrowing(path, 9));
 	OBSDataAutoRelease loaded = obs_source_get_settings(media);
-	EXPECT_STREQ(obs_data_get_string(loaded, "ffmpeg_options"),
-		     "follow=1 rw_timeout=500000 analyzeduration=500000 probesize=65536");
+	EXPECT_TRUE(QString(obs_data_get_string(loaded, "ffmpeg_options")).contains(QStringLiteral("follow=1")));
 	ASSERT_TRUE(waitState(InstantReplay::Showing));
 	EXPECT_TRUE(fm()->seeks.empty());
 
