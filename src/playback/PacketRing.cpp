@@ -106,7 +106,8 @@ void PacketRing::trimLocked()
 	const int64_t first = keyframes.front();
 	while (!packets.empty()) {
 		encoder_packet &p = packets.front();
-		if (p.type == OBS_ENCODER_VIDEO ? (p.keyframe && p.dts_usec == first) : p.dts_usec >= first)
+		if (p.type == OBS_ENCODER_VIDEO ? (p.keyframe && p.dts_usec == first)
+						: p.dts_usec >= first - kSoundLeadUsec)
 			break;
 		bytes -= p.size;
 		obs_encoder_packet_release(&p);

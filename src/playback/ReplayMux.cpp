@@ -195,7 +195,7 @@ bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error
 	header = streams;
 	baseSet = false;
 	endUsec = baseUsec = 0;
-	wroteVideo = false;
+	wroteVideo = wroteSound = false;
 	if (fd < 0) {
 		error = "no file";
 		return false;
@@ -295,6 +295,11 @@ bool MatroskaWriter::append(const std::vector<encoder_packet> &packets, std::str
 		// Decoded before the first picture is shown (B-frames), a picture may carry a negative dts.
 		if (pkt->pts < 0 || (!video && pkt->dts < 0))
 			continue;
+		// Sound that starts just after the first picture is moved to 0, so that the first stream starts
+		// there (see chooseBase).
+		if (!video && !wroteSound && pkt->pts > 0 && usecOf(pkt->pts, p) < kMaxSoundFrameUsec)
+			pkt->pts = pkt->dts = 0;
+		wroteSound = wroteSound || !video;
 		if (p.keyframe)
 			pkt->flags |= AV_PKT_FLAG_KEY;
 		if (video) {

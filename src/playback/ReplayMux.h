@@ -60,6 +60,7 @@ private:
 	int videoIndex = 0;
 	bool baseSet = false;
 	bool wroteVideo = false;
+	bool wroteSound = false;
 	int64_t baseUsec = 0; // time 0: the sound frame under the first picture, or that picture
 	int64_t endUsec = 0;
 };

@@ -89,8 +89,9 @@ TEST(MemoryRing, KeepsWholeGopsBehindTheNewestPacketAndRestartsEmpty)
 	EXPECT_EQ(snap.packets.front().type, OBS_ENCODER_AUDIO);
 	for (const encoder_packet &p : snap.packets)
 		EXPECT_GE(p.dts_usec, snap.firstUsec - 100000);
-	// More than is held gives what is held.
+	// More than is held gives what is held, with the sound before its oldest keyframe too.
 	EXPECT_EQ(ring.snapshot(60 * 1000000LL).firstUsec, ring.snapshot(6 * 1000000LL).firstUsec);
+	EXPECT_EQ(ring.snapshot(60 * 1000000LL).packets.front().type, OBS_ENCODER_AUDIO);
 
 	ring.clear();
 	EXPECT_EQ(ring.size(), 0u);
