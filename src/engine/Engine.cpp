@@ -76,6 +76,7 @@ Engine::Engine(QObject *parent)
 	connect(&recap, &Recap::clipStarted, this, &Engine::onRecapClipStarted);
 	connect(&memory, &MemoryReplay::fileReady, this, &Engine::onMemoryFileReady);
 	connect(&memory, &MemoryReplay::fileFailed, this, &Engine::onMemoryFileFailed);
+	connect(&memory, &MemoryReplay::fileComplete, this, &Engine::onMemoryFileComplete);
 }
 
 Engine::~Engine() = default;

@@ -268,6 +268,7 @@ private:
 	// --- Replay from memory (EngineReplay.cpp) ---
 	bool startMemoryReplay(const EntryRef &ref, long long pressNs);
 	void onMemoryFileReady(const QString &path, long long request);
+	void onMemoryFileComplete(const QString &path, long long request, long long lengthMs);
 	void onMemoryFileFailed(const QString &why, long long request);
 	void stopMemoryReplay();
 	// True when the memory replay serves a press of this batch, so its saved clip is not played.

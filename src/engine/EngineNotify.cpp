@@ -72,10 +72,14 @@ void Engine::onReplayFinished(const QString &path, long long entryId)
 	emit notify(QStringLiteral("ReplayEnded"), jsonOf(data));
 	if (memory.isReplayFile(path)) {
 		memory.removeFile(path);
-		// Only the replay's own end: meanwhile a later press may be making its file.
+		// Only the replay's own end: meanwhile a later press may be making its file. A file the player
+		// could not start leaves the press to its saved clip.
 		if (memoryStep == MemoryStep::Playing && path == memoryFile) {
-			memoryStep = MemoryStep::None;
 			memoryFile.clear();
+			if (replay.problem() != InstantReplay::NoProblem)
+				onMemoryFileFailed(QStringLiteral("its file did not play"), memoryRequest);
+			else
+				memoryStep = MemoryStep::None;
 		}
 	}
 

@@ -58,11 +58,17 @@ void Engine::onMemoryFileReady(const QString &path, long long request)
 	replayRequestWallMs = entry->wall_ms;
 	memoryFile = path;
 	memoryStep = MemoryStep::Playing;
-	if (!replay.play(path, memoryRef.entryId)) {
+	if (!replay.playGrowing(path, memoryRef.entryId)) {
 		memory.removeFile(path);
 		memoryFile.clear();
 		onMemoryFileFailed(QStringLiteral("the player refused it"), request);
 	}
+}
+
+void Engine::onMemoryFileComplete(const QString &path, long long request, long long lengthMs)
+{
+	if (memoryStep == MemoryStep::Playing && memoryRequest == request)
+		replay.growingEnds(path, lengthMs);
 }
 
 void Engine::onMemoryFileFailed(const QString &why, long long request)

@@ -228,3 +228,26 @@ TEST_F(Replay, MediaSourceRemovedWhilePlayingAborts)
 	ASSERT_TRUE(waitState(InstantReplay::Idle));
 	EXPECT_EQ(int(spy.finished.size()), 1);
 }
+
+// A file still being written is played from its start, never ended while it grows, ended at the length
+// it is given once complete, and unloaded only once its reader (which cannot be stopped while it waits
+// for more) has ended by itself.
+TEST_F(Replay, GrowingFileEndsAtTheLengthItIsGivenAndOnlyThen)
+{
+	Spy spy(player);
+	const QString path = clip("growing.mkv", -1); // names no length
+	ASSERT_TRUE(player.playGrowing(path, 9));
+	OBSDataAutoRelease loaded = obs_source_get_settings(media);
+	EXPECT_TRUE(QString(obs_data_get_string(loaded, "ffmpeg_options")).contains(QStringLiteral("follow=1")));
+	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	EXPECT_TRUE(fm()->seeks.empty());
+
+	fm()->frozen = true; // waiting for the rest of the file
+	EXPECT_FALSE(waitState(InstantReplay::Hiding, 800));
+	player.growingEnds(path, 5000);
+	ASSERT_TRUE(waitState(InstantReplay::Hiding, 1000)) << "the picture stands still short of the end";
+	EXPECT_FALSE(waitState(InstantReplay::Idle, 500));
+	fm()->state = OBS_MEDIA_STATE_ENDED;
+	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	EXPECT_EQ(spy.finished.size(), 1u);
+}
