@@ -201,8 +201,8 @@ bool Engine::startHighlights(Session &session, bool byHand)
 	std::vector<HighlightClip> clips;
 	auto job = std::make_shared<HighlightsJob>();
 	for (const Entry &e : session.entries) {
-		const Entry *owner = session.clipOwner(e);
-		if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
+		const Entry *owner = session.savedClipOwner(e);
+		if (!owner)
 			continue;
 		HighlightClip clip;
 		clip.entryId = e.id;

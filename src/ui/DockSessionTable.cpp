@@ -378,8 +378,8 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	if (!entry)
 		return;
 	const QString sessionId = fromUtf8(session->id);
-	const Entry *owner = session->clipOwner(*entry);
-	const QString path = owner && ownsSavedClip(*owner) ? fromUtf8(owner->clip.path) : QString();
+	const Entry *owner = session->savedClipOwner(*entry);
+	const QString path = owner ? fromUtf8(owner->clip.path) : QString();
 	const bool hasFile = !path.isEmpty();
 
 	QMenu menu(this);

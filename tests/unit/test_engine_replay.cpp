@@ -91,6 +91,13 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), owner);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("second (Lumark02).mkv"));
+	// A record naming a sharer as its owner plays nothing, not even a path left in the sharer.
+	const long long chained = engine->press(PressMode::MarkOnly, QString());
+	entry(chained).clip.state = ClipState::Saved;
+	entry(chained).clip.shared_with = sharer;
+	entry(sharer).clip.path = second.toStdString();
+	EXPECT_FALSE(engine->replayEntry(chained));
+	entry(sharer).clip.path.clear();
 
 	advance(300);
 	engine->renameTick();
