@@ -221,13 +221,13 @@ bool makeReplayScene(QString &message)
 	if (sceneName.isEmpty() || mediaName.isEmpty())
 		return refuseSetup(message, PlaybackKeys::SetupNoName);
 
-	OBSSourceAutoRelease sceneSource = obs_get_source_by_name(sceneName.constData());
+	OBSSourceAutoRelease sceneSource = liveSourceByName(sceneName.constData());
 	OBSSceneAutoRelease createdScene;
 	obs_scene_t *scene = sceneOrNew(sceneSource, sceneName.constData(), createdScene, message);
 	if (!scene)
 		return false;
 
-	OBSSourceAutoRelease media = obs_get_source_by_name(mediaName.constData());
+	OBSSourceAutoRelease media = liveSourceByName(mediaName.constData());
 	if (media && !isMediaSource(media))
 		return refuseSetup(message, PlaybackKeys::SetupMediaNameTaken);
 	if (!media) {
