@@ -5,9 +5,9 @@
 
 #include "engine/EngineInternal.h"
 #include "lists/TextFormat.h"
-#include "playback/ReplayScene.h"
 #include "session/SessionStore.h"
 #include "util/ModuleCore.h"
+#include "util/ObsMedia.h"
 #include "util/ObsProfile.h"
 
 #include <obs-frontend-api.h>

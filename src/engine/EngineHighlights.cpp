@@ -7,9 +7,9 @@
 #include "lists/HighlightPlan.h"
 #include "lists/Lists.h"
 #include "playback/HighlightCopy.h"
-#include "playback/ReplayScene.h"
 #include "util/AtomicFile.h"
 #include "util/ModuleCore.h"
+#include "util/ObsMedia.h"
 
 #include <obs.hpp>
 

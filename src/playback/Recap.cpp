@@ -2,13 +2,13 @@
 
 #include "config/Settings.h"
 #include "util/ModuleCore.h"
+#include "util/ObsMedia.h"
 #include "util/ObsSources.h"
 #include "util/Paths.h"
 #include "util/Utf8.h"
 #include "playback/MediaTiming.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/RecapScene.h"
-#include "playback/ReplayScene.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 #include "playback/RecapPlaylist.h"
 
-#include "playback/ReplayScene.h"
+#include "util/ObsMedia.h"
 #include "session/Session.h"
 
 #include <QFileInfo>

@@ -2,10 +2,12 @@
 
 #include "config/Settings.h"
 #include "util/ModuleCore.h"
+#include "util/ObsMedia.h"
+#include "util/ObsScenes.h"
 #include "util/ObsSources.h"
 #include "playback/PlaybackKeys.h"
 #include "playback/Recap.h"
-#include "playback/ReplayScene.h"
+#include "playback/SceneSetup.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>

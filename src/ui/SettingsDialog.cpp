@@ -7,6 +7,7 @@
 #include "playback/ReplayScene.h"
 #include "ui/StatusTexts.h"
 #include "ui/UiText.h"
+#include "util/ObsMedia.h"
 #include "util/ObsSources.h"
 
 #include <obs-frontend-api.h>
@@ -99,7 +100,7 @@ bool isTextSourceForRecap(obs_source_t *source)
 
 bool companionInstalled()
 {
-	for (const char *id : {"vantor_source", "vantor_filter"}) {
+	for (const char *id : {kCompanionSourceId, kCompanionFilterId}) {
 		const char *name = obs_source_get_display_name(id);
 		if (name && *name)
 			return true;

@@ -4,6 +4,7 @@
 #include "FrontendDouble.h"
 #include "TestSupport.h"
 #include "util/ModuleCore.h"
+#include "util/ObsScenes.h"
 #include "playback/Recap.h"
 
 #include <gtest/gtest.h>
