@@ -156,7 +156,7 @@ struct RequestDef {
 	RequestHandler handler;
 };
 
-// The 24 requests in registration order.
+// The requests in registration order.
 const RequestDef *requestTable(size_t *count);
 
 // Event thread.
