@@ -221,7 +221,7 @@ bool Engine::startHighlights(Session &session, bool byHand)
 		return false;
 	}
 	job->sessionId = fromUtf8(session.id);
-	const QString base = fromUtf8(sanitizeFileName(session.prefix + " " + moduleText(ListKeys::FileHighlights)));
+	const QString base = fromUtf8(sanitizeFileName(session.prefix + " " + moduleText(ListText::FileHighlights)));
 	const int64_t highlightMs = int64_t(settings().highlight_seconds) * 1000;
 	static uint64_t jobs = 0;
 	job->seq = ++jobs;

@@ -12,22 +12,22 @@
 #include <iterator>
 #include <string_view>
 
-namespace ListKeys {
+namespace ListText {
 const char *const FileTimestamps = "File.Timestamps";
 const char *const FileList = "File.List";
 const char *const FileNotes = "File.Notes";
 const char *const FileQuotes = "File.Quotes";
 const char *const QuotesHeader = "Quotes.Header";
 const char *const FileHighlights = "File.Highlights";
-} // namespace ListKeys
+} // namespace ListText
 
 namespace {
-struct ListText {
+struct TextField {
 	const char *key;
 	std::string ExportTexts::*member;
 };
 
-const ListText kListTexts[] = {
+const TextField kListTexts[] = {
     {"Word.Lumark", &ExportTexts::word},
     {"Csv.Header", &ExportTexts::csv_header},
     {"Csv.Yes", &ExportTexts::csv_yes},
@@ -78,7 +78,7 @@ bool isIdChar(char c)
 ExportTexts exportTextsFromLocale()
 {
 	ExportTexts t;
-	for (const ListText &text : kListTexts)
+	for (const TextField &text : kListTexts)
 		t.*text.member = moduleText(text.key);
 	for (size_t i = 0; i < t.kind_names.size(); ++i)
 		t.kind_names[i] = moduleText(kKindNameKeys[i]);

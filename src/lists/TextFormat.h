@@ -26,14 +26,14 @@ struct ExportTexts {
 };
 
 // Locale keys of the list file names and the quotes header; those of ExportTexts are in its table.
-namespace ListKeys {
+namespace ListText {
 extern const char *const FileTimestamps;
 extern const char *const FileList;
 extern const char *const FileNotes;
 extern const char *const FileQuotes;
 extern const char *const QuotesHeader;
 extern const char *const FileHighlights;
-} // namespace ListKeys
+} // namespace ListText
 
 // Every field looked up by its key through moduleText (the key itself when the locale lacks it).
 ExportTexts exportTextsFromLocale();

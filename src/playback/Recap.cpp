@@ -7,7 +7,7 @@
 #include "util/Paths.h"
 #include "util/Utf8.h"
 #include "playback/MediaTiming.h"
-#include "playback/PlaybackKeys.h"
+#include "playback/PlaybackText.h"
 #include "playback/RecapScene.h"
 
 #include <QFileInfo>
@@ -83,12 +83,12 @@ bool Recap::validateRecapNames(QString *message)
 	};
 	for (const QString &name : names) {
 		if (name.isEmpty())
-			return fail(PlaybackKeys::RecapNoName);
+			return fail(PlaybackText::RecapNoName);
 		if (name == s.replay_scene || name == s.replay_media)
-			return fail(PlaybackKeys::RecapReplayNameTaken);
+			return fail(PlaybackText::RecapReplayNameTaken);
 	}
 	if (names[0] == names[1] || names[0] == names[2] || names[1] == names[2])
-		return fail(PlaybackKeys::RecapSameNames);
+		return fail(PlaybackText::RecapSameNames);
 	return true;
 }
 

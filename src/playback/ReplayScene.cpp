@@ -4,7 +4,7 @@
 #include "util/ModuleCore.h"
 #include "util/ObsScenes.h"
 #include "util/ObsSources.h"
-#include "playback/PlaybackKeys.h"
+#include "playback/PlaybackText.h"
 #include "playback/SceneSetup.h"
 
 #include <algorithm>
@@ -70,7 +70,7 @@ bool makeReplayScene(QString &message)
 	const QByteArray sceneName = settings().replay_scene.toUtf8();
 	const QByteArray mediaName = settings().replay_media.toUtf8();
 	if (sceneName.isEmpty() || mediaName.isEmpty())
-		return refuseSetup(message, PlaybackKeys::SetupNoName);
+		return refuseSetup(message, PlaybackText::SetupNoName);
 
 	OBSSourceAutoRelease sceneSource = liveSourceByName(sceneName.constData());
 	OBSSceneAutoRelease createdScene;
@@ -80,7 +80,7 @@ bool makeReplayScene(QString &message)
 
 	OBSSourceAutoRelease media = liveSourceByName(mediaName.constData());
 	if (media && !isMediaSource(media))
-		return refuseSetup(message, PlaybackKeys::SetupMediaNameTaken);
+		return refuseSetup(message, PlaybackText::SetupMediaNameTaken);
 	if (!media) {
 		OBSDataAutoRelease data = obs_data_create();
 		setMediaPlayOnce(data);
@@ -107,13 +107,13 @@ bool addReplaySceneToCurrent(QString &message)
 {
 	OBSSourceAutoRelease replay = findReplayScene();
 	if (!replay)
-		return refuseSetup(message, PlaybackKeys::SetupNoScene);
+		return refuseSetup(message, PlaybackText::SetupNoScene);
 	OBSSourceAutoRelease current = sceneToPlaceInto();
 	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
 	if (!scene || current.Get() == replay.Get())
-		return refuseSetup(message, PlaybackKeys::SetupPickOtherScene);
+		return refuseSetup(message, PlaybackText::SetupPickOtherScene);
 	if (obs_scene_find_source_recursive(scene, obs_source_get_name(replay)))
-		return refuseSetup(message, PlaybackKeys::SetupAlreadyThere);
+		return refuseSetup(message, PlaybackText::SetupAlreadyThere);
 	obs_sceneitem_t *item = addSetupItem(scene, replay, message);
 	if (!item)
 		return false;

@@ -2,7 +2,7 @@
 
 #include "util/ModuleCore.h"
 #include "util/ObsMedia.h"
-#include "playback/PlaybackKeys.h"
+#include "playback/PlaybackText.h"
 
 bool refuseSetup(QString &message, const char *key)
 {
@@ -15,12 +15,12 @@ obs_scene_t *sceneOrNew(obs_source_t *found, const char *name, OBSSceneAutoRelea
 	if (found) {
 		obs_scene_t *scene = obs_scene_from_source(found);
 		if (!scene)
-			refuseSetup(message, PlaybackKeys::SetupSceneNameTaken);
+			refuseSetup(message, PlaybackText::SetupSceneNameTaken);
 		return scene;
 	}
 	created = obs_scene_create(name);
 	if (!created)
-		refuseSetup(message, PlaybackKeys::SetupFailed);
+		refuseSetup(message, PlaybackText::SetupFailed);
 	return created;
 }
 
@@ -28,7 +28,7 @@ OBSSourceAutoRelease newMediaSource(const char *name, obs_data_t *data, QString 
 {
 	OBSSourceAutoRelease media = obs_source_create(kMediaSourceId, name, data, nullptr);
 	if (!media)
-		refuseSetup(message, PlaybackKeys::SetupFailed);
+		refuseSetup(message, PlaybackText::SetupFailed);
 	return media;
 }
 
@@ -36,6 +36,6 @@ obs_sceneitem_t *addSetupItem(obs_scene_t *scene, obs_source_t *source, QString 
 {
 	obs_sceneitem_t *item = obs_scene_add(scene, source);
 	if (!item)
-		refuseSetup(message, PlaybackKeys::SetupFailed);
+		refuseSetup(message, PlaybackText::SetupFailed);
 	return item;
 }
