@@ -388,23 +388,23 @@ QString LumarkDock::engineMessageText()
 	InstantReplay &replay = engine.replayPlayer();
 	QString message = engine.statusText();
 	switch (replay.problem()) {
-	case InstantReplay::MediaNotFound:
-	case InstantReplay::NotMediaSource:
+	case InstantReplay::Problem::MediaNotFound:
+	case InstantReplay::Problem::NotMediaSource:
 		message += QLatin1Char('\n') + uiText(UiText::ReplayNoMedia);
 		break;
-	case InstantReplay::SceneNotPlaced:
+	case InstantReplay::Problem::SceneNotPlaced:
 		message += QLatin1Char('\n') + uiText(UiText::ReplayNotPlaced);
 		break;
-	case InstantReplay::OpenFailed:
+	case InstantReplay::Problem::OpenFailed:
 		message += QLatin1Char('\n') + uiText(UiText::ReplayOpenFailed);
 		break;
-	case InstantReplay::TooShort:
+	case InstantReplay::Problem::TooShort:
 		message += QLatin1Char('\n') + uiText(UiText::ReplayTooShort);
 		break;
 	default:
 		break;
 	}
-	if (replay.state() != InstantReplay::Idle)
+	if (replay.state() != InstantReplay::State::Idle)
 		message += QLatin1Char('\n') + uiText(UiText::ReplayPlaying);
 	return message.trimmed();
 }
@@ -433,7 +433,7 @@ void LumarkDock::refreshStatus()
 			setMessageText(message);
 	}
 
-	stopReplayButton->setEnabled(engine.replayPlayer().state() != InstantReplay::Idle);
+	stopReplayButton->setEnabled(engine.replayPlayer().state() != InstantReplay::State::Idle);
 
 	const RecapStatus recap = engine.recapPlayer().status();
 	const QString recapText = recapStatusText(recap, recap.running ? engine.findSession(recap.sessionId) : nullptr);

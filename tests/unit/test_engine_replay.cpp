@@ -72,7 +72,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	EXPECT_FALSE(QFile::exists(obsName));
 	ASSERT_EQ(entry(sharer).clip.shared_with, owner);
 	InstantReplay &player = engine->replayPlayer();
-	EXPECT_NE(player.state(), InstantReplay::Idle) << "the replay press is played";
+	EXPECT_NE(player.state(), InstantReplay::State::Idle) << "the replay press is played";
 	EXPECT_TRUE(player.isLoaded(second));
 	EXPECT_EQ(engine->statusText(),
 		  msg("Msg.Saved", QString::fromUtf8("Lumark02・Lumark03"), QStringLiteral("00:00")));
