@@ -2,7 +2,7 @@
 
 #include "engine/Engine.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/ChapterCheck.h"
 
 #include <algorithm>

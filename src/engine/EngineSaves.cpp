@@ -4,7 +4,7 @@
 
 #include <util/util.hpp>
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "session/Saturating.h"
 #include "lists/TextFormat.h"
 
