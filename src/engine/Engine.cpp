@@ -1,6 +1,6 @@
 #include "engine/Engine.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/TextFormat.h"
 #include "util/ModuleCore.h"
 

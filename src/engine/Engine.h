@@ -104,7 +104,7 @@ public:
 	// Time sources: monotonic ns (os_gettime_ns) and wall ms since the epoch. Tests replace them.
 	void setClocks(Clock monotonicNs, Clock wallMs);
 
-	// --- Sessions (EngineSessions.cpp) ---
+	// --- Sessions ---
 	Session *currentSession();
 	Session *findSession(const QString &id);
 	Session *viewedSession();
@@ -141,18 +141,18 @@ public:
 	// The quotes file of every known session; its path, or empty.
 	QString exportQuotes();
 
-	// --- Marks and presses (EnginePresses.cpp) ---
+	// --- Marks and presses ---
 	long long press(PressMode mode, const QString &label);
 	long long addMark(EntryKind kind, const QString &label, long long atNs = 0, long long agoMs = 0);
 	void onSceneChanged();
 
-	// --- Replay-buffer saves (EngineSaves.cpp) ---
+	// --- Replay-buffer saves ---
 	void onBufferStopped();
 	void onReplayBufferSaved();
 	bool replayEntry(long long entryId);
 	void stopReplay();
 
-	// --- Clip renaming (EngineRenames.cpp) ---
+	// --- Clip renaming ---
 	// The rename timer's step; tests and the fuzzer drive it by their own clock.
 	void renameTick();
 	// File operations of the renames: moveFileNoReplace, and the players' hold on a file. Tests add
@@ -161,7 +161,7 @@ public:
 	// Tests name saves by their own clock; OBS's replay buffer output otherwise.
 	void setSaveNamer(SaveNamer namer);
 
-	// --- Replay-buffer status (EngineBuffer.cpp) ---
+	// --- Replay-buffer status ---
 	BufferStatus bufferStatus() const;
 	void onBufferStarted();
 	// Before the buffer's encoders stop: the memory replay lets go of them first.
@@ -170,12 +170,12 @@ public:
 	// "replay_seconds" at once, so that switching it off hands its memory back.
 	void applyReplaySettings();
 
-	// --- Notifications (EngineNotify.cpp) ---
+	// --- Notifications ---
 	void setStatus(const QString &text);
 	// The status message; while session files cannot be written, a line saying so follows it.
 	QString statusText() const;
 
-	// --- Session editing (EngineEdit.cpp) ---
+	// --- Session editing ---
 	// On the named session, the viewed one when the id is empty. The dock names the session its row
 	// came from, since the viewed one may change while a menu or question is open.
 	void setLabel(long long entryId, const QString &label, const QString &sessionId = QString());
@@ -209,7 +209,7 @@ public:
 	const std::set<QString> &dirtySessionIds() const { return dirtySessions; }
 	const std::set<QString> &dirtyExportIds() const { return dirtyExports; }
 
-	// --- Highlights video (EngineHighlights.cpp) ---
+	// --- Highlights video ---
 	// Starts the highlights video of the session (the viewed one for an empty id) on a worker; false,
 	// with a status message, when one is being written or the session has no saved clip.
 	bool exportHighlights(const QString &sessionId = QString());
@@ -265,7 +265,7 @@ private:
 	void onReplayStarted(const QString &path, long long entryId);
 	void onReplayFinished(const QString &path, long long entryId);
 	void onRecapClipStarted(const QString &file, const QString &memo, int index, int count);
-	// --- Replay from memory (EngineReplay.cpp) ---
+	// --- Replay from memory ---
 	bool startMemoryReplay(const EntryRef &ref, long long pressNs);
 	void onMemoryFileReady(const QString &path, long long request);
 	void onMemoryFileComplete(const QString &path, long long request, long long lengthMs);

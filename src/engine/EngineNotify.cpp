@@ -3,7 +3,7 @@
 #include "engine/Engine.h"
 
 #include "config/Settings.h"
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/TextFormat.h"
 
 #include <obs.hpp>
@@ -76,7 +76,7 @@ void Engine::onReplayFinished(const QString &path, long long entryId)
 		// could not start leaves the press to its saved clip.
 		if (memoryStep == MemoryStep::Playing && path == memoryFile) {
 			memoryFile.clear();
-			if (replay.problem() != InstantReplay::NoProblem)
+			if (replay.problem() != InstantReplay::Problem::NoProblem)
 				onMemoryFileFailed(QStringLiteral("its file did not play"), memoryRequest);
 			else
 				memoryStep = MemoryStep::None;

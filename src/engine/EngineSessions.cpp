@@ -3,7 +3,7 @@
 #include "engine/Engine.h"
 
 #include "config/Settings.h"
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "session/Saturating.h"
 #include "lists/Lists.h"
 #include "util/ModuleCore.h"
@@ -294,7 +294,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	sessions[id] = std::move(session);
 	storeSession(stored);
 
-	if (source != SessionSource::Free && replay.state() == InstantReplay::Idle) {
+	if (source != SessionSource::Free && replay.state() == InstantReplay::State::Idle) {
 		resetReplayScene();
 		replay.clearProblem();
 	}
@@ -418,7 +418,7 @@ void Engine::onFinishedLoading()
 		bufferStartedWallMs = wallMs();
 	lastScene = currentSceneName();
 	recap.start();
-	if (replay.state() == InstantReplay::Idle)
+	if (replay.state() == InstantReplay::State::Idle)
 		resetReplayScene();
 	if (viewedId.isEmpty()) {
 		const std::vector<std::string> ids = listSessionIds();

@@ -91,7 +91,7 @@ bool InstantReplay::begin(const QString &file, long long id, long long saveRepor
 		return false;
 	const long long playNs = nowNs();
 
-	if (state_ != Idle) {
+	if (state_ != State::Idle) {
 		setReplayVisible(false);
 		endNow();
 	}
@@ -99,7 +99,7 @@ bool InstantReplay::begin(const QString &file, long long id, long long saveRepor
 	grownMs = -1;
 	stillMs = -1;
 
-	problem_ = NoProblem;
+	problem_ = Problem::NoProblem;
 	OBSSourceAutoRelease src = usableReplayMedia();
 	if (!src) {
 		emit stateChanged();
@@ -126,7 +126,7 @@ bool InstantReplay::begin(const QString &file, long long id, long long saveRepor
 	stages.saved = saveReportedNs > 0 ? saveReportedNs : playNs;
 
 	phaseClock.restart();
-	setState(Loading);
+	setState(State::Loading);
 	tick.start(kFastTickMs);
 	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(toUtf8(file)).c_str());
 	return true;
@@ -136,13 +136,13 @@ OBSSourceAutoRelease InstantReplay::usableReplayMedia()
 {
 	OBSSourceAutoRelease src = liveSourceByName(settings().replay_media);
 	if (!src) {
-		problem_ = MediaNotFound;
+		problem_ = Problem::MediaNotFound;
 		pluginLog(LOG_WARNING, "replay: media source not found");
 	} else if (!isMediaSource(src)) {
-		problem_ = NotMediaSource;
+		problem_ = Problem::NotMediaSource;
 		pluginLog(LOG_WARNING, "replay: the replay source is not a media source");
 	} else if (replayPlacementCount() == 0) {
-		problem_ = SceneNotPlaced;
+		problem_ = Problem::SceneNotPlaced;
 		pluginLog(LOG_WARNING, "replay: the replay scene is not in any scene");
 	} else {
 		return src;
@@ -203,7 +203,7 @@ void InstantReplay::endNow()
 	const long long oldId = entryId;
 	unload();
 	tick.stop();
-	setState(Idle);
+	setState(State::Idle);
 	emit finished(oldPath, oldId);
 }
 
@@ -211,14 +211,14 @@ void InstantReplay::startHiding()
 {
 	hideWaitMs = static_cast<long long>(setReplayVisible(false)) + kHideMarginMs;
 	phaseClock.restart();
-	setState(Hiding);
+	setState(State::Hiding);
 }
 
 void InstantReplay::stop()
 {
-	if (state_ == Loading || state_ == Seeking)
+	if (state_ == State::Loading || state_ == State::Seeking)
 		endNow();
-	else if (state_ == Showing)
+	else if (state_ == State::Showing)
 		startHiding();
 }
 
@@ -226,27 +226,27 @@ void InstantReplay::abort()
 {
 	tick.stop();
 	leads.clear();
-	if (state_ == Idle) {
+	if (state_ == State::Idle) {
 		media = nullptr;
 		return;
 	}
 	const QString oldPath = path;
 	const long long oldId = entryId;
-	if (state_ == Showing)
+	if (state_ == State::Showing)
 		setReplayVisible(false);
 	unload();
-	setState(Idle);
+	setState(State::Idle);
 	emit finished(oldPath, oldId);
 }
 
 bool InstantReplay::isLoaded(const QString &file) const
 {
-	return state_ != Idle && !file.isEmpty() && normalizedPathKey(file) == normalizedPathKey(path);
+	return state_ != State::Idle && !file.isEmpty() && normalizedPathKey(file) == normalizedPathKey(path);
 }
 
 void InstantReplay::clearProblem()
 {
-	problem_ = NoProblem;
+	problem_ = Problem::NoProblem;
 	emit stateChanged();
 }
 
@@ -257,7 +257,7 @@ long long InstantReplay::leadFor(const QString &file) const
 
 void InstantReplay::onTick()
 {
-	if (state_ == Idle) {
+	if (state_ == State::Idle) {
 		tick.stop();
 		return;
 	}
@@ -268,16 +268,16 @@ void InstantReplay::onTick()
 	}
 	const long long inStateMs = phaseClock.elapsed();
 	switch (state_) {
-	case Loading:
+	case State::Loading:
 		tickLoading(src, inStateMs);
 		break;
-	case Seeking:
+	case State::Seeking:
 		tickSeeking(src, inStateMs);
 		break;
-	case Showing:
+	case State::Showing:
 		tickShowing(src, inStateMs);
 		break;
-	case Hiding:
+	case State::Hiding:
 		if (inStateMs >= hideWaitMs &&
 		    (!growing || readerEnded(src) || inStateMs >= hideWaitMs + kReaderEndLimitMs))
 			finishHiding();
@@ -308,7 +308,7 @@ void InstantReplay::tickLoading(obs_source_t *src, long long inStateMs)
 
 	if ((durationMs >= 1 && durationMs < MinClipMs) ||
 	    (ready && (mediaState == OBS_MEDIA_STATE_STOPPED || mediaState == OBS_MEDIA_STATE_ENDED))) {
-		problem_ = TooShort;
+		problem_ = Problem::TooShort;
 		pluginLog(LOG_INFO, "replay: too short (%lld ms, state %d)", durationMs, mediaState);
 		endNow();
 	} else if (mediaState == OBS_MEDIA_STATE_PLAYING && (durationMs > 0 || growing)) {
@@ -322,9 +322,9 @@ void InstantReplay::tickLoading(obs_source_t *src, long long inStateMs)
 			  settings().replay_speed);
 		landedAtPhaseMs = -1;
 		phaseClock.restart();
-		setState(Seeking);
+		setState(State::Seeking);
 	} else if (mediaState == OBS_MEDIA_STATE_ERROR || inStateMs > OpenLimitMs) {
-		problem_ = OpenFailed;
+		problem_ = Problem::OpenFailed;
 		pluginLog(LOG_WARNING, "replay: could not open the clip (state %d)", mediaState);
 		endNow();
 	}
@@ -347,12 +347,12 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long inStateMs)
 	}
 	// A growing file is shown only once its pictures run: playing is reported before it is opened.
 	if (growing && mediaMs < LandMoveMs) {
-		if (inStateMs > kGrowStartLimitMs && problem_ == NoProblem) {
-			problem_ = OpenFailed;
+		if (inStateMs > kGrowStartLimitMs && problem_ == Problem::NoProblem) {
+			problem_ = Problem::OpenFailed;
 			pluginLog(LOG_WARNING, "replay: the growing file did not start");
 		}
 		// Its reader may be waiting for more: the unload waits until it gave up.
-		if (problem_ != NoProblem && (readerEnded(src) || inStateMs > kGrowStartLimitMs + kReaderEndLimitMs))
+		if (problem_ != Problem::NoProblem && (readerEnded(src) || inStateMs > kGrowStartLimitMs + kReaderEndLimitMs))
 			endNow();
 		return;
 	}
@@ -364,7 +364,7 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long inStateMs)
 	setReplayVisible(true);
 	phaseClock.restart();
 	tick.setInterval(kTickMs);
-	setState(Showing);
+	setState(State::Showing);
 	pluginLog(LOG_INFO, "replay: showing (at %lld ms)", mediaMs);
 	stages.shown = nowNs();
 	logStages();

@@ -17,8 +17,8 @@ class InstantReplay : public QObject {
 	Q_OBJECT
 
 public:
-	enum State { Idle = 0, Loading = 1, Seeking = 2, Showing = 3, Hiding = 4 };
-	enum Problem {
+	enum class State { Idle = 0, Loading = 1, Seeking = 2, Showing = 3, Hiding = 4 };
+	enum class Problem {
 		NoProblem = 0,
 		MediaNotFound = 1,
 		NotMediaSource = 2,
@@ -45,7 +45,7 @@ public:
 	bool isLoaded(const QString &path) const;
 
 	State state() const { return state_; }
-	int problem() const { return problem_; }
+	Problem problem() const { return problem_; }
 	void clearProblem();
 	// Passes planned for the clip being played (replay_repeat held to 1..3 at play).
 	int repeatsPlanned() const { return repeatsTotal; }
@@ -100,8 +100,8 @@ private:
 	bool seekTaken(long long mediaMs);
 
 	QTimer tick;
-	State state_ = Idle;
-	int problem_ = NoProblem;
+	State state_ = State::Idle;
+	Problem problem_ = Problem::NoProblem;
 	OBSWeakSourceAutoRelease media;
 	QString path;
 	long long entryId = 0;

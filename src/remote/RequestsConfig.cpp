@@ -74,7 +74,7 @@ Result requestGetStatus(obs_data_t *)
 		obs_data_set_int(data, "stream_ms", e.offsetNow());
 		writeBufferStatus(data, e.bufferStatus());
 		obs_data_set_int(data, "replay_state", static_cast<int>(e.replayPlayer().state()));
-		obs_data_set_int(data, "replay_problem", e.replayPlayer().problem());
+		obs_data_set_int(data, "replay_problem", static_cast<int>(e.replayPlayer().problem()));
 		obs_data_set_int(data, "replay_placed", replayPlacementCount());
 		obs_data_set_int(data, "replay_visible", replayVisibleCount());
 		obs_data_set_int(data, "replay_latency_ms", e.lastReplayLatencyMs());

@@ -72,7 +72,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	EXPECT_FALSE(QFile::exists(obsName));
 	ASSERT_EQ(entry(sharer).clip.shared_with, owner);
 	InstantReplay &player = engine->replayPlayer();
-	EXPECT_NE(player.state(), InstantReplay::Idle) << "the replay press is played";
+	EXPECT_NE(player.state(), InstantReplay::State::Idle) << "the replay press is played";
 	EXPECT_TRUE(player.isLoaded(second));
 	EXPECT_EQ(engine->statusText(),
 		  msg("Msg.Saved", QString::fromUtf8("Lumark02・Lumark03"), QStringLiteral("00:00")));
@@ -91,6 +91,13 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), owner);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("second (Lumark02).mkv"));
+	// A record naming a sharer as its owner plays nothing, not even a path left in the sharer.
+	const long long chained = engine->press(PressMode::MarkOnly, QString());
+	entry(chained).clip.state = ClipState::Saved;
+	entry(chained).clip.shared_with = sharer;
+	entry(sharer).clip.path = second.toStdString();
+	EXPECT_FALSE(engine->replayEntry(chained));
+	entry(sharer).clip.path.clear();
 
 	advance(300);
 	engine->renameTick();
