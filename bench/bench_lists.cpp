@@ -1,5 +1,6 @@
 // List builders over sessions of growing size; each should grow linearly with the entries.
 #include "lists/Lists.h"
+#include "ShippedTexts.h"
 
 #include <benchmark/benchmark.h>
 
@@ -54,7 +55,7 @@ Session makeListSession(int count)
 void BM_BuildCsvText(benchmark::State &state)
 {
 	const Session s = makeListSession(int(state.range(0)));
-	const ExportTexts texts;
+	static const ExportTexts texts = shippedTexts("ja-JP");
 	for (auto _ : state)
 		benchmark::DoNotOptimize(buildCsvText(s, texts));
 	state.SetComplexityN(state.range(0));
@@ -63,7 +64,7 @@ void BM_BuildCsvText(benchmark::State &state)
 void BM_BuildNotesText(benchmark::State &state)
 {
 	const Session s = makeListSession(int(state.range(0)));
-	const ExportTexts texts;
+	static const ExportTexts texts = shippedTexts("ja-JP");
 	for (auto _ : state)
 		benchmark::DoNotOptimize(buildNotesText(s, texts));
 	state.SetComplexityN(state.range(0));

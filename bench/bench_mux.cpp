@@ -121,6 +121,7 @@ void BM_MuxTenSecondsAt6Mbps(benchmark::State &state)
 	const std::string path = std::string(shm) + "/lumark-bench-mux.mkv";
 	std::string error;
 	for (auto _ : state) {
+		std::remove(path.c_str()); // the file is always made new
 		if (!muxMatroska(path, input.header, input.packets, error)) {
 			state.SkipWithError(error.c_str());
 			break;

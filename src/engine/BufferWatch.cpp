@@ -2,9 +2,10 @@
 
 #include "engine/BufferWatch.h"
 
+#include "util/ObsProfile.h"
+
 #include <obs-frontend-api.h>
 #include <obs.hpp>
-#include <util/config-file.h>
 
 #include <cstring>
 
@@ -21,9 +22,8 @@ void readProfileBuffer(BufferStatus &status)
 	config_t *profile = obs_frontend_get_profile_config();
 	if (!profile)
 		return;
-	const char *mode = config_get_string(profile, "Output", "Mode");
-	const bool advanced = mode && strcmp(mode, "Advanced") == 0;
-	const char *section = advanced ? "AdvOut" : "SimpleOutput";
+	const bool advanced = profileAdvancedOutput(profile);
+	const char *section = profileOutputSection(profile);
 	status.enabled = config_get_bool(profile, section, "RecRB");
 	status.seconds = config_get_int(profile, section, "RecRBTime");
 	status.size_limit_mb = config_get_int(profile, section, "RecRBSize");

@@ -1,7 +1,7 @@
 #include "engine/Engine.h"
 
 #include "config/Settings.h"
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/TextFormat.h"
 #include "util/ModuleCore.h"
 
@@ -72,6 +72,7 @@ Engine::Engine(QObject *parent)
 	connect(&recap, &Recap::clipStarted, this, &Engine::onRecapClipStarted);
 	connect(&memory, &MemoryReplay::fileReady, this, &Engine::onMemoryFileReady);
 	connect(&memory, &MemoryReplay::fileFailed, this, &Engine::onMemoryFileFailed);
+	connect(&memory, &MemoryReplay::fileComplete, this, &Engine::onMemoryFileComplete);
 }
 
 Engine::~Engine() = default;

@@ -44,7 +44,7 @@ public:
 	bool isReady() const { return ready; }
 	bool isStopped() const { return stopped; }
 
-	// --- Sessions (EngineSessions.cpp) ---
+	// --- Sessions ---
 	Session *currentSession();
 	Session *findSession(const QString &id);
 	Session *viewedSession();
@@ -74,30 +74,30 @@ public:
 	// The quotes file of every known session; its path, or empty.
 	QString exportQuotes();
 
-	// --- Marks and presses (EnginePresses.cpp) ---
+	// --- Marks and presses ---
 	long long press(PressMode mode, const QString &label);
 	long long addMark(EntryKind kind, const QString &label, long long atNs = 0, long long agoMs = 0);
 
-	// --- Replay-buffer saves (EngineSaves.cpp) ---
+	// --- Replay-buffer saves ---
 	bool replayEntry(long long entryId);
 	void stopReplay();
 
-	// --- Clip renaming (EngineRenames.cpp) ---
+	// --- Clip renaming ---
 	// The rename timer's step; tests and the fuzzer drive it by their own clock.
 	void renameTick();
 
-	// --- Replay-buffer status (Engine.cpp) ---
+	// --- Replay-buffer status ---
 	BufferStatus bufferStatus() const;
 	// After the settings changed: the memory of the replay follows "replay_from_memory" and
 	// "replay_seconds" at once, so that switching it off hands its memory back.
 	void applyReplaySettings();
 
-	// --- Notifications (EngineNotify.cpp) ---
+	// --- Notifications ---
 	void setStatus(const QString &text);
 	// The status message; while session files cannot be written, a line saying so follows it.
 	QString statusText() const;
 
-	// --- Session editing (EngineEdit.cpp) ---
+	// --- Session editing ---
 	// On the named session, the viewed one when the id is empty. The dock names the session its row
 	// came from, since the viewed one may change while a menu or question is open.
 	void setLabel(long long entryId, const QString &label, const QString &sessionId = QString());
@@ -123,7 +123,7 @@ public:
 		return {replayLatencyMs, chaptersAdded, !waitingPresses.empty() || !pendingPresses.empty()};
 	}
 
-	// --- Highlights video (EngineHighlights.cpp) ---
+	// --- Highlights video ---
 	// Starts the highlights video of the session (the viewed one for an empty id) on a worker; false,
 	// with a status message, when one is being written or the session has no saved clip.
 	bool exportHighlights(const QString &sessionId = QString());
@@ -206,9 +206,10 @@ private:
 	void onReplayStarted(const QString &path, long long entryId);
 	void onReplayFinished(const QString &path, long long entryId);
 	void onRecapClipStarted(const QString &file, const QString &memo, int index, int count);
-	// --- Replay from memory (EngineReplay.cpp) ---
+	// --- Replay from memory ---
 	bool startMemoryReplay(const EntryRef &ref, long long pressNs);
 	void onMemoryFileReady(const QString &path, long long request);
+	void onMemoryFileComplete(const QString &path, long long request, long long lengthMs);
 	void onMemoryFileFailed(const QString &why, long long request);
 	void stopMemoryReplay();
 	// True when the memory replay serves a press of this batch, so its saved clip is not played.

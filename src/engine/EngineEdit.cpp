@@ -2,7 +2,7 @@
 
 #include "engine/Engine.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/ChapterCheck.h"
 
 #include <algorithm>
@@ -31,10 +31,8 @@ void Engine::setLabel(long long entryId, const QString &label, const QString &se
 		return;
 	entry->label = fresh;
 	// The clip's file name carries the label.
-	if (entry->clip.state == ClipState::Saved) {
-		const long long ownerId = entry->clip.shared_with != 0 ? entry->clip.shared_with : entry->id;
-		scheduleRename(EntryRef{fromUtf8(session->id), ownerId}, EngineTiming::RenameAfterEditMs);
-	}
+	if (const Entry *owner = session->savedClipOwner(*entry))
+		scheduleRename(EntryRef{fromUtf8(session->id), owner->id}, EngineTiming::RenameAfterEditMs);
 	touchSession(*session);
 }
 

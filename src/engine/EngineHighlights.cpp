@@ -3,13 +3,13 @@
 #include "engine/Engine.h"
 
 #include "config/Settings.h"
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/HighlightPlan.h"
 #include "lists/Lists.h"
 #include "playback/HighlightCopy.h"
-#include "playback/ReplayScene.h"
 #include "util/AtomicFile.h"
 #include "util/ModuleCore.h"
+#include "util/ObsMedia.h"
 
 #include <obs.hpp>
 
@@ -201,8 +201,8 @@ bool Engine::startHighlights(Session &session, bool byHand)
 	std::vector<HighlightClip> clips;
 	auto job = std::make_shared<HighlightsJob>();
 	for (const Entry &e : session.entries) {
-		const Entry *owner = session.clipOwner(e);
-		if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
+		const Entry *owner = session.savedClipOwner(e);
+		if (!owner)
 			continue;
 		HighlightClip clip;
 		clip.entryId = e.id;
@@ -221,7 +221,7 @@ bool Engine::startHighlights(Session &session, bool byHand)
 		return false;
 	}
 	job->sessionId = fromUtf8(session.id);
-	const QString base = fromUtf8(sanitizeFileName(session.prefix + " " + moduleText(ListKeys::FileHighlights)));
+	const QString base = fromUtf8(sanitizeFileName(session.prefix + " " + moduleText(ListText::FileHighlights)));
 	const int64_t highlightMs = int64_t(settings().highlight_seconds) * 1000;
 	static uint64_t jobs = 0;
 	job->seq = ++jobs;

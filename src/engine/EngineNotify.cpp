@@ -3,7 +3,7 @@
 #include "engine/Engine.h"
 
 #include "config/Settings.h"
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/TextFormat.h"
 
 #include <algorithm>
@@ -58,10 +58,14 @@ void Engine::onReplayFinished(const QString &path, long long entryId)
 	emit notify(ReplayEndedEvent{replayEventFile(path, entryId), entryId});
 	if (memory.isReplayFile(path)) {
 		memory.removeFile(path);
-		// Only the replay's own end: meanwhile a later press may be making its file.
+		// Only the replay's own end: meanwhile a later press may be making its file. A file the player
+		// could not start leaves the press to its saved clip.
 		if (memoryStep == MemoryStep::Playing && path == memoryFile) {
-			memoryStep = MemoryStep::None;
 			memoryFile.clear();
+			if (replay.problem() != InstantReplay::Problem::NoProblem)
+				onMemoryFileFailed(QStringLiteral("its file did not play"), memoryRequest);
+			else
+				memoryStep = MemoryStep::None;
 		}
 	}
 

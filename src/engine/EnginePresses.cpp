@@ -3,7 +3,7 @@
 #include "engine/Engine.h"
 
 #include "config/Settings.h"
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/TextFormat.h"
 #include "util/ModuleCore.h"
 #include "util/ObsCompat.h"

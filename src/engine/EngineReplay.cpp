@@ -3,7 +3,7 @@
 #include "engine/Engine.h"
 
 #include "config/Settings.h"
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/TextFormat.h"
 #include "util/ModuleCore.h"
 
@@ -58,11 +58,17 @@ void Engine::onMemoryFileReady(const QString &path, long long request)
 	replayRequestWallMs = entry->wall_ms;
 	memoryFile = path;
 	memoryStep = MemoryStep::Playing;
-	if (!replay.play(path, memoryRef.entryId)) {
+	if (!replay.playGrowing(path, memoryRef.entryId)) {
 		memory.removeFile(path);
 		memoryFile.clear();
 		onMemoryFileFailed(QStringLiteral("the player refused it"), request);
 	}
+}
+
+void Engine::onMemoryFileComplete(const QString &path, long long request, long long lengthMs)
+{
+	if (memoryStep == MemoryStep::Playing && memoryRequest == request)
+		replay.growingEnds(path, lengthMs);
 }
 
 void Engine::onMemoryFileFailed(const QString &why, long long request)
@@ -77,8 +83,8 @@ void Engine::onMemoryFileFailed(const QString &why, long long request)
 	// Usually the save is still on its way and plays when it comes; when it came first, play it now.
 	Session *session = nullptr;
 	Entry *entry = lookupEntry(ref, &session);
-	Entry *owner = entry ? session->clipOwner(*entry) : nullptr;
-	if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
+	const Entry *owner = entry ? session->savedClipOwner(*entry) : nullptr;
+	if (!owner)
 		return;
 	playSaved(fromUtf8(owner->clip.path), owner->id, pressLabel(texts, entry->number),
 		  formatOffset(archiveOffset(*session, entry->t_ms)));
@@ -103,8 +109,8 @@ std::string Engine::replayEventFile(const QString &path, long long entryId)
 		return fileNameOf(toUtf8(path));
 	Session *session = findSession(memoryRef.sessionId);
 	const Entry *entry = session ? session->findEntry(entryId) : nullptr;
-	const Entry *owner = entry ? session->clipOwner(*entry) : nullptr;
-	if (!owner || owner->clip.state != ClipState::Saved)
+	const Entry *owner = entry ? session->savedClipOwner(*entry) : nullptr;
+	if (!owner)
 		return std::string();
 	return fileNameOf(owner->clip.path);
 }

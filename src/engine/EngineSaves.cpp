@@ -4,7 +4,7 @@
 
 #include <util/util.hpp>
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "session/Saturating.h"
 #include "lists/TextFormat.h"
 
@@ -294,8 +294,8 @@ bool Engine::replayEntry(long long entryId)
 	Entry *entry = session->findEntry(entryId);
 	if (!entry)
 		return false;
-	Entry *owner = session->clipOwner(*entry);
-	if (!owner || owner->clip.state != ClipState::Saved || owner->clip.path.empty())
+	const Entry *owner = session->savedClipOwner(*entry);
+	if (!owner)
 		return false;
 	replayRequestWallMs = wallMs();
 	return replay.play(fromUtf8(owner->clip.path), owner->id);

@@ -3,7 +3,7 @@
 #include "engine/Engine.h"
 
 #include "config/Settings.h"
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "session/Saturating.h"
 #include "lists/Lists.h"
 #include "util/ModuleCore.h"
@@ -263,7 +263,7 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	Session &stored = cache.add(id, std::move(session));
 	cache.store(stored);
 
-	if (source != SessionSource::Free && replay.state() == InstantReplay::Idle) {
+	if (source != SessionSource::Free && replay.state() == InstantReplay::State::Idle) {
 		resetReplayScene();
 		replay.clearProblem();
 	}
@@ -384,7 +384,7 @@ void Engine::onFinishedLoading()
 		buffer.started(wallMs());
 	lastScene = currentSceneName();
 	recap.start();
-	if (replay.state() == InstantReplay::Idle)
+	if (replay.state() == InstantReplay::State::Idle)
 		resetReplayScene();
 	if (viewedId.isEmpty()) {
 		const std::vector<std::string> ids = listSessionIds();

@@ -1,6 +1,6 @@
 // Moving clip files: a plain rename in one folder that never copies and never replaces a file.
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 
 #include <QFile>
 #include <QFileInfo>

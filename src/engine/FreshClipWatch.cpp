@@ -1,6 +1,6 @@
 #include "engine/FreshClipWatch.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "playback/ReplayScene.h"
 
 #include <obs-frontend-api.h>

@@ -1,6 +1,6 @@
 #include "engine/RenameQueue.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "util/ModuleCore.h"
 #include "util/Paths.h"
 

@@ -1,6 +1,6 @@
 #include "engine/SessionCache.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "session/SessionStore.h"
 #include "util/ModuleCore.h"
 

@@ -288,7 +288,7 @@ std::string buildQuotesFileText(std::vector<const Session *> sessions, const Exp
 			return a->start_wall_ms > b->start_wall_ms;
 		return a->id > b->id;
 	});
-	const QString headerTemplate = moduleQText(ListKeys::QuotesHeader);
+	const QString headerTemplate = moduleQText(ListText::QuotesHeader);
 	std::string content;
 	for (const Session *s : sessions) {
 		const std::string quotes = buildQuotesText(*s, texts);
@@ -318,22 +318,22 @@ QString exportFolder(const Session &session)
 
 QString timestampsFileName(const Session &session)
 {
-	return listFileName(session, ListKeys::FileTimestamps, ".txt");
+	return listFileName(session, ListText::FileTimestamps, ".txt");
 }
 
 QString csvFileName(const Session &session)
 {
-	return listFileName(session, ListKeys::FileList, ".csv");
+	return listFileName(session, ListText::FileList, ".csv");
 }
 
 QString notesFileName(const Session &session)
 {
-	return listFileName(session, ListKeys::FileNotes, ".txt");
+	return listFileName(session, ListText::FileNotes, ".txt");
 }
 
 QString quotesFileName()
 {
-	return moduleQText(ListKeys::FileQuotes) + QStringLiteral(".txt");
+	return moduleQText(ListText::FileQuotes) + QStringLiteral(".txt");
 }
 
 QStringList writeLists(Session &session, const ExportTexts &texts)

@@ -9,32 +9,44 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
-namespace ListKeys {
-const char *const Word = "Word.Lumark";
-const char *const KindNames[7] = {"Kind.Start", "Kind.Scene", "Kind.Press", "Kind.External",
-				  "Kind.Save",  "Kind.Song",  "Kind.Topic"};
-const char *const CsvHeader = "Csv.Header";
-const char *const CsvYes = "Csv.Yes";
-const char *const CsvNo = "Csv.No";
-const char *const NotesTitle = "Notes.Title";
-const char *const NotesArchive = "Notes.Archive";
-const char *const NotesShift = "Notes.Shift";
-const char *const NotesRange = "Notes.Range";
-const char *const NotesFile = "Notes.File";
-const char *const NotesNoFile = "Notes.NoFile";
-const char *const NotesBeforeCut = "Notes.BeforeCut";
-const char *const NotesEmpty = "Notes.Empty";
+namespace ListText {
 const char *const FileTimestamps = "File.Timestamps";
 const char *const FileList = "File.List";
 const char *const FileNotes = "File.Notes";
 const char *const FileQuotes = "File.Quotes";
 const char *const QuotesHeader = "Quotes.Header";
 const char *const FileHighlights = "File.Highlights";
-} // namespace ListKeys
+} // namespace ListText
 
 namespace {
+struct TextField {
+	const char *key;
+	std::string ExportTexts::*member;
+};
+
+const TextField kListTexts[] = {
+    {"Word.Lumark", &ExportTexts::word},
+    {"Csv.Header", &ExportTexts::csv_header},
+    {"Csv.Yes", &ExportTexts::csv_yes},
+    {"Csv.No", &ExportTexts::csv_no},
+    {"Notes.Title", &ExportTexts::notes_title},
+    {"Notes.Archive", &ExportTexts::notes_archive},
+    {"Notes.Shift", &ExportTexts::notes_shift},
+    {"Notes.Range", &ExportTexts::notes_range},
+    {"Notes.File", &ExportTexts::notes_file},
+    {"Notes.NoFile", &ExportTexts::notes_no_file},
+    {"Notes.BeforeCut", &ExportTexts::notes_before_cut},
+    {"Notes.Empty", &ExportTexts::notes_empty},
+};
+
+// By EntryKind.
+const char *const kKindNameKeys[] = {"Kind.Start", "Kind.Scene", "Kind.Press", "Kind.External",
+				     "Kind.Save",  "Kind.Song",  "Kind.Topic"};
+static_assert(std::size(kKindNameKeys) == std::tuple_size_v<decltype(ExportTexts::kind_names)>);
+
 const char *const kShortLinkHost = "youtu.be/";
 const char *const kWatchHost = "youtube.com/";
 const char *const kShippedWords[] = {"ルマーク", "Lumark"};
@@ -66,20 +78,10 @@ bool isIdChar(char c)
 ExportTexts exportTextsFromLocale()
 {
 	ExportTexts t;
-	t.word = moduleText(ListKeys::Word);
+	for (const TextField &text : kListTexts)
+		t.*text.member = moduleText(text.key);
 	for (size_t i = 0; i < t.kind_names.size(); ++i)
-		t.kind_names[i] = moduleText(ListKeys::KindNames[i]);
-	t.csv_header = moduleText(ListKeys::CsvHeader);
-	t.csv_yes = moduleText(ListKeys::CsvYes);
-	t.csv_no = moduleText(ListKeys::CsvNo);
-	t.notes_title = moduleText(ListKeys::NotesTitle);
-	t.notes_archive = moduleText(ListKeys::NotesArchive);
-	t.notes_shift = moduleText(ListKeys::NotesShift);
-	t.notes_range = moduleText(ListKeys::NotesRange);
-	t.notes_file = moduleText(ListKeys::NotesFile);
-	t.notes_no_file = moduleText(ListKeys::NotesNoFile);
-	t.notes_before_cut = moduleText(ListKeys::NotesBeforeCut);
-	t.notes_empty = moduleText(ListKeys::NotesEmpty);
+		t.kind_names[i] = moduleText(kKindNameKeys[i]);
 	return t;
 }
 

@@ -10,46 +10,32 @@
 // The localised words and templates of the lists. The built-in texts say what each field holds;
 // exportTextsFromLocale() replaces every one with the locale's text.
 struct ExportTexts {
-	std::string word = "ルマーク";
-	std::array<std::string, 7> kind_names{"配信開始", "シーン", "ルマーク", "外から", "OBS で保存", "曲", "話題"};
-	std::string csv_header =
-	    "番号,種類,アーカイブの時間,切り抜きの始め,切り抜きの終わり,名前・メモ,ファイル,チャプター";
-	std::string csv_yes = "入れる";
-	std::string csv_no = "入れない";
-	std::string notes_title = "ルマークの一覧（%1 の配信）";
-	std::string notes_archive = "アーカイブ: %1";
-	std::string notes_shift = "アーカイブの 0:00 は、配信開始から %1 の所です。";
-	std::string notes_range = "切り抜き %1〜%2";
-	std::string notes_file = "ファイル: %1";
-	std::string notes_no_file = "ファイル: なし";
-	std::string notes_before_cut = "カットした所";
-	std::string notes_empty = "ルマークはありません。";
+	std::string word;
+	std::array<std::string, 7> kind_names; // by EntryKind
+	std::string csv_header;
+	std::string csv_yes;
+	std::string csv_no;
+	std::string notes_title;
+	std::string notes_archive;
+	std::string notes_shift;
+	std::string notes_range;
+	std::string notes_file;
+	std::string notes_no_file;
+	std::string notes_before_cut;
+	std::string notes_empty;
 };
 
-// Locale keys of the list texts and file names.
-namespace ListKeys {
-extern const char *const Word;
-extern const char *const KindNames[7];
-extern const char *const CsvHeader;
-extern const char *const CsvYes;
-extern const char *const CsvNo;
-extern const char *const NotesTitle;
-extern const char *const NotesArchive;
-extern const char *const NotesShift;
-extern const char *const NotesRange;
-extern const char *const NotesFile;
-extern const char *const NotesNoFile;
-extern const char *const NotesBeforeCut;
-extern const char *const NotesEmpty;
+// Locale keys of the list file names and the quotes header; those of ExportTexts are in its table.
+namespace ListText {
 extern const char *const FileTimestamps;
 extern const char *const FileList;
 extern const char *const FileNotes;
 extern const char *const FileQuotes;
 extern const char *const QuotesHeader;
 extern const char *const FileHighlights;
-} // namespace ListKeys
+} // namespace ListText
 
-// Every field looked up through moduleText (the key itself when the locale lacks it).
+// Every field looked up by its key through moduleText (the key itself when the locale lacks it).
 ExportTexts exportTextsFromLocale();
 
 // offset - shift_ms, held inside the 64-bit range (values from edited files may be anything).

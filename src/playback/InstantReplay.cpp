@@ -24,6 +24,20 @@ constexpr int kFastTickMs = 10;
 constexpr long long kHideMarginMs = 150;
 // A hidden repeat that has not come back by then is given up rather than leave the scene empty.
 constexpr long long kRecoveryLimitMs = 2000;
+// A growing file is read on at its end; the wait for more ends the file when the writer has been quiet
+// this long. The media source's reader cannot be stopped while it waits: unloading the file then
+// holds OBS's video thread until the wait ends, so it is kept short and waited out before the unload.
+// Its opening looks at no more than half a second of it, or it would wait for more to come.
+constexpr const char *kFollowOptions = "follow=1 rw_timeout=500000 analyzeduration=500000 probesize=1000000";
+// A growing file starts within tens of ms; one that has not by then is left for the saved clip.
+constexpr long long kGrowStartLimitMs = 1500;
+// How long a hidden growing file is given to let its reader end by itself.
+constexpr long long kReaderEndLimitMs = 3000;
+// A growing file whose end never comes is given up after this long shown.
+constexpr long long kGrowLimitMs = 20000;
+// The end of a grown file is reached within a frame of its length, or once the picture stood still
+// this long at normal speed.
+constexpr long long kEndSlackMs = 40, kStillEndMs = 500;
 
 bool stoppedLike(int mediaState)
 {
@@ -55,16 +69,37 @@ void InstantReplay::setState(State next)
 
 bool InstantReplay::play(const QString &file, long long id, long long saveReportedNs)
 {
+	return begin(file, id, saveReportedNs, false);
+}
+
+bool InstantReplay::playGrowing(const QString &file, long long id)
+{
+	return begin(file, id, 0, true);
+}
+
+void InstantReplay::growingEnds(const QString &file, long long lengthMs)
+{
+	if (!growing || !isLoaded(file))
+		return;
+	grownMs = std::max(0LL, lengthMs);
+	plannedMs = -1; // planned again from the length now known
+}
+
+bool InstantReplay::begin(const QString &file, long long id, long long saveReportedNs, bool grows)
+{
 	if (file.isEmpty())
 		return false;
 	const long long playNs = nowNs();
 
-	if (state_ != Idle) {
+	if (state_ != State::Idle) {
 		setReplayVisible(false);
 		endNow();
 	}
+	growing = grows;
+	grownMs = -1;
+	stillMs = -1;
 
-	problem_ = NoProblem;
+	problem_ = Problem::NoProblem;
 	OBSSourceAutoRelease src = usableReplayMedia();
 	if (!src) {
 		emit stateChanged();
@@ -73,7 +108,7 @@ bool InstantReplay::play(const QString &file, long long id, long long saveReport
 
 	const Settings &s = settings();
 	speedPercent = std::clamp(s.replay_speed, SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax);
-	OBSDataAutoRelease data = clipSettings(src, file, speedPercent);
+	OBSDataAutoRelease data = playSettings(src, file);
 	obs_source_update(src, data);
 
 	media = obs_source_get_weak_source(src);
@@ -91,7 +126,7 @@ bool InstantReplay::play(const QString &file, long long id, long long saveReport
 	stages.saved = saveReportedNs > 0 ? saveReportedNs : playNs;
 
 	phaseClock.restart();
-	setState(Loading);
+	setState(State::Loading);
 	tick.start(kFastTickMs);
 	pluginLog(LOG_INFO, "replay: loading %s", fileNameOf(toUtf8(file)).c_str());
 	return true;
@@ -101,18 +136,50 @@ OBSSourceAutoRelease InstantReplay::usableReplayMedia()
 {
 	OBSSourceAutoRelease src = liveSourceByName(settings().replay_media);
 	if (!src) {
-		problem_ = MediaNotFound;
+		problem_ = Problem::MediaNotFound;
 		pluginLog(LOG_WARNING, "replay: media source not found");
 	} else if (!isMediaSource(src)) {
-		problem_ = NotMediaSource;
+		problem_ = Problem::NotMediaSource;
 		pluginLog(LOG_WARNING, "replay: the replay source is not a media source");
 	} else if (replayPlacementCount() == 0) {
-		problem_ = SceneNotPlaced;
+		problem_ = Problem::SceneNotPlaced;
 		pluginLog(LOG_WARNING, "replay: the replay scene is not in any scene");
 	} else {
 		return src;
 	}
 	return nullptr;
+}
+
+OBSDataAutoRelease InstantReplay::playSettings(obs_source_t *src, const QString &file) const
+{
+	OBSDataAutoRelease data = clipSettings(src, file, speedPercent);
+	obs_data_set_string(data, "ffmpeg_options", growing ? kFollowOptions : "");
+	return data;
+}
+
+long long InstantReplay::lengthOf(obs_source_t *src) const
+{
+	return growing ? grownMs : obs_source_media_get_duration(src);
+}
+
+bool InstantReplay::readerEnded(obs_source_t *src)
+{
+	const int mediaState = obs_source_media_get_state(src);
+	return mediaState == OBS_MEDIA_STATE_ENDED || stoppedLike(mediaState);
+}
+
+bool InstantReplay::grownToItsEnd(long long mediaMs)
+{
+	if (grownMs < 0)
+		return false;
+	if (mediaMs >= grownMs - kEndSlackMs)
+		return true;
+	if (mediaMs != stillMs) {
+		stillMs = mediaMs;
+		stillClock.restart();
+		return false;
+	}
+	return stillClock.elapsed() >= kStillEndMs * 100 / speedPercent;
 }
 
 void InstantReplay::unload()
@@ -136,7 +203,7 @@ void InstantReplay::endNow()
 	const long long oldId = entryId;
 	unload();
 	tick.stop();
-	setState(Idle);
+	setState(State::Idle);
 	emit finished(oldPath, oldId);
 }
 
@@ -144,14 +211,14 @@ void InstantReplay::startHiding()
 {
 	hideWaitMs = static_cast<long long>(setReplayVisible(false)) + kHideMarginMs;
 	phaseClock.restart();
-	setState(Hiding);
+	setState(State::Hiding);
 }
 
 void InstantReplay::stop()
 {
-	if (state_ == Loading || state_ == Seeking)
+	if (state_ == State::Loading || state_ == State::Seeking)
 		endNow();
-	else if (state_ == Showing)
+	else if (state_ == State::Showing)
 		startHiding();
 }
 
@@ -159,27 +226,27 @@ void InstantReplay::abort()
 {
 	tick.stop();
 	leads.clear();
-	if (state_ == Idle) {
+	if (state_ == State::Idle) {
 		media = nullptr;
 		return;
 	}
 	const QString oldPath = path;
 	const long long oldId = entryId;
-	if (state_ == Showing)
+	if (state_ == State::Showing)
 		setReplayVisible(false);
 	unload();
-	setState(Idle);
+	setState(State::Idle);
 	emit finished(oldPath, oldId);
 }
 
 bool InstantReplay::isLoaded(const QString &file) const
 {
-	return state_ != Idle && !file.isEmpty() && normalizedPathKey(file) == normalizedPathKey(path);
+	return state_ != State::Idle && !file.isEmpty() && normalizedPathKey(file) == normalizedPathKey(path);
 }
 
 void InstantReplay::clearProblem()
 {
-	problem_ = NoProblem;
+	problem_ = Problem::NoProblem;
 	emit stateChanged();
 }
 
@@ -190,7 +257,7 @@ long long InstantReplay::leadFor(const QString &file) const
 
 void InstantReplay::onTick()
 {
-	if (state_ == Idle) {
+	if (state_ == State::Idle) {
 		tick.stop();
 		return;
 	}
@@ -201,17 +268,18 @@ void InstantReplay::onTick()
 	}
 	const long long inStateMs = phaseClock.elapsed();
 	switch (state_) {
-	case Loading:
+	case State::Loading:
 		tickLoading(src, inStateMs);
 		break;
-	case Seeking:
+	case State::Seeking:
 		tickSeeking(src, inStateMs);
 		break;
-	case Showing:
+	case State::Showing:
 		tickShowing(src, inStateMs);
 		break;
-	case Hiding:
-		if (inStateMs >= hideWaitMs)
+	case State::Hiding:
+		if (inStateMs >= hideWaitMs &&
+		    (!growing || readerEnded(src) || inStateMs >= hideWaitMs + kReaderEndLimitMs))
 			finishHiding();
 		break;
 	default:
@@ -228,7 +296,8 @@ void InstantReplay::finishHiding()
 void InstantReplay::tickLoading(obs_source_t *src, long long inStateMs)
 {
 	const int mediaState = obs_source_media_get_state(src);
-	const long long durationMs = obs_source_media_get_duration(src);
+	// A growing file has no length yet: it starts where the replay starts.
+	const long long durationMs = growing ? 0 : obs_source_media_get_duration(src);
 	if (mediaState == OBS_MEDIA_STATE_PLAYING && !seenPlaying) {
 		seenPlaying = true;
 		stages.playing = nowNs();
@@ -239,10 +308,10 @@ void InstantReplay::tickLoading(obs_source_t *src, long long inStateMs)
 
 	if ((durationMs >= 1 && durationMs < MinClipMs) ||
 	    (ready && (mediaState == OBS_MEDIA_STATE_STOPPED || mediaState == OBS_MEDIA_STATE_ENDED))) {
-		problem_ = TooShort;
+		problem_ = Problem::TooShort;
 		pluginLog(LOG_INFO, "replay: too short (%lld ms, state %d)", durationMs, mediaState);
 		endNow();
-	} else if (mediaState == OBS_MEDIA_STATE_PLAYING && durationMs > 0) {
+	} else if (mediaState == OBS_MEDIA_STATE_PLAYING && (durationMs > 0 || growing)) {
 		startMs = std::max(0LL, durationMs - static_cast<long long>(settings().replay_seconds) * 1000);
 		seekOriginMs = obs_source_media_get_time(src);
 		watchSeek(seekOriginMs);
@@ -253,9 +322,9 @@ void InstantReplay::tickLoading(obs_source_t *src, long long inStateMs)
 			  settings().replay_speed);
 		landedAtPhaseMs = -1;
 		phaseClock.restart();
-		setState(Seeking);
+		setState(State::Seeking);
 	} else if (mediaState == OBS_MEDIA_STATE_ERROR || inStateMs > OpenLimitMs) {
-		problem_ = OpenFailed;
+		problem_ = Problem::OpenFailed;
 		pluginLog(LOG_WARNING, "replay: could not open the clip (state %d)", mediaState);
 		endNow();
 	}
@@ -276,15 +345,27 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long inStateMs)
 		landedMediaMs = mediaMs;
 		stages.landed = nowNs();
 	}
+	// A growing file is shown only once its pictures run: playing is reported before it is opened.
+	if (growing && mediaMs < LandMoveMs) {
+		if (inStateMs > kGrowStartLimitMs && problem_ == Problem::NoProblem) {
+			problem_ = Problem::OpenFailed;
+			pluginLog(LOG_WARNING, "replay: the growing file did not start");
+		}
+		// Its reader may be waiting for more: the unload waits until it gave up.
+		if (problem_ != Problem::NoProblem &&
+		    (readerEnded(src) || inStateMs > kGrowStartLimitMs + kReaderEndLimitMs))
+			endNow();
+		return;
+	}
 	if (mediaMs - landedMediaMs < LandMoveMs && inStateMs - landedAtPhaseMs < LandLimitMs)
 		return;
 
-	const long long durationMs = obs_source_media_get_duration(src);
-	plannedMs = (std::max(0LL, durationMs - mediaMs) * 100 / speedPercent) * repeatsLeft;
+	const long long durationMs = lengthOf(src);
+	plannedMs = durationMs < 0 ? -1 : (std::max(0LL, durationMs - mediaMs) * 100 / speedPercent) * repeatsLeft;
 	setReplayVisible(true);
 	phaseClock.restart();
 	tick.setInterval(kTickMs);
-	setState(Showing);
+	setState(State::Showing);
 	pluginLog(LOG_INFO, "replay: showing (at %lld ms)", mediaMs);
 	stages.shown = nowNs();
 	logStages();
@@ -328,7 +409,12 @@ void InstantReplay::logStages() const
 void InstantReplay::tickShowing(obs_source_t *src, long long inStateMs)
 {
 	const int mediaState = obs_source_media_get_state(src);
-	const long long deadline = plannedMs + repeatsLeft * EndOverrunMs;
+	const long long mediaMs = growing ? obs_source_media_get_time(src) : 0;
+	if (growing && plannedMs < 0 && grownMs >= 0)
+		plannedMs =
+		    inStateMs + (std::max(0LL, grownMs - mediaMs) + (repeatsLeft - 1) * grownMs) * 100 / speedPercent;
+	// A growing file's replay never times out before its end is known.
+	const long long deadline = plannedMs < 0 ? kGrowLimitMs : plannedMs + repeatsLeft * EndOverrunMs;
 	bool repeatFailed = false;
 
 	if (inStateMs <= deadline && repeatStep != RepeatStep::None) {
@@ -344,6 +430,8 @@ void InstantReplay::tickShowing(obs_source_t *src, long long inStateMs)
 		reason = "repeat failed";
 	else if (mediaState == OBS_MEDIA_STATE_ENDED || stoppedLike(mediaState))
 		reason = "ended";
+	else if (growing && repeatsLeft == 1 && repeatStep == RepeatStep::None && grownToItsEnd(mediaMs))
+		reason = "end of the replay";
 	else if (inStateMs > deadline)
 		reason = "timeout";
 	if (!reason)
@@ -360,7 +448,7 @@ bool InstantReplay::startRepeatWhenDue(obs_source_t *src, int mediaState)
 		startRecovery(src, true);
 		return true;
 	}
-	const long long durationMs = obs_source_media_get_duration(src);
+	const long long durationMs = lengthOf(src);
 	const long long mediaMs = obs_source_media_get_time(src);
 	const long long remainingMs = std::max(0LL, durationMs - mediaMs);
 	if (mediaState != OBS_MEDIA_STATE_PLAYING || durationMs < MinClipMs || remainingMs > leadFor(path))
@@ -427,7 +515,7 @@ InstantReplay::StepResult InstantReplay::stepStopping(obs_source_t *src, int med
 	if (mediaState == OBS_MEDIA_STATE_ERROR || mediaState == OBS_MEDIA_STATE_NONE)
 		return StepResult::Failed;
 	if (mediaState == OBS_MEDIA_STATE_STOPPED) {
-		OBSDataAutoRelease data = clipSettings(src, path, speedPercent);
+		OBSDataAutoRelease data = playSettings(src, path);
 		obs_source_update(src, data);
 		enterStep(RepeatStep::Reloading);
 	}
@@ -441,7 +529,7 @@ InstantReplay::StepResult InstantReplay::stepReloading(obs_source_t *src, int me
 		return StepResult::Failed;
 	if (inStepMs >= StopSettleMs && (mediaState == OBS_MEDIA_STATE_ENDED || stoppedLike(mediaState)))
 		return StepResult::Failed;
-	if (mediaState == OBS_MEDIA_STATE_PLAYING && obs_source_media_get_duration(src) > 0) {
+	if (mediaState == OBS_MEDIA_STATE_PLAYING && (growing || obs_source_media_get_duration(src) > 0)) {
 		seekOriginMs = mediaMs;
 		watchSeek(mediaMs);
 		if (startMs > 0)
@@ -495,7 +583,7 @@ void InstantReplay::countRepeat(obs_source_t *src, long long mediaMs)
 {
 	repeatsLeft -= 1;
 	repeatStep = RepeatStep::None;
-	const long long durationMs = obs_source_media_get_duration(src);
+	const long long durationMs = lengthOf(src);
 	plannedMs = phaseClock.elapsed() + (std::max(0LL, durationMs - mediaMs) * 100 / speedPercent) * repeatsLeft;
 	pluginLog(LOG_INFO, "replay: repeating (%d/%d)", repeatsTotal - repeatsLeft + 1, repeatsTotal);
 }

@@ -17,8 +17,8 @@ class InstantReplay : public QObject {
 	Q_OBJECT
 
 public:
-	enum State { Idle = 0, Loading = 1, Seeking = 2, Showing = 3, Hiding = 4 };
-	enum Problem {
+	enum class State { Idle = 0, Loading = 1, Seeking = 2, Showing = 3, Hiding = 4 };
+	enum class Problem {
 		NoProblem = 0,
 		MediaNotFound = 1,
 		NotMediaSource = 2,
@@ -34,13 +34,18 @@ public:
 	// handed to the media source. saveReportedNs: monotonic time (os_gettime_ns) at which OBS reported
 	// the save, 0 when the replay was not asked for by a save; only used for the stage figures.
 	bool play(const QString &path, long long entryId, long long saveReportedNs = 0);
+	// A file that is still being written and starts where the replay starts: played from its start
+	// while it grows, and ended at the length growingEnds gives, since the file names none.
+	bool playGrowing(const QString &path, long long entryId);
+	// The growing file is complete with lengthMs of media; until then its replay never ends by itself.
+	void growingEnds(const QString &path, long long lengthMs);
 	void stop();
 	// Ends everything without waiting for transitions and forgets the learned leads.
 	void abort();
 	bool isLoaded(const QString &path) const;
 
 	State state() const { return state_; }
-	int problem() const { return problem_; }
+	Problem problem() const { return problem_; }
 	void clearProblem();
 	// Passes planned for the clip being played (replay_repeat held to 1..3 at play).
 	int repeatsPlanned() const { return repeatsTotal; }
@@ -61,6 +66,14 @@ private:
 	enum class RepeatStep { None, Seeking, Stopping, Reloading, Landing, Settling };
 
 	OBSSourceAutoRelease usableReplayMedia();
+	bool begin(const QString &path, long long entryId, long long saveReportedNs, bool grows);
+	OBSDataAutoRelease playSettings(obs_source_t *src, const QString &file) const;
+	// The clip's length: the media source's, or for a growing file the length it ended with (-1 before).
+	long long lengthOf(obs_source_t *src) const;
+	// A growing file's replay that has played all there is: true once the end is reached or the
+	// picture has stood still there.
+	bool grownToItsEnd(long long mediaMs);
+	static bool readerEnded(obs_source_t *src);
 	void onTick();
 	// inStateMs: time spent in the state.
 	void tickLoading(obs_source_t *src, long long inStateMs);
@@ -87,8 +100,8 @@ private:
 	bool seekTaken(long long mediaMs);
 
 	QTimer tick;
-	State state_ = Idle;
-	int problem_ = NoProblem;
+	State state_ = State::Idle;
+	Problem problem_ = Problem::NoProblem;
 	OBSWeakSourceAutoRelease media;
 	QString path;
 	long long entryId = 0;
@@ -115,6 +128,10 @@ private:
 	std::string vantorStartName;
 	std::string vantorEndName;
 	bool startTriggerFired = false;
+	bool growing = false;
+	long long grownMs = -1;   // a growing file's final length; -1 while it grows
+	long long stillMs = -1;   // media time last seen at a growing file's end
+	QElapsedTimer stillClock; // how long it has stood there
 
 	// Monotonic stamps (ns) of one replay's road to the screen, logged at debug level when shown.
 	struct Stages {

@@ -6,6 +6,7 @@
 #include <obs-frontend-api.h>
 #include <media-io/audio-io.h>
 #include <media-io/video-io.h>
+#include <util/platform.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <memory>
 
@@ -73,7 +75,12 @@ void ownPacket(void *data, encoder_packet *packet)
 		own->ring->push(packet);
 }
 
-// replay-<pid>-<n>.mkv: the pid of the process that made it, or 0 for a name not of ours.
+// Appended packets are looked for this often while the press's picture is on its way.
+constexpr int kTailPollMs = 10;
+// The press's picture leaves the encoder within about a second; past this it is not waited for.
+constexpr int64_t kTailWaitUsec = 2000000;
+
+// replay-<pid>-<n>.mkv, the pid of the process that made it; 0 for any other name.
 long long ownerPid(const QString &name)
 {
 	static const QRegularExpression pattern(QStringLiteral("^replay-(\\d{1,10})-\\d{1,18}\\.mkv$"));
@@ -321,13 +328,18 @@ long long MemoryReplay::request(int seconds, long long pressNs, std::string &why
 		why = "no private folder for its files: " + why;
 		return 0;
 	}
-	filling = false;
-	auto snap = std::make_shared<PacketSnapshot>(packets.snapshot(seconds * 1000000LL));
-	if (snap->spanUsec() < kMinHeldUsec) {
+	// The replay ends at the press: its seconds count back from there, and the file starts at the
+	// keyframe at or before that, so the player need not seek.
+	const int64_t pressUsec = pressNs / 1000;
+	const int64_t newestSys = packets.newestSys();
+	const int64_t toCome = pressUsec > newestSys ? pressUsec - newestSys : 0;
+	PacketSnapshot snap = packets.snapshot(std::max<int64_t>(seconds * 1000000LL - toCome, 0));
+	if (snap.spanUsec() + toCome < kMinHeldUsec) {
 		why = "the buffer holds less than one second";
 		return 0;
 	}
-	// Never an existing name, never through a link: a name in the way is passed over.
+	filling = false;
+	// Never an existing name: a file in the way is passed over.
 	QString path;
 	int fd = -1;
 	for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
@@ -341,31 +353,97 @@ long long MemoryReplay::request(int seconds, long long pressNs, std::string &why
 		return 0;
 	madeIn = dir;
 	const long long number = fileSeq;
-	const long long behindMs = pressNs > 0 ? (pressNs / 1000 - snap->newestSysUsec) / 1000 : 0;
-	const long long spanMs = snap->spanUsec() / 1000;
-	worker.start([this, snap, header, path, fd, number, behindMs, spanMs]() mutable {
+	const long long spanMs = snap.spanUsec() / 1000;
+	const long long behindMs = (pressUsec - snap.newestSysUsec) / 1000;
+	auto held_ = std::make_shared<PacketSnapshot>(std::move(snap));
+	worker.start([this, held_, header, path, fd, number, pressUsec, spanMs, behindMs]() mutable {
 		QElapsedTimer clock;
 		clock.start();
-		std::string error;
-		const bool ok = muxMatroska(fd, path.toStdString(), header, snap->packets, error);
-		const long long muxMs = clock.elapsed();
-		snap.reset();
+		long long readyMs = 0;
+		const ReplayTail tail =
+		    writeReplayUpToPress(fd, header, std::move(*held_), packets, pressUsec, kTailWaitUsec, [&] {
+			    readyMs = clock.elapsed();
+			    QMetaObject::invokeMethod(
+				this,
+				[this, path, number, spanMs, behindMs, muxMs = readyMs] {
+					pluginLog(
+					    LOG_INFO,
+					    "replay from memory: %lld ms of video, newest frame %lld ms before the "
+					    "press, muxed in %lld ms into %s",
+					    spanMs, behindMs, muxMs, path.toUtf8().constData());
+					emit fileReady(path, number);
+				},
+				Qt::QueuedConnection);
+		    });
+		held_.reset();
+		const long long tailMs = clock.elapsed();
 		QMetaObject::invokeMethod(
 		    this,
-		    [this, ok, error, path, number, behindMs, spanMs, muxMs] {
-			    if (!ok) {
-				    emit fileFailed(QString::fromStdString(error), number);
+		    [this, tail, path, number, pressUsec, readyMs, tailMs] {
+			    if (!tail.ready) {
+				    os_unlink(path.toUtf8().constData());
+				    emit fileFailed(QString::fromStdString(tail.error), number);
 				    return;
 			    }
+			    if (!tail.ok)
+				    pluginLog(LOG_WARNING, "replay from memory: its file ends early (%s)",
+					      tail.error.c_str());
 			    pluginLog(LOG_INFO,
-				      "replay from memory: %lld ms of video, newest frame %lld ms before the press, "
-				      "muxed in %lld ms into %s",
-				      spanMs, behindMs, muxMs, path.toUtf8().constData());
-			    emit fileReady(path, number);
+				      "replay from memory: file complete, %lld ms of media, last picture %lld ms after "
+				      "the press (%s), %lld ms after it was handed on",
+				      tail.lengthMs, (tail.lastSysUsec - pressUsec) / 1000,
+				      tail.reachedPress ? "the press's own" : "the press's never came",
+				      tailMs - readyMs);
+			    emit fileComplete(path, number, tail.lengthMs);
 		    },
 		    Qt::QueuedConnection);
 	});
 	return number;
+}
+
+ReplayTail writeReplayUpToPress(int fd, const MuxHeader &header, PacketSnapshot snapshot, const PacketRing &ring,
+				int64_t pressSysUsec, int64_t waitUsec, const std::function<void()> &ready)
+{
+	ReplayTail tail;
+	MatroskaWriter writer;
+	if (!writer.open(fd, header, tail.error) || !writer.append(snapshot.packets, tail.error))
+		return tail;
+	tail.ready = true;
+	tail.lastSysUsec = snapshot.newestSysUsec;
+	tail.reachedPress = snapshot.newestSysUsec >= pressSysUsec;
+	const uint64_t run = snapshot.run;
+	uint64_t seq = snapshot.nextSeq;
+	snapshot = PacketSnapshot();
+	ready();
+
+	QElapsedTimer waited;
+	waited.start();
+	bool more = true;
+	while (more && !tail.reachedPress && waited.nsecsElapsed() / 1000 < waitUsec) {
+		PacketSnapshot next;
+		if (!ring.since(run, seq, next))
+			break; // the buffer stopped: nothing more will come
+		seq = next.nextSeq;
+		// Up to the first picture captured at or after the press; what comes after is left out.
+		auto end = next.packets.begin();
+		for (; end != next.packets.end() && !tail.reachedPress; ++end) {
+			if (end->type != OBS_ENCODER_VIDEO)
+				continue;
+			tail.lastSysUsec = end->sys_dts_usec;
+			tail.reachedPress = end->sys_dts_usec >= pressSysUsec;
+		}
+		std::vector<encoder_packet> taken(next.packets.begin(), end);
+		next.packets.erase(next.packets.begin(), end);
+		PacketSnapshot owned;
+		owned.packets = std::move(taken);
+		if (!owned.empty() && !writer.append(owned.packets, tail.error))
+			more = false;
+		else if (owned.empty())
+			QThread::msleep(kTailPollMs);
+	}
+	tail.lengthMs = writer.lengthMs();
+	tail.ok = more && writer.finish(tail.error);
+	return tail;
 }
 
 bool MemoryReplay::isReplayFile(const QString &path) const

@@ -11,9 +11,26 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+
+// What became of a replay file written up to the press.
+struct ReplayTail {
+	bool ok = false;
+	std::string error;
+	bool ready = false;        // the part held at the press was written and handed on
+	bool reachedPress = false; // a video packet captured at or after the press was written
+	long long lengthMs = 0;    // media time of the whole file
+	long long lastSysUsec = 0; // capture clock of the newest video packet written
+};
+
+// Writes the snapshot into a new Matroska stream on fd, calls ready, then appends the packets the
+// ring gets after it until the first video packet captured at or after pressSysUsec (as OBS's own
+// save does), the ring is cleared, or waitUsec passed. Closes fd.
+ReplayTail writeReplayUpToPress(int fd, const MuxHeader &header, PacketSnapshot snapshot, const PacketRing &ring,
+				int64_t pressSysUsec, int64_t waitUsec, const std::function<void()> &ready);
 
 // Keeps the replay buffer's last seconds as references to its encoded packets and turns them into
 // a short Matroska file on request, so that a replay need not wait for OBS's save. OBS 31+ taps
@@ -42,8 +59,8 @@ public:
 	// A longer replay fills up as the buffer runs on; a shorter one frees what it no longer needs.
 	void keep(int replaySeconds);
 
-	// Starts making the file of the last `seconds`: the request's number, or 0, with the reason, when
-	// the memory cannot serve it and the saved clip must be waited for.
+	// Starts making the file of the `seconds` up to the press: the request's number, or 0, with the
+	// reason, when the memory cannot serve it and the saved clip must be waited for.
 	long long request(int seconds, long long pressNs, std::string &why);
 	bool isReplayFile(const QString &path) const;
 	void removeFile(const QString &path);
@@ -56,7 +73,11 @@ public:
 	PacketRing &ring() { return packets; }
 
 signals:
+	// The file can be played: it holds the seconds before the press, and grows on up to the press.
 	void fileReady(const QString &path, long long request);
+	// Nothing more is added: lengthMs of media in all.
+	void fileComplete(const QString &path, long long request, long long lengthMs);
+	// No file to play; the saved clip must serve.
 	void fileFailed(const QString &why, long long request);
 
 private:
@@ -78,6 +99,6 @@ private:
 	// are held, since the buffer has them already.
 	std::atomic<bool> filling{false};
 	int64_t keepUsec = 0;
-	QString madeIn; // the folder of the files made so far
 	std::optional<MuxHeader> givenHeader;
+	QString madeIn; // the folder of the files made so far
 };

@@ -1,8 +1,12 @@
 #include "playback/PacketRing.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
+// Longer than any sound frame of OBS's encoders.
+constexpr int64_t kSoundLeadUsec = 100000;
+
 bool keptTrack(const encoder_packet &p)
 {
 	return p.track_idx == 0 && (p.type == OBS_ENCODER_VIDEO || p.type == OBS_ENCODER_AUDIO);
@@ -11,7 +15,7 @@ bool keptTrack(const encoder_packet &p)
 
 PacketSnapshot::PacketSnapshot(PacketSnapshot &&other) noexcept
     : packets(std::move(other.packets)), firstUsec(other.firstUsec), lastUsec(other.lastUsec),
-      newestSysUsec(other.newestSysUsec)
+      newestSysUsec(other.newestSysUsec), nextSeq(other.nextSeq), run(other.run)
 {
 	other.packets.clear();
 }
@@ -25,6 +29,8 @@ PacketSnapshot &PacketSnapshot::operator=(PacketSnapshot &&other) noexcept
 		firstUsec = other.firstUsec;
 		lastUsec = other.lastUsec;
 		newestSysUsec = other.newestSysUsec;
+		nextSeq = other.nextSeq;
+		run = other.run;
 	}
 	return *this;
 }
@@ -58,10 +64,12 @@ void PacketRing::clear()
 	std::lock_guard<std::mutex> guard(lock);
 	for (encoder_packet &p : packets)
 		obs_encoder_packet_release(&p);
+	firstSeq += packets.size();
 	packets.clear();
 	keyframes.clear();
 	newestUsec = newestSysUsec = 0;
 	bytes = 0;
+	++runNumber;
 }
 
 void PacketRing::push(encoder_packet *packet)
@@ -98,11 +106,13 @@ void PacketRing::trimLocked()
 	const int64_t first = keyframes.front();
 	while (!packets.empty()) {
 		encoder_packet &p = packets.front();
-		if (p.type == OBS_ENCODER_VIDEO ? (p.keyframe && p.dts_usec == first) : p.dts_usec >= first)
+		if (p.type == OBS_ENCODER_VIDEO ? (p.keyframe && p.dts_usec == first)
+						: p.dts_usec >= first - kSoundLeadUsec)
 			break;
 		bytes -= p.size;
 		obs_encoder_packet_release(&p);
 		packets.pop_front();
+		++firstSeq;
 	}
 }
 
@@ -119,16 +129,22 @@ PacketSnapshot PacketRing::snapshot(int64_t usec) const
 			break;
 		start = k;
 	}
-	bool started = false;
-	snap.packets.reserve(packets.size());
-	for (const encoder_packet &p : packets) {
+	// The sound frames just before the keyframe go along: the one under its picture starts the file.
+	const int64_t soundFrom = start - kSoundLeadUsec;
+	size_t first = 0;
+	while (first < packets.size() && !(packets[first].type == OBS_ENCODER_VIDEO && packets[first].keyframe &&
+					   packets[first].dts_usec == start))
+		++first;
+	if (first == packets.size())
+		return snap;
+	size_t from = first;
+	while (from > 0 && packets[from - 1].dts_usec >= soundFrom)
+		--from;
+	snap.packets.reserve(packets.size() - from);
+	for (size_t i = from; i < packets.size(); ++i) {
+		const encoder_packet &p = packets[i];
 		const bool video = p.type == OBS_ENCODER_VIDEO;
-		if (!started) {
-			if (!video || !p.keyframe || p.dts_usec != start)
-				continue;
-			started = true;
-		}
-		if (!video && p.dts_usec < start)
+		if (video ? i < first : p.dts_usec < soundFrom)
 			continue;
 		encoder_packet ref;
 		obs_encoder_packet_ref(&ref, const_cast<encoder_packet *>(&p));
@@ -137,7 +153,27 @@ PacketSnapshot PacketRing::snapshot(int64_t usec) const
 	snap.firstUsec = start;
 	snap.lastUsec = newestUsec;
 	snap.newestSysUsec = newestSysUsec;
+	snap.nextSeq = firstSeq + packets.size();
+	snap.run = runNumber;
 	return snap;
+}
+
+bool PacketRing::since(uint64_t run, uint64_t seq, PacketSnapshot &out) const
+{
+	out = PacketSnapshot();
+	std::lock_guard<std::mutex> guard(lock);
+	if (run != runNumber)
+		return false;
+	const uint64_t end = firstSeq + packets.size();
+	for (uint64_t i = std::max(seq, firstSeq); i < end; ++i) {
+		encoder_packet ref;
+		obs_encoder_packet_ref(&ref, const_cast<encoder_packet *>(&packets[i - firstSeq]));
+		out.packets.push_back(ref);
+	}
+	out.nextSeq = end;
+	out.run = run;
+	out.newestSysUsec = newestSysUsec;
+	return true;
 }
 
 int64_t PacketRing::heldUsec() const
@@ -150,6 +186,12 @@ size_t PacketRing::heldBytes() const
 {
 	std::lock_guard<std::mutex> guard(lock);
 	return bytes;
+}
+
+int64_t PacketRing::newestSys() const
+{
+	std::lock_guard<std::mutex> guard(lock);
+	return keyframes.empty() ? 0 : newestSysUsec;
 }
 
 size_t PacketRing::size() const

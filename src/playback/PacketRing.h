@@ -24,6 +24,9 @@ public:
 	int64_t firstUsec = 0;     // dts of the first keyframe
 	int64_t lastUsec = 0;      // dts of the newest video packet
 	int64_t newestSysUsec = 0; // capture clock of the newest video packet (os_gettime_ns / 1000)
+	// Where the packets that came after these begin (see PacketRing::since).
+	uint64_t nextSeq = 0;
+	uint64_t run = 0;
 
 	bool empty() const { return packets.empty(); }
 	int64_t spanUsec() const { return packets.empty() ? 0 : lastUsec - firstUsec; }
@@ -49,13 +52,19 @@ public:
 	// Takes a reference to the packet when it belongs to a kept track.
 	void push(encoder_packet *packet);
 
-	// References from the keyframe at or before (newest - usec), or from the oldest keyframe held.
+	// References from the keyframe at or before (newest - usec), or from the oldest keyframe held, with
+	// the sound frames of the last 100 ms before it.
 	PacketSnapshot snapshot(int64_t usec) const;
+	// References to the packets that came after a snapshot (or after the last call), in arrival order.
+	// False once the ring was cleared since: they belong to another run of the buffer.
+	bool since(uint64_t run, uint64_t seq, PacketSnapshot &out) const;
 
 	// Video held from the oldest keyframe to the newest packet, and the bytes referenced.
 	int64_t heldUsec() const;
 	size_t heldBytes() const;
 	size_t size() const;
+	// Capture clock of the newest video packet; 0 when none is held.
+	int64_t newestSys() const;
 
 private:
 	void trimLocked();
@@ -67,4 +76,6 @@ private:
 	int64_t newestUsec = 0;
 	int64_t newestSysUsec = 0;
 	size_t bytes = 0;
+	uint64_t firstSeq = 0; // arrival number of packets.front()
+	uint64_t runNumber = 0;
 };

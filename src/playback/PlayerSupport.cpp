@@ -1,7 +1,7 @@
 #include "playback/PlayerSupport.h"
 
+#include "util/ObsMedia.h"
 #include "playback/MediaTiming.h"
-#include "playback/ReplayScene.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -150,7 +150,7 @@ struct MediaStartHook::Shared {
 		if (!source || source != hook->source || obs_source_removed(source) || hook->seen.started)
 			return;
 		OBSDataAutoRelease settings = obs_source_get_settings(source);
-		const QString current = QString::fromUtf8(obs_data_get_string(settings, "local_file"));
+		const QString current = QString::fromUtf8(obs_data_get_string(settings, kLocalFileKey));
 		if (normalizedPathKey(current) != normalizedPathKey(QString::fromStdString(hook->expectedPath)))
 			return;
 		hook->seen.started = true;

@@ -2,13 +2,13 @@
 
 #include "config/Settings.h"
 #include "util/ModuleCore.h"
+#include "util/ObsMedia.h"
 #include "util/ObsSources.h"
 #include "util/Paths.h"
 #include "util/Utf8.h"
 #include "playback/MediaTiming.h"
-#include "playback/PlaybackKeys.h"
+#include "playback/PlaybackText.h"
 #include "playback/RecapScene.h"
-#include "playback/ReplayScene.h"
 
 #include <QFileInfo>
 
@@ -83,12 +83,12 @@ bool Recap::validateRecapNames(QString *message)
 	};
 	for (const QString &name : names) {
 		if (name.isEmpty())
-			return fail(PlaybackKeys::RecapNoName);
+			return fail(PlaybackText::RecapNoName);
 		if (name == s.replay_scene || name == s.replay_media)
-			return fail(PlaybackKeys::RecapReplayNameTaken);
+			return fail(PlaybackText::RecapReplayNameTaken);
 	}
 	if (names[0] == names[1] || names[0] == names[2] || names[1] == names[2])
-		return fail(PlaybackKeys::RecapSameNames);
+		return fail(PlaybackText::RecapSameNames);
 	return true;
 }
 

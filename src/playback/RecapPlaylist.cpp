@@ -1,6 +1,6 @@
 #include "playback/RecapPlaylist.h"
 
-#include "playback/ReplayScene.h"
+#include "util/ObsMedia.h"
 #include "session/Session.h"
 
 #include <QFileInfo>
@@ -9,12 +9,6 @@
 #include <set>
 
 namespace {
-const Entry *savedClipOwner(const Session &session, const Entry &entry)
-{
-	const Entry *owner = session.clipOwner(entry);
-	return owner && ownsSavedClip(*owner) ? owner : nullptr;
-}
-
 QString memoOf(RecapSessions &sessions, const Entry &entry)
 {
 	return sessions.hasOwnLabel(entry) ? QString::fromStdString(entry.label) : QString();
@@ -26,7 +20,7 @@ std::vector<RecapItem> itemsOf(RecapSessions &sessions, const Session &session)
 	for (const Entry &entry : session.entries) {
 		if (entry.kind != EntryKind::Press && entry.kind != EntryKind::Save)
 			continue;
-		const Entry *owner = savedClipOwner(session, entry);
+		const Entry *owner = session.savedClipOwner(entry);
 		if (!owner)
 			continue;
 		const QString path = QString::fromStdString(owner->clip.path);
@@ -67,7 +61,7 @@ QString recapFileKey(const QString &path)
 bool refreshRecapItem(RecapSessions &sessions, const Session *session, RecapItem &item)
 {
 	const Entry *entry = session ? session->findEntry(item.entryId) : nullptr;
-	const Entry *owner = entry ? savedClipOwner(*session, *entry) : nullptr;
+	const Entry *owner = entry ? session->savedClipOwner(*entry) : nullptr;
 	if (!owner)
 		return false;
 	item.path = QString::fromStdString(owner->clip.path);

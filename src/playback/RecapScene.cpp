@@ -2,10 +2,12 @@
 
 #include "config/Settings.h"
 #include "util/ModuleCore.h"
+#include "util/ObsMedia.h"
+#include "util/ObsScenes.h"
 #include "util/ObsSources.h"
-#include "playback/PlaybackKeys.h"
+#include "playback/PlaybackText.h"
 #include "playback/Recap.h"
-#include "playback/ReplayScene.h"
+#include "playback/SceneSetup.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -43,11 +45,11 @@ bool usesGdiplus()
 bool recapNamesFree(obs_source_t *sceneSource, obs_source_t *media, obs_source_t *text, QString &message)
 {
 	if (sceneSource && !obs_scene_from_source(sceneSource))
-		return refuseSetup(message, PlaybackKeys::SetupSceneNameTaken);
+		return refuseSetup(message, PlaybackText::SetupSceneNameTaken);
 	if (media && !isMediaSource(media))
-		return refuseSetup(message, PlaybackKeys::SetupMediaNameTaken);
+		return refuseSetup(message, PlaybackText::SetupMediaNameTaken);
 	if (text && !isRecapTextSource(obs_source_get_unversioned_id(text)))
-		return refuseSetup(message, PlaybackKeys::RecapTextNameTaken);
+		return refuseSetup(message, PlaybackText::RecapTextNameTaken);
 	return true;
 }
 
@@ -69,7 +71,7 @@ OBSSourceAutoRelease newRecapText(const QString &name, uint32_t width, uint32_t 
 	OBSDataAutoRelease data = recapTextSettings(width, height);
 	OBSSourceAutoRelease text = obs_source_create(latest ? latest : type, name.toUtf8().constData(), data, nullptr);
 	if (!text)
-		refuseSetup(message, PlaybackKeys::SetupFailed);
+		refuseSetup(message, PlaybackText::SetupFailed);
 	return text;
 }
 
@@ -166,7 +168,7 @@ bool makeRecapScene(QString &message)
 		return false;
 	uint32_t width = 0, height = 0;
 	if (!videoBaseSize(width, height))
-		return refuseSetup(message, PlaybackKeys::SetupFailed);
+		return refuseSetup(message, PlaybackText::SetupFailed);
 
 	OBSSceneAutoRelease createdScene;
 	obs_scene_t *scene = sceneOrNew(sceneSource, s.recap_scene.toUtf8().constData(), createdScene, message);
@@ -190,11 +192,11 @@ bool addRecapSceneToCurrent(QString &message)
 		return false;
 	OBSSourceAutoRelease recap = liveSourceByName(settings().recap_scene);
 	if (!recap || !obs_scene_from_source(recap))
-		return refuseSetup(message, PlaybackKeys::SetupNoScene);
+		return refuseSetup(message, PlaybackText::SetupNoScene);
 	OBSSourceAutoRelease current = sceneToPlaceInto();
 	obs_scene_t *scene = current ? obs_scene_from_source(current) : nullptr;
 	if (!scene || current.Get() == recap.Get())
-		return refuseSetup(message, PlaybackKeys::RecapPickOtherScene);
+		return refuseSetup(message, PlaybackText::RecapPickOtherScene);
 	obs_sceneitem_t *item = obs_scene_find_source(scene, obs_source_get_name(recap));
 	if (!item)
 		item = addSetupItem(scene, recap, message);

@@ -1,9 +1,9 @@
 #include "playback/ReplayMux.h"
 
+#include "util/PrivateFiles.h"
+
 #include <media-io/video-io.h>
 #include <util/platform.h>
-
-#include "util/PrivateFiles.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -124,18 +124,16 @@ bool addStream(AVFormatContext *fmt, const MuxTrack &track, bool video, std::str
 	return true;
 }
 
-constexpr int kIoBufferSize = 64 * 1024;
-
 #if LIBAVFORMAT_VERSION_MAJOR < 61
 using WriteBuffer = uint8_t *;
 #else
 using WriteBuffer = const uint8_t *;
 #endif
 
-// The muxer writes through the descriptor the file was made with, never by its name again.
-int writeToFd(void *opaque, WriteBuffer data, int size)
+int writeToFd(void *opaque, WriteBuffer buf, int size)
 {
-	return PrivateFiles::writeAll(*static_cast<int *>(opaque), data, size_t(size)) ? size : AVERROR(EIO);
+	return PrivateFiles::writeAll(*static_cast<int *>(opaque), buf, static_cast<size_t>(size)) ? size
+												   : AVERROR(EIO);
 }
 
 int64_t seekFd(void *opaque, int64_t offset, int whence)
@@ -158,48 +156,84 @@ int64_t seekFd(void *opaque, int64_t offset, int whence)
 	return at < 0 ? AVERROR(errno) : at;
 }
 
-struct Output {
-	AVFormatContext *fmt = nullptr;
-	AVIOContext *io = nullptr;
-	int fd = -1;
-	~Output()
-	{
-		if (fmt)
-			avformat_free_context(fmt);
-		if (io) {
-			av_freep(&io->buffer);
-			avio_context_free(&io);
-		}
-		PrivateFiles::closeFile(fd);
-	}
-};
+constexpr int kIoBufferSize = 64 * 1024;
 
-struct PacketFree {
-	void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
+// No codec OBS offers has longer sound frames.
+constexpr int64_t kMaxSoundFrameUsec = 100000;
 
-// A Matroska file on the output's descriptor with the header's streams, its header written.
-bool openOutput(Output &out, const MuxHeader &header, std::string &error)
+int64_t usecOf(int64_t value, const encoder_packet &p)
 {
-	int rc = avformat_alloc_output_context2(&out.fmt, nullptr, "matroska", nullptr);
-	if (rc < 0 || !out.fmt) {
+	return av_rescale_q(value, AVRational{p.timebase_num, p.timebase_den}, AVRational{1, 1000000});
+}
+
+} // namespace
+
+MatroskaWriter::~MatroskaWriter()
+{
+	close();
+}
+
+void MatroskaWriter::close()
+{
+	if (fmt) {
+		avformat_free_context(fmt);
+		fmt = nullptr;
+	}
+	if (io) {
+		av_freep(&io->buffer);
+		avio_context_free(&io);
+	}
+	av_packet_free(&pkt);
+	PrivateFiles::closeFile(fd);
+	fd = -1;
+}
+
+bool MatroskaWriter::open(int file, const MuxHeader &streams, std::string &error, bool whole)
+{
+	close();
+	fd = file;
+	header = streams;
+	baseSet = false;
+	endUsec = baseUsec = 0;
+	wroteVideo = wroteSound = false;
+	if (fd < 0) {
+		error = "no file";
+		return false;
+	}
+	if (header.video.extraData.empty() && header.video.codec != "av1") {
+		error = "the video encoder gave no header";
+		return false;
+	}
+	int rc = avformat_alloc_output_context2(&fmt, nullptr, "matroska", nullptr);
+	if (rc < 0 || !fmt) {
 		error = "no Matroska muxer: " + avError(rc);
 		return false;
 	}
-	if (!addStream(out.fmt, header.video, true, error))
+	// The sound goes first: OBS's media source seeks its first stream whenever it starts a file, and
+	// a growing file holds many sound frames, each a keyframe, but at first a single picture keyframe.
+	videoIndex = header.hasAudio ? 1 : 0;
+	if (header.hasAudio && !addStream(fmt, header.audio, false, error))
 		return false;
-	if (header.hasAudio && !addStream(out.fmt, header.audio, false, error))
+	if (!addStream(fmt, header.video, true, error))
 		return false;
 	auto *buffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
-	out.io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &out.fd, nullptr, writeToFd, seekFd) : nullptr;
-	if (!out.io) {
-		av_free(buffer);
+	io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &fd, nullptr, writeToFd, whole ? seekFd : nullptr)
+		    : nullptr;
+	pkt = av_packet_alloc();
+	if (!io || !pkt) {
+		if (!io)
+			av_free(buffer);
 		error = "out of memory";
 		return false;
 	}
-	out.fmt->pb = out.io;
-	out.fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
-	rc = avformat_write_header(out.fmt, nullptr);
+	// A growing file is not seekable: nothing written is ever rewritten, so a reader may follow it. A
+	// whole file gets its length and index at the end.
+	if (!whole)
+		io->seekable = 0;
+	fmt->pb = io;
+	fmt->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_FLUSH_PACKETS;
+	fmt->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED; // a shift would move time 0 away again
+	rc = avformat_write_header(fmt, nullptr);
 	if (rc < 0) {
 		error = "header: " + avError(rc);
 		return false;
@@ -207,106 +241,123 @@ bool openOutput(Output &out, const MuxHeader &header, std::string &error)
 	return true;
 }
 
-// Time 0 is the first keyframe's decode time, so no stream starts below zero; packets before it
-// are left out.
-bool writePackets(AVFormatContext *fmt, const MuxHeader &header, const std::vector<encoder_packet> &packets,
-		  std::string &error)
+// Time 0 is where the file's first stream starts. OBS's media source seeks to the file's start time at
+// every start, in the first stream's timebase but with the value it has in microseconds: anything but 0
+// sends the seek past the end of a growing file, where it waits until the file is complete. The sound
+// goes first, and its frame under the first picture starts at 0.
+void MatroskaWriter::chooseBase(const std::vector<encoder_packet> &packets)
 {
-	int64_t baseUsec = 0;
+	auto key = std::find_if(packets.begin(), packets.end(),
+				[](const encoder_packet &p) { return p.type == OBS_ENCODER_VIDEO && p.keyframe; });
+	if (key == packets.end() || key->timebase_num <= 0 || key->timebase_den <= 0)
+		return;
+	const int64_t pictureUsec = usecOf(key->pts, *key);
+	baseUsec = pictureUsec;
 	for (const encoder_packet &p : packets) {
-		if (p.type == OBS_ENCODER_VIDEO) {
-			baseUsec = p.dts_usec;
-			break;
-		}
+		if (p.type != OBS_ENCODER_AUDIO || !header.hasAudio || p.timebase_num <= 0 || p.timebase_den <= 0)
+			continue;
+		const int64_t at = usecOf(p.pts, p);
+		if (at <= pictureUsec && pictureUsec - at < kMaxSoundFrameUsec)
+			baseUsec = at;
 	}
-	int64_t videoBase = 0;
-	bool videoBaseSet = false;
-	std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
-	if (!pkt) {
-		error = "out of memory";
+	baseSet = true;
+}
+
+// Packets shown before time 0 are left out.
+bool MatroskaWriter::append(const std::vector<encoder_packet> &packets, std::string &error)
+{
+	if (!fmt) {
+		error = "not open";
 		return false;
 	}
+	if (!baseSet)
+		chooseBase(packets);
+	bool keyWritten = wroteVideo;
 	for (const encoder_packet &p : packets) {
 		const bool video = p.type == OBS_ENCODER_VIDEO;
 		if (!video && !header.hasAudio)
 			continue;
 		const AVRational tb{p.timebase_num, p.timebase_den};
-		if (tb.num <= 0 || tb.den <= 0)
+		if (!baseSet || tb.num <= 0 || tb.den <= 0)
 			continue;
-		int64_t base;
-		if (video) {
-			if (!videoBaseSet) {
-				videoBase = p.dts;
-				videoBaseSet = true;
-			}
-			base = videoBase;
-		} else {
-			base = av_rescale_q(baseUsec, AVRational{1, 1000000}, tb);
-		}
-		av_packet_unref(pkt.get());
+		// Pictures start at a keyframe; the sound beside it may start a frame earlier.
+		if (video && !keyWritten && !p.keyframe)
+			continue;
+		keyWritten = keyWritten || video;
+		const int64_t base = av_rescale_q(baseUsec, AVRational{1, 1000000}, tb);
+		av_packet_unref(pkt);
 		pkt->data = p.data;
 		pkt->size = static_cast<int>(p.size);
-		pkt->stream_index = video ? 0 : 1;
+		pkt->stream_index = video ? videoIndex : 1 - videoIndex;
 		pkt->pts = p.pts - base;
 		pkt->dts = p.dts - base;
-		if (pkt->dts < 0 || pkt->pts < 0)
+		wroteVideo = wroteVideo || video;
+		// Decoded before the first picture is shown (B-frames), a picture may carry a negative dts.
+		if (pkt->pts < 0 || (!video && pkt->dts < 0))
 			continue;
+		// Sound that starts just after the first picture is moved to 0, so that the first stream starts
+		// there (see chooseBase).
+		if (!video && !wroteSound && pkt->pts > 0 && usecOf(pkt->pts, p) < kMaxSoundFrameUsec)
+			pkt->pts = pkt->dts = 0;
+		wroteSound = wroteSound || !video;
 		if (p.keyframe)
 			pkt->flags |= AV_PKT_FLAG_KEY;
-		av_packet_rescale_ts(pkt.get(), tb, fmt->streams[pkt->stream_index]->time_base);
-		const int rc = av_write_frame(fmt, pkt.get());
+		if (video) {
+			// A frame lasts until the next one: one frame period past its presentation time.
+			const int64_t frameUsec =
+			    header.video.fpsNum ? int64_t(header.video.fpsDen) * 1000000 / header.video.fpsNum : 0;
+			endUsec = std::max(endUsec, baseUsec + usecOf(pkt->pts, p) + frameUsec);
+		}
+		av_packet_rescale_ts(pkt, tb, fmt->streams[pkt->stream_index]->time_base);
+		const int rc = av_write_frame(fmt, pkt);
 		if (rc < 0) {
 			error = "write: " + avError(rc);
 			return false;
 		}
 	}
-	return true;
-}
-
-bool writeAll(Output &out, const MuxHeader &header, const std::vector<encoder_packet> &packets, std::string &error)
-{
-	if (!openOutput(out, header, error) || !writePackets(out.fmt, header, packets, error))
-		return false;
-	const int rc = av_write_trailer(out.fmt);
-	avio_flush(out.io);
-	if (rc < 0 || out.io->error < 0) {
-		error = "trailer: " + avError(rc < 0 ? rc : out.io->error);
+	// Ends the cluster, so that what was appended is in the file, whole, for a reader.
+	const int rc = av_write_frame(fmt, nullptr);
+	avio_flush(fmt->pb);
+	if (rc < 0 || fmt->pb->error < 0) {
+		error = "write: " + avError(rc < 0 ? rc : fmt->pb->error);
 		return false;
 	}
 	return true;
 }
 
-} // namespace
-
-bool muxMatroska(int fd, const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
-		 std::string &error)
+bool MatroskaWriter::finish(std::string &error)
 {
-	if (fd < 0) {
-		error = "no file";
+	if (!fmt) {
+		error = "not open";
 		return false;
 	}
-	bool anyVideo = false;
-	for (const encoder_packet &p : packets)
-		anyVideo = anyVideo || p.type == OBS_ENCODER_VIDEO;
-	bool ok = false;
-	{
-		Output out;
-		out.fd = fd; // closed with out, whatever happens
-		if (!anyVideo)
-			error = "no video";
-		else if (header.video.extraData.empty() && header.video.codec != "av1")
-			error = "the video encoder gave no header";
-		else
-			ok = writeAll(out, header, packets, error);
+	const int rc = av_write_trailer(fmt);
+	avio_flush(fmt->pb);
+	const int ioError = fmt->pb->error;
+	close();
+	if (rc < 0 || ioError < 0) {
+		error = "trailer: " + avError(rc < 0 ? rc : ioError);
+		return false;
 	}
-	if (!ok)
-		os_unlink(path.c_str());
-	return ok;
+	return true;
 }
 
 bool muxMatroska(const std::string &path, const MuxHeader &header, const std::vector<encoder_packet> &packets,
 		 std::string &error)
 {
+	bool anyVideo = false;
+	for (const encoder_packet &p : packets)
+		anyVideo = anyVideo || p.type == OBS_ENCODER_VIDEO;
+	if (!anyVideo) {
+		error = "no video";
+		return false;
+	}
 	const int fd = PrivateFiles::createFile(QString::fromStdString(path), error);
-	return fd >= 0 && muxMatroska(fd, path, header, packets, error);
+	if (fd < 0)
+		return false;
+	MatroskaWriter writer;
+	const bool ok = writer.open(fd, header, error, true) && writer.append(packets, error) && writer.finish(error);
+	if (!ok)
+		os_unlink(path.c_str());
+	return ok;
 }

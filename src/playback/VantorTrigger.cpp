@@ -1,20 +1,12 @@
 #include "playback/VantorTrigger.h"
 
 #include "util/ModuleCore.h"
+#include "util/ObsSources.h"
 
 #include <obs.hpp>
 
-#include <cstring>
 #include <set>
 #include <vector>
-
-namespace {
-bool hasId(obs_source_t *source, const char *id)
-{
-	const char *have = obs_source_get_unversioned_id(source);
-	return have && std::strcmp(have, id) == 0;
-}
-} // namespace
 
 void fireVantorTrigger(const char *name)
 {
@@ -24,12 +16,12 @@ void fireVantorTrigger(const char *name)
 	std::vector<OBSSourceAutoRelease> targets;
 	auto collect = [](void *param, obs_source_t *source) {
 		auto *list = static_cast<std::vector<OBSSourceAutoRelease> *>(param);
-		if (hasId(source, "vantor_source"))
+		if (hasSourceId(source, kCompanionSourceId))
 			list->emplace_back(obs_source_get_ref(source));
 		obs_source_enum_filters(
 		    source,
 		    [](obs_source_t *, obs_source_t *filter, void *p) {
-			    if (hasId(filter, "vantor_filter"))
+			    if (hasSourceId(filter, kCompanionFilterId))
 				    static_cast<std::vector<OBSSourceAutoRelease> *>(p)->emplace_back(
 					obs_source_get_ref(filter));
 		    },

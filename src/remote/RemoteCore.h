@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -24,6 +25,25 @@ extern const char *const kVendorName;
 Engine &engine();
 void setEngine(Engine &engine);
 
+// "text too long (at most N bytes)" with N = kMaxTextBytes, written out when compiling.
+constexpr std::array<char, 48> tooLongText()
+{
+	std::array<char, 48> out{};
+	size_t n = 0;
+	for (const char *p = "text too long (at most "; *p; ++p)
+		out[n++] = *p;
+	char digits[20] = {};
+	size_t count = 0;
+	for (size_t v = kMaxTextBytes; v; v /= 10)
+		digits[count++] = char('0' + v % 10);
+	while (count)
+		out[n++] = digits[--count];
+	for (const char *p = " bytes)"; *p; ++p)
+		out[n++] = *p;
+	return out;
+}
+inline constexpr std::array<char, 48> kTooLongText = tooLongText();
+
 // Texts sent to clients: fixed, never localised.
 namespace errors {
 constexpr const char *ShuttingDown = "shutting down";
@@ -33,7 +53,7 @@ constexpr const char *NoFreeSession = "配信していないときの記録は�
 constexpr const char *NoSession = "no session";
 constexpr const char *NoEndedSession = "no such ended session (a running one cannot be removed)";
 constexpr const char *NoQuotes = "名言集を書き出せませんでした";
-constexpr const char *TooLong = "text too long (at most 4096 bytes)";
+constexpr const char *TooLong = kTooLongText.data();
 constexpr const char *ConfigNotSaved = "applied, but config.json could not be written";
 constexpr const char *SessionFileStays = "the session file could not be deleted";
 constexpr const char *HighlightsBusy = "a highlights video is being written";
@@ -199,7 +219,7 @@ struct RequestDef {
 	RequestHandler handler;
 };
 
-// The 24 requests in registration order.
+// The requests in registration order.
 const RequestDef *requestTable(size_t *count);
 
 // Event thread.

@@ -74,7 +74,7 @@ Result requestGetStatus(obs_data_t *)
 		obs_data_set_int(data, keys::StreamMs, e.offsetNow());
 		writeBufferStatus(data, e.bufferStatus());
 		obs_data_set_int(data, keys::ReplayState, static_cast<int>(e.replayPlayer().state()));
-		obs_data_set_int(data, keys::ReplayProblem, e.replayPlayer().problem());
+		obs_data_set_int(data, keys::ReplayProblem, static_cast<int>(e.replayPlayer().problem()));
 		obs_data_set_int(data, keys::ReplayPlaced, replayPlacementCount());
 		obs_data_set_int(data, keys::ReplayVisible, replayVisibleCount());
 		const Engine::Figures figures = e.figures();

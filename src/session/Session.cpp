@@ -61,6 +61,17 @@ const Entry *Session::clipOwner(const Entry &entry) const
 	return const_cast<Session *>(this)->clipOwner(entry);
 }
 
+Entry *Session::savedClipOwner(const Entry &entry)
+{
+	Entry *owner = clipOwner(entry);
+	return owner && ownsSavedClip(*owner) ? owner : nullptr;
+}
+
+const Entry *Session::savedClipOwner(const Entry &entry) const
+{
+	return const_cast<Session *>(this)->savedClipOwner(entry);
+}
+
 bool ownsSavedClip(const Entry &entry)
 {
 	return entry.clip.state == ClipState::Saved && entry.clip.shared_with == 0 && !entry.clip.path.empty();

@@ -76,4 +76,9 @@ struct Session {
 	// otherwise the entry itself.
 	Entry *clipOwner(const Entry &entry);
 	const Entry *clipOwner(const Entry &entry) const;
+
+	// The entry whose saved file this entry's clip is: its clip owner when that owns a saved clip
+	// (ownsSavedClip), otherwise null. Only such a file is played, probed and followed by renames.
+	Entry *savedClipOwner(const Entry &entry);
+	const Entry *savedClipOwner(const Entry &entry) const;
 };

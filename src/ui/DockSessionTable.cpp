@@ -60,21 +60,21 @@ std::pair<QString, QString> LumarkDock::clipCellText(const Entry &entry, const S
 {
 	switch (entry.clip.state) {
 	case ClipState::Waiting:
-		return {uiText(UiKey::ClipWaiting), QString()};
+		return {uiText(UiText::ClipWaiting), QString()};
 	case ClipState::Failed:
-		return {uiText(UiKey::ClipFailed), uiText(UiKey::ClipFailedTip)};
+		return {uiText(UiText::ClipFailed), uiText(UiText::ClipFailedTip)};
 	case ClipState::NoBuffer:
-		return {uiText(UiKey::ClipNoBuffer), uiText(UiKey::ClipNoBufferTip)};
+		return {uiText(UiText::ClipNoBuffer), uiText(UiText::ClipNoBufferTip)};
 	case ClipState::Saved: {
 		if (entry.clip.shared_with != 0) {
 			const Entry *owner = session.findEntry(entry.clip.shared_with);
 			const QString ownerLabel =
 			    owner ? fromUtf8(pressLabel(engine.exportTexts(), owner->number)) : QString();
-			return {uiText(UiKey::ClipShared).arg(ownerLabel), uiText(UiKey::ClipSharedTip)};
+			return {uiText(UiText::ClipShared).arg(ownerLabel), uiText(UiText::ClipSharedTip)};
 		}
 		const QString path = fromUtf8(entry.clip.path);
 		const QString tip = QDir::toNativeSeparators(path) + QLatin1Char('\n') +
-				    uiText(UiKey::ClipRangeTip)
+				    uiText(UiText::ClipRangeTip)
 					.arg(offsetText(archiveOffset(session, entry.clip.start_ms)),
 					     offsetText(archiveOffset(session, entry.clip.end_ms)));
 		return {fromUtf8(fileNameOf(entry.clip.path)), tip};
@@ -103,13 +103,13 @@ void LumarkDock::rebuildSessionCombo()
 	for (const QString &id : ids) {
 		QString text = sessionDisplayName(id, perMinute.value(id.left(16)) > 1);
 		if (!runningId.isEmpty() && id == runningId)
-			text = uiText(UiKey::SessionNow).arg(text);
+			text = uiText(UiText::SessionNow).arg(text);
 		if (id == viewedId && viewedIndex < 0)
 			viewedIndex = sessionCombo->count();
 		sessionCombo->addItem(text, id);
 	}
 	if (sessionCombo->count() == 0)
-		sessionCombo->addItem(uiText(UiKey::NoSessions), QString());
+		sessionCombo->addItem(uiText(UiText::NoSessions), QString());
 	sessionCombo->setCurrentIndex(viewedIndex >= 0 ? viewedIndex : 0);
 	sessionCombo->blockSignals(wasBlocked);
 }
@@ -200,12 +200,12 @@ void LumarkDock::setTableRow(int row, const Entry &entry, const Session &session
 
 	auto *chapter = makeItem(QString(), plain | Qt::ItemIsUserCheckable);
 	chapter->setCheckState(entry.chapter ? Qt::Checked : Qt::Unchecked);
-	chapter->setToolTip(uiText(UiKey::ColChapterTip));
+	chapter->setToolTip(uiText(UiText::ColChapterTip));
 
 	const int64_t archive = archiveOffset(session, entry.t_ms);
-	auto *time = makeItem(archive < 0 ? uiText(UiKey::TimeBeforeCut) : offsetText(archive), plain);
+	auto *time = makeItem(archive < 0 ? uiText(UiText::TimeBeforeCut) : offsetText(archive), plain);
 	time->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.id));
-	time->setToolTip(uiText(UiKey::TimeStreamTip).arg(offsetText(entry.t_ms)));
+	time->setToolTip(uiText(UiText::TimeStreamTip).arg(offsetText(entry.t_ms)));
 
 	const ExportTexts &texts = engine.exportTexts();
 	const std::string kindText =
@@ -213,7 +213,7 @@ void LumarkDock::setTableRow(int row, const Entry &entry, const Session &session
 	auto *kind = makeItem(fromUtf8(kindText), plain);
 
 	auto *label = makeItem(fromUtf8(entry.label), plain | Qt::ItemIsEditable);
-	label->setToolTip(uiText(UiKey::ColLabelTip));
+	label->setToolTip(uiText(UiText::ColLabelTip));
 
 	const auto clipText = clipCellText(entry, session, engine);
 	auto *clip = makeItem(clipText.first, plain);
@@ -276,7 +276,7 @@ void LumarkDock::applyShiftText()
 	const QString text = shiftEdit->text().trimmed();
 	int64_t ms = 0;
 	if (!text.isEmpty() && !parseTimeText(text.toUtf8().toStdString(), ms)) {
-		showMessage(uiText(UiKey::MsgBadTime));
+		showMessage(uiText(UiText::MsgBadTime));
 		return;
 	}
 	engine.setShift(ms, shiftSessionId);
@@ -331,35 +331,35 @@ void LumarkDock::refreshChapterCheck()
 		const bool rowKnown = issue.index >= 0 && size_t(issue.index) < rows.size();
 		switch (issue.problem) {
 		case ChapterIssueCode::TooFew:
-			lines << uiText(UiKey::CheckTooFew).arg(issue.sec);
+			lines << uiText(UiText::CheckTooFew).arg(issue.sec);
 			break;
 		case ChapterIssueCode::FirstNotZero:
-			lines << uiText(UiKey::CheckFirstNotZero);
+			lines << uiText(UiText::CheckFirstNotZero);
 			break;
 		case ChapterIssueCode::TooShort:
 			tooShort = true;
 			if (rowKnown) {
 				const auto &row = rows[size_t(issue.index)];
-				lines << uiText(UiKey::CheckTooShort)
+				lines << uiText(UiText::CheckTooShort)
 					     .arg(offsetText(row.offset_ms), fromUtf8(row.title),
 						  QString::number(issue.sec));
 			}
 			break;
 		case ChapterIssueCode::EmptyLabel:
 			if (rowKnown)
-				lines << uiText(UiKey::CheckEmptyLabel)
+				lines << uiText(UiText::CheckEmptyLabel)
 					     .arg(offsetText(rows[size_t(issue.index)].offset_ms));
 			break;
 		}
 	}
 	if (lines.isEmpty()) {
-		checkLabel->setText(uiText(UiKey::CheckOk));
-		checkLabel->setToolTip(session->end_wall_ms != 0 ? QString() : uiText(UiKey::CheckLastLater));
+		checkLabel->setText(uiText(UiText::CheckOk));
+		checkLabel->setToolTip(session->end_wall_ms != 0 ? QString() : uiText(UiText::CheckLastLater));
 		checkLabel->setStyleSheet(QStringLiteral("color: #2e8b57;"));
 	} else {
-		checkLabel->setText(lines.size() == 1 ? uiText(UiKey::CheckOne).arg(lines.first())
-						      : uiText(UiKey::CheckMany).arg(lines.size()));
-		checkLabel->setToolTip(uiText(UiKey::CheckTitle) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
+		checkLabel->setText(lines.size() == 1 ? uiText(UiText::CheckOne).arg(lines.first())
+						      : uiText(UiText::CheckMany).arg(lines.size()));
+		checkLabel->setToolTip(uiText(UiText::CheckTitle) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
 		checkLabel->setStyleSheet(QStringLiteral("color: #c77700;"));
 	}
 	dropShortButton->setVisible(tooShort);
@@ -378,19 +378,19 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	if (!entry)
 		return;
 	const QString sessionId = fromUtf8(session->id);
-	const Entry *owner = session->clipOwner(*entry);
-	const QString path = owner && ownsSavedClip(*owner) ? fromUtf8(owner->clip.path) : QString();
+	const Entry *owner = session->savedClipOwner(*entry);
+	const QString path = owner ? fromUtf8(owner->clip.path) : QString();
 	const bool hasFile = !path.isEmpty();
 
 	QMenu menu(this);
-	QAction *editLabel = menu.addAction(uiText(UiKey::MenuEditLabel));
-	QAction *shiftHere = menu.addAction(uiText(UiKey::MenuShiftHere));
-	QAction *replay = menu.addAction(uiText(UiKey::MenuReplay));
+	QAction *editLabel = menu.addAction(uiText(UiText::MenuEditLabel));
+	QAction *shiftHere = menu.addAction(uiText(UiText::MenuShiftHere));
+	QAction *replay = menu.addAction(uiText(UiText::MenuReplay));
 	replay->setEnabled(hasFile);
-	QAction *showFile = menu.addAction(uiText(UiKey::MenuShowFile));
+	QAction *showFile = menu.addAction(uiText(UiText::MenuShowFile));
 	showFile->setEnabled(hasFile);
 	menu.addSeparator();
-	QAction *remove = menu.addAction(uiText(UiKey::MenuRemove));
+	QAction *remove = menu.addAction(uiText(UiText::MenuRemove));
 
 	QAction *chosen = menu.exec(entryTable->viewport()->mapToGlobal(point));
 	// The menu ran an event loop: only the ids and the path taken before it are trusted now.
@@ -403,14 +403,14 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 		engine.setShiftToEntry(id, sessionId);
 	} else if (chosen == replay) {
 		if (!engine.replayEntry(id))
-			showMessage(uiText(UiKey::ReplayCouldNot));
+			showMessage(uiText(UiText::ReplayCouldNot));
 	} else if (chosen == showFile) {
 		if (QFileInfo::exists(path))
 			showFileInFileManager(path);
 		else
-			showMessage(uiText(UiKey::MsgFileGone));
+			showMessage(uiText(UiText::MsgFileGone));
 	} else if (chosen == remove) {
-		if (QMessageBox::question(this, uiText(UiKey::MenuRemoveTitle), uiText(UiKey::MenuRemoveText),
+		if (QMessageBox::question(this, uiText(UiText::MenuRemoveTitle), uiText(UiText::MenuRemoveText),
 					  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
 			engine.removeEntry(id, sessionId);
 	}

@@ -149,8 +149,8 @@ void LumarkDock::buildLayout()
 
 void LumarkDock::addPressControls(QVBoxLayout *layout)
 {
-	pressButton = new QPushButton(uiText(UiKey::Press), content);
-	pressButton->setToolTip(uiText(UiKey::PressTip));
+	pressButton = new QPushButton(uiText(UiText::Press), content);
+	pressButton->setToolTip(uiText(UiText::PressTip));
 	pressButton->setMinimumHeight(44);
 	QFont pressFont = pressButton->font();
 	if (pressFont.pointSizeF() > 0)
@@ -159,12 +159,12 @@ void LumarkDock::addPressControls(QVBoxLayout *layout)
 	pressButton->setFont(pressFont);
 	layout->addWidget(pressButton);
 
-	memoLabel = makeWrappingLabel(uiText(UiKey::MemoNone), content);
+	memoLabel = makeWrappingLabel(uiText(UiText::MemoNone), content);
 	layout->addWidget(memoLabel);
 
 	memoEdit = new QLineEdit(content);
-	memoEdit->setPlaceholderText(uiText(UiKey::MemoPlaceholder));
-	memoEdit->setAccessibleName(uiText(UiKey::Memo));
+	memoEdit->setPlaceholderText(uiText(UiText::MemoPlaceholder));
+	memoEdit->setAccessibleName(uiText(UiText::Memo));
 	memoEdit->setObjectName(QStringLiteral("lumarkMemo"));
 	memoEdit->setMinimumWidth(0);
 	memoEdit->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
@@ -174,11 +174,11 @@ void LumarkDock::addPressControls(QVBoxLayout *layout)
 
 	auto *pressRow = new QHBoxLayout;
 	pressRow->setSpacing(4);
-	markOnlyButton = new QPushButton(uiText(UiKey::MarkOnly), content);
-	markOnlyButton->setToolTip(uiText(UiKey::MarkOnlyTip));
-	replayButton = new QPushButton(uiText(UiKey::Replay), content);
-	replayButton->setToolTip(uiText(UiKey::ReplayTip));
-	stopReplayButton = new QPushButton(uiText(UiKey::StopReplay), content);
+	markOnlyButton = new QPushButton(uiText(UiText::MarkOnly), content);
+	markOnlyButton->setToolTip(uiText(UiText::MarkOnlyTip));
+	replayButton = new QPushButton(uiText(UiText::Replay), content);
+	replayButton->setToolTip(uiText(UiText::ReplayTip));
+	stopReplayButton = new QPushButton(uiText(UiText::StopReplay), content);
 	for (QPushButton *button : {markOnlyButton, replayButton, stopReplayButton}) {
 		makeSqueezable(button);
 		pressRow->addWidget(button, 1);
@@ -188,7 +188,7 @@ void LumarkDock::addPressControls(QVBoxLayout *layout)
 
 void LumarkDock::addStatusLines(QVBoxLayout *layout)
 {
-	freeSessionButton = new QPushButton(uiText(UiKey::StartFreeSession), content);
+	freeSessionButton = new QPushButton(uiText(UiText::StartFreeSession), content);
 	layout->addWidget(freeSessionButton);
 
 	statusLabel = makeWrappingLabel(QString(), content);
@@ -197,7 +197,7 @@ void LumarkDock::addStatusLines(QVBoxLayout *layout)
 	auto *bufferRow = new QHBoxLayout;
 	bufferLabel = makeWrappingLabel(QString(), content);
 	bufferRow->addWidget(bufferLabel, 1);
-	startBufferButton = new QPushButton(uiText(UiKey::StartBuffer), content);
+	startBufferButton = new QPushButton(uiText(UiText::StartBuffer), content);
 	bufferRow->addWidget(startBufferButton);
 	layout->addLayout(bufferRow);
 
@@ -217,15 +217,15 @@ void LumarkDock::addSessionRow(QVBoxLayout *layout)
 {
 	auto *sessionRow = new QHBoxLayout;
 	sessionCombo = new QComboBox(content);
-	sessionCombo->setAccessibleName(uiText(UiKey::Sessions));
+	sessionCombo->setAccessibleName(uiText(UiText::Sessions));
 	sessionCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 	sessionCombo->setMinimumContentsLength(0);
 	sessionCombo->setMinimumWidth(0);
 	sessionCombo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 	sessionRow->addWidget(sessionCombo, 1);
-	removeSessionButton = new QPushButton(uiText(UiKey::RemoveSession), content);
-	removeSessionButton->setToolTip(uiText(UiKey::RemoveSessionTip));
-	removeSessionButton->setAccessibleName(uiText(UiKey::RemoveSessionTitle));
+	removeSessionButton = new QPushButton(uiText(UiText::RemoveSession), content);
+	removeSessionButton->setToolTip(uiText(UiText::RemoveSessionTip));
+	removeSessionButton->setAccessibleName(uiText(UiText::RemoveSessionTitle));
 	sessionRow->addWidget(removeSessionButton);
 	layout->addLayout(sessionRow);
 }
@@ -233,11 +233,11 @@ void LumarkDock::addSessionRow(QVBoxLayout *layout)
 void LumarkDock::addEntryTable(QVBoxLayout *layout)
 {
 	entryTable = new QTableWidget(0, 5, content);
-	entryTable->setHorizontalHeaderLabels({uiText(UiKey::ColChapter), uiText(UiKey::ColTime),
-					       uiText(UiKey::ColKind), uiText(UiKey::ColLabel),
-					       uiText(UiKey::ColClip)});
-	entryTable->horizontalHeaderItem(0)->setToolTip(uiText(UiKey::ColChapterTip));
-	entryTable->horizontalHeaderItem(1)->setToolTip(uiText(UiKey::ColTimeTip));
+	entryTable->setHorizontalHeaderLabels({uiText(UiText::ColChapter), uiText(UiText::ColTime),
+					       uiText(UiText::ColKind), uiText(UiText::ColLabel),
+					       uiText(UiText::ColClip)});
+	entryTable->horizontalHeaderItem(0)->setToolTip(uiText(UiText::ColChapterTip));
+	entryTable->horizontalHeaderItem(1)->setToolTip(uiText(UiText::ColTimeTip));
 	entryTable->verticalHeader()->hide();
 	entryTable->setSelectionBehavior(QAbstractItemView::SelectRows);
 	entryTable->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -258,11 +258,11 @@ void LumarkDock::addEntryTable(QVBoxLayout *layout)
 void LumarkDock::addEditControls(QVBoxLayout *layout)
 {
 	auto *shiftRow = new QHBoxLayout;
-	auto *shiftLabel = new QLabel(uiText(UiKey::Shift), content);
+	auto *shiftLabel = new QLabel(uiText(UiText::Shift), content);
 	shiftEdit = new QLineEdit(content);
 	shiftEdit->setPlaceholderText(QStringLiteral("0:00"));
-	shiftEdit->setToolTip(uiText(UiKey::ShiftTip));
-	shiftEdit->setAccessibleName(uiText(UiKey::Shift));
+	shiftEdit->setToolTip(uiText(UiText::ShiftTip));
+	shiftEdit->setAccessibleName(uiText(UiText::Shift));
 	shiftEdit->setMinimumWidth(0);
 	shiftEdit->setMaximumWidth(90);
 	shiftLabel->setBuddy(shiftEdit);
@@ -271,43 +271,43 @@ void LumarkDock::addEditControls(QVBoxLayout *layout)
 	shiftRow->addStretch();
 	layout->addLayout(shiftRow);
 
-	shiftToSelectedButton = new QPushButton(uiText(UiKey::ShiftToSelected), content);
-	shiftToSelectedButton->setToolTip(uiText(UiKey::ShiftToSelectedTip));
+	shiftToSelectedButton = new QPushButton(uiText(UiText::ShiftToSelected), content);
+	shiftToSelectedButton->setToolTip(uiText(UiText::ShiftToSelectedTip));
 	layout->addWidget(shiftToSelectedButton);
 
 	urlEdit = new QLineEdit(content);
-	urlEdit->setPlaceholderText(uiText(UiKey::UrlPlaceholder));
-	urlEdit->setToolTip(uiText(UiKey::UrlTip));
-	urlEdit->setAccessibleName(uiText(UiKey::UrlPlaceholder));
+	urlEdit->setPlaceholderText(uiText(UiText::UrlPlaceholder));
+	urlEdit->setToolTip(uiText(UiText::UrlTip));
+	urlEdit->setAccessibleName(uiText(UiText::UrlPlaceholder));
 	layout->addWidget(urlEdit);
 
 	checkLabel = makeWrappingLabel(QString(), content);
 	layout->addWidget(checkLabel);
 
-	dropShortButton = new QPushButton(uiText(UiKey::DropShort), content);
-	dropShortButton->setToolTip(uiText(UiKey::DropShortTip));
+	dropShortButton = new QPushButton(uiText(UiText::DropShort), content);
+	dropShortButton->setToolTip(uiText(UiText::DropShortTip));
 	layout->addWidget(dropShortButton);
 }
 
 void LumarkDock::addActionButtons(QVBoxLayout *layout)
 {
 	auto *grid = new QGridLayout;
-	copyButton = new QPushButton(uiText(UiKey::Copy), content);
+	copyButton = new QPushButton(uiText(UiText::Copy), content);
 	grid->addWidget(copyButton, 0, 0, 1, 3);
-	copyClipsButton = new QPushButton(uiText(UiKey::CopyClips), content);
+	copyClipsButton = new QPushButton(uiText(UiText::CopyClips), content);
 	copyClipsButton->setObjectName(QStringLiteral("lumarkCopyClips"));
 	grid->addWidget(copyClipsButton, 1, 0, 1, 3);
-	exportButton = new QPushButton(uiText(UiKey::Export), content);
-	exportButton->setToolTip(uiText(UiKey::ExportTip));
+	exportButton = new QPushButton(uiText(UiText::Export), content);
+	exportButton->setToolTip(uiText(UiText::ExportTip));
 	grid->addWidget(exportButton, 2, 0);
-	highlightsButton = new QPushButton(uiText(UiKey::Highlights), content);
+	highlightsButton = new QPushButton(uiText(UiText::Highlights), content);
 	highlightsButton->setObjectName(QStringLiteral("lumarkHighlights"));
-	highlightsButton->setToolTip(uiText(UiKey::HighlightsTip));
+	highlightsButton->setToolTip(uiText(UiText::HighlightsTip));
 	grid->addWidget(highlightsButton, 2, 1);
-	folderButton = new QPushButton(uiText(UiKey::Folder), content);
+	folderButton = new QPushButton(uiText(UiText::Folder), content);
 	grid->addWidget(folderButton, 2, 2);
-	settingsButton = new QPushButton(uiText(UiKey::Settings), content);
-	settingsButton->setAccessibleName(uiText(UiKey::SettingsAccessible));
+	settingsButton = new QPushButton(uiText(UiText::Settings), content);
+	settingsButton->setAccessibleName(uiText(UiText::SettingsAccessible));
 	grid->addWidget(settingsButton, 3, 0, 1, 3);
 	layout->addLayout(grid);
 }
@@ -388,24 +388,24 @@ QString LumarkDock::engineMessageText()
 	InstantReplay &replay = engine.replayPlayer();
 	QString message = engine.statusText();
 	switch (replay.problem()) {
-	case InstantReplay::MediaNotFound:
-	case InstantReplay::NotMediaSource:
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayNoMedia);
+	case InstantReplay::Problem::MediaNotFound:
+	case InstantReplay::Problem::NotMediaSource:
+		message += QLatin1Char('\n') + uiText(UiText::ReplayNoMedia);
 		break;
-	case InstantReplay::SceneNotPlaced:
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayNotPlaced);
+	case InstantReplay::Problem::SceneNotPlaced:
+		message += QLatin1Char('\n') + uiText(UiText::ReplayNotPlaced);
 		break;
-	case InstantReplay::OpenFailed:
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayOpenFailed);
+	case InstantReplay::Problem::OpenFailed:
+		message += QLatin1Char('\n') + uiText(UiText::ReplayOpenFailed);
 		break;
-	case InstantReplay::TooShort:
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayTooShort);
+	case InstantReplay::Problem::TooShort:
+		message += QLatin1Char('\n') + uiText(UiText::ReplayTooShort);
 		break;
 	default:
 		break;
 	}
-	if (replay.state() != InstantReplay::Idle)
-		message += QLatin1Char('\n') + uiText(UiKey::ReplayPlaying);
+	if (replay.state() != InstantReplay::State::Idle)
+		message += QLatin1Char('\n') + uiText(UiText::ReplayPlaying);
 	return message.trimmed();
 }
 
@@ -422,7 +422,7 @@ void LumarkDock::refreshStatus()
 
 	const BufferStatus buffer = engine.bufferStatus();
 	setTextIfChanged(bufferLabel, bufferStatusText(ready, buffer));
-	bufferLabel->setToolTip(uiText(UiKey::BufferTip));
+	bufferLabel->setToolTip(uiText(UiText::BufferTip));
 	startBufferButton->setVisible(ready && buffer.enabled && !buffer.active);
 
 	// The dock's own message stays while the Engine's message is the one it replaced.
@@ -433,7 +433,7 @@ void LumarkDock::refreshStatus()
 			setMessageText(message);
 	}
 
-	stopReplayButton->setEnabled(engine.replayPlayer().state() != InstantReplay::Idle);
+	stopReplayButton->setEnabled(engine.replayPlayer().state() != InstantReplay::State::Idle);
 
 	const RecapStatus recap = engine.recapPlayer().status();
 	const QString recapText = recapStatusText(recap, recap.running ? engine.findSession(recap.sessionId) : nullptr);
@@ -473,9 +473,9 @@ void LumarkDock::refreshMemoTarget()
 	memoEdit->clear();
 	memoDirty = false;
 	memoEdit->setEnabled(hasTarget);
-	memoLabel->setText(hasTarget
-			       ? uiText(UiKey::MemoTarget).arg(fromUtf8(pressLabel(engine.exportTexts(), targetNumber)))
-			       : uiText(UiKey::MemoNone));
+	memoLabel->setText(
+	    hasTarget ? uiText(UiText::MemoTarget).arg(fromUtf8(pressLabel(engine.exportTexts(), targetNumber)))
+		      : uiText(UiText::MemoNone));
 	memoUpdating = false;
 }
 
@@ -494,13 +494,13 @@ void LumarkDock::confirmRemoveSession()
 		return;
 	// The question runs an event loop; the session may change meanwhile, the id stays.
 	const QString id = fromUtf8(viewed->id);
-	const auto answer = QMessageBox::question(this, uiText(UiKey::RemoveSessionTitle),
-						  uiText(UiKey::RemoveSessionText).arg(sessionCombo->currentText()),
+	const auto answer = QMessageBox::question(this, uiText(UiText::RemoveSessionTitle),
+						  uiText(UiText::RemoveSessionText).arg(sessionCombo->currentText()),
 						  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
 	if (answer != QMessageBox::Yes)
 		return;
 	if (!engine.removeSession(id))
-		showMessage(uiText(UiKey::MsgSessionNotRemoved));
+		showMessage(uiText(UiText::MsgSessionNotRemoved));
 }
 
 void LumarkDock::copyChapters()
@@ -509,7 +509,7 @@ void LumarkDock::copyChapters()
 	if (!viewed)
 		return;
 	QApplication::clipboard()->setText(fromUtf8(chapterText(*viewed, "\n")));
-	showMessage(uiText(UiKey::MsgCopied));
+	showMessage(uiText(UiText::MsgCopied));
 }
 
 void LumarkDock::copyClipNotes()
@@ -518,7 +518,7 @@ void LumarkDock::copyClipNotes()
 	if (!viewed)
 		return;
 	QApplication::clipboard()->setText(fromUtf8(buildNotesText(*viewed, engine.exportTexts())));
-	showMessage(uiText(UiKey::MsgClipsCopied));
+	showMessage(uiText(UiText::MsgClipsCopied));
 }
 
 void LumarkDock::openExportFolder()

@@ -7,6 +7,7 @@
 #include "playback/ReplayScene.h"
 #include "ui/StatusTexts.h"
 #include "ui/UiText.h"
+#include "util/ObsMedia.h"
 #include "util/ObsSources.h"
 
 #include <obs-frontend-api.h>
@@ -99,7 +100,7 @@ bool isTextSourceForRecap(obs_source_t *source)
 
 bool companionInstalled()
 {
-	for (const char *id : {"vantor_source", "vantor_filter"}) {
+	for (const char *id : {kCompanionSourceId, kCompanionFilterId}) {
 		const char *name = obs_source_get_display_name(id);
 		if (name && *name)
 			return true;
@@ -145,7 +146,7 @@ SettingsDialog::SettingsDialog(Engine &engine, QWidget *parent) : QDialog(parent
 
 void SettingsDialog::buildLayout()
 {
-	setWindowTitle(uiText(UiKey::SetTitle));
+	setWindowTitle(uiText(UiText::SetTitle));
 	resize(520, 680);
 
 	auto *outer = new QVBoxLayout(this);
@@ -171,14 +172,14 @@ void SettingsDialog::buildLayout()
 
 QGroupBox *SettingsDialog::buildPressGroup(QWidget *content)
 {
-	auto *group = new QGroupBox(uiText(UiKey::SetPressGroup), content);
+	auto *group = new QGroupBox(uiText(UiText::SetPressGroup), content);
 	auto *press = new QVBoxLayout(group);
-	press->addWidget(makeNote(uiText(UiKey::SetPressNote), group));
-	pressClip = new QCheckBox(uiText(UiKey::SetPressClip), group);
+	press->addWidget(makeNote(uiText(UiText::SetPressNote), group));
+	pressClip = new QCheckBox(uiText(UiText::SetPressClip), group);
 	press->addWidget(pressClip);
-	pressReplay = new QCheckBox(uiText(UiKey::SetPressReplay), group);
+	pressReplay = new QCheckBox(uiText(UiText::SetPressReplay), group);
 	press->addWidget(pressReplay);
-	press->addWidget(makeNote(uiText(UiKey::SetHotkeyNote), group));
+	press->addWidget(makeNote(uiText(UiText::SetHotkeyNote), group));
 
 	// A replay needs a clip.
 	connect(pressReplay, &QCheckBox::toggled, this, [this](bool on) {
@@ -194,31 +195,31 @@ QGroupBox *SettingsDialog::buildPressGroup(QWidget *content)
 
 QGroupBox *SettingsDialog::buildMarksGroup(QWidget *content)
 {
-	auto *group = new QGroupBox(uiText(UiKey::SetMarksGroup), content);
+	auto *group = new QGroupBox(uiText(UiText::SetMarksGroup), content);
 	auto *marks = new QVBoxLayout(group);
-	marksStart = new QCheckBox(uiText(UiKey::SetMarksStart), group);
+	marksStart = new QCheckBox(uiText(UiText::SetMarksStart), group);
 	marks->addWidget(marksStart);
-	sceneMarks = new QCheckBox(uiText(UiKey::SetSceneMarks), group);
+	sceneMarks = new QCheckBox(uiText(UiText::SetSceneMarks), group);
 	marks->addWidget(sceneMarks);
-	recordChapters = new QCheckBox(uiText(UiKey::SetRecordChapters), group);
+	recordChapters = new QCheckBox(uiText(UiText::SetRecordChapters), group);
 	marks->addWidget(recordChapters);
-	auto *ignoreLabel = new QLabel(uiText(UiKey::SetIgnoreScenes), group);
+	auto *ignoreLabel = new QLabel(uiText(UiText::SetIgnoreScenes), group);
 	ignoreLabel->setWordWrap(true);
 	marks->addWidget(ignoreLabel);
 	ignoreScenes = new QListWidget(group);
-	ignoreScenes->setAccessibleName(uiText(UiKey::SetIgnoreScenes));
+	ignoreScenes->setAccessibleName(uiText(UiText::SetIgnoreScenes));
 	ignoreScenes->setMaximumHeight(120);
 	marks->addWidget(ignoreScenes);
 	marks->addSpacing(8);
-	marks->addWidget(makeHeading(uiText(UiKey::SetExternalMarksHeading), group));
-	marks->addWidget(makeNote(uiText(UiKey::SetExternalMarksNote), group));
-	marksSong = new QCheckBox(uiText(UiKey::SetMarksSong), group);
+	marks->addWidget(makeHeading(uiText(UiText::SetExternalMarksHeading), group));
+	marks->addWidget(makeNote(uiText(UiText::SetExternalMarksNote), group));
+	marksSong = new QCheckBox(uiText(UiText::SetMarksSong), group);
 	marks->addWidget(marksSong);
-	marksTopic = new QCheckBox(uiText(UiKey::SetMarksTopic), group);
+	marksTopic = new QCheckBox(uiText(UiText::SetMarksTopic), group);
 	marks->addWidget(marksTopic);
-	marksExternal = new QCheckBox(uiText(UiKey::SetMarksExternal), group);
+	marksExternal = new QCheckBox(uiText(UiText::SetMarksExternal), group);
 	marks->addWidget(marksExternal);
-	marks->addWidget(makeNote(uiText(UiKey::SetMarksNote), group));
+	marks->addWidget(makeNote(uiText(UiText::SetMarksNote), group));
 
 	connect(sceneMarks, &QCheckBox::toggled, ignoreScenes, &QWidget::setEnabled);
 	return group;
@@ -226,31 +227,31 @@ QGroupBox *SettingsDialog::buildMarksGroup(QWidget *content)
 
 QGroupBox *SettingsDialog::buildFilesGroup(QWidget *content)
 {
-	auto *group = new QGroupBox(uiText(UiKey::SetFilesGroup), content);
+	auto *group = new QGroupBox(uiText(UiText::SetFilesGroup), content);
 	auto *files = new QVBoxLayout(group);
-	autoBuffer = new QCheckBox(uiText(UiKey::SetAutoBuffer), group);
+	autoBuffer = new QCheckBox(uiText(UiText::SetAutoBuffer), group);
 	files->addWidget(autoBuffer);
 	bufferNote = makeNote(QString(), group);
 	files->addWidget(bufferNote);
-	renameFiles = new QCheckBox(uiText(UiKey::SetRename), group);
+	renameFiles = new QCheckBox(uiText(UiText::SetRename), group);
 	files->addWidget(renameFiles);
-	files->addWidget(new QLabel(uiText(UiKey::SetExportDir), group));
+	files->addWidget(new QLabel(uiText(UiText::SetExportDir), group));
 	auto *dirRow = new QHBoxLayout;
 	exportDir = new QLineEdit(group);
-	exportDir->setPlaceholderText(uiText(UiKey::SetExportDirPlaceholder));
-	exportDir->setAccessibleName(uiText(UiKey::SetExportDir));
+	exportDir->setPlaceholderText(uiText(UiText::SetExportDirPlaceholder));
+	exportDir->setAccessibleName(uiText(UiText::SetExportDir));
 	dirRow->addWidget(exportDir, 1);
-	auto *pick = new QPushButton(uiText(UiKey::SetPick), group);
+	auto *pick = new QPushButton(uiText(UiText::SetPick), group);
 	dirRow->addWidget(pick);
 	files->addLayout(dirRow);
-	highlightsVideo = new QCheckBox(uiText(UiKey::SetHighlightsVideo), group);
+	highlightsVideo = new QCheckBox(uiText(UiText::SetHighlightsVideo), group);
 	files->addWidget(highlightsVideo);
 	auto *highlightForm = new QFormLayout;
 	highlightSeconds = new QSpinBox(group);
 	highlightSeconds->setRange(SettingsRange::HighlightSecondsMin, SettingsRange::HighlightSecondsMax);
-	highlightSeconds->setSuffix(uiText(UiKey::SetSecondsSuffix));
-	highlightSeconds->setAccessibleName(uiText(UiKey::SetHighlightSeconds));
-	highlightForm->addRow(uiText(UiKey::SetHighlightSeconds), highlightSeconds);
+	highlightSeconds->setSuffix(uiText(UiText::SetSecondsSuffix));
+	highlightSeconds->setAccessibleName(uiText(UiText::SetHighlightSeconds));
+	highlightForm->addRow(uiText(UiText::SetHighlightSeconds), highlightSeconds);
 	files->addLayout(highlightForm);
 
 	connect(pick, &QPushButton::clicked, this, &SettingsDialog::pickExportFolder);
@@ -259,35 +260,35 @@ QGroupBox *SettingsDialog::buildFilesGroup(QWidget *content)
 
 QGroupBox *SettingsDialog::buildReplayGroup(QWidget *content)
 {
-	auto *group = new QGroupBox(uiText(UiKey::SetReplayGroup), content);
+	auto *group = new QGroupBox(uiText(UiText::SetReplayGroup), content);
 	auto *replay = new QVBoxLayout(group);
 	auto *form = new QFormLayout;
 	replaySeconds = new QSpinBox(group);
 	replaySeconds->setRange(SettingsRange::ReplaySecondsMin, SettingsRange::ReplaySecondsMax);
-	replaySeconds->setSuffix(uiText(UiKey::SetSecondsSuffix));
-	form->addRow(uiText(UiKey::SetReplaySeconds), replaySeconds);
+	replaySeconds->setSuffix(uiText(UiText::SetSecondsSuffix));
+	form->addRow(uiText(UiText::SetReplaySeconds), replaySeconds);
 	replaySpeed = new QSpinBox(group);
 	replaySpeed->setRange(SettingsRange::ReplaySpeedMin, SettingsRange::ReplaySpeedMax);
 	replaySpeed->setSingleStep(10);
 	replaySpeed->setSuffix(QStringLiteral(" %"));
-	form->addRow(uiText(UiKey::SetReplaySpeed), replaySpeed);
+	form->addRow(uiText(UiText::SetReplaySpeed), replaySpeed);
 	replayRepeat = new QSpinBox(group);
 	replayRepeat->setRange(SettingsRange::ReplayRepeatMin, SettingsRange::ReplayRepeatMax);
-	replayRepeat->setAccessibleName(uiText(UiKey::SetReplayRepeat));
-	form->addRow(uiText(UiKey::SetReplayRepeat), replayRepeat);
+	replayRepeat->setAccessibleName(uiText(UiText::SetReplayRepeat));
+	form->addRow(uiText(UiText::SetReplayRepeat), replayRepeat);
 	replayScene = makeNameCombo(nullptr, group);
-	form->addRow(uiText(UiKey::SetReplayScene), replayScene);
+	form->addRow(uiText(UiText::SetReplayScene), replayScene);
 	replayMedia = makeNameCombo(nullptr, group);
-	form->addRow(uiText(UiKey::SetReplayMedia), replayMedia);
+	form->addRow(uiText(UiText::SetReplayMedia), replayMedia);
 	replay->addLayout(form);
-	replayFromMemory = new QCheckBox(uiText(UiKey::SetReplayFromMemory), group);
+	replayFromMemory = new QCheckBox(uiText(UiText::SetReplayFromMemory), group);
 	replay->addWidget(replayFromMemory);
-	auto *makeScene = new QPushButton(uiText(UiKey::SetMakeScene), group);
-	auto *addScene = new QPushButton(uiText(UiKey::SetAddToScene), group);
+	auto *makeScene = new QPushButton(uiText(UiText::SetMakeScene), group);
+	auto *addScene = new QPushButton(uiText(UiText::SetAddToScene), group);
 	replay->addLayout(makeButtonRow(makeScene, addScene));
 	replayResult = makeResultLine(group);
 	replay->addWidget(replayResult);
-	replay->addWidget(makeNote(uiText(UiKey::SetReplayNote), group));
+	replay->addWidget(makeNote(uiText(UiText::SetReplayNote), group));
 	addVantorRows(replay, group);
 
 	connect(makeScene, &QPushButton::clicked, this, [this] { setupReplayScene(false); });
@@ -298,44 +299,44 @@ QGroupBox *SettingsDialog::buildReplayGroup(QWidget *content)
 void SettingsDialog::addVantorRows(QVBoxLayout *replay, QGroupBox *group)
 {
 	replay->addSpacing(8);
-	replay->addWidget(makeHeading(uiText(UiKey::SetVantorHeading), group));
+	replay->addWidget(makeHeading(uiText(UiText::SetVantorHeading), group));
 	auto *form = new QFormLayout;
 	vantorStart = new QLineEdit(group);
-	vantorStart->setAccessibleName(uiText(UiKey::SetVantorStart));
-	form->addRow(uiText(UiKey::SetVantorStart), vantorStart);
+	vantorStart->setAccessibleName(uiText(UiText::SetVantorStart));
+	form->addRow(uiText(UiText::SetVantorStart), vantorStart);
 	vantorEnd = new QLineEdit(group);
-	vantorEnd->setAccessibleName(uiText(UiKey::SetVantorEnd));
-	form->addRow(uiText(UiKey::SetVantorEnd), vantorEnd);
+	vantorEnd->setAccessibleName(uiText(UiText::SetVantorEnd));
+	form->addRow(uiText(UiText::SetVantorEnd), vantorEnd);
 	replay->addLayout(form);
 	const bool companion = companionInstalled();
-	replay->addWidget(makeNote(uiText(companion ? UiKey::SetVantorNote : UiKey::SetVantorUnavailable), group));
+	replay->addWidget(makeNote(uiText(companion ? UiText::SetVantorNote : UiText::SetVantorUnavailable), group));
 	vantorStart->setEnabled(companion);
 	vantorEnd->setEnabled(companion);
 }
 
 QGroupBox *SettingsDialog::buildRecapGroup(QWidget *content)
 {
-	auto *group = new QGroupBox(uiText(UiKey::SetRecapGroup), content);
+	auto *group = new QGroupBox(uiText(UiText::SetRecapGroup), content);
 	auto *recap = new QVBoxLayout(group);
 	auto *form = new QFormLayout;
-	recapScene = makeNameCombo(UiKey::SetRecapScene, group);
-	form->addRow(uiText(UiKey::SetRecapScene), recapScene);
-	recapMedia = makeNameCombo(UiKey::SetRecapMedia, group);
-	form->addRow(uiText(UiKey::SetRecapMedia), recapMedia);
-	recapText = makeNameCombo(UiKey::SetRecapText, group);
-	form->addRow(uiText(UiKey::SetRecapText), recapText);
+	recapScene = makeNameCombo(UiText::SetRecapScene, group);
+	form->addRow(uiText(UiText::SetRecapScene), recapScene);
+	recapMedia = makeNameCombo(UiText::SetRecapMedia, group);
+	form->addRow(uiText(UiText::SetRecapMedia), recapMedia);
+	recapText = makeNameCombo(UiText::SetRecapText, group);
+	form->addRow(uiText(UiText::SetRecapText), recapText);
 	recapSeconds = new QSpinBox(group);
 	recapSeconds->setRange(SettingsRange::RecapSecondsMin, SettingsRange::RecapSecondsMax);
-	recapSeconds->setSuffix(uiText(UiKey::SetSecondsSuffix));
-	recapSeconds->setAccessibleName(uiText(UiKey::SetRecapSeconds));
-	form->addRow(uiText(UiKey::SetRecapSeconds), recapSeconds);
+	recapSeconds->setSuffix(uiText(UiText::SetSecondsSuffix));
+	recapSeconds->setAccessibleName(uiText(UiText::SetRecapSeconds));
+	form->addRow(uiText(UiText::SetRecapSeconds), recapSeconds);
 	recap->addLayout(form);
-	auto *makeRecap = new QPushButton(uiText(UiKey::SetMakeRecapScene), group);
-	auto *addRecap = new QPushButton(uiText(UiKey::SetAddToScene), group);
+	auto *makeRecap = new QPushButton(uiText(UiText::SetMakeRecapScene), group);
+	auto *addRecap = new QPushButton(uiText(UiText::SetAddToScene), group);
 	recap->addLayout(makeButtonRow(makeRecap, addRecap));
 	recapResult = makeResultLine(group);
 	recap->addWidget(recapResult);
-	recap->addWidget(makeNote(uiText(UiKey::SetRecapNote), group));
+	recap->addWidget(makeNote(uiText(UiText::SetRecapNote), group));
 
 	connect(makeRecap, &QPushButton::clicked, this, [this] { setupRecap(false); });
 	connect(addRecap, &QPushButton::clicked, this, [this] { setupRecap(true); });
@@ -375,7 +376,7 @@ void SettingsDialog::loadValues()
 	replayMedia->setCurrentText(s.replay_media);
 	refillLists();
 
-	bufferNote->setText(bufferSizeText(engine.bufferStatus()) + QLatin1Char('\n') + uiText(UiKey::SetBufferNote));
+	bufferNote->setText(bufferSizeText(engine.bufferStatus()) + QLatin1Char('\n') + uiText(UiText::SetBufferNote));
 }
 
 void SettingsDialog::loadIgnoreScenes(const Settings &s)
@@ -421,7 +422,7 @@ void SettingsDialog::setupReplayScene(bool add)
 	refillLists();
 	if (ok) {
 		engine.replayPlayer().clearProblem();
-		replayResult->setText(uiText(add ? UiKey::SetupAdded : UiKey::SetupMade));
+		replayResult->setText(uiText(add ? UiText::SetupAdded : UiText::SetupMade));
 	} else {
 		replayResult->setText(message);
 	}
@@ -438,12 +439,12 @@ void SettingsDialog::setupRecap(bool add)
 	const bool ok = setupRecapScene(engine.recapPlayer(), add, message);
 	saveSettings();
 	refillLists();
-	recapResult->setText(ok ? uiText(add ? UiKey::RecapSetupAdded : UiKey::RecapSetupMade) : message);
+	recapResult->setText(ok ? uiText(add ? UiText::RecapSetupAdded : UiText::RecapSetupMade) : message);
 }
 
 void SettingsDialog::pickExportFolder()
 {
-	const QString folder = QFileDialog::getExistingDirectory(this, uiText(UiKey::SetExportDir), exportDir->text(),
+	const QString folder = QFileDialog::getExistingDirectory(this, uiText(UiText::SetExportDir), exportDir->text(),
 								 QFileDialog::ShowDirsOnly);
 	if (!folder.isEmpty())
 		exportDir->setText(QDir::toNativeSeparators(folder));

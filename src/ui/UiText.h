@@ -11,7 +11,7 @@ inline QString uiText(const char *key)
 	return moduleQText(key);
 }
 
-namespace UiKey {
+namespace UiText {
 // Dock
 constexpr const char *Press = "Dock.Press";
 constexpr const char *PressTip = "Dock.PressTip";
@@ -181,4 +181,4 @@ constexpr const char *SetMakeRecapScene = "Settings.MakeRecapScene";
 constexpr const char *SetRecapNote = "Settings.RecapNote";
 constexpr const char *SetupMade = "Setup.Made";
 constexpr const char *SetupAdded = "Setup.Added";
-} // namespace UiKey
+} // namespace UiText

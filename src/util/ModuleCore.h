@@ -14,7 +14,9 @@ extern const char *const kModuleName;
 extern const char *const kModuleDescription;
 extern const char *const kDockId;
 
-// Localised text for a key; the key itself when the locale lacks it. Never null.
+// Localised text for a key; the key itself when the locale lacks it. Never null. Locale keys live in
+// namespaces named for the texts they give (UiText, EngineText, PlaybackText, ListText); the keys of
+// the wire format are remote::keys, those of config.json the settings table and SettingsKey.
 const char *moduleText(const char *key);
 // The same as a Qt string, for widgets, status messages and Qt files.
 QString moduleQText(const char *key);

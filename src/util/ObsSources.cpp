@@ -2,12 +2,13 @@
 
 #include <cstring>
 
-const char *const kMediaSourceId = "ffmpeg_source";
+const char *const kCompanionSourceId = "vantor_source";
+const char *const kCompanionFilterId = "vantor_filter";
 
-bool isMediaSource(obs_source_t *source)
+bool hasSourceId(obs_source_t *source, const char *id)
 {
-	const char *id = source ? obs_source_get_unversioned_id(source) : nullptr;
-	return id && std::strcmp(id, kMediaSourceId) == 0;
+	const char *have = source ? obs_source_get_unversioned_id(source) : nullptr;
+	return have && std::strcmp(have, id) == 0;
 }
 
 OBSSourceAutoRelease liveSourceByName(const char *name)

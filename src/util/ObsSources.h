@@ -1,6 +1,6 @@
 #pragma once
 
-// Look-ups of OBS sources shared by the players, the scene set-up and the settings dialog.
+// Look-ups of OBS sources by name and by type.
 
 #include <obs.hpp>
 
@@ -8,11 +8,12 @@
 
 #include <string>
 
-// The media source type the replay and the recap play their clips with.
-extern const char *const kMediaSourceId;
+// True when the source's type, whatever its version, is id.
+bool hasSourceId(obs_source_t *source, const char *id);
 
-// True for a media source ("ffmpeg_source", whatever its version).
-bool isMediaSource(obs_source_t *source);
+// The companion camera plug-in's source and filter types.
+extern const char *const kCompanionSourceId;
+extern const char *const kCompanionFilterId;
 
 // The source of that name while it is still in use: null for an empty name, an unknown one, or a
 // source that was removed but is still referenced somewhere.

@@ -38,7 +38,7 @@ function stageLines(h) {
 // Presses in replay mode on a running stream and buffer, ROUNDS times, and prints the medians of the
 // whole road and of each stage of the player.
 async function measureLatency(t, h, rtmp, title, fillMs) {
-	const figures = { obsSave: [], obsSaveBeforePress: [], pressSaved: [], replay: [], pressAfterSave: [], memory: [], behind: [], mux: [], pressObs: [], pressAfterSaveObs: [] };
+	const figures = { obsSave: [], obsSaveBeforePress: [], pressSaved: [], replay: [], pressAfterSave: [], memory: [], behind: [], mux: [], last: [], pressObs: [], pressAfterSaveObs: [] };
 	// The save-then-play road first; the replay from memory below, in the same OBS and run.
 	await call(t, h, 'SetConfig', { replay_seconds: 3, replay_speed: 200, replay_repeat: 1, replay_from_memory: false });
 	await H.startStream(h, rtmp.url);
@@ -105,6 +105,7 @@ async function measureLatency(t, h, rtmp, title, fillMs) {
 		`  Press -> replay visible, from memory        ${med(figures.memory)}`,
 		`  memory: newest frame before the press       ${med(figures.behind)}`,
 		`  memory: mux of the replay file              ${med(figures.mux)}`,
+		`  memory: last picture - press                ${med(figures.last)}`,
 		`  Press -> ReplayBufferSaved                  ${med(figures.pressObs)}`,
 		`  Press <300 ms after a save -> OBS saved     ${med(figures.pressAfterSaveObs)}`,
 	];
@@ -127,6 +128,7 @@ async function measureLatency(t, h, rtmp, title, fillMs) {
 	assert.ok(med(figures.pressAfterSaveObs) - med(figures.obsSaveBeforePress) < 300, 'a press right after a save waits for nothing but OBS');
 	assert.ok(med(figures.replay) >= med(figures.pressObs) - 200, 'a replay shows after its clip was saved');
 	assert.ok(med(figures.memory) < med(figures.replay), 'the replay from memory waits for no save');
+	assert.ok(med(figures.last) >= -66, 'the replay from memory runs up to the press');
 }
 
 // "replay from memory: N ms of video, newest frame N ms before the press, muxed in N ms into PATH"
@@ -138,6 +140,25 @@ function memoryLines(h) {
 		.map((l) => l.match(MEMORY_LINE))
 		.filter(Boolean)
 		.map((m) => ({ span: Number(m[1]), behind: Number(m[2]), mux: Number(m[3]), file: m[4].trim() }));
+}
+
+// "replay from memory: file complete, N ms of media, last picture N ms after the press (...)"
+const COMPLETE_LINE = /\[lumark\] replay from memory: file complete, (\d+) ms of media, last picture (-?\d+) ms after the press/;
+
+// The program's colour (the colour source fills a part of the picture).
+async function programColour(h) {
+	const { r, b } = await H.sceneColour(h.obs, H.SCENES[0]);
+	return b > 2 * r ? 'blue' : r > 2 * b ? 'red' : 'other';
+}
+
+// The program's colours until the replay ends.
+async function watchReplay(h, entryId, from) {
+	const seen = [];
+	while (!h.events.vendor('ReplayEnded', from).some((e) => e.data.eventData.entry_id === entryId)) {
+		seen.push(await programColour(h));
+		await H.sleep(10);
+	}
+	return seen;
 }
 
 // Switched on while the buffer runs: the first press has no memory yet and plays its saved clip;
@@ -157,21 +178,32 @@ async function measureMemoryReplay(t, h, figures) {
 	await H.sleep(12000);
 
 	for (let i = 0; i < ROUNDS; i++) {
+		// A flash lit 400 ms before the press, gone right after it: only a replay that runs up to the
+		// press shows it.
+		await setColour(h, 'Colour A', H.BLUE);
+		await H.sleep(300);
+		assert.equal(await programColour(h), 'blue', 'the flash is on');
+		await H.sleep(100);
 		from = h.events.mark();
 		const seen = memoryLines(h).length;
 		const p = await H.vendor(h.obs, 'Press', { mode: 'replay', label: `memory ${i + 1}` });
+		await setColour(h, 'Colour A', H.RED);
 		assert.equal(p.ok, true, p.error);
 		const rs = await h.events.waitVendor('ReplayStarted', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
 		figures.memory.push(rs.data.eventData.latency_ms);
+		const colours = await watchReplay(h, p.entry_id, from);
+		assert.ok(colours.includes('blue'), `the replay shows the flash: ${colours.join(' ')}`);
 		const cs = await h.events.waitVendor('ClipSaved', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
 		assert.ok([...namesBefore(cs.data.eventData), ''].includes(rs.data.eventData.file), 'the clip or nothing yet');
 		const ended = await h.events.waitVendor('ReplayEnded', { from, timeout: 20000 }, (d) => d.entry_id === p.entry_id);
 		assert.ok(ended.at > rs.at);
 		const line = memoryLines(h).slice(seen).pop();
 		assert.ok(line, 'the memory replay logged its file');
-		assert.ok(line.span >= 3000, `at least the replay's seconds (${line.span} ms)`);
+		const complete = H.latestLogText(h.home).split('\n').map((l) => l.match(COMPLETE_LINE)).filter(Boolean).pop();
+		assert.ok(complete && Number(complete[1]) >= 3000, `at least the replay's seconds (${complete?.[1]} ms)`);
 		figures.behind.push(line.behind);
 		figures.mux.push(line.mux);
+		figures.last.push(Number(complete[2]));
 		await H.waitFor(() => !fs.existsSync(line.file), { what: 'the replay file removed after the replay', timeout: 2000 });
 		await H.sleep(300);
 	}

@@ -3,6 +3,7 @@
 #include "lists/ChapterCheck.h"
 #include "lists/Lists.h"
 #include "lists/TextFormat.h"
+#include "ShippedTexts.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -130,7 +131,7 @@ Session fuzzSession(FuzzedDataProvider &in)
 void fuzzLists(FuzzedDataProvider &in)
 {
 	const Session s = fuzzSession(in);
-	const ExportTexts texts;
+	static const ExportTexts texts = shippedTexts("ja-JP");
 	const std::vector<Chapter> rows = chapterList(s);
 	for (size_t i = 0; i < rows.size(); ++i) {
 		check(rows[i].offset_ms >= 0);

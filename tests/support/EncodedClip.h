@@ -64,9 +64,10 @@ inline void encode(Encoded &out, int frames)
 			out.packets.push_back(refcountedPacket(OBS_ENCODER_VIDEO, pkt->data, pkt->size,
 							       pkt->pts + offset, pkt->dts + offset, 30,
 							       pkt->flags & AV_PKT_FLAG_KEY));
-			// Two AAC frames per video frame at 48 kHz, with a fixed valid header.
+			// Two AAC frames per video frame at 48 kHz, with a fixed valid header, on a clock of their
+			// own: no sound frame starts with a picture.
 			for (int k = 0; k < 2 && out.header.hasAudio; ++k) {
-				const int64_t n = (pkt->dts + offset) * 1600 + k * 1024;
+				const int64_t n = (pkt->dts + offset) * 1600 + k * 1024 + 500;
 				const uint8_t silence[] = {0x21, 0x10, 0x04, 0x60, 0x8c, 0x1c};
 				out.packets.push_back(
 				    refcountedPacket(OBS_ENCODER_AUDIO, silence, sizeof(silence), n, n, 48000, true));

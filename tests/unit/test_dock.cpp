@@ -436,8 +436,8 @@ TEST_F(DockTest, ReplayProblemAloneShowsWithoutLeadingBreak)
 	engine->setStatus(QString());
 	engine->replayPlayer().play(QStringLiteral("/nowhere/clip.mkv"), 1);
 	dock->refreshStatus();
-	const int problem = engine->replayPlayer().problem();
-	ASSERT_NE(problem, 0);
+	const InstantReplay::Problem problem = engine->replayPlayer().problem();
+	ASSERT_NE(problem, InstantReplay::Problem::NoProblem);
 	const QString shown = ui().message()->text();
 	EXPECT_FALSE(shown.startsWith('\n'));
 	EXPECT_TRUE(shown == text("Replay.NoMedia") || shown == text("Replay.NotPlaced")) << shown.toStdString();

@@ -1,6 +1,6 @@
 #include "test_engine_fixture.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -72,7 +72,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	EXPECT_FALSE(QFile::exists(obsName));
 	ASSERT_EQ(entry(sharer).clip.shared_with, owner);
 	InstantReplay &player = engine->replayPlayer();
-	EXPECT_NE(player.state(), InstantReplay::Idle) << "the replay press is played";
+	EXPECT_NE(player.state(), InstantReplay::State::Idle) << "the replay press is played";
 	EXPECT_TRUE(player.isLoaded(second));
 	EXPECT_EQ(engine->statusText(),
 		  msg("Msg.Saved", QString::fromUtf8("Lumark02・Lumark03"), QStringLiteral("00:00")));
@@ -91,6 +91,13 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), owner);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("second (Lumark02).mkv"));
+	// A record naming a sharer as its owner plays nothing, not even a path left in the sharer.
+	const long long chained = engine->press(PressMode::MarkOnly, QString());
+	entry(chained).clip.state = ClipState::Saved;
+	entry(chained).clip.shared_with = sharer;
+	entry(sharer).clip.path = second.toStdString();
+	EXPECT_FALSE(engine->replayEntry(chained));
+	entry(sharer).clip.path.clear();
 
 	advance(300);
 	engine->renameTick();
@@ -111,7 +118,7 @@ TEST_F(EngineReplayTest, ReplayFromMemoryPlaysEachPressItsOwnFileUntilItsReplayE
 		return runtime.path() + "/lumark-button/replay-" + pid + "-" + QString::number(n) + ".mkv";
 	};
 	for (int n = 1; n <= 3; ++n)
-		fake::clips()[normalizedPathKey(file(n))] = {2000, false, false};
+		fake::clips()[normalizedPathKey(file(n))] = {-1, false, false}; // a growing file names no length
 	Encoded enc;
 	encode(enc, 60);
 	const int64_t shift = monoNs / 1000 - enc.lastVideoSys(); // captured up to now
@@ -122,7 +129,7 @@ TEST_F(EngineReplayTest, ReplayFromMemoryPlaysEachPressItsOwnFileUntilItsReplayE
 		memory.ring().push(&p);
 	}
 	settings().replay_from_memory = true;
-	QSignalSpy ready(&memory, &MemoryReplay::fileReady);
+	QSignalSpy complete(&memory, &MemoryReplay::fileComplete);
 	InstantReplay &player = engine->replayPlayer();
 
 	// Entry ids start again in each session: the earlier session's file is not the later press's.
@@ -134,7 +141,7 @@ TEST_F(EngineReplayTest, ReplayFromMemoryPlaysEachPressItsOwnFileUntilItsReplayE
 	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 	const long long second = engine->press(PressMode::Replay, QString());
 	EXPECT_EQ(second, 2);
-	ASSERT_TRUE(ready.wait(5000) && (ready.size() == 2 || ready.wait(5000)));
+	ASSERT_TRUE(complete.wait(5000) && (complete.size() == 2 || complete.wait(5000)));
 	EXPECT_TRUE(player.isLoaded(file(2)));
 
 	// Its clip saved while it plays is not played a second time.
@@ -144,7 +151,7 @@ TEST_F(EngineReplayTest, ReplayFromMemoryPlaysEachPressItsOwnFileUntilItsReplayE
 	// A replay ending while the next press's file is made leaves that file to its press.
 	engine->press(PressMode::Replay, QString());
 	player.abort();
-	ASSERT_TRUE(ready.wait(5000));
+	ASSERT_TRUE(complete.wait(5000));
 	EXPECT_TRUE(player.isLoaded(file(3)));
 	EXPECT_FALSE(QFile::exists(file(2)));
 	player.abort();

@@ -45,6 +45,11 @@ TEST_F(BufferStatusTest, EstimateFromSimpleOutputAndTheMemoryCap)
 	s = engine->bufferStatus();
 	EXPECT_FALSE(s.enabled);
 	EXPECT_EQ(s.seconds, 45);
+	// As OBS reads the mode: "Advanced" in any case, and any other value is the simple output.
+	config_set_string(profile, "Output", "Mode", "advanced");
+	EXPECT_EQ(engine->bufferStatus().seconds, 45);
+	config_set_string(profile, "Output", "Mode", "Custom");
+	EXPECT_EQ(engine->bufferStatus().seconds, 300);
 }
 
 TEST_F(BufferStatusTest, BufferStartsWithANewStreamOnly)

@@ -2,7 +2,7 @@
 // libx264 really encoded, read back with libavformat.
 #include "test_engine_fixture.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/HighlightPlan.h"
 #include "playback/HighlightCopy.h"
 #include "playback/ReplayMux.h"

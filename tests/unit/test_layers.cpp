@@ -8,16 +8,22 @@
 
 namespace {
 
-// The order written beside the source lists in CMakeLists.txt. A folder includes only itself and
-// lower ranks: two folders of one rank stay apart, in both directions.
-const std::map<QString, int> kRank = {
-    {"util", 0},   {"config", 1}, {"session", 1}, {"lists", 2},  {"playback", 2},
-    {"engine", 3}, {"remote", 4}, {"ui", 4},      {"module", 5},
-};
+// The layers of CMakeLists.txt, bottom first: layers split by '|', the folders of one by ' '. A folder
+// includes only itself and lower ranks: two folders of one rank stay apart, in both directions.
+std::map<QString, int> layerRanks()
+{
+	std::map<QString, int> ranks;
+	const QStringList layers = QStringLiteral(LUMARK_LAYERS).split(QLatin1Char('|'));
+	for (int i = 0; i < layers.size(); ++i)
+		for (const QString &folder : layers[i].split(QLatin1Char(' '), Qt::SkipEmptyParts))
+			ranks[folder] = i;
+	return ranks;
+}
 
 TEST(Layers, NoIncludePointsUpwardOrSideways)
 {
 	const QString src = QStringLiteral(LUMARK_SOURCE_DIR "/src");
+	const std::map<QString, int> kRank = layerRanks();
 	const QRegularExpression include(QStringLiteral(R"(^\s*#\s*include\s*"([a-z]+)/)"));
 	int files = 0;
 	QDirIterator it(src, {"*.cpp", "*.h"}, QDir::Files, QDirIterator::Subdirectories);

@@ -4,6 +4,7 @@
 #include "lists/Lists.h"
 #include "util/AtomicFile.h"
 #include "util/Utf8.h"
+#include "ShippedTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +81,7 @@ TEST(ListsGolden, CsvOfAStream)
 	    ",OBS で保存,01:20,,,,,入れない\r\n"
 	    ",曲,01:30,,,\"line1\r\nline2\",,入れる\r\n"
 	    "3,ルマーク,1:01:30,,,,,入れない\r\n";
-	EXPECT_EQ(buildCsvText(streamSession(), ExportTexts()), expected);
+	EXPECT_EQ(buildCsvText(streamSession(), shippedTexts("ja-JP")), expected);
 }
 
 TEST(ListsGolden, NotesOfAStream)
@@ -109,7 +110,7 @@ TEST(ListsGolden, NotesOfAStream)
 				     "  https://youtu.be/abc123?t=3690\r\n"
 				     "  ファイル: なし\r\n"
 				     "\r\n";
-	EXPECT_EQ(buildNotesText(streamSession(), ExportTexts()), expected);
+	EXPECT_EQ(buildNotesText(streamSession(), shippedTexts("ja-JP")), expected);
 }
 
 TEST(ListsGolden, NegativeShiftAndAnArchiveElsewhere)
@@ -121,7 +122,7 @@ TEST(ListsGolden, NegativeShiftAndAnArchiveElsewhere)
 	Entry press = entry(EntryKind::Press, 1000, "hi", true);
 	s.addEntry(savedClip(press, "/home/u/a.mkv", 0, 1000));
 	s.addEntry(entry(EntryKind::Scene, 2000, "Talk", true));
-	ExportTexts t;
+	ExportTexts t = shippedTexts("ja-JP");
 	EXPECT_EQ(chapterText(s, "\r\n"), "00:06 hi\r\n00:07 Talk");
 	EXPECT_EQ(buildNotesText(s, t), "ルマークの一覧（P の配信）\r\n"
 					"アーカイブ: https://example.com/v?id=1#top\r\n"
@@ -139,7 +140,7 @@ TEST(ListsGolden, EmptySessionAndBlankArchive)
 	Session s;
 	s.prefix = "P";
 	s.archive_url = "   ";
-	ExportTexts t;
+	ExportTexts t = shippedTexts("ja-JP");
 	EXPECT_EQ(chapterText(s, "\r\n"), "");
 	EXPECT_EQ(buildCsvText(s, t), t.csv_header + "\r\n");
 	EXPECT_EQ(buildNotesText(s, t), "ルマークの一覧（P の配信）\r\n\r\nルマークはありません。\r\n");
@@ -155,7 +156,7 @@ TEST(ListsGolden, SharedClipWhoseOwnerWasRemovedShowsNoFile)
 {
 	Session s = streamSession();
 	ASSERT_TRUE(s.removeEntry(3));
-	const std::string csv = buildCsvText(s, ExportTexts());
+	const std::string csv = buildCsvText(s, shippedTexts("ja-JP"));
 	EXPECT_NE(csv.find("2,ルマーク,01:10,,,\"big, \"\"win\"\"\",,入れる\r\n"), std::string::npos) << csv;
 	EXPECT_EQ(csv.find("Replay 2026.mkv"), std::string::npos);
 
@@ -168,9 +169,9 @@ TEST(ListsGolden, SharedClipWhoseOwnerWasRemovedShowsNoFile)
 	sharer.clip.state = ClipState::Saved;
 	sharer.clip.shared_with = ownerId;
 	sparse.addEntry(sharer);
-	EXPECT_EQ(buildCsvText(sparse, ExportTexts()), ExportTexts().csv_header +
-							   "\r\n1,ルマーク,00:00,00:00,00:01,,far.mkv,入れない\r\n"
-							   "2,ルマーク,00:00,00:00,00:01,,far.mkv,入れない\r\n");
+	EXPECT_EQ(buildCsvText(sparse, shippedTexts("ja-JP")),
+		  shippedTexts("ja-JP").csv_header + "\r\n1,ルマーク,00:00,00:00,00:01,,far.mkv,入れない\r\n"
+						     "2,ルマーク,00:00,00:00,00:01,,far.mkv,入れない\r\n");
 }
 
 std::vector<std::pair<int64_t, int64_t>> rows(const Session &s)

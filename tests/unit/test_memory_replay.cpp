@@ -1,6 +1,5 @@
 // The replay from memory: the packet ring over refcounted packets as libobs makes them, and the
 // Matroska mux of packets that libavcodec really encoded, read back by the clip probe.
-#include "playback/ClipProbe.h"
 #include "playback/MemoryReplay.h"
 #include "playback/PacketRing.h"
 #include "playback/ReplayMux.h"
@@ -13,9 +12,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,7 +58,9 @@ void pushStream(PacketRing &ring, int64_t fromUsec, int seconds)
 
 bool startsWithKeyframe(const PacketSnapshot &snap)
 {
-	return !snap.empty() && snap.packets.front().type == OBS_ENCODER_VIDEO && snap.packets.front().keyframe;
+	auto video = std::find_if(snap.packets.begin(), snap.packets.end(),
+				  [](const encoder_packet &p) { return p.type == OBS_ENCODER_VIDEO; });
+	return video != snap.packets.end() && video->keyframe && video->dts_usec == snap.firstUsec;
 }
 
 } // namespace
@@ -78,15 +81,17 @@ TEST(MemoryRing, KeepsWholeGopsBehindTheNewestPacketAndRestartsEmpty)
 	const size_t bytes = ring.heldBytes();
 	EXPECT_LT(bytes, 16u * 7 * (30 + 48));
 
-	// The last 3 s start at the keyframe at or before newest - 3 s, with audio from there on.
+	// The last 3 s start at the keyframe at or before newest - 3 s, with the sound of 100 ms before it.
 	PacketSnapshot snap = ring.snapshot(3 * 1000000LL);
 	ASSERT_TRUE(startsWithKeyframe(snap));
 	EXPECT_GE(snap.spanUsec(), 3 * 1000000LL);
 	EXPECT_LT(snap.spanUsec(), 5 * 1000000LL);
+	EXPECT_EQ(snap.packets.front().type, OBS_ENCODER_AUDIO);
 	for (const encoder_packet &p : snap.packets)
-		EXPECT_GE(p.dts_usec, snap.firstUsec);
-	// More than is held gives what is held.
+		EXPECT_GE(p.dts_usec, snap.firstUsec - 100000);
+	// More than is held gives what is held, with the sound before its oldest keyframe too.
 	EXPECT_EQ(ring.snapshot(60 * 1000000LL).firstUsec, ring.snapshot(6 * 1000000LL).firstUsec);
+	EXPECT_EQ(ring.snapshot(60 * 1000000LL).packets.front().type, OBS_ENCODER_AUDIO);
 
 	ring.clear();
 	EXPECT_EQ(ring.size(), 0u);
@@ -136,16 +141,23 @@ TEST(MemoryMux, MakesAPlayableClipThatStartsWithAKeyframe)
 	QTemporaryDir dir;
 	const std::string path = dir.filePath("replay.mkv").toStdString();
 	std::string error;
-	ASSERT_TRUE(muxMatroska(path, enc.header, enc.packets, error)) << error;
-
-	const ProbeResult probe = probeClipDuration(path);
-	ASSERT_TRUE(probe.valid);
-	EXPECT_NEAR(probe.ms, 2000, 100);
+	{
+		// Written as the replay's growing file is: no length, no index.
+		MatroskaWriter writer;
+		ASSERT_TRUE(
+		    writer.open(PrivateFiles::createFile(QString::fromStdString(path), error), enc.header, error) &&
+		    writer.append(enc.packets, error) && writer.finish(error))
+		    << error;
+	}
 
 	AVFormatContext *fmt = nullptr;
 	ASSERT_EQ(avformat_open_input(&fmt, path.c_str(), nullptr, nullptr), 0);
 	ASSERT_GE(avformat_find_stream_info(fmt, nullptr), 0);
 	ASSERT_EQ(fmt->nb_streams, 2u);
+	EXPECT_EQ(fmt->start_time, 0);
+	// As OBS's media source starts a file of no known length: the first stream's blocks before the time
+	// it seeks to are skipped, the first keyframe with them if the sound started after it.
+	ASSERT_GE(av_seek_frame(fmt, 0, fmt->start_time, AVSEEK_FLAG_FRAME), 0);
 	AVPacket *pkt = av_packet_alloc();
 	int videoPackets = 0, audioPackets = 0;
 	int64_t lastVideoMs = 0, lastAudioMs = 0;
@@ -169,9 +181,11 @@ TEST(MemoryMux, MakesAPlayableClipThatStartsWithAKeyframe)
 	avformat_close_input(&fmt);
 	EXPECT_TRUE(firstKey);
 	EXPECT_EQ(videoPackets, 60);
-	// The sound runs beside the picture, over the same two seconds.
-	EXPECT_GE(audioPackets, 110);
-	EXPECT_NEAR(lastAudioMs, lastVideoMs, 70);
+	// The sound runs beside the picture, over the same two seconds (from the sound frame under its first
+	// picture, two frames after the first keyframe's decode time).
+	EXPECT_EQ(audioPackets, 117);
+	EXPECT_NEAR(lastVideoMs, 2000, 70);
+	EXPECT_NEAR(lastAudioMs, lastVideoMs, 60);
 
 	// A stream without its header, or a folder that cannot be written, is refused and leaves nothing.
 	MuxHeader bare = enc.header;
@@ -199,7 +213,61 @@ int videoPacketsIn(const QString &path)
 	avformat_close_input(&fmt);
 	return n;
 }
+
+void pushRange(PacketRing &ring, std::vector<encoder_packet> &packets, size_t from, size_t to)
+{
+	for (size_t i = from; i < to && i < packets.size(); ++i)
+		ring.push(&packets[i]);
+}
 } // namespace
+
+// The file is handed on with what the ring holds at the press, then grows with the packets that
+// come after it, up to the first picture captured at or after the press; it never waits longer.
+TEST(MemoryTail, RunsUpToThePictureOfThePressAndNeverWaitsForOneThatDoesNotCome)
+{
+	Encoded enc;
+	encode(enc, 60);
+	const size_t half = enc.packets.size() / 2;
+	const int64_t frameUsec = 1000000 / 30;
+	const int64_t lastSys = enc.lastVideoSys();
+	QTemporaryDir dir;
+	std::string why;
+	struct Case {
+		int64_t pressUsec, waitUsec;
+		bool clearRing;
+		int videoPackets;
+	} cases[] = {{lastSys - 10 * frameUsec - 5, 3000000, false, 50}, // the press's picture comes
+		     {lastSys + 1000000, 300000, false, 60},             // it never does: the wait is capped
+		     {lastSys + 1000000, 30000000, true, 30}};           // the buffer stopped: nothing more comes
+	for (const Case &c : cases) {
+		PacketRing ring;
+		pushRange(ring, enc.packets, 0, half);
+		const QString path = dir.filePath(QStringLiteral("tail-%1.mkv").arg(&c - cases));
+		const int fd = PrivateFiles::createFile(path, why);
+		ASSERT_GE(fd, 0) << why;
+		int readyVideo = -1;
+		std::thread encoder([&] {
+			QThread::msleep(100);
+			if (c.clearRing)
+				ring.clear();
+			else
+				pushRange(ring, enc.packets, half, enc.packets.size());
+		});
+		QElapsedTimer clock;
+		clock.start();
+		const ReplayTail tail =
+		    writeReplayUpToPress(fd, enc.header, ring.snapshot(60 * 1000000LL), ring, c.pressUsec, c.waitUsec,
+					 [&] { readyVideo = videoPacketsIn(path); });
+		encoder.join();
+		EXPECT_TRUE(tail.ok) << tail.error;
+		EXPECT_EQ(readyVideo, 30) << "handed on before the tail came";
+		EXPECT_EQ(videoPacketsIn(path), c.videoPackets);
+		EXPECT_EQ(tail.reachedPress, c.videoPackets == 50);
+		EXPECT_LT(clock.elapsed(), c.clearRing ? 2000 : c.waitUsec / 1000 + 500);
+		if (c.videoPackets == 50)
+			EXPECT_GE(tail.lastSysUsec, c.pressUsec);
+	}
+}
 
 // Another account may own the temporary folder, or plant links under the next names: no file is
 // then written through them, and a press still gets a file of its own where that is safe.
@@ -221,15 +289,14 @@ TEST(MemoryFiles, NeverWrittenThroughALinkOrInAFolderOfAnotherAccount)
 	encode(enc, 60);
 	MemoryReplay memory;
 	memory.startWithout(enc.header);
-	for (encoder_packet &p : enc.packets)
-		memory.ring().push(&p);
-	QSignalSpy ready(&memory, &MemoryReplay::fileReady);
+	pushRange(memory.ring(), enc.packets, 0, enc.packets.size());
+	QSignalSpy complete(&memory, &MemoryReplay::fileComplete);
 	std::string why;
 	ASSERT_NE(memory.request(3, enc.lastVideoSys() * 1000, why), 0) << why;
-	ASSERT_TRUE(ready.wait(5000));
-	const QString made = ready.first().at(0).toString();
+	ASSERT_TRUE(complete.wait(5000));
+	const QString made = complete.first().at(0).toString();
 	EXPECT_EQ(QFileInfo(made).fileName(), "replay-" + pid + "-3.mkv");
-	EXPECT_GT(videoPacketsIn(made), 0);
+	EXPECT_EQ(videoPacketsIn(made), 60);
 	MemoryReplay::cleanFolder();
 	EXPECT_EQ(readFileBytes(victim), QByteArray("mine"));
 

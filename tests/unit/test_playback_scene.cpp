@@ -4,6 +4,7 @@
 #include "FrontendDouble.h"
 #include "TestSupport.h"
 #include "util/ModuleCore.h"
+#include "util/ObsScenes.h"
 #include "playback/Recap.h"
 
 #include <gtest/gtest.h>
@@ -173,6 +174,8 @@ TEST_F(SceneSetup, MakeReplaySceneTwiceKeepsWhatExists)
 
 TEST_F(SceneSetup, ExistingMediaSourceIsReusedAndAdded)
 {
+	// A removed scene that something still holds is not built into: the set-up makes one it can find.
+	obs_source_remove(obs_scene_get_source(objects.scene(n("T Replay"))));
 	obs_scene_t *other = mainScene(n("T Other"));
 	obs_source_t *media = objects.source("ffmpeg_source", n("T Replay Media"));
 	obs_scene_add(other, media);
@@ -183,6 +186,7 @@ TEST_F(SceneSetup, ExistingMediaSourceIsReusedAndAdded)
 	obs_sceneitem_t *item = obs_scene_find_source(obs_scene_from_source(scene), n("T Replay Media"));
 	ASSERT_TRUE(item);
 	EXPECT_EQ(obs_sceneitem_get_source(item), media);
+	EXPECT_FALSE(obs_source_removed(scene));
 }
 
 TEST_F(SceneSetup, PlacementsThroughGroupsCountedOnce)

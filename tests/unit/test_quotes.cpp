@@ -1,5 +1,6 @@
 #include "lists/Lists.h"
 #include "util/ModuleCore.h"
+#include "ShippedTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,7 @@ std::string header(const Session &s)
 
 TEST(Quotes, OwnLabelsOnlyFlattenedWithArchiveTimes)
 {
-	ExportTexts t;
+	ExportTexts t = shippedTexts("ja-JP");
 	Session s;
 	s.shift_ms = 5000;
 	s.addEntry(press(1000, 1, "early words"));
@@ -44,7 +45,7 @@ TEST(Quotes, OwnLabelsOnlyFlattenedWithArchiveTimes)
 
 TEST(Quotes, NewestSessionFirstTiesByGreaterIdAndNoHeaderWithoutQuotes)
 {
-	ExportTexts t;
+	ExportTexts t = shippedTexts("ja-JP");
 	Session older, a, b, silent;
 	older.id = "2026-01-01_10-00-00";
 	older.start_wall_ms = 1767261600000LL;

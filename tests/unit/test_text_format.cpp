@@ -1,5 +1,6 @@
 #include "lists/TextFormat.h"
 #include "util/ModuleCore.h"
+#include "ShippedTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ TEST(TextFormatTime, OffsetsAsClockTexts)
 
 TEST(TextFormatTime, ArchiveTimeSubtractsTheShift)
 {
-	ExportTexts t;
+	ExportTexts t = shippedTexts("ja-JP");
 	Session s;
 	s.shift_ms = 10000;
 	EXPECT_EQ(archiveTimeText(s, 75000, t), "01:05");
@@ -92,7 +93,7 @@ TEST(TextFormatText, FillTemplateReplacesOnlyPercentOneAndTwo)
 
 TEST(TextFormatText, PressLabelsKindsAndBlanks)
 {
-	ExportTexts t;
+	ExportTexts t = shippedTexts("ja-JP");
 	EXPECT_EQ(pressLabel(t, 3), "ルマーク03");
 	EXPECT_EQ(pressLabel(t, 123), "ルマーク123");
 	EXPECT_EQ(kindName(t, EntryKind::Save), "OBS で保存");
@@ -113,7 +114,7 @@ TEST(TextFormatText, PressLabelsKindsAndBlanks)
 
 TEST(TextFormatText, OwnLabelsIgnoreDefaultsInEveryWord)
 {
-	ExportTexts t;
+	ExportTexts t = shippedTexts("ja-JP");
 	t.word = "Mark";
 	Entry e;
 	e.number = 4;
@@ -170,7 +171,7 @@ TEST(TextFormatText, SanitizeFileName)
 
 TEST(TextFormatText, ClipBaseNames)
 {
-	ExportTexts t;
+	ExportTexts t = shippedTexts("ja-JP");
 	Session s;
 	s.prefix = "2026-05-01 20-00";
 	s.shift_ms = 1000;
@@ -231,7 +232,7 @@ TEST(TextFormatLocale, ExportTextsComeFromTheLocale)
 	EXPECT_EQ(t.csv_header, moduleText("Csv.Header"));
 	EXPECT_EQ(t.notes_empty, moduleText("Notes.Empty"));
 	EXPECT_EQ(t.notes_before_cut, moduleText("Notes.BeforeCut"));
-	EXPECT_NE(t.word, ExportTexts().word); // the running locale is en-US
+	EXPECT_NE(t.word, shippedTexts("ja-JP").word); // the running locale is en-US
 }
 
 } // namespace

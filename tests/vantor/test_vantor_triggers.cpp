@@ -37,22 +37,22 @@ TEST_F(Replay, FiresCompanionTriggersAroundTheVisiblePart)
 	settings().vantor_end = "cam off";
 
 	ASSERT_TRUE(player.play(clip("short2.mp4", 500), 1));
-	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	ASSERT_TRUE(waitState(InstantReplay::State::Idle));
 	EXPECT_EQ(triggerCalls(camera), 0); // never visible: neither trigger
 
 	ASSERT_TRUE(player.play(clip("cam.mp4", 1100), 1));
-	ASSERT_TRUE(waitState(InstantReplay::Showing));
+	ASSERT_TRUE(waitState(InstantReplay::State::Showing));
 	std::string key;
 	EXPECT_EQ(triggerCalls(camera, &key), 1);
 	EXPECT_EQ(key, "cam on");
-	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	ASSERT_TRUE(waitState(InstantReplay::State::Idle));
 	EXPECT_EQ(triggerCalls(camera, &key), 2);
 	EXPECT_EQ(key, "cam off");
 
 	settings().vantor_end.clear();
 	ASSERT_TRUE(player.play(clip("cam.mp4", 1100), 1));
-	ASSERT_TRUE(waitState(InstantReplay::Showing));
-	ASSERT_TRUE(waitState(InstantReplay::Idle));
+	ASSERT_TRUE(waitState(InstantReplay::State::Showing));
+	ASSERT_TRUE(waitState(InstantReplay::State::Idle));
 	EXPECT_EQ(triggerCalls(camera, &key), 3);
 	EXPECT_EQ(key, "cam on");
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // Locale keys used by the playback subsystem.
-namespace PlaybackKeys {
+namespace PlaybackText {
 constexpr const char *SetupNoName = "Setup.NoName";
 constexpr const char *SetupSceneNameTaken = "Setup.SceneNameTaken";
 constexpr const char *SetupMediaNameTaken = "Setup.MediaNameTaken";
@@ -14,4 +14,4 @@ constexpr const char *RecapReplayNameTaken = "Recap.ReplayNameTaken";
 constexpr const char *RecapSameNames = "Recap.SameNames";
 constexpr const char *RecapTextNameTaken = "Recap.TextNameTaken";
 constexpr const char *RecapPickOtherScene = "Recap.PickOtherScene";
-} // namespace PlaybackKeys
+} // namespace PlaybackText

@@ -3,11 +3,12 @@
 
 #include "engine/Engine.h"
 
-#include "engine/EngineInternal.h"
+#include "engine/EngineSupport.h"
 #include "lists/TextFormat.h"
-#include "playback/ReplayScene.h"
 #include "session/SessionStore.h"
 #include "util/ModuleCore.h"
+#include "util/ObsMedia.h"
+#include "util/ObsProfile.h"
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
@@ -41,16 +42,14 @@ bool remuxExpected(const QFileInfo &info)
 	config_t *profile = obs_frontend_get_profile_config();
 	if (!profile || !config_get_bool(profile, "Video", "AutoRemux"))
 		return false;
-	const char *mode = config_get_string(profile, "Output", "Mode");
-	const bool simple = !mode || strcmp(mode, "Simple") == 0;
 	const char *recType = config_get_string(profile, "AdvOut", "RecType");
-	if (!simple && recType && astrcmpi(recType, "FFmpeg") == 0)
+	if (profileAdvancedOutput(profile) && recType && astrcmpi(recType, "FFmpeg") == 0)
 		return false;
 	const QString suffix = info.suffix();
 	if (suffix.compare(QLatin1String("avi"), Qt::CaseInsensitive) == 0)
 		return false;
 	// OBS 30+ remuxes fragmented MP4 and MOV into "name.remuxed.ext", keeping the container.
-	const char *format = config_get_string(profile, simple ? "SimpleOutput" : "AdvOut", "RecFormat2");
+	const char *format = config_get_string(profile, profileOutputSection(profile), "RecFormat2");
 	if (format && strncmp(format, "fragmented", 10) == 0)
 		return true;
 	for (const char *plain : {"mp4", "mov"})
