@@ -352,7 +352,8 @@ void InstantReplay::tickSeeking(obs_source_t *src, long long inStateMs)
 			pluginLog(LOG_WARNING, "replay: the growing file did not start");
 		}
 		// Its reader may be waiting for more: the unload waits until it gave up.
-		if (problem_ != Problem::NoProblem && (readerEnded(src) || inStateMs > kGrowStartLimitMs + kReaderEndLimitMs))
+		if (problem_ != Problem::NoProblem &&
+		    (readerEnded(src) || inStateMs > kGrowStartLimitMs + kReaderEndLimitMs))
 			endNow();
 		return;
 	}
