@@ -2,12 +2,13 @@
 # Installs what is missing, then runs every test:
 #  0. The C and C++ code must be clang-format'ed (scripts/format.sh --check).
 #  1. Qt 6 build with AddressSanitizer + UndefinedBehaviorSanitizer: unit tests.
-#  2. Qt 5 build: unit tests; the libFuzzer targets for a bounded time; the remote, engine and
-#     playback tests under ThreadSanitizer.
+#  2. Qt 5 build: unit tests.
 #  3. Each real OBS host (scripts/hosts/, docs/hosts.md): the plug-in built against it (without
 #     warnings), then the end-to-end suite; the hosts' figures side by side at the end. The chroots
 #     are made in the background while the unit tests build, and the chroot hosts' plug-ins and the
-#     machine's packages are compiled at the lowest priority while the first host's suite runs.
+#     machine's packages are compiled at the lowest priority while the first host's suite runs, and
+#     so are the libFuzzer targets and the ThreadSanitizer tests, which run after the suites (the
+#     fuzz targets for a bounded time; the remote, engine and playback tests under ThreadSanitizer).
 #  4. Each host's packages (.deb and tarball): CPack, lintian, then installed into a throwaway
 #     copy of that host's Debian and loaded by its OBS.
 # LUMARK_HOSTS picks the hosts (default "obs29 obs30 obs32"; "" runs none), LUMARK_PACKAGES the
@@ -60,10 +61,6 @@ cmake --preset qt5-tests >/dev/null
 cmake --build --preset qt5-tests -j"$jobs"
 ctest_x --preset qt5-tests -j"$jobs"
 
-section "Fuzz targets (ASan/UBSan) and ThreadSanitizer"
-scripts/fuzz.sh # libFuzzer targets with ASan/UBSan, 15 s each
-scripts/tsan.sh # remote, engine and playback tests under ThreadSanitizer
-
 # The other hosts' plug-ins and the machine's packages are compile work, while a suite mostly waits
 # on OBS in real time: they are built beside the first suite at the lowest priority. A host's own
 # run then waits for its build's lock and finds it done; a failed build is made and told again there.
@@ -72,6 +69,9 @@ scripts/tsan.sh # remote, engine and playback tests under ThreadSanitizer
 		! is_chroot "$h" || nice -n 19 scripts/host.sh "$h" build
 	done
 	if [[ " ${LUMARK_PACKAGES-$hosts} " == *" obs29 "* ]]; then nice -n 19 scripts/package.sh obs29 build; fi
+	# The fuzz targets and the ThreadSanitizer tests are built here too; they run after the suites.
+	LUMARK_BUILD_ONLY=1 nice -n 19 scripts/fuzz.sh
+	LUMARK_BUILD_ONLY=1 nice -n 19 scripts/tsan.sh
 ) >"$prepared/builds-ahead.log" 2>&1 &
 building=$!
 preparing+=($building)
@@ -100,8 +100,12 @@ for h in $hosts; do
 	columns+=("$short=$figures/$h")
 done
 
-# Packages of each host, made and tested apart from the hosts' own runs.
 wait "$building" || true
+section "Fuzz targets (ASan/UBSan) and ThreadSanitizer"
+scripts/fuzz.sh || failed+=(fuzz) # libFuzzer targets with ASan/UBSan, 15 s each
+scripts/tsan.sh || failed+=(tsan) # remote, engine and playback tests under ThreadSanitizer
+
+# Packages of each host, made and tested apart from the hosts' own runs.
 for h in ${LUMARK_PACKAGES-$hosts}; do
 	section "Packages for $h: build, lintian, install, load, remove"
 	t0=$(date +%s)
