@@ -49,7 +49,7 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 Engine::Engine(QObject *parent)
     : QObject(parent), texts(exportTextsFromLocale()), cache([this] { return wallMs(); }),
       renames([this] { return wallMs(); }, [this](const EntryRef &ref) { return renameClip(ref); }),
-      recapSessions(std::make_unique<EngineRecapSessions>(*this)), recap(*recapSessions)
+      editor(editHooks()), recapSessions(std::make_unique<EngineRecapSessions>(*this)), recap(*recapSessions)
 {
 	saveTimeout.setSingleShot(true);
 	exportDelay.setSingleShot(true);
@@ -76,6 +76,31 @@ Engine::Engine(QObject *parent)
 }
 
 Engine::~Engine() = default;
+
+SessionEdits::Hooks Engine::editHooks()
+{
+	SessionEdits::Hooks hooks;
+	hooks.session = [this](const QString &id) { return editedSession(id); };
+	hooks.status = [this](const QString &text) { setStatus(text); };
+	hooks.rename = [this](const Session &session, long long entryId) {
+		if (entryId)
+			scheduleRename(EntryRef{fromUtf8(session.id), entryId}, EngineTiming::RenameAfterEditMs);
+		else
+			scheduleRenames(session, EngineTiming::RenameAfterEditMs);
+	};
+	hooks.forget = [this](const Session &session, long long entryId) {
+		const EntryRef ref{fromUtf8(session.id), entryId};
+		waitingPresses.erase(std::remove(waitingPresses.begin(), waitingPresses.end(), ref),
+				     waitingPresses.end());
+	};
+	hooks.changed = [this](Session &session) { touchSession(session); };
+	return hooks;
+}
+
+Session *Engine::editedSession(const QString &sessionId)
+{
+	return sessionId.isEmpty() ? viewedSession() : findSession(sessionId);
+}
 
 bool Engine::followFrontendEvent(enum obs_frontend_event event)
 {

@@ -4,12 +4,13 @@
 #include "engine/EngineEvents.h"
 #include "engine/FreshClipWatch.h"
 #include "engine/RenameQueue.h"
+#include "engine/SessionCache.h"
+#include "engine/SessionEdits.h"
 #include "lists/TextFormat.h"
 #include "playback/InstantReplay.h"
 #include "playback/MemoryReplay.h"
 #include "playback/Recap.h"
 #include "session/Session.h"
-#include "engine/SessionCache.h"
 
 #include <obs-frontend-api.h>
 #include <obs.h>
@@ -64,7 +65,6 @@ public:
 	void stopPlayback();
 	void shutdown();
 
-	void flushSaves();
 	void flushExports();
 
 	const ExportTexts &exportTexts() const { return texts; }
@@ -82,10 +82,6 @@ public:
 	bool replayEntry(long long entryId);
 	void stopReplay();
 
-	// --- Clip renaming ---
-	// The rename timer's step; tests and the fuzzer drive it by their own clock.
-	void renameTick();
-
 	// --- Replay-buffer status ---
 	BufferStatus bufferStatus() const;
 	// After the settings changed: the memory of the replay follows "replay_from_memory" and
@@ -93,20 +89,11 @@ public:
 	void applyReplaySettings();
 
 	// --- Notifications ---
-	void setStatus(const QString &text);
 	// The status message; while session files cannot be written, a line saying so follows it.
 	QString statusText() const;
 
 	// --- Session editing ---
-	// On the named session, the viewed one when the id is empty. The dock names the session its row
-	// came from, since the viewed one may change while a menu or question is open.
-	void setLabel(long long entryId, const QString &label, const QString &sessionId = QString());
-	void setChapter(long long entryId, bool chapter, const QString &sessionId = QString());
-	void removeEntry(long long entryId, const QString &sessionId = QString());
-	void setShift(long long shiftMs, const QString &sessionId = QString());
-	void setShiftToEntry(long long entryId, const QString &sessionId = QString());
-	void setArchiveUrl(const QString &url, const QString &sessionId = QString());
-	int dropShortChapters();
+	SessionEdits &edits() { return editor; }
 
 	// --- Players ---
 	Recap &recapPlayer() { return recap; }
@@ -145,6 +132,10 @@ private:
 	using FileHeldCheck = std::function<bool(const QString &path)>;
 	using SaveNamer = FreshClipWatch::SaveNamer;
 
+	void flushSaves();
+	// The rename timer's step; tests drive it by their own clock.
+	void renameTick();
+	void setStatus(const QString &text);
 	long long monotonicNs() const;
 	long long wallMs() const;
 	// Time sources: monotonic ns (os_gettime_ns) and wall ms since the epoch. Tests replace them.
@@ -254,8 +245,7 @@ private:
 	QStringList writeSessionLists(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
 	Session *editedSession(const QString &sessionId);
-	// True, with a status message, when an edited text is too long to take.
-	bool refuseLongEdit(const std::string &text, const char *what);
+	SessionEdits::Hooks editHooks();
 	bool renameFile(const QString &from, const QString &to);
 	bool fileHeldByPlayer(const QString &path);
 
@@ -278,6 +268,7 @@ private:
 	// name; each file is moved aside right after it arrives, and our next request waits for that.
 	FreshClipWatch freshWatch;
 	RenameQueue renames;
+	SessionEdits editor;
 	std::set<QString> dirtyExports;
 	QTimer exportDelay;
 	QTimer sessionTrim;

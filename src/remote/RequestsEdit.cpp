@@ -60,7 +60,7 @@ Result requestSetLabel(obs_data_t *request)
 	if (!label)
 		return Result::failure(errors::TooLong);
 	return onSession(session, [&]() {
-		engine().setLabel(entryId, *label);
+		engine().edits().setLabel(entryId, *label);
 		return Result::success();
 	});
 }
@@ -71,7 +71,7 @@ Result requestSetChapter(obs_data_t *request)
 	const long long entryId = readInt(request, keys::EntryId);
 	const bool chapter = readBool(request, keys::Chapter);
 	return onSession(session, [&]() {
-		engine().setChapter(entryId, chapter);
+		engine().edits().setChapter(entryId, chapter);
 		return Result::success();
 	});
 }
@@ -81,7 +81,7 @@ Result requestRemoveEntry(obs_data_t *request)
 	const SessionField session = sessionField(request);
 	const long long entryId = readInt(request, keys::EntryId);
 	return onSession(session, [&]() {
-		engine().removeEntry(entryId);
+		engine().edits().removeEntry(entryId);
 		return Result::success();
 	});
 }
@@ -93,9 +93,9 @@ Result requestSetShift(obs_data_t *request)
 	const long long entryId = readInt(request, keys::EntryId);
 	return onSession(session, [&]() {
 		if (entryId != 0)
-			engine().setShiftToEntry(entryId);
+			engine().edits().setShiftToEntry(entryId);
 		else
-			engine().setShift(ms);
+			engine().edits().setShift(ms);
 		return Result::success();
 	});
 }
@@ -107,7 +107,7 @@ Result requestSetArchiveUrl(obs_data_t *request)
 	if (!url)
 		return Result::failure(errors::TooLong);
 	return onSession(session, [&]() {
-		engine().setArchiveUrl(*url);
+		engine().edits().setArchiveUrl(*url);
 		return Result::success();
 	});
 }
@@ -115,7 +115,7 @@ Result requestSetArchiveUrl(obs_data_t *request)
 Result requestDropShortChapters(obs_data_t *request)
 {
 	return onSession(sessionField(request),
-			 [&]() { return Result::success().setInt(keys::Count, engine().dropShortChapters()); });
+			 [&]() { return Result::success().setInt(keys::Count, engine().edits().dropShortChapters()); });
 }
 
 Result requestExport(obs_data_t *request)

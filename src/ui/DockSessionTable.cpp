@@ -264,9 +264,9 @@ void LumarkDock::onItemChanged(QTableWidgetItem *item)
 	if (tableSessionId.isEmpty())
 		return;
 	if (item->column() == ColChapter)
-		engine.setChapter(id, item->checkState() == Qt::Checked, tableSessionId);
+		engine.edits().setChapter(id, item->checkState() == Qt::Checked, tableSessionId);
 	else if (item->column() == ColLabel)
-		engine.setLabel(id, item->text(), tableSessionId);
+		engine.edits().setLabel(id, item->text(), tableSessionId);
 }
 
 void LumarkDock::applyShiftText()
@@ -279,7 +279,7 @@ void LumarkDock::applyShiftText()
 		showMessage(uiText(UiText::MsgBadTime));
 		return;
 	}
-	engine.setShift(ms, shiftSessionId);
+	engine.edits().setShift(ms, shiftSessionId);
 	shiftEdit->setModified(false);
 }
 
@@ -400,7 +400,7 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 		if (QTableWidgetItem *label = entryTable->item(row, ColLabel))
 			entryTable->editItem(label);
 	} else if (chosen == shiftHere) {
-		engine.setShiftToEntry(id, sessionId);
+		engine.edits().setShiftToEntry(id, sessionId);
 	} else if (chosen == replay) {
 		if (!engine.replayEntry(id))
 			showMessage(uiText(UiText::ReplayCouldNot));
@@ -412,6 +412,6 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	} else if (chosen == remove) {
 		if (QMessageBox::question(this, uiText(UiText::MenuRemoveTitle), uiText(UiText::MenuRemoveText),
 					  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
-			engine.removeEntry(id, sessionId);
+			engine.edits().removeEntry(id, sessionId);
 	}
 }

@@ -342,15 +342,15 @@ void LumarkDock::connectActions()
 	connect(shiftToSelectedButton, &QPushButton::clicked, this, [this] {
 		const int64_t id = selectedEntryId();
 		if (id != 0)
-			engine.setShiftToEntry(id, tableSessionId);
+			engine.edits().setShiftToEntry(id, tableSessionId);
 	});
 	connect(urlEdit, &QLineEdit::editingFinished, this, [this] {
 		if (urlSessionId.isEmpty())
 			return;
-		engine.setArchiveUrl(urlEdit->text(), urlSessionId);
+		engine.edits().setArchiveUrl(urlEdit->text(), urlSessionId);
 		urlEdit->setModified(false);
 	});
-	connect(dropShortButton, &QPushButton::clicked, this, [this] { engine.dropShortChapters(); });
+	connect(dropShortButton, &QPushButton::clicked, this, [this] { engine.edits().dropShortChapters(); });
 	connect(copyButton, &QPushButton::clicked, this, &LumarkDock::copyChapters);
 	connect(copyClipsButton, &QPushButton::clicked, this, &LumarkDock::copyClipNotes);
 	connect(exportButton, &QPushButton::clicked, this, [this] { engine.exportLists(); });
@@ -484,7 +484,7 @@ void LumarkDock::commitMemo()
 	if (!memoDirty || memoTargetEntry == 0 || memoTargetSession.isEmpty())
 		return;
 	memoDirty = false;
-	engine.setLabel(memoTargetEntry, memoEdit->text(), memoTargetSession);
+	engine.edits().setLabel(memoTargetEntry, memoEdit->text(), memoTargetSession);
 }
 
 void LumarkDock::confirmRemoveSession()

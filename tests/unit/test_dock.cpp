@@ -1,5 +1,6 @@
 #include "FrontendDouble.h"
 #include "TestSupport.h"
+#include "test_engine_fixture.h"
 #include "config/Settings.h"
 #include "engine/Engine.h"
 #include "playback/Recap.h"
@@ -231,7 +232,7 @@ TEST_F(DockTest, ShiftFieldTakesNegativeTimesAndRefusesBadOnes)
 	EXPECT_EQ(ui().message()->text(), text("Msg.BadTime"));
 	ui().refresh();
 	EXPECT_EQ(ui().message()->text(), text("Msg.BadTime")) << "the dock's own message stays readable";
-	engine->setStatus(QStringLiteral("news from the engine"));
+	EngineTest::setStatus(*engine, QStringLiteral("news from the engine"));
 	ui().refresh();
 	EXPECT_EQ(ui().message()->text(), QStringLiteral("news from the engine"));
 
@@ -404,7 +405,7 @@ TEST_F(DockTest, TimesBeforeTheShiftAndTheChapterCheckLine)
 	EXPECT_EQ(ui().check()->styleSheet(), QStringLiteral("color: #2e8b57;"));
 	EXPECT_TRUE(ui().dropShort()->isHidden());
 
-	engine->setShift(25000);
+	engine->edits().setShift(25000);
 	QTableWidget *t = ui().table();
 	EXPECT_EQ(t->item(1, 1)->text(), text("Time.BeforeCut"));
 	EXPECT_EQ(t->item(1, 1)->toolTip(), text("Time.StreamTip").arg(QStringLiteral("00:20")));
@@ -414,7 +415,7 @@ TEST_F(DockTest, TimesBeforeTheShiftAndTheChapterCheckLine)
 	EXPECT_EQ(ui().check()->styleSheet(), QStringLiteral("color: #c77700;"));
 
 	// A chapter five seconds after the first is too short; the repair button shows up.
-	engine->setShift(0);
+	engine->edits().setShift(0);
 	engine->currentSession()->entries[1].t_ms = 5000;
 	emit engine->sessionChanged();
 	EXPECT_FALSE(ui().dropShort()->isHidden());
@@ -433,7 +434,7 @@ TEST_F(DockTest, ReplayProblemAloneShowsWithoutLeadingBreak)
 {
 	// A replay of a saved clip with no replay scene placed anywhere fails with problem 3.
 	ASSERT_TRUE(engine->startFreeSession());
-	engine->setStatus(QString());
+	EngineTest::setStatus(*engine, QString());
 	engine->replayPlayer().play(QStringLiteral("/nowhere/clip.mkv"), 1);
 	dock->refreshStatus();
 	const InstantReplay::Problem problem = engine->replayPlayer().problem();

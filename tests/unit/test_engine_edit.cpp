@@ -32,12 +32,12 @@ TEST_F(EditTest, RemovingTheOwnerHandsTheFileToTheNextSharer)
 	ASSERT_EQ(entry(p4).clip.shared_with, p2);
 
 	// A sharer's new label renames the owner's file.
-	engine->setLabel(p4, QStringLiteral("memo"));
+	engine->edits().setLabel(p4, QStringLiteral("memo"));
 	ASSERT_EQ(renameQueue().back().ref.entryId, p2);
 	EXPECT_EQ(renameQueue().back().dueMs, wall + 2500);
 
 	advance(500);
-	engine->removeEntry(p2);
+	engine->edits().removeEntry(p2);
 	EXPECT_EQ(entry(p3).clip.shared_with, 0);
 	EXPECT_EQ(entry(p3).clip.path, "/clips/2.mkv");
 	EXPECT_EQ(entry(p4).clip.shared_with, p3);
@@ -56,7 +56,7 @@ TEST_F(EditTest, ShiftToAPressMakesItZeroAndRenamesEverySavedClip)
 	const long long p2 = engine->press(PressMode::Default, QString());
 	obsSaved(QStringLiteral("/clips/2.mkv"));
 	advance(100);
-	engine->setShiftToEntry(p2);
+	engine->edits().setShiftToEntry(p2);
 	EXPECT_EQ(current().shift_ms, 10000);
 	ASSERT_EQ(renameQueue().size(), 2u);
 	for (const RenameJob &job : renameQueue())
@@ -65,15 +65,15 @@ TEST_F(EditTest, ShiftToAPressMakesItZeroAndRenamesEverySavedClip)
 	EXPECT_EQ(archiveTimeText(current(), entry(p1).t_ms, engine->exportTexts()),
 		  engine->exportTexts().notes_before_cut);
 
-	engine->setShift(-3000);
+	engine->edits().setShift(-3000);
 	EXPECT_EQ(current().shift_ms, -3000);
-	engine->setShiftToEntry(424242); // no such entry
+	engine->edits().setShiftToEntry(424242); // no such entry
 	EXPECT_EQ(current().shift_ms, -3000);
 }
 
 TEST_F(EditTest, ArchiveUrlChaptersAndShortChapterDrop)
 {
-	engine->setArchiveUrl(QStringLiteral("  https://example.com/v  "));
+	engine->edits().setArchiveUrl(QStringLiteral("  https://example.com/v  "));
 	EXPECT_EQ(current().archive_url, "https://example.com/v");
 
 	advance(5000);
@@ -85,32 +85,32 @@ TEST_F(EditTest, ArchiveUrlChaptersAndShortChapterDrop)
 	engine->followFrontendEvent(
 	    OBS_FRONTEND_EVENT_STREAMING_STOPPED); // a session of 1:00, chapters at 0:00, 0:05, 0:30
 	ASSERT_NE(engine->viewedSession(), nullptr);
-	engine->flushSaves();
-	EXPECT_EQ(engine->dropShortChapters(), 1);
+	flushSaves();
+	EXPECT_EQ(engine->edits().dropShortChapters(), 1);
 	EXPECT_FALSE(entry(early).chapter);
 	EXPECT_EQ(dirtySessionIds().size(), 1u);
-	EXPECT_EQ(engine->dropShortChapters(), 0);
+	EXPECT_EQ(engine->edits().dropShortChapters(), 0);
 
-	engine->setChapter(early, true);
+	engine->edits().setChapter(early, true);
 	EXPECT_TRUE(entry(early).chapter);
 }
 
 TEST_F(EditTest, EditsNeedAViewedSessionAndAnEntry)
 {
-	engine->setLabel(999, QStringLiteral("x"));
-	engine->removeEntry(999);
-	engine->setChapter(999, false);
+	engine->edits().setLabel(999, QStringLiteral("x"));
+	engine->edits().removeEntry(999);
+	engine->edits().setChapter(999, false);
 	EXPECT_TRUE(dirtySessionIds().empty());
 	// An explicit session id reaches a session that is not viewed.
 	const long long id = engine->press(PressMode::MarkOnly, QString());
 	const QString running = engine->currentSessionId();
 	FrontendDouble::state().streaming = false;
 	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
-	engine->flushSaves();
+	flushSaves();
 	FrontendDouble::state().streaming = true;
 	advance(60000);
 	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STARTED);
-	engine->setLabel(id, QStringLiteral("later"), running);
+	engine->edits().setLabel(id, QStringLiteral("later"), running);
 	EXPECT_EQ(engine->findSession(running)->findEntry(id)->label, "later");
 }
 

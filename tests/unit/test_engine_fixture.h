@@ -41,6 +41,8 @@ public:
 	}
 	static QStringList loadedSessionIds(const Engine &e) { return e.loadedSessionIds(); }
 	static void waitForWrites(Engine &e) { e.waitForWrites(); }
+	static void flushSaves(Engine &e) { e.flushSaves(); }
+	static void setStatus(Engine &e, const QString &text) { e.setStatus(text); }
 
 protected:
 	TempConfigDir config;
@@ -90,6 +92,8 @@ protected:
 	}
 
 	void ready() { engine->onFinishedLoading(); }
+	void flushSaves() { engine->flushSaves(); }
+	void renameTick() { engine->renameTick(); }
 
 	// Steps that otherwise run from the Engine's timers or inside a save.
 	void saveTimesOut() { engine->onSaveTimeout(); }

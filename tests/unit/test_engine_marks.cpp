@@ -165,14 +165,14 @@ TEST_F(MarksTest, OverlongLabelsAreRefusedWithoutTouchingTheSession)
 	EXPECT_EQ(current().next_number, 1) << "no press number used up";
 
 	const long long id = engine->press(PressMode::MarkOnly, QStringLiteral("ok"));
-	engine->setLabel(id, huge);
+	engine->edits().setLabel(id, huge);
 	EXPECT_EQ(engine->statusText(), msg("Msg.TextTooLong", QStringLiteral("4096"))) << "the user learns why";
-	engine->setArchiveUrl(huge);
+	engine->edits().setArchiveUrl(huge);
 	EXPECT_EQ(entry(id).label, "ok");
 	EXPECT_TRUE(current().archive_url.empty());
 	EXPECT_EQ(log.count("refused: 5000 bytes is too long"), 4);
 	// 4096 bytes is still taken.
-	engine->setLabel(id, QString(4096, QLatin1Char('y')));
+	engine->edits().setLabel(id, QString(4096, QLatin1Char('y')));
 	EXPECT_EQ(entry(id).label.size(), 4096u);
 }
 
@@ -213,7 +213,7 @@ TEST(EngineHotkey, PressHotkeyPostsAPressToTheUiThread)
 	QObject::disconnect(connection);
 	const QString id = engine->currentSessionId();
 	ASSERT_TRUE(engine->endFreeSession());
-	engine->flushSaves();
+	EngineTest::flushSaves(*engine);
 	engine->removeSession(id);
 }
 

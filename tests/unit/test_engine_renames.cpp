@@ -57,12 +57,12 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 	EXPECT_TRUE(renameTimerRef().isActive());
 
 	advance(14999);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(QFile::exists(kept + ".mkv")) << "not before its time";
 
 	advance(1);
 	LogCapture log;
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
 	EXPECT_TRUE(QFile::exists(base() + ".mkv"));
 	EXPECT_TRUE(QFile::exists(base() + ".mp4")) << "the remuxed copy follows";
@@ -78,7 +78,7 @@ TEST_F(RenamesTest, SavedClipAndItsRemuxedCopyGetTheirNamesAfterFifteenSeconds)
 
 	// Asked again, the file already has its name.
 	scheduleRename(id, 0);
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
 	EXPECT_TRUE(renameQueue().empty());
 }
@@ -97,7 +97,7 @@ TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
 	    nullptr);
 	savedPress(mkv);
 	advance(15000);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(QFile::exists(base() + ".mkv"));
 	EXPECT_TRUE(QFile::exists(mp4)) << "the copy was locked";
 	ASSERT_EQ(remuxQueue().size(), 1u);
@@ -106,10 +106,10 @@ TEST_F(RenamesTest, ALockedRemuxedCopyIsRenamedOnALaterTick)
 
 	LogCapture log;
 	advance(4999);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(QFile::exists(mp4));
 	advance(1);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(QFile::exists(base() + ".mp4"));
 	EXPECT_FALSE(QFile::exists(mp4));
 	EXPECT_EQ(log.count("[lumark] remuxed copy renamed to 2026-05-01 20-00 Lumark01 0-00-05.mp4"), 1);
@@ -125,7 +125,7 @@ TEST_F(RenamesTest, AClipHeldByAPlayerWaitsAndGoesRightAfterTheReplay)
 	const long long id = savedPress(mkv);
 	mkv = clipPath(id);
 	advance(15000);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(QFile::exists(mkv));
 	ASSERT_EQ(renameQueue().size(), 1u);
 	EXPECT_EQ(renameQueue()[0].attempts, 1);
@@ -139,7 +139,7 @@ TEST_F(RenamesTest, AClipHeldByAPlayerWaitsAndGoesRightAfterTheReplay)
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), id);
 	EXPECT_EQ(renameQueue()[0].dueMs, wall + 300);
 	advance(300);
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
 }
 
@@ -149,7 +149,7 @@ TEST_F(RenamesTest, TakenNamesGetANumberAndMp4ClipsTakeNoCopy)
 	const QString older = makeFile("Replay.mp4");
 	const long long id = savedPress(older);
 	advance(15000);
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(clipPath(id), base() + " (2).mp4");
 	EXPECT_TRUE(QFile::exists(base() + ".mp4")) << "the other file is left alone";
 }
@@ -176,7 +176,7 @@ TEST_F(RenamesTest, RenamingSwitchedOffLeavesTheFileUnderObsName)
 	advance(1000);
 	ASSERT_TRUE(waitUntil([&] { return clipPath(id) == obsName; }));
 	advance(15000);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(QFile::exists(obsName));
 	EXPECT_EQ(clipPath(id), obsName);
 	EXPECT_TRUE(renameQueue().empty());
@@ -192,15 +192,15 @@ TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
 	const std::string originalId = current().id;
 	FrontendDouble::state().streaming = false;
 	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
-	engine->renameTick();
+	renameTick();
 	const QString named = base() + ".mkv";
 	ASSERT_EQ(clipPath(id), named);
-	engine->flushSaves();
+	flushSaves();
 	waitForWrites();
 	const QString copyId = QStringLiteral("Backup");
 	ASSERT_TRUE(QFile::copy(sessionFile(originalId), sessionFile(copyId.toStdString())));
-	engine->setArchiveUrl(QStringLiteral("https://example.com/backup"), copyId); // written as its own
-	engine->flushSaves();
+	engine->edits().setArchiveUrl(QStringLiteral("https://example.com/backup"), copyId); // written as its own
+	flushSaves();
 	waitForWrites();
 	engine.reset(); // a restart: neither is loaded
 	engine = std::make_unique<Engine>();
@@ -208,15 +208,15 @@ TEST_F(RenamesTest, ACopiedSessionNeverRenamesTheOriginalsClips)
 	    *engine, [this] { return monoNs; }, [this] { return wall; });
 
 	LogCapture log;
-	engine->setShift(1000, copyId);
+	engine->edits().setShift(1000, copyId);
 	advance(2500);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(QFile::exists(named));
 	EXPECT_EQ(log.count("not renamed for its copy"), 1);
 
-	engine->setLabel(id, QStringLiteral("mine"), QString::fromStdString(originalId));
+	engine->edits().setLabel(id, QStringLiteral("mine"), QString::fromStdString(originalId));
 	advance(2500);
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(engine->findSession(QString::fromStdString(originalId))->findEntry(id)->clip.path,
 		  (base() + " mine.mkv").toStdString());
 }
@@ -229,12 +229,12 @@ TEST_F(RenamesTest, GivesUpAfterOneHundredTwentyRefusals)
 	advance(15000);
 	LogCapture log;
 	for (int i = 0; i < 120; ++i) {
-		engine->renameTick();
+		renameTick();
 		advance(5000);
 	}
 	EXPECT_EQ(renameQueue().size(), 1u);
 	EXPECT_EQ(log.count("gave up"), 0);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(renameQueue().empty());
 	EXPECT_EQ(log.count("[lumark] gave up renaming a clip (still in use after 10 minutes)"), 1);
 	EXPECT_EQ(clipPath(id), mkv) << "the path stays valid";
@@ -252,7 +252,7 @@ TEST_F(RenamesTest, SessionEndRenamesAtTheNextTickAndAGoneFileIsReported)
 	FrontendDouble::state().streaming = false;
 	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	LogCapture log;
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(clipPath(id), base() + ".mkv");
 	EXPECT_EQ(log.count("[lumark] clip file is gone, not renamed (gone (Lumark02).mkv)"), 1);
 	EXPECT_EQ(clipPath(other), clips + "/gone (Lumark02).mkv");
@@ -264,16 +264,16 @@ TEST_F(RenamesTest, TwoLabelEditsGiveOneRenameAfterTheSecond)
 	const QString mkv = makeFile("label.mkv");
 	const long long id = savedPress(mkv);
 	const QString kept = clipPath(id);
-	engine->setLabel(id, QStringLiteral("first"));
+	engine->edits().setLabel(id, QStringLiteral("first"));
 	advance(1000);
-	engine->setLabel(id, QStringLiteral("Big moment"));
+	engine->edits().setLabel(id, QStringLiteral("Big moment"));
 	ASSERT_EQ(renameQueue().size(), 1u);
 	EXPECT_EQ(renameQueue()[0].dueMs, wall + 2500);
 	advance(2499);
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(clipPath(id), kept);
 	advance(1);
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(clipPath(id), base() + " Big moment.mkv");
 }
 

@@ -79,7 +79,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 
 	// The file is in the player: its rename waits.
 	advance(15000);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(QFile::exists(second));
 	EXPECT_EQ(renameQueue().back().attempts, 1);
 
@@ -100,7 +100,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	entry(sharer).clip.path.clear();
 
 	advance(300);
-	engine->renameTick();
+	renameTick();
 	EXPECT_FALSE(QFile::exists(second)) << "renamed right after the replay";
 	EXPECT_EQ(QFileInfo(QString::fromStdString(entry(owner).clip.path)).fileName(),
 		  QString::fromUtf8("2026-05-01 20-00 Lumark02 0-00-00.mkv"));

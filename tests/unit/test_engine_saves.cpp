@@ -136,7 +136,7 @@ TEST_F(SavesTest, AFileIsKeptAsideOnlyWhileASaveCouldGetItsName)
 
 	// The later rename goes from the kept name to the final one.
 	advance(15000);
-	engine->renameTick();
+	renameTick();
 	EXPECT_EQ(QFileInfo(QString::fromStdString(entry(p1).clip.path)).fileName(),
 		  QStringLiteral("2026-05-01 20-00 Lumark01 0-00-00.mkv"));
 	EXPECT_EQ(readFileBytes(QString::fromStdString(entry(p1).clip.path)), QByteArray("first"));
@@ -387,8 +387,8 @@ TEST_F(SavesTest, RemovedPressIsSkippedAndTheOthersShareTheFile)
 	const long long p2 = engine->press(PressMode::Default, QString());
 	const long long p3 = engine->press(PressMode::Default, QString());
 	obsSaved(QStringLiteral("/clips/1.mkv"));
-	ASSERT_EQ(requests(), 2); // batch 2 and 3 goes out
-	engine->removeEntry(p2);  // removed while in flight
+	ASSERT_EQ(requests(), 2);        // batch 2 and 3 goes out
+	engine->edits().removeEntry(p2); // removed while in flight
 	obsSaved(QStringLiteral("/clips/2.mkv"));
 	advance(1000);
 	EXPECT_EQ(entry(p3).clip.path, "/clips/2.mkv");
@@ -398,7 +398,7 @@ TEST_F(SavesTest, RemovedPressIsSkippedAndTheOthersShareTheFile)
 	engine->press(PressMode::Default, QString());
 	const long long waiting = engine->press(PressMode::Default, QString());
 	ASSERT_EQ(waitingPressRefs().size(), 1u);
-	engine->removeEntry(waiting);
+	engine->edits().removeEntry(waiting);
 	EXPECT_TRUE(waitingPressRefs().empty());
 }
 
@@ -420,7 +420,7 @@ TEST_F(SavesTest, ExtremeShiftsAndTimesSaturate)
 {
 	constexpr long long hi = std::numeric_limits<long long>::max();
 	constexpr long long lo = std::numeric_limits<long long>::min();
-	engine->setShift(lo);
+	engine->edits().setShift(lo);
 	advance(5000);
 	engine->press(PressMode::MarkOnly, QString());
 	EXPECT_TRUE(engine->statusText().contains(QString::fromStdString(formatOffset(hi))))

@@ -174,7 +174,7 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 	}
 	ready();
 	const QString oldest = QString::fromStdString(ids.front());
-	engine->setLabel(1, QStringLiteral("edited"), oldest);
+	engine->edits().setLabel(1, QStringLiteral("edited"), oldest);
 	ASSERT_FALSE(engine->exportQuotes().isEmpty());
 	EXPECT_EQ(loadedSessionIds().size(), 12) << "all read for the quotes file";
 	EXPECT_TRUE(sessionTrimTimer().isActive());
@@ -197,7 +197,7 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 	for (bool writable : {false, true}) {
 		if (writable)
 			ASSERT_TRUE(QDir().rmdir(blocked));
-		engine->flushSaves();
+		flushSaves();
 		trimLoadedSessions();
 		EXPECT_TRUE(loadedSessionIds().contains(oldest)) << "its write is still on its way";
 		waitForWrites();
@@ -223,8 +223,8 @@ TEST_F(SessionsTest, RemovingSessions)
 
 	engine->viewSession(older);
 	EXPECT_EQ(engine->viewedSessionId(), older);
-	engine->setArchiveUrl(QStringLiteral("https://example.com/a"), older);
-	engine->flushSaves(); // a write that must not bring the file back after the removal
+	engine->edits().setArchiveUrl(QStringLiteral("https://example.com/a"), older);
+	flushSaves(); // a write that must not bring the file back after the removal
 	ASSERT_TRUE(engine->removeSession(older));
 	waitForWrites();
 	EXPECT_FALSE(QFile::exists(sessionFile(older.toStdString())));
@@ -238,8 +238,8 @@ TEST_F(SessionsTest, RemovingSessions)
 	const QString stuck = sessionFile(running.toStdString());
 	ASSERT_TRUE(QFile::remove(stuck));
 	ASSERT_TRUE(QDir().mkpath(stuck + "/held")); // unlink refuses it, whoever runs the test
-	engine->setArchiveUrl(QStringLiteral("https://example.com/b"), running);
-	engine->flushSaves();
+	engine->edits().setArchiveUrl(QStringLiteral("https://example.com/b"), running);
+	flushSaves();
 	EXPECT_FALSE(engine->removeSession(running));
 	EXPECT_NE(engine->findSession(running), nullptr);
 	EXPECT_EQ(dirtySessionIds().count(running), 1u) << "a write it dropped is made again";
@@ -264,8 +264,8 @@ TEST_F(SessionsTest, ViewingACopiedSessionLeavesTheOriginalAlone)
 	ready();
 	engine->viewSession(QString::fromStdString(copyId));
 	ASSERT_EQ(engine->viewedSessionId(), QString::fromStdString(copyId));
-	engine->setLabel(1, QStringLiteral("only in the copy"));
-	engine->flushSaves();
+	engine->edits().setLabel(1, QStringLiteral("only in the copy"));
+	flushSaves();
 	waitForWrites();
 	EXPECT_EQ(readFileBytes(sessionFile(left.id)), original);
 	Session copy;
@@ -279,18 +279,18 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	ready();
 	const long long id = engine->press(PressMode::MarkOnly, QString());
 	Session &s = current();
-	engine->flushSaves();
+	flushSaves();
 	waitForWrites();
 	const QByteArray before = readFileBytes(sessionFile(s.id));
 
 	for (int i = 0; i < 10; ++i)
-		engine->setLabel(id, QStringLiteral("label %1").arg(i));
+		engine->edits().setLabel(id, QStringLiteral("label %1").arg(i));
 	EXPECT_TRUE(saveDelayTimer().isActive());
 	EXPECT_EQ(saveDelayTimer().interval(), 400);
 	EXPECT_EQ(readFileBytes(sessionFile(s.id)), before) << "nothing is written before the delay";
 	EXPECT_TRUE(dirtyExportIds().empty()) << "a running session is not re-exported";
 
-	engine->flushSaves();
+	flushSaves();
 	waitForWrites();
 	Session onDisk;
 	ASSERT_TRUE(loadSession(s.id, onDisk));
@@ -298,18 +298,18 @@ TEST_F(SessionsTest, ABurstOfChangesIsWrittenOnce)
 	EXPECT_TRUE(dirtySessionIds().empty());
 
 	// The same values again change nothing and write nothing.
-	engine->setLabel(id, QStringLiteral("  label 9 "));
-	engine->setChapter(id, true);
-	engine->setShift(0);
-	engine->setArchiveUrl(QString());
+	engine->edits().setLabel(id, QStringLiteral("  label 9 "));
+	engine->edits().setChapter(id, true);
+	engine->edits().setShift(0);
+	engine->edits().setArchiveUrl(QString());
 	EXPECT_TRUE(dirtySessionIds().empty());
 
 	// A steady stream of changes still reaches the disk 2 s after the first of them.
 	for (int i = 0; i < 14; ++i) {
-		engine->setLabel(id, QStringLiteral("steady %1").arg(i));
+		engine->edits().setLabel(id, QStringLiteral("steady %1").arg(i));
 		advance(150);
 	}
-	engine->setLabel(id, QStringLiteral("steady last"));
+	engine->edits().setLabel(id, QStringLiteral("steady last"));
 	EXPECT_EQ(saveDelayTimer().interval(), 0);
 	ASSERT_TRUE(waitUntil([&] { return dirtySessionIds().empty(); }));
 	waitForWrites();
@@ -326,7 +326,7 @@ TEST_F(SessionsTest, EditsOfAnExportedSessionRewriteItsListsLater)
 	ASSERT_NE(s, nullptr);
 	s->export_dir = (work.path() + "/lists").toStdString(); // as after a complete export
 
-	engine->setLabel(id, QStringLiteral("new"));
+	engine->edits().setLabel(id, QStringLiteral("new"));
 	EXPECT_EQ(dirtyExportIds().count(QString::fromStdString(s->id)), 1u);
 	EXPECT_TRUE(exportDelayTimer().isActive());
 	EXPECT_EQ(exportDelayTimer().interval(), 1500);
@@ -353,23 +353,23 @@ TEST_F(SessionsTest, FailedWritesAreRetriedUntilTheyLand)
 
 	ASSERT_TRUE(QDir().mkpath(blocked));
 	engine->press(PressMode::MarkOnly, QStringLiteral("one"));
-	engine->flushSaves();
+	flushSaves();
 	ASSERT_TRUE(waitUntil([&] { return saveRetryTimer().interval() == 4000; }, 3000));
 	EXPECT_EQ(labelsOnDisk(), "");
 	ASSERT_TRUE(QDir().rmdir(blocked));
-	engine->flushSaves();                                       // the retry timer's turn
+	flushSaves();                                               // the retry timer's turn
 	engine->press(PressMode::MarkOnly, QStringLiteral("late")); // after that text was taken
 	waitForWrites();
 	EXPECT_EQ(labelsOnDisk(), "one;");
 	EXPECT_TRUE(saveRetryTimer().isActive()) << "the problem stays until the newest text lands";
-	engine->flushSaves();
+	flushSaves();
 	waitForWrites();
 	EXPECT_EQ(labelsOnDisk(), "one;late;");
 	EXPECT_FALSE(saveRetryTimer().isActive());
 
 	ASSERT_TRUE(QDir().mkpath(blocked));
 	engine->press(PressMode::MarkOnly, QStringLiteral("two"));
-	engine->flushSaves();
+	flushSaves();
 	ASSERT_TRUE(QDir().rmdir(blocked));
 	engine->shutdown();
 	EXPECT_EQ(labelsOnDisk(), "one;late;two;");
@@ -386,16 +386,16 @@ TEST_F(SessionsTest, TwoSessionsFailingAtOnceAreToldSavedOnlyWhenBothLand)
 	const QString blocked[] = {sessionFile(first) + ".tmp", sessionFile(current().id) + ".tmp"};
 	for (const QString &dir : blocked)
 		ASSERT_TRUE(QDir().mkpath(dir));
-	engine->setArchiveUrl(QStringLiteral("https://example.com/a"), QString::fromStdString(first));
+	engine->edits().setArchiveUrl(QStringLiteral("https://example.com/a"), QString::fromStdString(first));
 	engine->press(PressMode::MarkOnly, QString());
 	for (const QString &dir : blocked) {
-		engine->flushSaves();
+		flushSaves();
 		waitForWrites();
 		EXPECT_TRUE(saveRetryTimer().isActive()) << "a session is still unsaved";
 		EXPECT_FALSE(engine->statusText().startsWith(msg("Msg.SessionsSavedAgain")));
 		ASSERT_TRUE(QDir().rmdir(dir));
 	}
-	engine->flushSaves();
+	flushSaves();
 	waitForWrites();
 	EXPECT_FALSE(saveRetryTimer().isActive());
 	EXPECT_EQ(engine->statusText(), msg("Msg.SessionsSavedAgain"));

@@ -230,7 +230,7 @@ TEST_F(EngineTest, HighlightsAtTheEndOfAStreamCutTheOverlapAndRefuseASecondRun)
 	}
 	FrontendDouble::state().streaming = false;
 	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
-	engine->renameTick();
+	renameTick();
 	EXPECT_TRUE(engine->highlightsRunning());
 	EXPECT_FALSE(engine->exportHighlights());
 	EXPECT_EQ(engine->statusText(), engineMessage(EngineText::HighlightsBusy));

@@ -1,58 +1,50 @@
 // Editing a session after the fact: labels, chapter flags, removals, shift and archive address.
 
-#include "engine/Engine.h"
+#include "engine/SessionEdits.h"
 
 #include "engine/EngineSupport.h"
 #include "lists/ChapterCheck.h"
 
-#include <algorithm>
-
-Session *Engine::editedSession(const QString &sessionId)
-{
-	return sessionId.isEmpty() ? viewedSession() : findSession(sessionId);
-}
-
-bool Engine::refuseLongEdit(const std::string &text, const char *what)
+bool SessionEdits::refuseLong(const std::string &text, const char *what)
 {
 	if (!refuseLongText(text, what))
 		return false;
-	setStatus(engineMessage(EngineText::TextTooLong, std::to_string(kMaxTextBytes)));
+	hooks.status(engineMessage(EngineText::TextTooLong, std::to_string(kMaxTextBytes)));
 	return true;
 }
 
-void Engine::setLabel(long long entryId, const QString &label, const QString &sessionId)
+void SessionEdits::setLabel(long long entryId, const QString &label, const QString &sessionId)
 {
-	Session *session = editedSession(sessionId);
+	Session *session = hooks.session(sessionId);
 	Entry *entry = session ? session->findEntry(entryId) : nullptr;
 	if (!entry)
 		return;
 	const std::string fresh = toUtf8(label.trimmed());
-	if (fresh == entry->label || refuseLongEdit(fresh, "label"))
+	if (fresh == entry->label || refuseLong(fresh, "label"))
 		return;
 	entry->label = fresh;
 	// The clip's file name carries the label.
 	if (const Entry *owner = session->savedClipOwner(*entry))
-		scheduleRename(EntryRef{fromUtf8(session->id), owner->id}, EngineTiming::RenameAfterEditMs);
-	touchSession(*session);
+		hooks.rename(*session, owner->id);
+	hooks.changed(*session);
 }
 
-void Engine::setChapter(long long entryId, bool chapter, const QString &sessionId)
+void SessionEdits::setChapter(long long entryId, bool chapter, const QString &sessionId)
 {
-	Session *session = editedSession(sessionId);
+	Session *session = hooks.session(sessionId);
 	Entry *entry = session ? session->findEntry(entryId) : nullptr;
 	if (!entry || entry->chapter == chapter)
 		return;
 	entry->chapter = chapter;
-	touchSession(*session);
+	hooks.changed(*session);
 }
 
-void Engine::removeEntry(long long entryId, const QString &sessionId)
+void SessionEdits::removeEntry(long long entryId, const QString &sessionId)
 {
-	Session *session = editedSession(sessionId);
+	Session *session = hooks.session(sessionId);
 	Entry *entry = session ? session->findEntry(entryId) : nullptr;
 	if (!entry)
 		return;
-	const QString ownId = fromUtf8(session->id);
 
 	// The file goes to the first press that shared it, so the others keep their clip.
 	if (entry->clip.state == ClipState::Saved && entry->clip.shared_with == 0) {
@@ -70,49 +62,48 @@ void Engine::removeEntry(long long entryId, const QString &sessionId)
 			}
 		}
 		if (newOwner)
-			scheduleRename(EntryRef{ownId, newOwner->id}, EngineTiming::RenameAfterEditMs);
+			hooks.rename(*session, newOwner->id);
 	}
 
-	const EntryRef ref{ownId, entryId};
-	waitingPresses.erase(std::remove(waitingPresses.begin(), waitingPresses.end(), ref), waitingPresses.end());
+	hooks.forget(*session, entryId);
 	session->removeEntry(entryId);
-	touchSession(*session);
+	hooks.changed(*session);
 }
 
-void Engine::setShift(long long shiftMs, const QString &sessionId)
+void SessionEdits::setShift(long long shiftMs, const QString &sessionId)
 {
-	Session *session = editedSession(sessionId);
+	Session *session = hooks.session(sessionId);
 	if (!session || session->shift_ms == shiftMs)
 		return;
 	session->shift_ms = shiftMs;
 	// Clip names hold archive times.
-	scheduleRenames(*session, EngineTiming::RenameAfterEditMs);
-	touchSession(*session);
+	hooks.rename(*session, 0);
+	hooks.changed(*session);
 }
 
-void Engine::setShiftToEntry(long long entryId, const QString &sessionId)
+void SessionEdits::setShiftToEntry(long long entryId, const QString &sessionId)
 {
-	Session *session = editedSession(sessionId);
+	Session *session = hooks.session(sessionId);
 	const Entry *entry = session ? session->findEntry(entryId) : nullptr;
 	if (entry)
 		setShift(entry->t_ms, fromUtf8(session->id));
 }
 
-void Engine::setArchiveUrl(const QString &url, const QString &sessionId)
+void SessionEdits::setArchiveUrl(const QString &url, const QString &sessionId)
 {
-	Session *session = editedSession(sessionId);
+	Session *session = hooks.session(sessionId);
 	if (!session)
 		return;
 	const std::string fresh = toUtf8(url.trimmed());
-	if (fresh == session->archive_url || refuseLongEdit(fresh, "archive address"))
+	if (fresh == session->archive_url || refuseLong(fresh, "archive address"))
 		return;
 	session->archive_url = fresh;
-	touchSession(*session);
+	hooks.changed(*session);
 }
 
-int Engine::dropShortChapters()
+int SessionEdits::dropShortChapters()
 {
-	Session *session = viewedSession();
+	Session *session = hooks.session(QString());
 	if (!session)
 		return 0;
 	const auto ids = shortChaptersToDrop(*session);
@@ -121,6 +112,6 @@ int Engine::dropShortChapters()
 			entry->chapter = false;
 	}
 	if (!ids.empty())
-		touchSession(*session);
+		hooks.changed(*session);
 	return int(ids.size());
 }
