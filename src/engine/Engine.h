@@ -126,6 +126,7 @@ signals:
 private:
 	// The Engine tests reach a few steps that otherwise run only from timers or inside a save.
 	friend class EngineTest;
+	friend class EngineBench;
 
 	using Clock = std::function<long long()>;
 	using FileRenamer = std::function<bool(const QString &from, const QString &to)>;
