@@ -61,6 +61,11 @@ cmake --preset qt5-tests >/dev/null
 cmake --build --preset qt5-tests -j"$jobs"
 ctest_x --preset qt5-tests -j"$jobs"
 
+# The benchmarks in the unit-test tree, which has their libraries already built.
+bench_build() {
+	cmake --preset qt5-tests -DLUMARK_BENCH=ON >/dev/null && cmake --build --preset qt5-tests -j"$jobs" --target lumark-bench
+}
+
 # The other hosts' plug-ins and the machine's packages are compile work, while a suite mostly waits
 # on OBS in real time: they are built beside the first suite at the lowest priority. A host's own
 # run then waits for its build's lock and finds it done; a failed build is made and told again there.
@@ -72,6 +77,7 @@ ctest_x --preset qt5-tests -j"$jobs"
 	# The fuzz targets and the ThreadSanitizer tests are built here too; they run after the suites.
 	LUMARK_BUILD_ONLY=1 nice -n 19 scripts/fuzz.sh
 	LUMARK_BUILD_ONLY=1 nice -n 19 scripts/tsan.sh
+	bench_build
 ) >"$prepared/builds-ahead.log" 2>&1 &
 building=$!
 preparing+=($building)
@@ -104,6 +110,7 @@ wait "$building" || true
 section "Fuzz targets (ASan/UBSan) and ThreadSanitizer"
 scripts/fuzz.sh || failed+=(fuzz) # libFuzzer targets with ASan/UBSan, 15 s each
 scripts/tsan.sh || failed+=(tsan) # remote, engine and playback tests under ThreadSanitizer
+bench_build || failed+=(bench) # compiled only, so that the benchmarks keep up with the code
 
 # Packages of each host, made and tested apart from the hosts' own runs.
 for h in ${LUMARK_PACKAGES-$hosts}; do
