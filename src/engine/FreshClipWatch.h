@@ -58,12 +58,13 @@ public:
 	// After a step: a quick tick while a file is under OBS's name, a slower one while all are aside.
 	void retime();
 	void stop() { timer.stop(); }
-	const QTimer &tickTimer() const { return timer; }
 
 signals:
 	void tick();
 
 private:
+	friend class EngineTest;
+
 	std::vector<FreshClip> clips;
 	QTimer timer;
 	SaveNamer saveNamer;

@@ -70,13 +70,13 @@ public:
 	void setFileRenamer(FileRenamer renamer) { fileRenamer = std::move(renamer); }
 
 	const std::vector<RenameJob> &queued() const { return jobs; }
-	const std::vector<RemuxRename> &remuxCopies() const { return remux; }
-	const QTimer &tickTimer() const { return timer; }
 
 signals:
 	void tick();
 
 private:
+	friend class EngineTest;
+
 	void setDue(RenameJob &job, long long dueMs);
 	void tryDueClips(long long now);
 	void tryDueRemuxCopies(long long now);

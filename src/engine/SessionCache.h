@@ -57,16 +57,14 @@ public:
 	// The line told while session files cannot be written; empty otherwise.
 	const QString &problem() const { return saveProblem; }
 
-	const QTimer &delayTimer() const { return saveDelay; }
-	const QTimer &retryTimer() const { return saveRetry; }
-	const std::set<QString> &dirtyIds() const { return dirtySessions; }
-
 signals:
 	void problemChanged();
 	// Every session file is written again after a failure.
 	void savedAgain();
 
 private:
+	friend class EngineTest;
+
 	void takeWriteOutcomes();
 	void noteWrite(const QString &id, const std::string &prefix, bool saved, int error);
 

@@ -42,6 +42,8 @@ public:
 	static QStringList loadedSessionIds(const Engine &e) { return e.loadedSessionIds(); }
 	static void waitForWrites(Engine &e) { e.waitForWrites(); }
 	static void flushSaves(Engine &e) { e.flushSaves(); }
+	static const QTimer &retryTimer(const SessionCache &cache) { return cache.saveRetry; }
+	static const QTimer &tickTimer(const FreshClipWatch &watch) { return watch.timer; }
 	static void setStatus(Engine &e, const QString &text) { e.setStatus(text); }
 
 protected:
@@ -109,17 +111,17 @@ protected:
 	const std::vector<EntryRef> &waitingPressRefs() const { return engine->waitingPresses; }
 	const std::vector<EntryRef> &pendingPressRefs() const { return engine->pendingPresses; }
 	const std::vector<RenameJob> &renameQueue() const { return engine->renames.queued(); }
-	const std::vector<RemuxRename> &remuxQueue() const { return engine->renames.remuxCopies(); }
+	const std::vector<RemuxRename> &remuxQueue() const { return engine->renames.remux; }
 	const std::vector<long long> &saveLatencyHistory() const { return engine->saveLatencies; }
 	long long bufferStartedAtWallMs() const { return engine->buffer.startWallMs(); }
 	const QTimer &saveTimeoutTimer() const { return engine->saveTimeout; }
-	const QTimer &renameTimerRef() const { return engine->renames.tickTimer(); }
-	const QTimer &saveDelayTimer() const { return engine->cache.delayTimer(); }
+	const QTimer &renameTimerRef() const { return engine->renames.timer; }
+	const QTimer &saveDelayTimer() const { return engine->cache.saveDelay; }
 	const QTimer &exportDelayTimer() const { return engine->exportDelay; }
-	const QTimer &saveRetryTimer() const { return engine->cache.retryTimer(); }
+	const QTimer &saveRetryTimer() const { return engine->cache.saveRetry; }
 	const std::vector<FreshClip> &freshClipQueue() const { return engine->freshWatch.watched(); }
 	const QTimer &sessionTrimTimer() const { return engine->sessionTrim; }
-	const std::set<QString> &dirtySessionIds() const { return engine->cache.dirtyIds(); }
+	const std::set<QString> &dirtySessionIds() const { return engine->cache.dirtySessions; }
 	const std::set<QString> &dirtyExportIds() const { return engine->dirtyExports; }
 	void setFileOps(Engine::FileRenamer renamer, Engine::FileHeldCheck held)
 	{

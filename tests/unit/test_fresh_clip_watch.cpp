@@ -2,6 +2,8 @@
 
 #include "engine/FreshClipWatch.h"
 
+#include "test_engine_fixture.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -35,7 +37,7 @@ TEST(FreshClipWatch, ASaveBlocksOnlyWhileAFileUnderOBSNameCouldBeTakenAndTheTick
 	EXPECT_EQ(taken[0].obsPath, QStringLiteral("/r/Replay 20-00-01.mkv"));
 	EXPECT_FALSE(watch.blocksSave()) << "the one left is aside";
 	watch.retime();
-	EXPECT_EQ(watch.tickTimer().interval(), 100);
+	EXPECT_EQ(EngineTest::tickTimer(watch).interval(), 100);
 }
 
 } // namespace

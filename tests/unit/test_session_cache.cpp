@@ -3,6 +3,8 @@
 #include "TestSupport.h"
 #include "engine/SessionCache.h"
 
+#include "test_engine_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -36,12 +38,12 @@ TEST(SessionCache, UnloadsOnlySavedSessionsAndForgettingEndsTheProblem)
 	cache.store(*cache.loaded(ids[2]));
 	cache.waitForWrites();
 	EXPECT_FALSE(cache.problem().isEmpty());
-	EXPECT_EQ(cache.retryTimer().interval(), 2000);
+	EXPECT_EQ(EngineTest::retryTimer(cache).interval(), 2000);
 	cache.unload(all, {});
 	EXPECT_EQ(cache.loadedIds(), QStringList{ids[2]}) << "an unsaved session stays";
 	cache.forget(ids[2]);
 	EXPECT_TRUE(cache.problem().isEmpty());
-	EXPECT_FALSE(cache.retryTimer().isActive());
+	EXPECT_FALSE(EngineTest::retryTimer(cache).isActive());
 	EXPECT_TRUE(cache.loadedIds().isEmpty());
 }
 
