@@ -99,13 +99,7 @@ public:
 	Recap &recapPlayer() { return recap; }
 	InstantReplay &replayPlayer() { return replay; }
 
-	// Figures of the status that remote clients read.
-	struct Figures {
-		long long replayLatencyMs = 0; // of the last replay, from its request to its start
-		int recordingChaptersAdded = 0;
-		bool savePending = false; // presses wait for a save or for its file
-	};
-	Figures figures() const
+	EngineFigures figures() const
 	{
 		return {replayLatencyMs, chaptersAdded, !waitingPresses.empty() || !pendingPresses.empty()};
 	}

@@ -55,3 +55,10 @@ struct HighlightsWrittenEvent {
 
 using EngineEvent = std::variant<EntryEvent, ReplayStartedEvent, ReplayEndedEvent, RecapClipEvent, SessionEndedEvent,
 				 HighlightsWrittenEvent>;
+
+// Figures of the status that remote clients read.
+struct EngineFigures {
+	long long replayLatencyMs = 0; // of the last replay, from its request to its start
+	int recordingChaptersAdded = 0;
+	bool savePending = false; // presses wait for a save or for its file
+};

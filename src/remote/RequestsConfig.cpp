@@ -77,7 +77,7 @@ Result requestGetStatus(obs_data_t *)
 		obs_data_set_int(data, keys::ReplayProblem, static_cast<int>(e.replayPlayer().problem()));
 		obs_data_set_int(data, keys::ReplayPlaced, replayPlacementCount());
 		obs_data_set_int(data, keys::ReplayVisible, replayVisibleCount());
-		const Engine::Figures figures = e.figures();
+		const EngineFigures figures = e.figures();
 		obs_data_set_int(data, keys::ReplayLatencyMs, figures.replayLatencyMs);
 		obs_data_set_int(data, keys::RecordChaptersAdded, figures.recordingChaptersAdded);
 		obs_data_set_bool(data, keys::SavePending, figures.savePending);
