@@ -1,4 +1,4 @@
-// Replays made from the encoder's packets in memory; the saved clip is the fall-back.
+// A press's replay is made from memory when it can be; its saved clip is the fall-back.
 
 #include "engine/Players.h"
 
@@ -36,12 +36,6 @@ bool Players::replayEntry(Session *session, long long entryId)
 	return instant.play(fromUtf8(owner->clip.path), owner->id);
 }
 
-void Players::stopReplay()
-{
-	stopMemoryReplay();
-	instant.stop();
-}
-
 void Players::stopAll()
 {
 	stopMemoryReplay();
@@ -64,11 +58,6 @@ void Players::bufferStarted()
 		memory.start(settings().replay_seconds, true);
 	else
 		memory.stop();
-}
-
-void Players::bufferStops()
-{
-	memory.stop();
 }
 
 void Players::finishedLoading()
@@ -127,19 +116,11 @@ void Players::applyReplaySettings()
 		memory.keep(settings().replay_seconds);
 }
 
-Entry *Players::lookupEntry(const EntryRef &ref, Session **sessionOut)
-{
-	Session *session = sessions->findSession(ref.sessionId);
-	*sessionOut = session;
-	return session ? session->findEntry(ref.entryId) : nullptr;
-}
-
 void Players::onMemoryFileReady(const QString &path, long long request)
 {
-	Session *session = nullptr;
-	Entry *entry = nullptr;
-	if (!closed && memoryStep == MemoryStep::Making && memoryRequest == request)
-		entry = lookupEntry(memoryRef, &session);
+	const bool wanted = !closed && memoryStep == MemoryStep::Making && memoryRequest == request;
+	Session *session = wanted ? sessions->findSession(memoryRef.sessionId) : nullptr;
+	const Entry *entry = session ? session->findEntry(memoryRef.entryId) : nullptr;
 	if (!entry) {
 		memory.removeFile(path);
 		return;
@@ -170,8 +151,8 @@ void Players::onMemoryFileFailed(const QString &why, long long request)
 	memoryStep = MemoryStep::None;
 	memoryRef = EntryRef{};
 	// Usually the save is still on its way and plays when it comes; when it came first, play it now.
-	Session *session = nullptr;
-	Entry *entry = lookupEntry(ref, &session);
+	Session *session = sessions->findSession(ref.sessionId);
+	const Entry *entry = session ? session->findEntry(ref.entryId) : nullptr;
 	const Entry *owner = entry ? session->savedClipOwner(*entry) : nullptr;
 	if (!owner)
 		return;

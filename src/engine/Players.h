@@ -37,7 +37,11 @@ public:
 
 	// The saved clip of the session's entry (through the clip's owner); false when it has none.
 	bool replayEntry(Session *session, long long entryId);
-	void stopReplay();
+	void stopReplay()
+	{
+		stopMemoryReplay();
+		instant.stop();
+	}
 	// Every player stops at once, without transitions.
 	void stopAll();
 	// Stops the memory's worker and the players; files that come later are dropped.
@@ -48,7 +52,7 @@ public:
 	void applyReplaySettings();
 	// A new run of the buffer starts a new memory; before its encoders stop the memory lets go of them.
 	void bufferStarted();
-	void bufferStops();
+	void bufferStops() { memory.stop(); }
 	void finishedLoading();
 	// A stream or recording starts: the replay scene is reset and its last problem forgotten, unless a
 	// replay plays.
@@ -80,7 +84,6 @@ private:
 	void stopMemoryReplay();
 	// The clip's file name for the replay events: empty while a memory replay's clip is unsaved.
 	std::string replayEventFile(const QString &path, long long entryId);
-	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut);
 
 	Clock wallMs;
 	PressLabel pressLabel;
