@@ -49,7 +49,9 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 Engine::Engine(QObject *parent)
     : QObject(parent), texts(exportTextsFromLocale()), cache([this] { return wallMs(); }),
       renames([this] { return wallMs(); }, [this](const EntryRef &ref) { return renameClip(ref); }),
-      editor(editHooks()), recapSessions(std::make_unique<EngineRecapSessions>(*this)), recap(*recapSessions)
+      editor(editHooks()), playback(
+			       std::make_unique<EngineRecapSessions>(*this), [this] { return wallMs(); },
+			       [this](int number) { return pressLabel(texts, number); })
 {
 	saveTimeout.setSingleShot(true);
 	exportDelay.setSingleShot(true);
@@ -65,14 +67,13 @@ Engine::Engine(QObject *parent)
 	sessionTrim.setInterval(EngineTiming::SessionCacheTrimMs);
 	connect(&sessionTrim, &QTimer::timeout, this, &Engine::trimLoadedSessions);
 
-	connect(&replay, &InstantReplay::stateChanged, this, &Engine::statusChanged);
-	connect(&recap, &Recap::stateChanged, this, &Engine::statusChanged);
-	connect(&replay, &InstantReplay::started, this, &Engine::onReplayStarted);
-	connect(&replay, &InstantReplay::finished, this, &Engine::onReplayFinished);
-	connect(&recap, &Recap::clipStarted, this, &Engine::onRecapClipStarted);
-	connect(&memory, &MemoryReplay::fileReady, this, &Engine::onMemoryFileReady);
-	connect(&memory, &MemoryReplay::fileFailed, this, &Engine::onMemoryFileFailed);
-	connect(&memory, &MemoryReplay::fileComplete, this, &Engine::onMemoryFileComplete);
+	connect(&playback.replay(), &InstantReplay::stateChanged, this, &Engine::statusChanged);
+	connect(&playback.recap(), &Recap::stateChanged, this, &Engine::statusChanged);
+	connect(&playback, &Players::status, this, &Engine::setStatus);
+	connect(&playback, &Players::notify, this, &Engine::notify);
+	// A clip blocked by the replay gets its name right after.
+	connect(&playback.replay(), &InstantReplay::finished, this,
+		[this] { renames.hurryRetries(wallMs() + EngineTiming::RenameAfterReplayMs); });
 }
 
 Engine::~Engine() = default;
@@ -189,17 +190,13 @@ BufferStatus Engine::bufferStatus() const
 void Engine::onBufferStarted()
 {
 	buffer.started(wallMs());
-	// A new run of the buffer starts a new memory (start drops the old one).
-	if (settings().replay_from_memory)
-		memory.start(settings().replay_seconds, true);
-	else
-		memory.stop();
+	playback.bufferStarted();
 	emit statusChanged();
 }
 
 void Engine::onBufferStopping()
 {
-	memory.stop();
+	playback.bufferStops();
 }
 
 void Engine::autoStartBuffer()

@@ -3,13 +3,11 @@
 #include "engine/BufferWatch.h"
 #include "engine/EngineEvents.h"
 #include "engine/FreshClipWatch.h"
+#include "engine/Players.h"
 #include "engine/RenameQueue.h"
 #include "engine/SessionCache.h"
 #include "engine/SessionEdits.h"
 #include "lists/TextFormat.h"
-#include "playback/InstantReplay.h"
-#include "playback/MemoryReplay.h"
-#include "playback/Recap.h"
 #include "session/Session.h"
 
 #include <obs-frontend-api.h>
@@ -62,7 +60,6 @@ public:
 	// false for the others.
 	bool followFrontendEvent(enum obs_frontend_event event);
 	void onFinishedLoading();
-	void stopPlayback();
 	void shutdown();
 
 	void flushExports();
@@ -78,15 +75,8 @@ public:
 	long long press(PressMode mode, const QString &label);
 	long long addMark(EntryKind kind, const QString &label, long long atNs = 0, long long agoMs = 0);
 
-	// --- Replay-buffer saves ---
-	bool replayEntry(long long entryId);
-	void stopReplay();
-
 	// --- Replay-buffer status ---
 	BufferStatus bufferStatus() const;
-	// After the settings changed: the memory of the replay follows "replay_from_memory" and
-	// "replay_seconds" at once, so that switching it off hands its memory back.
-	void applyReplaySettings();
 
 	// --- Notifications ---
 	// The status message; while session files cannot be written, a line saying so follows it.
@@ -95,13 +85,11 @@ public:
 	// --- Session editing ---
 	SessionEdits &edits() { return editor; }
 
-	// --- Players ---
-	Recap &recapPlayer() { return recap; }
-	InstantReplay &replayPlayer() { return replay; }
+	Players &players() { return playback; }
 
 	EngineFigures figures() const
 	{
-		return {replayLatencyMs, chaptersAdded, !waitingPresses.empty() || !pendingPresses.empty()};
+		return {playback.latencyMs(), chaptersAdded, !waitingPresses.empty() || !pendingPresses.empty()};
 	}
 
 	// --- Highlights video ---
@@ -189,19 +177,6 @@ private:
 	void scheduleRenames(const Session &session, long long delayMs);
 	bool renameClip(const EntryRef &ref);
 
-	void onReplayStarted(const QString &path, long long entryId);
-	void onReplayFinished(const QString &path, long long entryId);
-	void onRecapClipStarted(const QString &file, const QString &memo, int index, int count);
-	// --- Replay from memory ---
-	bool startMemoryReplay(const EntryRef &ref, long long pressNs);
-	void onMemoryFileReady(const QString &path, long long request);
-	void onMemoryFileComplete(const QString &path, long long request, long long lengthMs);
-	void onMemoryFileFailed(const QString &why, long long request);
-	void stopMemoryReplay();
-	// True when the memory replay serves a press of this batch, so its saved clip is not played.
-	bool memoryServes(const std::vector<EntryRef> &batch) const;
-	// The clip's file name for the replay events: empty while a memory replay's clip is unsaved.
-	std::string replayEventFile(const QString &path, long long entryId);
 	void autoStartBuffer();
 	// Fails every press of the batch, says so, and asks for the next save.
 	void failBatch(const std::vector<EntryRef> &batch);
@@ -233,8 +208,6 @@ private:
 	// A copy of a session file still names its original's clips, which stay the original's: known by
 	// the id its file held (even when the original is not loaded), or for older copies by the name.
 	bool clipOfEarlierSession(const Session &session, const std::string &path, QString *ownerId);
-	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
-		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
 	// The session's lists, then the quotes file; a new export folder is saved with the session.
 	QStringList writeSessionLists(Session &session);
@@ -267,20 +240,9 @@ private:
 	std::set<QString> dirtyExports;
 	QTimer exportDelay;
 	QTimer sessionTrim;
-	InstantReplay replay;
-	MemoryReplay memory;
-	// The press whose replay is made from memory, from the request until its replay ends.
-	enum class MemoryStep { None, Making, Playing };
-	MemoryStep memoryStep = MemoryStep::None;
-	EntryRef memoryRef;
-	long long memoryRequest = 0; // the file asked for: an older one arriving late is not this press's
-	QString memoryFile;
-	std::unique_ptr<RecapSessions> recapSessions; // outlives recap, which points at it
-	Recap recap;
+	Players playback;
 	int chaptersAdded = 0;
 	bool chapterWarned = false;
-	long long replayRequestWallMs = 0;
-	long long replayLatencyMs = 0;
 	QString status;
 	bool stopped = false;
 	bool ready = false;

@@ -215,7 +215,7 @@ void Engine::freshTick()
 	for (const FreshClip &f : settled)
 		releaseHeldEvents(f);
 	for (const FreshClip &f : play)
-		playSaved(f.path, f.entryId, f.names, f.timeText, f.reportedNs);
+		playback.playSaved(f.path, f.entryId, f.names, f.timeText, f.reportedNs);
 	pumpSaves();
 }
 

@@ -85,7 +85,7 @@ long long Engine::press(PressMode mode, const QString &label)
 		entry.clip.want_replay = wants.replay;
 		waitingPresses.push_back(EntryRef{currentId, entry.id});
 		if (wants.replay)
-			startMemoryReplay(waitingPresses.back(), monotonicNs());
+			playback.startMemoryReplay(waitingPresses.back(), monotonicNs());
 		setStatus(engineMessage(EngineText::Saving, defaultLabel, timeText));
 	} else {
 		entry.clip.state = ClipState::NoBuffer;

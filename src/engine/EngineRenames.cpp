@@ -31,7 +31,7 @@ bool Engine::fileHeldByPlayer(const QString &path)
 {
 	if (fileHeldCheck && fileHeldCheck(path))
 		return true;
-	return replay.isLoaded(path) || recap.isLoaded(path) || highlightsHold(path);
+	return playback.holds(path) || highlightsHold(path);
 }
 
 void Engine::scheduleRename(const EntryRef &ref, long long delayMs)

@@ -88,7 +88,7 @@ void Engine::onSaveTimeout()
 void Engine::onBufferStopped()
 {
 	buffer.stopped();
-	memory.stop();
+	playback.bufferStops();
 	// OBS may still deliver the file it was writing; give it a short while.
 	if (!pendingPresses.empty())
 		saveTimeout.start(EngineTiming::SaveLimitAfterStopMs);
@@ -203,16 +203,18 @@ Engine::SavedBatch Engine::assignSavedClip(const std::vector<EntryRef> &batch, c
 void Engine::replayFreshSave(const SavedBatch &saved, const std::vector<EntryRef> &batch, long long savedWallMs,
 			     long long reportedNs)
 {
-	if (!saved.anyReplay || savedWallMs - saved.ownerWallMs >= EngineTiming::ReplayWindowMs || memoryServes(batch))
+	if (!saved.anyReplay || savedWallMs - saved.ownerWallMs >= EngineTiming::ReplayWindowMs ||
+	    playback.memoryServes(batch))
 		return;
-	replayRequestWallMs = saved.ownerWallMs;
+	playback.noteRequest(saved.ownerWallMs);
 	// A file still waiting for OBS's remux to open it is played once it has its new name.
 	FreshClip *waiting = freshWatch.find([&saved](const FreshClip &f) {
 		return f.remuxWaitUntilMs > 0 && f.sessionId == saved.ownerSessionId &&
 		       toUtf8(f.path) == saved.filePath;
 	});
 	if (!waiting) {
-		playSaved(fromUtf8(saved.filePath), saved.owner.entryId, saved.names, saved.timeText, reportedNs);
+		playback.playSaved(fromUtf8(saved.filePath), saved.owner.entryId, saved.names, saved.timeText,
+				   reportedNs);
 		return;
 	}
 	waiting->playAfter = true;
@@ -220,13 +222,6 @@ void Engine::replayFreshSave(const SavedBatch &saved, const std::vector<EntryRef
 	waiting->names = saved.names;
 	waiting->timeText = saved.timeText;
 	waiting->reportedNs = reportedNs;
-}
-
-void Engine::playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
-		       long long reportedNs)
-{
-	if (!replay.play(path, entryId, reportedNs))
-		setStatus(engineMessage(EngineText::SavedNoReplay, names, timeText));
 }
 
 void Engine::recordObsSave(const QString &path, long long savedWallMs)
@@ -284,27 +279,6 @@ void Engine::clipRange(Entry &entry, long long requestWallMs)
 		start = std::max<long long>(start, satAdd(buffer.startWallMs(), satSub(entry.t_ms, entry.wall_ms)));
 	entry.clip.end_ms = end;
 	entry.clip.start_ms = start > end ? end : std::max(0LL, start);
-}
-
-bool Engine::replayEntry(long long entryId)
-{
-	Session *session = viewedSession();
-	if (!session)
-		return false;
-	Entry *entry = session->findEntry(entryId);
-	if (!entry)
-		return false;
-	const Entry *owner = session->savedClipOwner(*entry);
-	if (!owner)
-		return false;
-	replayRequestWallMs = wallMs();
-	return replay.play(fromUtf8(owner->clip.path), owner->id);
-}
-
-void Engine::stopReplay()
-{
-	stopMemoryReplay();
-	replay.stop();
 }
 
 void Engine::saveSessionNow(Session &session)

@@ -7,7 +7,6 @@
 #include "session/Saturating.h"
 #include "lists/Lists.h"
 #include "util/ModuleCore.h"
-#include "playback/ReplayScene.h"
 #include "session/SessionStore.h"
 
 #include <obs-frontend-api.h>
@@ -56,7 +55,7 @@ Session *Engine::findSession(const QString &id)
 
 void Engine::trimLoadedSessions()
 {
-	std::set<QString> keep{currentId, viewedId, recap.status().sessionId};
+	std::set<QString> keep{currentId, viewedId, playback.recap().status().sessionId};
 	keep.insert(dirtyExports.begin(), dirtyExports.end());
 	for (const std::vector<EntryRef> *queue : {&waitingPresses, &pendingPresses})
 		for (const EntryRef &ref : *queue)
@@ -263,10 +262,8 @@ void Engine::startSession(SessionSource source, long long sessionStartNs)
 	Session &stored = cache.add(id, std::move(session));
 	cache.store(stored);
 
-	if (source != SessionSource::Free && replay.state() == InstantReplay::State::Idle) {
-		resetReplayScene();
-		replay.clearProblem();
-	}
+	if (source != SessionSource::Free)
+		playback.sessionStarted();
 
 	pluginLog(LOG_INFO, "session %s started (%s)", stored.id.c_str(), sessionSourceText(source));
 	emit sessionListChanged();
@@ -383,9 +380,7 @@ void Engine::onFinishedLoading()
 	if (obs_frontend_replay_buffer_active() && buffer.startWallMs() == 0)
 		buffer.started(wallMs());
 	lastScene = currentSceneName();
-	recap.start();
-	if (replay.state() == InstantReplay::State::Idle)
-		resetReplayScene();
+	playback.finishedLoading();
 	if (viewedId.isEmpty()) {
 		const std::vector<std::string> ids = listSessionIds();
 		if (!ids.empty() && findSession(fromUtf8(ids.front())))
@@ -396,24 +391,13 @@ void Engine::onFinishedLoading()
 	emit statusChanged();
 }
 
-void Engine::stopPlayback()
-{
-	stopMemoryReplay();
-	replay.abort();
-	recap.reset();
-}
-
 void Engine::shutdown()
 {
 	if (stopped)
 		return;
 	highlightsClosed = true;
 	cancelHighlights(QString());
-	memory.stop();
-	memory.waitForWorker();
-	stopMemoryReplay();
-	replay.abort();
-	recap.reset();
+	playback.shutdown();
 	settleFreshClips();
 	if (currentSession())
 		endSession();

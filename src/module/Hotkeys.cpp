@@ -49,7 +49,7 @@ void onHotkey(void *param, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 	    engine,
 	    [engine, action] {
 		    if (action == HotkeyAction::StopReplay)
-			    engine->stopReplay();
+			    engine->players().stopReplay();
 		    else
 			    engine->press(static_cast<PressMode>(action), QString());
 	    },

@@ -88,11 +88,11 @@ void onFrontendEvent(enum obs_frontend_event event, void *)
 	switch (event) {
 	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
 		if (!g_shuttingDown && engine->isReady())
-			engine->recapPlayer().start();
+			engine->players().recap().start();
 		break;
 	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CLEANUP:
 	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING:
-		engine->stopPlayback();
+		engine->players().stopAll();
 		break;
 	case OBS_FRONTEND_EVENT_EXIT:
 	case OBS_FRONTEND_EVENT_SCRIPTING_SHUTDOWN:

@@ -73,8 +73,8 @@ Result requestGetStatus(obs_data_t *)
 		result.setText(keys::ViewedId, e.viewedSessionId());
 		obs_data_set_int(data, keys::StreamMs, e.offsetNow());
 		writeBufferStatus(data, e.bufferStatus());
-		obs_data_set_int(data, keys::ReplayState, static_cast<int>(e.replayPlayer().state()));
-		obs_data_set_int(data, keys::ReplayProblem, static_cast<int>(e.replayPlayer().problem()));
+		obs_data_set_int(data, keys::ReplayState, static_cast<int>(e.players().replay().state()));
+		obs_data_set_int(data, keys::ReplayProblem, static_cast<int>(e.players().replay().problem()));
 		obs_data_set_int(data, keys::ReplayPlaced, replayPlacementCount());
 		obs_data_set_int(data, keys::ReplayVisible, replayVisibleCount());
 		const EngineFigures figures = e.figures();
@@ -94,7 +94,7 @@ Result requestSetConfig(obs_data_t *request)
 		return Result::failure(errors::TooLong);
 	return onUiThread([&]() {
 		change.apply(settings());
-		engine().applyReplaySettings();
+		engine().players().applyReplaySettings();
 		const bool saved = saveSettings();
 		emit engine().statusChanged();
 		return saved ? Result::success() : Result::failure(errors::ConfigNotSaved);

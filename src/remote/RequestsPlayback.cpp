@@ -23,13 +23,14 @@ Result requestReplayEntry(obs_data_t *request)
 {
 	const SessionField session = sessionField(request);
 	const long long entryId = readInt(request, keys::EntryId);
-	return onSession(session, [&]() { return Result::okIf(engine().replayEntry(entryId)); });
+	return onSession(
+	    session, [&]() { return Result::okIf(engine().players().replayEntry(engine().viewedSession(), entryId)); });
 }
 
 Result requestStopReplay(obs_data_t *)
 {
 	return onUiThread([]() {
-		engine().stopReplay();
+		engine().players().stopReplay();
 		return Result::success();
 	});
 }
@@ -51,7 +52,7 @@ Result requestSetupRecapScene(obs_data_t *request)
 	const bool addToCurrent = readBool(request, keys::AddToCurrent);
 	return onUiThread([&]() {
 		QString message;
-		const bool ok = setupRecapScene(engine().recapPlayer(), addToCurrent, message);
+		const bool ok = setupRecapScene(engine().players().recap(), addToCurrent, message);
 		return setupResult(ok, message);
 	});
 }
@@ -59,7 +60,7 @@ Result requestSetupRecapScene(obs_data_t *request)
 Result requestGetRecapStatus(obs_data_t *)
 {
 	return onUiThread([]() {
-		const RecapStatus status = engine().recapPlayer().status();
+		const RecapStatus status = engine().players().recap().status();
 		Result result = Result::success();
 		obs_data_t *data = result.data();
 		obs_data_set_bool(data, keys::Running, status.running);

@@ -317,7 +317,7 @@ void LumarkDock::connectActions()
 	connect(pressButton, &QPushButton::clicked, this, [this] { engine.press(PressMode::Default, QString()); });
 	connect(markOnlyButton, &QPushButton::clicked, this, [this] { engine.press(PressMode::MarkOnly, QString()); });
 	connect(replayButton, &QPushButton::clicked, this, [this] { engine.press(PressMode::Replay, QString()); });
-	connect(stopReplayButton, &QPushButton::clicked, this, [this] { engine.stopReplay(); });
+	connect(stopReplayButton, &QPushButton::clicked, this, [this] { engine.players().stopReplay(); });
 	connect(memoEdit, &QLineEdit::textChanged, this, [this] {
 		if (!memoUpdating)
 			memoDirty = true;
@@ -385,7 +385,7 @@ void LumarkDock::showMessage(const QString &text)
 
 QString LumarkDock::engineMessageText()
 {
-	InstantReplay &replay = engine.replayPlayer();
+	InstantReplay &replay = engine.players().replay();
 	QString message = engine.statusText();
 	switch (replay.problem()) {
 	case InstantReplay::Problem::MediaNotFound:
@@ -433,9 +433,9 @@ void LumarkDock::refreshStatus()
 			setMessageText(message);
 	}
 
-	stopReplayButton->setEnabled(engine.replayPlayer().state() != InstantReplay::State::Idle);
+	stopReplayButton->setEnabled(engine.players().replay().state() != InstantReplay::State::Idle);
 
-	const RecapStatus recap = engine.recapPlayer().status();
+	const RecapStatus recap = engine.players().recap().status();
 	const QString recapText = recapStatusText(recap, recap.running ? engine.findSession(recap.sessionId) : nullptr);
 	if (recapLabel->text() != recapText) {
 		recapLabel->setText(recapText);

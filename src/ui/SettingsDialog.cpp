@@ -421,7 +421,7 @@ void SettingsDialog::setupReplayScene(bool add)
 	saveSettings();
 	refillLists();
 	if (ok) {
-		engine.replayPlayer().clearProblem();
+		engine.players().replay().clearProblem();
 		replayResult->setText(uiText(add ? UiText::SetupAdded : UiText::SetupMade));
 	} else {
 		replayResult->setText(message);
@@ -436,7 +436,7 @@ void SettingsDialog::setupRecap(bool add)
 	s.recap_text = recapText->currentText().trimmed();
 	s.recap_seconds = recapSeconds->value();
 	QString message;
-	const bool ok = setupRecapScene(engine.recapPlayer(), add, message);
+	const bool ok = setupRecapScene(engine.players().recap(), add, message);
 	saveSettings();
 	refillLists();
 	recapResult->setText(ok ? uiText(add ? UiText::RecapSetupAdded : UiText::RecapSetupMade) : message);
@@ -492,7 +492,7 @@ void SettingsDialog::accept()
 	s.highlight_seconds = highlightSeconds->value();
 
 	saveSettings();
-	engine.applyReplaySettings();
+	engine.players().applyReplaySettings();
 	emit engine.statusChanged();
 	QDialog::accept();
 }

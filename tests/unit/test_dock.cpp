@@ -435,9 +435,9 @@ TEST_F(DockTest, ReplayProblemAloneShowsWithoutLeadingBreak)
 	// A replay of a saved clip with no replay scene placed anywhere fails with problem 3.
 	ASSERT_TRUE(engine->startFreeSession());
 	EngineTest::setStatus(*engine, QString());
-	engine->replayPlayer().play(QStringLiteral("/nowhere/clip.mkv"), 1);
+	engine->players().replay().play(QStringLiteral("/nowhere/clip.mkv"), 1);
 	dock->refreshStatus();
-	const InstantReplay::Problem problem = engine->replayPlayer().problem();
+	const InstantReplay::Problem problem = engine->players().replay().problem();
 	ASSERT_NE(problem, InstantReplay::Problem::NoProblem);
 	const QString shown = ui().message()->text();
 	EXPECT_FALSE(shown.startsWith('\n'));

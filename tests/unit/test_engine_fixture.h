@@ -105,7 +105,7 @@ protected:
 		engine->scheduleRename(EntryRef{engine->currentSessionId(), entryId}, delayMs);
 	}
 	void clipRange(Entry &entry, long long requestWallMs) { engine->clipRange(entry, requestWallMs); }
-	MemoryReplay &memoryReplay() { return engine->memory; }
+	MemoryReplay &memoryReplay() { return engine->playback.memory; }
 
 	// The Engine's queues and timers, read where a test checks what is pending.
 	const std::vector<EntryRef> &waitingPressRefs() const { return engine->waitingPresses; }

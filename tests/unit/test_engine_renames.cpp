@@ -133,7 +133,7 @@ TEST_F(RenamesTest, AClipHeldByAPlayerWaitsAndGoesRightAfterTheReplay)
 
 	held = false;
 	advance(1000);
-	emit engine->replayPlayer().finished(mkv, id);
+	emit engine->players().replay().finished(mkv, id);
 	ASSERT_NE(lastEvent("ReplayEnded"), nullptr);
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["file"].toString(), QStringLiteral("held (Lumark01).mkv"));
 	EXPECT_EQ(lastEvent("ReplayEnded")->data["entry_id"].toInt(), id);

@@ -42,7 +42,7 @@ protected:
 
 	void TearDown() override
 	{
-		engine->replayPlayer().abort();
+		engine->players().replay().abort();
 		fake::clips().clear();
 		EngineTest::TearDown();
 	}
@@ -71,7 +71,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	obsSaved(obsName);
 	EXPECT_FALSE(QFile::exists(obsName));
 	ASSERT_EQ(entry(sharer).clip.shared_with, owner);
-	InstantReplay &player = engine->replayPlayer();
+	InstantReplay &player = engine->players().replay();
 	EXPECT_NE(player.state(), InstantReplay::State::Idle) << "the replay press is played";
 	EXPECT_TRUE(player.isLoaded(second));
 	EXPECT_EQ(engine->statusText(),
@@ -84,7 +84,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	EXPECT_EQ(renameQueue().back().attempts, 1);
 
 	// Replaying the sharer plays the owner's file under the owner's id.
-	EXPECT_TRUE(engine->replayEntry(sharer));
+	EXPECT_TRUE(engine->players().replayEntry(engine->viewedSession(), sharer));
 	EXPECT_TRUE(player.isLoaded(second));
 	events.clear();
 	player.abort();
@@ -96,7 +96,7 @@ TEST_F(EngineReplayTest, SharedClipPlaysTheOwnersFileAndItsRenameWaitsForThePlay
 	entry(chained).clip.state = ClipState::Saved;
 	entry(chained).clip.shared_with = sharer;
 	entry(sharer).clip.path = second.toStdString();
-	EXPECT_FALSE(engine->replayEntry(chained));
+	EXPECT_FALSE(engine->players().replayEntry(engine->viewedSession(), chained));
 	entry(sharer).clip.path.clear();
 
 	advance(300);
@@ -130,7 +130,7 @@ TEST_F(EngineReplayTest, ReplayFromMemoryPlaysEachPressItsOwnFileUntilItsReplayE
 	}
 	settings().replay_from_memory = true;
 	QSignalSpy complete(&memory, &MemoryReplay::fileComplete);
-	InstantReplay &player = engine->replayPlayer();
+	InstantReplay &player = engine->players().replay();
 
 	// Entry ids start again in each session: the earlier session's file is not the later press's.
 	engine->press(PressMode::Replay, QString());

@@ -405,10 +405,10 @@ TEST_F(SavesTest, RemovedPressIsSkippedAndTheOthersShareTheFile)
 TEST_F(SavesTest, ReplayEntryRefusals)
 {
 	const long long mark = engine->press(PressMode::MarkOnly, QString());
-	EXPECT_FALSE(engine->replayEntry(mark)) << "no clip";
-	EXPECT_FALSE(engine->replayEntry(9999));
+	EXPECT_FALSE(engine->players().replayEntry(engine->viewedSession(), mark)) << "no clip";
+	EXPECT_FALSE(engine->players().replayEntry(engine->viewedSession(), 9999));
 	const long long waiting = engine->press(PressMode::Default, QString());
-	EXPECT_FALSE(engine->replayEntry(waiting)) << "not saved yet";
+	EXPECT_FALSE(engine->players().replayEntry(engine->viewedSession(), waiting)) << "not saved yet";
 }
 
 } // namespace

@@ -104,7 +104,7 @@ TEST_F(NotifyTest, ReplayLatencyIsMeasuredFromThePress)
 	advance(500);
 	obsSaved(QStringLiteral("/clips/r.mkv"));
 	advance(734);
-	emit engine->replayPlayer().started(QStringLiteral("/clips/r.mkv"), id);
+	emit engine->players().replay().started(QStringLiteral("/clips/r.mkv"), id);
 	EXPECT_EQ(engine->figures().replayLatencyMs, 1234);
 	EXPECT_EQ(engine->statusText(), msg("Msg.ReplayLatency", QStringLiteral("1.2")));
 	const NotifyRecord *e = lastEvent("ReplayStarted");
@@ -133,7 +133,7 @@ TEST_F(NotifyTest, EventPayloads)
 	EXPECT_EQ(m->data["number"].toInt(), 0);
 	EXPECT_EQ(m->data["session_id"].toString(), engine->currentSessionId());
 
-	emit engine->recapPlayer().clipStarted(QStringLiteral("/x/y/clip.mkv"), QStringLiteral("memo"), 2, 5);
+	emit engine->players().recap().clipStarted(QStringLiteral("/x/y/clip.mkv"), QStringLiteral("memo"), 2, 5);
 	const NotifyRecord *r = lastEvent("RecapClip");
 	ASSERT_NE(r, nullptr);
 	EXPECT_EQ(r->data["file"].toString(), QStringLiteral("clip.mkv"));
