@@ -4,7 +4,7 @@
 #include "engine/EngineEvents.h"
 #include "engine/FreshClipWatch.h"
 #include "engine/RenameQueue.h"
-#include "lists/TextFormat.h"
+#include "engine/SessionExports.h"
 #include "playback/InstantReplay.h"
 #include "playback/MemoryReplay.h"
 #include "playback/Recap.h"
@@ -65,14 +65,9 @@ public:
 	void shutdown();
 
 	void flushSaves();
-	void flushExports();
 
-	const ExportTexts &exportTexts() const { return texts; }
-
-	// Lists of the viewed session; status "Msg.Exported" or "Msg.ExportFailed".
-	QStringList exportLists();
-	// The quotes file of every known session; its path, or empty.
-	QString exportQuotes();
+	// The lists, the quotes file and the highlights video.
+	SessionExports &exports() { return sessionExports; }
 
 	// --- Marks and presses ---
 	long long press(PressMode mode, const QString &label);
@@ -123,12 +118,6 @@ public:
 		return {replayLatencyMs, chaptersAdded, !waitingPresses.empty() || !pendingPresses.empty()};
 	}
 
-	// --- Highlights video ---
-	// Starts the highlights video of the session (the viewed one for an empty id) on a worker; false,
-	// with a status message, when one is being written or the session has no saved clip.
-	bool exportHighlights(const QString &sessionId = QString());
-	bool highlightsRunning() const;
-
 signals:
 	void sessionChanged();
 	void sessionListChanged();
@@ -159,8 +148,6 @@ private:
 	void setFileOps(FileRenamer renamer, FileHeldCheck held);
 	// Tests name saves by their own clock; OBS's replay buffer output otherwise.
 	void setSaveNamer(SaveNamer namer);
-	// Returns once the running highlights video has ended.
-	void waitForHighlights();
 
 	// --- OBS's frontend events ---
 	void onStreamingStarted();
@@ -250,8 +237,6 @@ private:
 	void playSaved(const QString &path, long long entryId, const std::string &names, const std::string &timeText,
 		       long long reportedNs = 0);
 	void saveSessionNow(Session &session);
-	// The session's lists, then the quotes file; a new export folder is saved with the session.
-	QStringList writeSessionLists(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
 	Session *editedSession(const QString &sessionId);
 	// True, with a status message, when an edited text is too long to take.
@@ -259,7 +244,6 @@ private:
 	bool renameFile(const QString &from, const QString &to);
 	bool fileHeldByPlayer(const QString &path);
 
-	ExportTexts texts;
 	SessionCache cache;
 	QString currentId;
 	QString viewedId;
@@ -278,8 +262,6 @@ private:
 	// name; each file is moved aside right after it arrives, and our next request waits for that.
 	FreshClipWatch freshWatch;
 	RenameQueue renames;
-	std::set<QString> dirtyExports;
-	QTimer exportDelay;
 	QTimer sessionTrim;
 	InstantReplay replay;
 	MemoryReplay memory;
@@ -303,17 +285,6 @@ private:
 	Clock wallClock;
 	FileHeldCheck fileHeldCheck;
 
-	// The highlights video being written: cancelled by shutdown and by its session's removal.
-	struct HighlightsJob;
-	std::shared_ptr<HighlightsJob> highlights;
-	bool highlightsClosed = false;
-	// A session that ended: its video starts once its clips have their final names.
-	QString highlightsPending;
-	void highlightsAfterRenames(const QString &sessionId);
-	void startPendingHighlights();
-	// Cancels the session's video (any video for an empty id) and waits for it: no partial file stays.
-	void cancelHighlights(const QString &sessionId);
-	bool startHighlights(Session &session, bool byHand);
-	void onHighlightsDone(uint64_t seq);
-	bool highlightsHold(const QString &path) const;
+	// Last, so that its highlights worker stops before the rest goes.
+	SessionExports sessionExports;
 };

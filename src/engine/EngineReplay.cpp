@@ -86,7 +86,7 @@ void Engine::onMemoryFileFailed(const QString &why, long long request)
 	const Entry *owner = entry ? session->savedClipOwner(*entry) : nullptr;
 	if (!owner)
 		return;
-	playSaved(fromUtf8(owner->clip.path), owner->id, pressLabel(texts, entry->number),
+	playSaved(fromUtf8(owner->clip.path), owner->id, pressLabel(sessionExports.texts(), entry->number),
 		  formatOffset(archiveOffset(*session, entry->t_ms)));
 }
 
