@@ -23,7 +23,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <vector>
 
 // Mode of Engine::press; the numbers match the hotkey actions.
