@@ -434,7 +434,7 @@ void Engine::touchSession(Session &session)
 {
 	const QString id = fromUtf8(session.id);
 	cache.markDirty(id);
-	sessionExports.sessionChanged(session);
+	sessionExports.sessionEdited(session);
 	if (id == viewedId)
 		emit sessionChanged();
 }

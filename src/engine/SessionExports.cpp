@@ -168,7 +168,7 @@ SessionExports::SessionExports(SessionCache &cache, Lookup lookup)
 
 SessionExports::~SessionExports() = default;
 
-void SessionExports::sessionChanged(const Session &session)
+void SessionExports::sessionEdited(const Session &session)
 {
 	if (session.isEnded() && !session.export_dir.empty()) {
 		dirtyExports.insert(fromUtf8(session.id));

@@ -40,7 +40,7 @@ public:
 	// The session's lists, then the quotes file; a new export folder is saved with the session.
 	QStringList writeSessionLists(Session &session);
 	// An edited session that has lists gets them again after a delay.
-	void sessionChanged(const Session &session);
+	void sessionEdited(const Session &session);
 	// Writes the changed lists now.
 	void flush();
 	// Its files are deleted: its video is cancelled and its lists are not written again.
