@@ -166,8 +166,6 @@ SessionExports::SessionExports(SessionCache &cache, Lookup lookup)
 	connect(&exportDelay, &QTimer::timeout, this, &SessionExports::flush);
 }
 
-SessionExports::~SessionExports() = default;
-
 void SessionExports::sessionEdited(const Session &session)
 {
 	if (session.isEnded() && !session.export_dir.empty()) {

@@ -29,7 +29,6 @@ public:
 	};
 
 	SessionExports(SessionCache &cache, Lookup lookup);
-	~SessionExports() override;
 
 	const ExportTexts &texts() const { return listTexts; }
 
