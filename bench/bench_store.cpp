@@ -171,7 +171,7 @@ void BM_WriteQuotesFileCold(benchmark::State &state)
 		state.PauseTiming();
 		auto engine = std::make_unique<Engine>();
 		state.ResumeTiming();
-		if (engine->exportQuotes().isEmpty()) {
+		if (engine->exports().exportQuotes().isEmpty()) {
 			state.SkipWithError("quotes file not written");
 			break;
 		}
@@ -189,9 +189,9 @@ void BM_WriteQuotesFileWarm(benchmark::State &state)
 	settings().export_dir = config.dir.path() + "/out";
 	storeQuotedSessions(int(state.range(0)));
 	Engine engine;
-	engine.exportQuotes();
+	engine.exports().exportQuotes();
 	for (auto _ : state) {
-		if (engine.exportQuotes().isEmpty()) {
+		if (engine.exports().exportQuotes().isEmpty()) {
 			state.SkipWithError("quotes file not written");
 			break;
 		}

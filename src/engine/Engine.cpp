@@ -26,7 +26,7 @@ public:
 		QObject::connect(&engine, &Engine::sessionChanged, receiver, std::move(changed));
 		QObject::connect(&engine, &Engine::sessionListChanged, receiver, std::move(listChanged));
 	}
-	bool hasOwnLabel(const Entry &entry) override { return ::hasOwnLabel(entry, engine.exportTexts()); }
+	bool hasOwnLabel(const Entry &entry) override { return ::hasOwnLabel(entry, engine.exports().texts()); }
 
 private:
 	Engine &engine;
@@ -47,19 +47,20 @@ QString engineMessage(const char *key, const std::string &first, const std::stri
 }
 
 Engine::Engine(QObject *parent)
-    : QObject(parent), texts(exportTextsFromLocale()), cache([this] { return wallMs(); }),
+    : QObject(parent), cache([this] { return wallMs(); }),
       renames([this] { return wallMs(); }, [this](const EntryRef &ref) { return renameClip(ref); }),
       editor(editHooks()), playback(
 			       std::make_unique<EngineRecapSessions>(*this), [this] { return wallMs(); },
-			       [this](int number) { return pressLabel(texts, number); })
+			       [this](int number) { return pressLabel(sessionExports.texts(), number); }),
+      sessionExports(cache, {[this](const QString &id) { return findSession(id); }, [this] { return viewedSession(); },
+			     [this] { return sessionIds(); }})
 {
 	saveTimeout.setSingleShot(true);
-	exportDelay.setSingleShot(true);
-	exportDelay.setInterval(EngineTiming::ExportDelayMs);
 	connect(&saveTimeout, &QTimer::timeout, this, &Engine::onSaveTimeout);
 	connect(&freshWatch, &FreshClipWatch::tick, this, &Engine::freshTick);
 	connect(&renames, &RenameQueue::tick, this, &Engine::renameTick);
-	connect(&exportDelay, &QTimer::timeout, this, &Engine::flushExports);
+	connect(&sessionExports, &SessionExports::status, this, [this](const QString &text) { setStatus(text); });
+	connect(&sessionExports, &SessionExports::notify, this, &Engine::notify);
 	connect(&cache, &SessionCache::problemChanged, this, &Engine::statusChanged);
 	connect(&cache, &SessionCache::savedAgain, this,
 		[this] { setStatus(engineMessage(EngineText::SessionsSavedAgain)); });

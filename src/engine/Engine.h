@@ -5,6 +5,7 @@
 #include "engine/FreshClipWatch.h"
 #include "engine/Players.h"
 #include "engine/RenameQueue.h"
+#include "engine/SessionExports.h"
 #include "engine/SessionCache.h"
 #include "engine/SessionEdits.h"
 #include "lists/TextFormat.h"
@@ -22,7 +23,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <vector>
 
 // Mode of Engine::press; the numbers match the hotkey actions.
@@ -62,14 +62,8 @@ public:
 	void onFinishedLoading();
 	void shutdown();
 
-	void flushExports();
-
-	const ExportTexts &exportTexts() const { return texts; }
-
-	// Lists of the viewed session; status "Msg.Exported" or "Msg.ExportFailed".
-	QStringList exportLists();
-	// The quotes file of every known session; its path, or empty.
-	QString exportQuotes();
+	// The lists, the quotes file and the highlights video.
+	SessionExports &exports() { return sessionExports; }
 
 	// --- Marks and presses ---
 	long long press(PressMode mode, const QString &label);
@@ -91,12 +85,6 @@ public:
 	{
 		return {playback.latencyMs(), chaptersAdded, !waitingPresses.empty() || !pendingPresses.empty()};
 	}
-
-	// --- Highlights video ---
-	// Starts the highlights video of the session (the viewed one for an empty id) on a worker; false,
-	// with a status message, when one is being written or the session has no saved clip.
-	bool exportHighlights(const QString &sessionId = QString());
-	bool highlightsRunning() const;
 
 signals:
 	void sessionChanged();
@@ -133,8 +121,6 @@ private:
 	void setFileOps(FileRenamer renamer, FileHeldCheck held);
 	// Tests name saves by their own clock; OBS's replay buffer output otherwise.
 	void setSaveNamer(SaveNamer namer);
-	// Returns once the running highlights video has ended.
-	void waitForHighlights();
 
 	// --- OBS's frontend events ---
 	void onStreamingStarted();
@@ -209,15 +195,12 @@ private:
 	// the id its file held (even when the original is not loaded), or for older copies by the name.
 	bool clipOfEarlierSession(const Session &session, const std::string &path, QString *ownerId);
 	void saveSessionNow(Session &session);
-	// The session's lists, then the quotes file; a new export folder is saved with the session.
-	QStringList writeSessionLists(Session &session);
 	Entry *lookupEntry(const EntryRef &ref, Session **sessionOut = nullptr);
 	Session *editedSession(const QString &sessionId);
 	SessionEdits::Hooks editHooks();
 	bool renameFile(const QString &from, const QString &to);
 	bool fileHeldByPlayer(const QString &path);
 
-	ExportTexts texts;
 	SessionCache cache;
 	QString currentId;
 	QString viewedId;
@@ -237,8 +220,6 @@ private:
 	FreshClipWatch freshWatch;
 	RenameQueue renames;
 	SessionEdits editor;
-	std::set<QString> dirtyExports;
-	QTimer exportDelay;
 	QTimer sessionTrim;
 	Players playback;
 	int chaptersAdded = 0;
@@ -251,17 +232,6 @@ private:
 	Clock wallClock;
 	FileHeldCheck fileHeldCheck;
 
-	// The highlights video being written: cancelled by shutdown and by its session's removal.
-	struct HighlightsJob;
-	std::shared_ptr<HighlightsJob> highlights;
-	bool highlightsClosed = false;
-	// A session that ended: its video starts once its clips have their final names.
-	QString highlightsPending;
-	void highlightsAfterRenames(const QString &sessionId);
-	void startPendingHighlights();
-	// Cancels the session's video (any video for an empty id) and waits for it: no partial file stays.
-	void cancelHighlights(const QString &sessionId);
-	bool startHighlights(Session &session, bool byHand);
-	void onHighlightsDone(uint64_t seq);
-	bool highlightsHold(const QString &path) const;
+	// Last, so that its highlights worker stops before the rest goes.
+	SessionExports sessionExports;
 };

@@ -147,8 +147,8 @@ bool Engine::moveAside(FreshClip &fresh, Entry &owner)
 	const QFileInfo info(fresh.path);
 	const QDir dir = info.dir();
 	const QString dotSuffix = info.suffix().isEmpty() ? QString() : QStringLiteral(".") + info.suffix();
-	const QString base = QStringLiteral("%1 (%2)").arg(info.completeBaseName(),
-							   fromUtf8(sanitizeFileName(pressLabel(texts, owner.number))));
+	const QString base = QStringLiteral("%1 (%2)").arg(
+	    info.completeBaseName(), fromUtf8(sanitizeFileName(pressLabel(sessionExports.texts(), owner.number))));
 	QString target = dir.filePath(base + dotSuffix);
 	for (int n = 2; n <= 99 && QFileInfo::exists(target); ++n)
 		target = dir.filePath(QStringLiteral("%1 %2%3").arg(base).arg(n).arg(dotSuffix));

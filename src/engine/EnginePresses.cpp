@@ -72,7 +72,7 @@ long long Engine::press(PressMode mode, const QString &label)
 	fresh.chapter = true;
 	Entry &entry = session->addEntry(std::move(fresh));
 
-	const std::string defaultLabel = pressLabel(texts, entry.number);
+	const std::string defaultLabel = pressLabel(sessionExports.texts(), entry.number);
 	entry.label = given.empty() ? defaultLabel : given;
 
 	addRecordingChapter(entry);

@@ -31,7 +31,7 @@ bool Engine::fileHeldByPlayer(const QString &path)
 {
 	if (fileHeldCheck && fileHeldCheck(path))
 		return true;
-	return playback.holds(path) || highlightsHold(path);
+	return playback.holds(path) || sessionExports.highlightsHold(path);
 }
 
 void Engine::scheduleRename(const EntryRef &ref, long long delayMs)
@@ -51,7 +51,7 @@ void Engine::scheduleRenames(const Session &session, long long delayMs)
 void Engine::renameTick()
 {
 	renames.tryDue();
-	startPendingHighlights();
+	sessionExports.startPendingHighlights();
 	if (renames.idle())
 		renames.stop();
 }
@@ -81,7 +81,7 @@ bool Engine::renameClip(const EntryRef &ref)
 		return true;
 	}
 
-	const QString base = fromUtf8(clipBaseName(*session, *entry, texts));
+	const QString base = fromUtf8(clipBaseName(*session, *entry, sessionExports.texts()));
 	const QString suffix = info.suffix();
 	const QDir dir = info.dir();
 	const QString dotSuffix = suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix;

@@ -193,7 +193,7 @@ Engine::SavedBatch Engine::assignSavedClip(const std::vector<EntryRef> &batch, c
 		saved.anyReplay = saved.anyReplay || entry->clip.want_replay;
 		if (!saved.names.empty())
 			saved.names += "・";
-		saved.names += pressLabel(texts, entry->number);
+		saved.names += pressLabel(sessionExports.texts(), entry->number);
 		emitClipEvent(EntryEvent::Type::ClipSaved, *session, *entry);
 		touchSession(*session);
 	}
@@ -248,7 +248,7 @@ void Engine::recordObsSave(const QString &path, long long savedWallMs)
 	fresh.clip.saved_wall_ms = savedWallMs;
 	clipRange(fresh, savedWallMs - latencyMs);
 	Entry &entry = session->addEntry(std::move(fresh));
-	entry.label = pressLabel(texts, entry.number);
+	entry.label = pressLabel(sessionExports.texts(), entry.number);
 	entry.clip.path = toUtf8(path);
 	FreshClip kept;
 	kept.sessionId = fromUtf8(session->id);

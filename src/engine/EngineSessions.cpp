@@ -56,7 +56,7 @@ Session *Engine::findSession(const QString &id)
 void Engine::trimLoadedSessions()
 {
 	std::set<QString> keep{currentId, viewedId, playback.recap().status().sessionId};
-	keep.insert(dirtyExports.begin(), dirtyExports.end());
+	keep.insert(sessionExports.dirtyIds().begin(), sessionExports.dirtyIds().end());
 	for (const std::vector<EntryRef> *queue : {&waitingPresses, &pendingPresses})
 		for (const EntryRef &ref : *queue)
 			keep.insert(ref.sessionId);
@@ -149,12 +149,11 @@ bool Engine::removeSession(const QString &id)
 
 void Engine::forgetSession(const QString &id)
 {
-	cancelHighlights(id);
+	sessionExports.forgetSession(id);
 	auto ofSession = [&id](const EntryRef &ref) { return ref.sessionId == id; };
 	waitingPresses.erase(std::remove_if(waitingPresses.begin(), waitingPresses.end(), ofSession),
 			     waitingPresses.end());
 	renames.forgetSession(id);
-	dirtyExports.erase(id);
 	cache.forget(id);
 }
 
@@ -282,7 +281,7 @@ void Engine::endSession()
 	pausedSinceNs = 0;
 
 	scheduleRenames(*session, 0);
-	const QStringList written = writeSessionLists(*session);
+	const QStringList written = sessionExports.writeSessionLists(*session);
 	cache.store(*session);
 
 	pluginLog(LOG_INFO, "session %s ended (%lld ms, %zu marks, %d files written)", session->id.c_str(),
@@ -292,7 +291,7 @@ void Engine::endSession()
 
 	emit notify(SessionEndedEvent{session->id, session->length_ms});
 	if (session->source != SessionSource::Free && settings().highlights_video)
-		highlightsAfterRenames(fromUtf8(session->id));
+		sessionExports.highlightsAfterRenames(fromUtf8(session->id), renames.running());
 
 	emit sessionListChanged();
 	emit sessionChanged();
@@ -395,8 +394,7 @@ void Engine::shutdown()
 {
 	if (stopped)
 		return;
-	highlightsClosed = true;
-	cancelHighlights(QString());
+	sessionExports.closeHighlights();
 	playback.shutdown();
 	settleFreshClips();
 	if (currentSession())
@@ -407,13 +405,12 @@ void Engine::shutdown()
 	// Queued writes land first, so a failed one gets its last try below and nothing older lands after.
 	waitForWrites();
 	flushSaves();
-	flushExports();
+	sessionExports.flush();
 	flushSaves(); // an export folder the lists just got
 	waitForWrites();
 	saveTimeout.stop();
 	freshWatch.stop();
 	renames.stop();
-	exportDelay.stop();
 	cache.stopTimers();
 }
 
@@ -421,10 +418,7 @@ void Engine::touchSession(Session &session)
 {
 	const QString id = fromUtf8(session.id);
 	cache.markDirty(id);
-	if (session.isEnded() && !session.export_dir.empty()) {
-		dirtyExports.insert(id);
-		exportDelay.start();
-	}
+	sessionExports.sessionEdited(session);
 	if (id == viewedId)
 		emit sessionChanged();
 }
@@ -437,52 +431,4 @@ void Engine::flushSaves()
 void Engine::waitForWrites()
 {
 	cache.waitForWrites();
-}
-
-void Engine::flushExports()
-{
-	std::set<QString> ids;
-	ids.swap(dirtyExports);
-	for (const QString &id : ids) {
-		Session *session = findSession(id);
-		if (session && session->isEnded())
-			writeSessionLists(*session);
-	}
-}
-
-QStringList Engine::exportLists()
-{
-	Session *session = viewedSession();
-	if (!session)
-		return {};
-	const QStringList written = writeSessionLists(*session);
-	if (!written.isEmpty())
-		setStatus(engineMessage(EngineText::Exported, toUtf8(QDir(exportFolder(*session)).dirName())));
-	else
-		setStatus(engineMessage(EngineText::ExportFailed));
-	return written;
-}
-
-QStringList Engine::writeSessionLists(Session &session)
-{
-	const std::string folderBefore = session.export_dir;
-	const QStringList written = writeLists(session, texts);
-	if (session.export_dir != folderBefore)
-		cache.markDirty(fromUtf8(session.id));
-	exportQuotes();
-	return written;
-}
-
-QString Engine::exportQuotes()
-{
-	// Every known session once: the stored ones and those only in memory so far.
-	QStringList ids = sessionIds();
-	ids += loadedSessionIds();
-	std::set<QString> seen;
-	std::vector<const Session *> known;
-	for (const QString &id : ids)
-		if (seen.insert(id).second)
-			if (const Session *s = findSession(id))
-				known.push_back(s);
-	return writeQuotesFile(std::move(known), texts);
 }

@@ -121,7 +121,7 @@ Result requestDropShortChapters(obs_data_t *request)
 Result requestExport(obs_data_t *request)
 {
 	return onSession(sessionField(request), [&]() {
-		const QStringList files = engine().exportLists();
+		const QStringList files = engine().exports().exportLists();
 		OBSDataArrayAutoRelease array = obs_data_array_create();
 		for (const QString &path : files) {
 			OBSDataAutoRelease item = obs_data_create();
@@ -138,7 +138,7 @@ Result requestExport(obs_data_t *request)
 Result requestExportQuotes(obs_data_t *)
 {
 	return onUiThread([&]() {
-		const QString path = engine().exportQuotes();
+		const QString path = engine().exports().exportQuotes();
 		Result result = path.isEmpty() ? Result::failure(errors::NoQuotes) : Result::success();
 		return result.setText(keys::Path, path);
 	});
@@ -147,9 +147,10 @@ Result requestExportQuotes(obs_data_t *)
 Result requestExportHighlights(obs_data_t *request)
 {
 	return onSession(sessionField(request), [&]() {
-		if (engine().highlightsRunning())
+		if (engine().exports().highlightsRunning())
 			return Result::failure(errors::HighlightsBusy);
-		return engine().exportHighlights() ? Result::success() : Result::failure(errors::NoHighlights);
+		return engine().exports().exportHighlights() ? Result::success()
+							     : Result::failure(errors::NoHighlights);
 	});
 }
 

@@ -69,7 +69,7 @@ std::pair<QString, QString> LumarkDock::clipCellText(const Entry &entry, const S
 		if (entry.clip.shared_with != 0) {
 			const Entry *owner = session.findEntry(entry.clip.shared_with);
 			const QString ownerLabel =
-			    owner ? fromUtf8(pressLabel(engine.exportTexts(), owner->number)) : QString();
+			    owner ? fromUtf8(pressLabel(engine.exports().texts(), owner->number)) : QString();
 			return {uiText(UiText::ClipShared).arg(ownerLabel), uiText(UiText::ClipSharedTip)};
 		}
 		const QString path = fromUtf8(entry.clip.path);
@@ -207,7 +207,7 @@ void LumarkDock::setTableRow(int row, const Entry &entry, const Session &session
 	time->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.id));
 	time->setToolTip(uiText(UiText::TimeStreamTip).arg(offsetText(entry.t_ms)));
 
-	const ExportTexts &texts = engine.exportTexts();
+	const ExportTexts &texts = engine.exports().texts();
 	const std::string kindText =
 	    entry.kind == EntryKind::Press ? pressLabel(texts, entry.number) : kindName(texts, entry.kind);
 	auto *kind = makeItem(fromUtf8(kindText), plain);

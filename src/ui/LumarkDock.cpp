@@ -353,8 +353,8 @@ void LumarkDock::connectActions()
 	connect(dropShortButton, &QPushButton::clicked, this, [this] { engine.edits().dropShortChapters(); });
 	connect(copyButton, &QPushButton::clicked, this, &LumarkDock::copyChapters);
 	connect(copyClipsButton, &QPushButton::clicked, this, &LumarkDock::copyClipNotes);
-	connect(exportButton, &QPushButton::clicked, this, [this] { engine.exportLists(); });
-	connect(highlightsButton, &QPushButton::clicked, this, [this] { engine.exportHighlights(); });
+	connect(exportButton, &QPushButton::clicked, this, [this] { engine.exports().exportLists(); });
+	connect(highlightsButton, &QPushButton::clicked, this, [this] { engine.exports().exportHighlights(); });
 	connect(folderButton, &QPushButton::clicked, this, &LumarkDock::openExportFolder);
 	connect(settingsButton, &QPushButton::clicked, this, [this] {
 		if (openSettings)
@@ -474,7 +474,7 @@ void LumarkDock::refreshMemoTarget()
 	memoDirty = false;
 	memoEdit->setEnabled(hasTarget);
 	memoLabel->setText(
-	    hasTarget ? uiText(UiText::MemoTarget).arg(fromUtf8(pressLabel(engine.exportTexts(), targetNumber)))
+	    hasTarget ? uiText(UiText::MemoTarget).arg(fromUtf8(pressLabel(engine.exports().texts(), targetNumber)))
 		      : uiText(UiText::MemoNone));
 	memoUpdating = false;
 }
@@ -517,7 +517,7 @@ void LumarkDock::copyClipNotes()
 	const Session *viewed = engine.viewedSession();
 	if (!viewed)
 		return;
-	QApplication::clipboard()->setText(fromUtf8(buildNotesText(*viewed, engine.exportTexts())));
+	QApplication::clipboard()->setText(fromUtf8(buildNotesText(*viewed, engine.exports().texts())));
 	showMessage(uiText(UiText::MsgClipsCopied));
 }
 

@@ -73,7 +73,7 @@ void frontendEvent(Engine &engine, int which)
 	default:
 		engine.renameTick();
 		engine.flushSaves();
-		engine.flushExports();
+		engine.exports().flush();
 		break;
 	}
 }

@@ -62,8 +62,8 @@ TEST_F(EditTest, ShiftToAPressMakesItZeroAndRenamesEverySavedClip)
 	for (const RenameJob &job : renameQueue())
 		EXPECT_EQ(job.dueMs, wall + 2500);
 	EXPECT_EQ(formatOffset(entry(p2).t_ms - current().shift_ms), "00:00");
-	EXPECT_EQ(archiveTimeText(current(), entry(p1).t_ms, engine->exportTexts()),
-		  engine->exportTexts().notes_before_cut);
+	EXPECT_EQ(archiveTimeText(current(), entry(p1).t_ms, engine->exports().texts()),
+		  engine->exports().texts().notes_before_cut);
 
 	engine->edits().setShift(-3000);
 	EXPECT_EQ(current().shift_ms, -3000);

@@ -117,18 +117,18 @@ protected:
 	const QTimer &saveTimeoutTimer() const { return engine->saveTimeout; }
 	const QTimer &renameTimerRef() const { return engine->renames.timer; }
 	const QTimer &saveDelayTimer() const { return engine->cache.saveDelay; }
-	const QTimer &exportDelayTimer() const { return engine->exportDelay; }
+	const QTimer &exportDelayTimer() const { return engine->sessionExports.delayTimer(); }
 	const QTimer &saveRetryTimer() const { return engine->cache.saveRetry; }
 	const std::vector<FreshClip> &freshClipQueue() const { return engine->freshWatch.watched(); }
 	const QTimer &sessionTrimTimer() const { return engine->sessionTrim; }
 	const std::set<QString> &dirtySessionIds() const { return engine->cache.dirtySessions; }
-	const std::set<QString> &dirtyExportIds() const { return engine->dirtyExports; }
+	const std::set<QString> &dirtyExportIds() const { return engine->sessionExports.dirtyIds(); }
 	void setFileOps(Engine::FileRenamer renamer, Engine::FileHeldCheck held)
 	{
 		engine->setFileOps(std::move(renamer), std::move(held));
 	}
 	void setSaveNamer(Engine::SaveNamer namer) { engine->setSaveNamer(std::move(namer)); }
-	void waitForHighlights() { engine->waitForHighlights(); }
+	void waitForHighlights() { engine->sessionExports.waitForHighlights(); }
 	void waitForWrites() { engine->waitForWrites(); }
 	QStringList loadedSessionIds() const { return engine->loadedSessionIds(); }
 

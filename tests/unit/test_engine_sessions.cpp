@@ -175,7 +175,7 @@ TEST_F(SessionsTest, StoredSessionsReadForTheQuotesFileDoNotStayLoaded)
 	ready();
 	const QString oldest = QString::fromStdString(ids.front());
 	engine->edits().setLabel(1, QStringLiteral("edited"), oldest);
-	ASSERT_FALSE(engine->exportQuotes().isEmpty());
+	ASSERT_FALSE(engine->exports().exportQuotes().isEmpty());
 	EXPECT_EQ(loadedSessionIds().size(), 12) << "all read for the quotes file";
 	EXPECT_TRUE(sessionTrimTimer().isActive());
 
@@ -330,7 +330,7 @@ TEST_F(SessionsTest, EditsOfAnExportedSessionRewriteItsListsLater)
 	EXPECT_EQ(dirtyExportIds().count(QString::fromStdString(s->id)), 1u);
 	EXPECT_TRUE(exportDelayTimer().isActive());
 	EXPECT_EQ(exportDelayTimer().interval(), 1500);
-	engine->flushExports();
+	engine->exports().flush();
 	EXPECT_TRUE(dirtyExportIds().empty());
 }
 

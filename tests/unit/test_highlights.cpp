@@ -231,8 +231,8 @@ TEST_F(EngineTest, HighlightsAtTheEndOfAStreamCutTheOverlapAndRefuseASecondRun)
 	FrontendDouble::state().streaming = false;
 	engine->followFrontendEvent(OBS_FRONTEND_EVENT_STREAMING_STOPPED);
 	renameTick();
-	EXPECT_TRUE(engine->highlightsRunning());
-	EXPECT_FALSE(engine->exportHighlights());
+	EXPECT_TRUE(engine->exports().highlightsRunning());
+	EXPECT_FALSE(engine->exports().exportHighlights());
 	EXPECT_EQ(engine->statusText(), engineMessage(EngineText::HighlightsBusy));
 	waitForHighlights();
 
@@ -248,12 +248,12 @@ TEST_F(EngineTest, HighlightsAtTheEndOfAStreamCutTheOverlapAndRefuseASecondRun)
 	EXPECT_TRUE(text.readAll().startsWith("00:00 "));
 
 	// By hand again: a new name; the session's removal cancels a run and leaves no file.
-	ASSERT_TRUE(engine->exportHighlights());
+	ASSERT_TRUE(engine->exports().exportHighlights());
 	waitForHighlights();
 	EXPECT_TRUE(lastEvent("HighlightsWritten")->data["file"].toString().endsWith(" highlights (2).mp4"));
-	ASSERT_TRUE(engine->exportHighlights());
+	ASSERT_TRUE(engine->exports().exportHighlights());
 	ASSERT_TRUE(engine->removeSession(engine->viewedSessionId()));
-	EXPECT_FALSE(engine->highlightsRunning());
+	EXPECT_FALSE(engine->exports().highlightsRunning());
 	const QStringList after = QDir(work.path() + "/lists").entryList(QDir::Files | QDir::Hidden);
 	EXPECT_TRUE(after.filter(".part").isEmpty());
 }

@@ -64,12 +64,12 @@ TEST_F(WriteListsTest, WritesThreeFilesInOrderAndRemembersTheFolder)
 	ASSERT_NE(session, nullptr);
 
 	engine.viewSession(QString::fromStdString(s.id));
-	const QStringList paths = engine.exportLists();
+	const QStringList paths = engine.exports().exportLists();
 	ASSERT_EQ(paths.size(), 3);
 	EXPECT_EQ(paths[0], out + "/P 2026-05-01_20-00-00 timestamps.txt");
 	EXPECT_EQ(paths[1], out + "/P 2026-05-01_20-00-00 list.csv");
 	EXPECT_EQ(paths[2], out + "/P 2026-05-01_20-00-00 clip notes.txt");
-	const ExportTexts &texts = engine.exportTexts();
+	const ExportTexts &texts = engine.exports().texts();
 	EXPECT_EQ(readFileBytes(paths[0]), QByteArray::fromStdString(chapterText(*session, "\r\n") + "\r\n"));
 	EXPECT_EQ(readFileBytes(paths[1]), QByteArray::fromStdString("\xEF\xBB\xBF" + buildCsvText(*session, texts)));
 	EXPECT_EQ(readFileBytes(paths[2]), QByteArray::fromStdString(buildNotesText(*session, texts)));
@@ -88,7 +88,7 @@ TEST_F(WriteListsTest, WritesThreeFilesInOrderAndRemembersTheFolder)
 
 	// Later exports stay in the session's folder when the setting changes.
 	settings().export_dir = dir.path() + "/elsewhere";
-	const QStringList again = engine.exportLists();
+	const QStringList again = engine.exports().exportLists();
 	ASSERT_EQ(again.size(), 3);
 	EXPECT_TRUE(again[0].startsWith(out + "/"));
 }
@@ -98,11 +98,11 @@ TEST_F(WriteListsTest, EmptySessionStillGetsAllThreeFiles)
 	Engine engine;
 	Session *session = stored(engine, endedSession("2026-05-02_20-00-00", 1777100000000LL));
 	ASSERT_NE(session, nullptr);
-	const QStringList paths = writeLists(*session, engine.exportTexts());
+	const QStringList paths = writeLists(*session, engine.exports().texts());
 	ASSERT_EQ(paths.size(), 3);
 	EXPECT_EQ(readFileBytes(paths[0]), QByteArray("\r\n"));
 	EXPECT_EQ(readFileBytes(paths[1]),
-		  QByteArray("\xEF\xBB\xBF") + QByteArray::fromStdString(engine.exportTexts().csv_header) + "\r\n");
+		  QByteArray("\xEF\xBB\xBF") + QByteArray::fromStdString(engine.exports().texts().csv_header) + "\r\n");
 }
 
 TEST_F(WriteListsTest, AFileThatCannotBeWrittenLeavesTheFolderUnrecorded)
@@ -111,7 +111,7 @@ TEST_F(WriteListsTest, AFileThatCannotBeWrittenLeavesTheFolderUnrecorded)
 	Session *session = stored(engine, endedSession("2026-05-03_20-00-00", 1777200000000LL));
 	ASSERT_NE(session, nullptr);
 	ASSERT_TRUE(QDir().mkpath(out + "/P 2026-05-03_20-00-00 list.csv")); // a folder in the way
-	const QStringList paths = writeLists(*session, engine.exportTexts());
+	const QStringList paths = writeLists(*session, engine.exports().texts());
 	ASSERT_EQ(paths.size(), 2);
 	EXPECT_TRUE(paths[0].endsWith("timestamps.txt"));
 	EXPECT_TRUE(paths[1].endsWith("clip notes.txt"));
@@ -125,9 +125,9 @@ TEST_F(WriteListsTest, FolderThatCannotBeMadeWritesNothing)
 	ASSERT_NE(session, nullptr);
 	ASSERT_TRUE(writeFileBytes(dir.path() + "/plainfile", "x"));
 	settings().export_dir = dir.path() + "/plainfile/sub";
-	EXPECT_TRUE(writeLists(*session, engine.exportTexts()).isEmpty());
+	EXPECT_TRUE(writeLists(*session, engine.exports().texts()).isEmpty());
 	EXPECT_EQ(session->export_dir, "");
-	EXPECT_EQ(engine.exportQuotes(), QString());
+	EXPECT_EQ(engine.exports().exportQuotes(), QString());
 }
 
 TEST_F(WriteListsTest, QuotesGatherStoredAndLoadedSessions)
@@ -144,10 +144,10 @@ TEST_F(WriteListsTest, QuotesGatherStoredAndLoadedSessions)
 		ASSERT_TRUE(saveSession(*s));
 
 	Engine engine;
-	const QString path = engine.exportQuotes();
+	const QString path = engine.exports().exportQuotes();
 	ASSERT_EQ(path, out + "/Lumark quotes.txt");
 	EXPECT_EQ(readFileBytes(path),
-		  QByteArray::fromStdString(buildQuotesFileText({&older, &a, &b, &silent}, engine.exportTexts())));
+		  QByteArray::fromStdString(buildQuotesFileText({&older, &a, &b, &silent}, engine.exports().texts())));
 	EXPECT_TRUE(readFileBytes(path).indexOf("from b") < readFileBytes(path).indexOf("from a"));
 	EXPECT_GE(EngineTest::loadedSessionIds(engine).size(), 4);
 }
@@ -157,7 +157,7 @@ TEST_F(WriteListsTest, NoQuotesAnywhereGivesAnEmptyFile)
 	Engine engine;
 	QDir().mkpath(out);
 	ASSERT_TRUE(writeFileBytes(out + "/Lumark quotes.txt", "stale"));
-	const QString path = engine.exportQuotes();
+	const QString path = engine.exports().exportQuotes();
 	ASSERT_FALSE(path.isEmpty());
 	EXPECT_TRUE(QFile::exists(path));
 	EXPECT_EQ(readFileBytes(path).size(), 0);

@@ -1,6 +1,4 @@
-// The highlights video: planned and copied on a worker thread, one at a time.
-
-#include "engine/Engine.h"
+#include "engine/SessionExports.h"
 
 #include "config/Settings.h"
 #include "engine/EngineSupport.h"
@@ -76,7 +74,7 @@ QString placeVideo(const QString &temp, const QDir &dir, const QString &base, co
 }
 } // namespace
 
-struct Engine::HighlightsJob {
+struct SessionExports::HighlightsJob {
 	QString sessionId;
 	std::vector<QString> clips; // held against renames while the job reads them
 	std::atomic<bool> cancel{false};
@@ -160,42 +158,107 @@ void runHighlights(const std::atomic<bool> &cancel, HighlightsOutcome &job, std:
 }
 } // namespace
 
-void Engine::highlightsAfterRenames(const QString &sessionId)
+SessionExports::SessionExports(SessionCache &cache, Lookup lookup)
+    : cache(cache), lookup(std::move(lookup)), listTexts(exportTextsFromLocale())
+{
+	exportDelay.setSingleShot(true);
+	exportDelay.setInterval(EngineTiming::ExportDelayMs);
+	connect(&exportDelay, &QTimer::timeout, this, &SessionExports::flush);
+}
+
+void SessionExports::sessionEdited(const Session &session)
+{
+	if (session.isEnded() && !session.export_dir.empty()) {
+		dirtyExports.insert(fromUtf8(session.id));
+		exportDelay.start();
+	}
+}
+
+void SessionExports::flush()
+{
+	exportDelay.stop();
+	std::set<QString> ids;
+	ids.swap(dirtyExports);
+	for (const QString &id : ids) {
+		Session *session = lookup.find(id);
+		if (session && session->isEnded())
+			writeSessionLists(*session);
+	}
+}
+
+void SessionExports::forgetSession(const QString &id)
+{
+	cancelHighlights(id);
+	dirtyExports.erase(id);
+}
+
+QStringList SessionExports::exportLists()
+{
+	Session *session = lookup.viewed();
+	if (!session)
+		return {};
+	const QStringList written = writeSessionLists(*session);
+	if (!written.isEmpty())
+		emit status(engineMessage(EngineText::Exported, toUtf8(QDir(exportFolder(*session)).dirName())));
+	else
+		emit status(engineMessage(EngineText::ExportFailed));
+	return written;
+}
+
+QStringList SessionExports::writeSessionLists(Session &session)
+{
+	const std::string folderBefore = session.export_dir;
+	const QStringList written = writeLists(session, listTexts);
+	if (session.export_dir != folderBefore)
+		cache.markDirty(fromUtf8(session.id));
+	exportQuotes();
+	return written;
+}
+
+QString SessionExports::exportQuotes()
+{
+	// Every known session once: the stored ones and those only in memory so far.
+	QStringList ids = lookup.sessionIds();
+	ids += cache.loadedIds();
+	std::set<QString> seen;
+	std::vector<const Session *> known;
+	for (const QString &id : ids)
+		if (seen.insert(id).second)
+			if (const Session *s = lookup.find(id))
+				known.push_back(s);
+	return writeQuotesFile(std::move(known), listTexts);
+}
+
+void SessionExports::highlightsAfterRenames(const QString &sessionId, bool renamesRunning)
 {
 	highlightsPending = sessionId;
-	if (!renames.running())
+	if (!renamesRunning)
 		startPendingHighlights();
 }
 
-void Engine::startPendingHighlights()
+void SessionExports::startPendingHighlights()
 {
 	if (highlightsPending.isEmpty())
 		return;
 	const QString id = std::exchange(highlightsPending, QString());
-	if (Session *session = findSession(id))
+	if (Session *session = lookup.find(id))
 		startHighlights(*session, false);
 }
 
-bool Engine::highlightsRunning() const
+bool SessionExports::exportHighlights()
 {
-	return highlights != nullptr;
-}
-
-bool Engine::exportHighlights(const QString &sessionId)
-{
-	Session *session = editedSession(sessionId);
+	Session *session = lookup.viewed();
 	return session && startHighlights(*session, true);
 }
-
-bool Engine::startHighlights(Session &session, bool byHand)
+bool SessionExports::startHighlights(Session &session, bool byHand)
 {
-	if (highlightsClosed || stopped)
+	if (highlightsClosed)
 		return false;
 	if (highlights) {
 		pluginLog(LOG_INFO, "highlights: session %s refused, another video is being written",
 			  session.id.c_str());
 		if (byHand)
-			setStatus(engineMessage(EngineText::HighlightsBusy));
+			emit status(engineMessage(EngineText::HighlightsBusy));
 		return false;
 	}
 	std::vector<HighlightClip> clips;
@@ -207,7 +270,7 @@ bool Engine::startHighlights(Session &session, bool byHand)
 		HighlightClip clip;
 		clip.entryId = e.id;
 		clip.path = owner->clip.path;
-		clip.title = isBlank(e.label) ? pressLabel(texts, e.number) : e.label;
+		clip.title = isBlank(e.label) ? pressLabel(listTexts, e.number) : e.label;
 		clip.markMs = e.t_ms;
 		clip.clipEndMs = owner->clip.end_ms;
 		clips.push_back(std::move(clip));
@@ -216,7 +279,7 @@ bool Engine::startHighlights(Session &session, bool byHand)
 	const QString folder = exportFolder(session);
 	if (clips.empty() || folder.isEmpty() || !QDir().mkpath(folder)) {
 		if (byHand)
-			setStatus(engineMessage(
+			emit status(engineMessage(
 			    clips.empty() ? EngineText::HighlightsNone : EngineText::HighlightsFailed, "folder"));
 		return false;
 	}
@@ -232,14 +295,14 @@ bool Engine::startHighlights(Session &session, bool byHand)
 		    this,
 		    [this, seq, done, total] {
 			    if (highlights && highlights->seq == seq)
-				    setStatus(engineMessage(EngineText::HighlightsProgress, std::to_string(done),
-							    std::to_string(total)));
+				    emit status(engineMessage(EngineText::HighlightsProgress, std::to_string(done),
+							      std::to_string(total)));
 		    },
 		    Qt::QueuedConnection);
 	};
 	highlights = job;
 	pluginLog(LOG_INFO, "highlights: session %s, %zu clips", session.id.c_str(), clips.size());
-	setStatus(engineMessage(EngineText::HighlightsProgress, "0", std::to_string(clips.size())));
+	emit status(engineMessage(EngineText::HighlightsProgress, "0", std::to_string(clips.size())));
 	job->thread =
 	    std::thread([this, raw, seq, clips = std::move(clips), highlightMs, folder, base, progress]() mutable {
 		    runHighlights(raw->cancel, raw->outcome, std::move(clips), highlightMs, folder, base, progress);
@@ -250,7 +313,7 @@ bool Engine::startHighlights(Session &session, bool byHand)
 	return true;
 }
 
-void Engine::onHighlightsDone(uint64_t seq)
+void SessionExports::onHighlightsDone(uint64_t seq)
 {
 	if (!highlights || highlights->seq != seq)
 		return; // cancelled and joined already
@@ -271,10 +334,16 @@ void Engine::onHighlightsDone(uint64_t seq)
 			left += (left.empty() ? "" : ", ") + name;
 		message += QStringLiteral(" ") + engineMessage(EngineText::HighlightsLeftOut, left);
 	}
-	setStatus(message);
+	emit status(message);
 }
 
-void Engine::cancelHighlights(const QString &sessionId)
+void SessionExports::closeHighlights()
+{
+	highlightsClosed = true;
+	cancelHighlights(QString());
+}
+
+void SessionExports::cancelHighlights(const QString &sessionId)
 {
 	if (!highlights || (!sessionId.isEmpty() && highlights->sessionId != sessionId))
 		return;
@@ -282,7 +351,7 @@ void Engine::cancelHighlights(const QString &sessionId)
 	highlights.reset(); // joins; the worker removes what it had written
 }
 
-void Engine::waitForHighlights()
+void SessionExports::waitForHighlights()
 {
 	if (highlights && highlights->thread.joinable())
 		highlights->thread.join();
@@ -290,7 +359,7 @@ void Engine::waitForHighlights()
 		onHighlightsDone(highlights->seq);
 }
 
-bool Engine::highlightsHold(const QString &path) const
+bool SessionExports::highlightsHold(const QString &path) const
 {
 	if (!highlights || highlights->finished)
 		return false;
