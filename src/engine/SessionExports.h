@@ -45,7 +45,6 @@ public:
 	// Its files are deleted: its video is cancelled and its lists are not written again.
 	void forgetSession(const QString &id);
 	const std::set<QString> &dirtyIds() const { return dirtyExports; }
-	const QTimer &delayTimer() const { return exportDelay; }
 
 	// Starts the highlights video of the viewed session; false, with a status message, when one is
 	// being written or the session has no saved clip.
@@ -58,15 +57,16 @@ public:
 	void closeHighlights();
 	// True while the running video reads the file.
 	bool highlightsHold(const QString &path) const;
-	// Returns once the running highlights video has ended.
-	void waitForHighlights();
-
 signals:
 	void status(const QString &text);
 	void notify(const EngineEvent &event);
 
 private:
+	friend class EngineTest;
+
 	struct HighlightsJob;
+	// Returns once the running highlights video has ended.
+	void waitForHighlights();
 	// Cancels the session's video (any video for an empty id) and waits for it: no partial file stays.
 	void cancelHighlights(const QString &sessionId);
 	bool startHighlights(Session &session, bool byHand);

@@ -117,7 +117,7 @@ protected:
 	const QTimer &saveTimeoutTimer() const { return engine->saveTimeout; }
 	const QTimer &renameTimerRef() const { return engine->renames.timer; }
 	const QTimer &saveDelayTimer() const { return engine->cache.saveDelay; }
-	const QTimer &exportDelayTimer() const { return engine->sessionExports.delayTimer(); }
+	const QTimer &exportDelayTimer() const { return engine->sessionExports.exportDelay; }
 	const QTimer &saveRetryTimer() const { return engine->cache.saveRetry; }
 	const std::vector<FreshClip> &freshClipQueue() const { return engine->freshWatch.watched(); }
 	const QTimer &sessionTrimTimer() const { return engine->sessionTrim; }
