@@ -24,6 +24,16 @@
 #include <memory>
 #include <string>
 
+// The steps of the Engine's rename and save timers, which run here on every input's own clock.
+class EngineTest {
+public:
+	static void timerSteps(Engine &engine)
+	{
+		engine.renameTick();
+		engine.flushSaves();
+	}
+};
+
 namespace {
 
 // Requests in the table; the selectors after them are the frontend events.
@@ -71,8 +81,7 @@ void frontendEvent(Engine &engine, int which)
 		engine.followFrontendEvent(OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED);
 		break;
 	default:
-		engine.renameTick();
-		engine.flushSaves();
+		EngineTest::timerSteps(engine);
 		engine.exports().flush();
 		break;
 	}
