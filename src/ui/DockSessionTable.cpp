@@ -402,7 +402,7 @@ void LumarkDock::showEntryMenu(const QPoint &point)
 	} else if (chosen == shiftHere) {
 		engine.edits().setShiftToEntry(id, sessionId);
 	} else if (chosen == replay) {
-		if (!engine.players().replayEntry(engine.viewedSession(), id))
+		if (!engine.players().replayEntry(engine.findSession(sessionId), id))
 			showMessage(uiText(UiText::ReplayCouldNot));
 	} else if (chosen == showFile) {
 		if (QFileInfo::exists(path))

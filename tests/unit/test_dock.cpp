@@ -1,4 +1,5 @@
 #include "FrontendDouble.h"
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "test_engine_fixture.h"
 #include "config/Settings.h"
@@ -9,6 +10,7 @@
 #include "session/SessionStore.h"
 #include "ui/LumarkDock.h"
 #include "ui/StatusTexts.h"
+#include "ui/UiText.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,9 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QApplication>
+#include <QTimer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -320,6 +325,42 @@ TEST_F(DockTest, MemoGoesToThePreviousPressWhenANewOneArrives)
 	QTest::keyClicks(ui().memo(), QStringLiteral("replay this"));
 	QTest::keyClick(ui().memo(), Qt::Key_Return);
 	EXPECT_EQ(engine->currentSession()->entries[1].label, "replay this");
+}
+
+TEST_F(DockTest, MenuReplayPlaysTheRowsSessionWhenTheViewChangesMeanwhile)
+{
+	// Two ended sessions; entry 1 owns a clip only in the first.
+	QStringList ids;
+	for (const char *name : {"a", "b"}) {
+		Session s;
+		s.id = std::string("2024-05-0") + (*name == 'a' ? "1" : "2") + "_21-07-33";
+		s.start_wall_ms = 1714590000000;
+		s.end_wall_ms = s.start_wall_ms + 60000;
+		Entry p;
+		p.kind = EntryKind::Press;
+		p.clip.state = *name == 'a' ? ClipState::Saved : ClipState::None;
+		p.clip.path = *name == 'a' ? "/clips/a.mkv" : "";
+		ASSERT_EQ(s.addEntry(p).id, 1);
+		ASSERT_TRUE(saveSession(s));
+		ids << QString::fromStdString(s.id);
+	}
+	engine->viewSession(ids[0]);
+	QTableWidget *table = ui().table();
+	ASSERT_EQ(rowOf(1), 0);
+	LogCapture log;
+	// While the menu is open another session comes into view; then Replay is chosen.
+	QTimer::singleShot(50, [&] {
+		engine->viewSession(ids[1]);
+		auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+		ASSERT_NE(menu, nullptr);
+		for (QAction *action : menu->actions())
+			if (action->text() == text(UiText::MenuReplay))
+				menu->setActiveAction(action);
+		QTest::keyClick(menu, Qt::Key_Return);
+	});
+	emit table->customContextMenuRequested(table->visualItemRect(table->item(0, 1)).center());
+	// The first session's clip is asked for (no replay scene here, so the player says why it can't).
+	EXPECT_EQ(log.count("replay: media source not found"), 1);
 }
 
 TEST_F(DockTest, MemoFollowsTheRunningSessionNotTheViewedOne)
